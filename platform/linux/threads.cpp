@@ -1,0 +1,13 @@
+// Linux threads, events and timing.
+#include "platform/services.h"
+
+namespace platform {
+
+namespace {
+thread_local std::uint32_t lastError = 0;
+}
+
+std::uint32_t GetLastError() { return lastError; }
+void SetLastError(std::uint32_t code) { lastError = code; }
+
+}  // namespace platform
