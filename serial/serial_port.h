@@ -1,0 +1,18 @@
+// The serial port: opening and configuring "COM%d:", closing it exactly once
+// per open whichever thread comes first, and the once-a-second modem-line watch.
+#pragma once
+
+#include <atomic>
+
+#include "platform/services.h"
+
+// kNoHandle before the first open; kInvalidHandle after a failed one.
+extern std::atomic<platform::Handle> PortHandle;
+
+// true: open and configured; false: the open failed and GetLastError() tells why.
+bool OpenSerialPort();
+// Closes the port if this open has not been closed yet; a wait pending in the
+// reception thread then fails.
+void CloseSerialPort();
+// One tick of the watch (dialog thread, timer 103): raise RTS until CTS is seen.
+void WatchModemLines();
