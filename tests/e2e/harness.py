@@ -144,6 +144,30 @@ class Stage:
     def scan(self, port, data):
         assert self.lines.command("write %d %s" % (port, bytes(data).hex())) == "ok"
 
+    def port_held(self, port):
+        """Whether a program holds COMn open: the line's device is open in a
+        process other than ours (the reception thread has opened the port,
+        which is the moment it reports "LS3578 ready")."""
+        serial = self.lines.lines.get(port)
+        if serial is None or serial.master is None:
+            return False
+        device = os.ttyname(serial.slave)
+        me = str(os.getpid())
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit() or pid == me:
+                continue
+            try:
+                fds = os.listdir("/proc/%s/fd" % pid)
+            except OSError:
+                continue
+            for fd in fds:
+                try:
+                    if os.readlink("/proc/%s/fd/%s" % (pid, fd)) == device:
+                        return True
+                except OSError:
+                    pass
+        return False
+
     # -- the focused application --------------------------------------------
     def start_sink(self):
         if os.path.exists(self.sink_log):
@@ -159,18 +183,20 @@ class Stage:
         except FileNotFoundError:
             return ""
 
-    def key_events(self):
-        """(kind, virtual key) of every key message the sink received."""
+    def key_events(self, timed=False):
+        """(kind, virtual key) of every key message the sink received, with
+        the time it arrived (seconds since 1970) when `timed`."""
         events = []
         for line in self.sink_text().splitlines():
             parts = line.split()
-            if len(parts) >= 2 and parts[0] != "READY":
-                events.append((parts[0], int(parts[1])))
+            if len(parts) >= 4 and parts[0] != "READY":
+                event = (parts[0], int(parts[1]))
+                events.append(event + (float(parts[3]),) if timed else event)
         return events
 
     def typed(self):
         """The characters the sink received, WM_CHAR by WM_CHAR."""
-        return "".join(chr(vk) for kind, vk in self.key_events() if kind == "CHAR")
+        return "".join(chr(code) for kind, code in self.key_events() if kind == "CHAR")
 
     def wait_typed(self, expected, timeout=10):
         return wait_until("typed %r" % expected,

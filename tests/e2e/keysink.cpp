@@ -11,9 +11,20 @@ namespace {
 FILE* logFile = nullptr;
 bool keepFocus = true;
 
+// Seconds since 1970 on the system clock, the clock the tests' own
+// timestamps use, so that latencies can be taken across the two.
+double Now() {
+    FILETIME ft;
+    GetSystemTimePreciseAsFileTime(&ft);
+    const unsigned long long ticks =
+        (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return static_cast<double>(ticks - 116444736000000000ull) / 1e7;
+}
+
+// One line per message: kind, virtual key or character, scan code, time.
 void Log(const char* kind, WPARAM wParam, LPARAM lParam) {
-    std::fprintf(logFile, "%s %u %u\n", kind, static_cast<unsigned>(wParam),
-                 static_cast<unsigned>((lParam >> 16) & 0x1FF));
+    std::fprintf(logFile, "%s %u %u %.6f\n", kind, static_cast<unsigned>(wParam),
+                 static_cast<unsigned>((lParam >> 16) & 0x1FF), Now());
     std::fflush(logFile);
 }
 
