@@ -4,6 +4,9 @@
 // disk, crash, power cut) can leave the user without a settings file.
 #include "settings/settings_file.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/services.h"
 #include "platform/text.h"
 #include "settings/general_settings.h"
@@ -62,14 +65,22 @@ bool StartsSection(const TextFileReader& reader) {
     return *c == u'[';
 }
 
-// Writes to the temporary file and remembers the first failure.
+// Writes to the temporary file through a buffer (one system call per
+// buffer-full, not per line) and remembers the first failure.
 class CheckedWriter {
 public:
     explicit CheckedWriter(platform::Handle file) : file_(file) {}
 
     void Bytes(const void* data, std::size_t size) {
-        if (failed_ || size == 0) return;
-        if (!platform::WriteFileBytes(file_, data, static_cast<std::uint32_t>(size))) failed_ = true;
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        while (size > 0 && !failed_) {
+            if (used_ == sizeof buffer_) Drain();
+            std::size_t n = std::min(size, sizeof buffer_ - used_);
+            std::memcpy(buffer_ + used_, bytes, n);
+            used_ += n;
+            bytes += n;
+            size -= n;
+        }
     }
 
     // Encodes to UTF-8 in slices, so that no text is too long to write.
@@ -94,10 +105,25 @@ public:
         }
     }
 
+    // Writes out what is buffered; false when any write has failed.
+    bool Finish() {
+        Drain();
+        return !failed_;
+    }
+
     bool Failed() const { return failed_; }
 
 private:
+    void Drain() {
+        if (!failed_ && used_ > 0 &&
+            !platform::WriteFileBytes(file_, buffer_, static_cast<std::uint32_t>(used_)))
+            failed_ = true;
+        used_ = 0;
+    }
+
     platform::Handle file_;
+    unsigned char buffer_[8192];
+    std::size_t used_ = 0;
     bool failed_ = false;
 };
 
@@ -225,7 +251,7 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
     while (!out.Failed() && reader.Next()) out.Bytes(reader.Raw(), reader.RawLength());
 
     // Only a complete copy, safely on disk, may take the settings file's place.
-    bool complete = !out.Failed() && !reader.Failed();
+    bool complete = out.Finish() && !reader.Failed();
     if (complete && replaced) complete = platform::FlushFileToDisk(temporary);
     if (!platform::CloseFile(temporary)) complete = false;
     reader.Close();
