@@ -1,5 +1,6 @@
 // Loading the keyboard table: value forms, reloading over an earlier table,
 // and the one-pass load agreeing with 256 separate key reads.
+#include <cstdio>
 #include <random>
 
 #include "keymap/key_table.h"
@@ -114,4 +115,63 @@ TEST_F(KeyTableTest, EarlierLinesHoldingTheDigitsWin) {
     ExpectEntry(Entry(4), 0x44, 0, 0);  // past the next section
     ExpectEntry(Entry(15), 0x15, 0, 0);
     ExpectEntry(Entry(150), 0, 0, 0);
+}
+
+TEST_F(KeyTableTest, OnePassLoadAgreesWithSeparateReadsOnTrickyFiles) {
+    // Random files built from the pieces that the matching rules trip over:
+    // digits everywhere, headers in values and comments, repeated and nested
+    // headers, "=" and "," in odd places, lines split at 259 units, CR LF.
+    std::mt19937 random(20261209);
+    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    const char* fragments[] = {"=",     ",",   "#",     " ",    "  ",    "[T]",  "[U]", "[T",
+                               "T]",    "s",   "A",     "x",    "0x",    "ERROR", "\t", "\r",
+                               "Shift", ",a",  ", s ",  "##",   "=,",    "1F",   "-",   "\xE9"};
+    for (int file = 0; file < 300; ++file) {
+        std::string text = pick(4) == 0 ? "\xEF\xBB\xBF" : "";
+        const char* end = pick(2) == 0 ? "\n" : "\r\n";
+        int lines = 1 + pick(40);
+        for (int line = 0; line < lines; ++line) {
+            int parts = pick(8);
+            if (pick(10) == 0) text += std::string(static_cast<std::size_t>(200 + pick(120)), 'z');
+            for (int p = 0; p < parts; ++p) {
+                if (pick(2) == 0) {
+                    text += std::to_string(pick(300));
+                } else {
+                    text += fragments[pick(static_cast<int>(std::size(fragments)))];
+                }
+            }
+            text += end;
+        }
+        if (pick(3) == 0) text.pop_back();  // no line end at the end
+        Put(text);
+        for (auto& entry : SerialSettings.keyTable)
+            entry = {pick(2), pick(2), static_cast<std::uint16_t>(pick(0x10000))};
+        Use(pick(3) == 0 ? u"U" : u"T");
+        LoadBothWays();
+        if (HasFatalFailure()) {
+            ADD_FAILURE() << "file " << file << ":\n" << text;
+            return;
+        }
+    }
+}
+
+TEST_F(KeyTableTest, OnePassLoadAgreesOnAFullTableAndItsReload) {
+    std::string text = "[GENERAL]\r\nKEYTABLE = B\r\n";
+    for (const char* name : {"A", "B"}) {
+        text += std::string("[") + name + "]\r\n";
+        for (int n = 0; n < 256; n += (name[0] == 'A' ? 1 : 3)) {
+            char line[64];
+            std::snprintf(line, sizeof line, "%d = %X%s # byte %d\r\n", n, (n * 7) & 0xFF,
+                          n % 5 == 0 ? ", Shift" : (n % 7 == 0 ? ",AltGr" : ""), n);
+            text += line;
+        }
+    }
+    Put(text);
+    Use(u"A");
+    LoadBothWays();
+    Use(u"B");
+    LoadBothWays();
+    // Byte 0's own line comes first, so it takes its own value.
+    EXPECT_EQ(Entry(0).virtualKey, 0);
+    EXPECT_EQ(Entry(0).shift, 1);
 }

@@ -4,14 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
+#ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND
 #include "platform/sim/files.h"
 #include "platform/sim/shell.h"
+#endif
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
@@ -33,26 +35,38 @@ inline std::string Narrow(const char16_t* text) {
     return out;
 }
 
-// Each test gets its own directory, removed afterwards, and a clean sim.
+// Each test gets its own directory, removed afterwards, and a clean sim. The
+// tests that need no injected fault also run on the Windows backend (under
+// wine), built with QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND.
 class SettingsFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        directory_ = pattern;
+        std::random_device entropy;
+        for (int attempt = 0; directory_.empty() && attempt < 100; ++attempt) {
+            auto candidate = std::filesystem::temp_directory_path() /
+                             ("quorvel-" + std::to_string(entropy()) + std::to_string(attempt));
+            if (std::filesystem::create_directory(candidate)) directory_ = candidate;
+        }
+        ASSERT_FALSE(directory_.empty());
+#ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND
         platform::sim::ResetFiles();
         platform::sim::ResetShell();
+#endif
         SetSettingsErrorReporter(nullptr);
         SerialSettings = {};
         file_ = Path("QuorvelCE.INI");
     }
     void TearDown() override {
+#ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND
         platform::sim::ResetFiles();
+#endif
         std::error_code ignored;
         std::filesystem::remove_all(directory_, ignored);
     }
 
-    std::u16string Path(const std::string& name) const { return Wide((directory_ / name).string()); }
+    std::u16string Path(const std::string& name) const {
+        return (directory_ / std::filesystem::path(name).make_preferred()).u16string();
+    }
     std::filesystem::path FsPath(const std::string& name) const { return directory_ / name; }
 
     void Put(const std::string& bytes) const { PutFile("QuorvelCE.INI", bytes); }
