@@ -58,9 +58,22 @@ bool TextFileReader::Next() {
     if (file_ == platform::kInvalidHandle) return false;
     bool lineEnded = false;
     while (length_ < kPieceUnits && !lineEnded) {
-        Fill(4);
-        if (Available() == 0) break;
+        if (Available() < 4) {
+            Fill(4);
+            if (Available() == 0) break;
+        }
         const unsigned char* b = buffer_ + position_;
+        // Settings files are mostly ASCII: the common byte takes the short way.
+        if (b[0] < 0x80 && b[0] != '\r') {
+            text_[length_++] = b[0];
+            raw_[rawLength_++] = b[0];
+            ++position_;
+            if (b[0] == '\n') {
+                if (firstLineEnd_ == LineEnd::kUnknown) firstLineEnd_ = LineEnd::kLf;
+                lineEnded = true;
+            }
+            continue;
+        }
         std::size_t size = Available();
         if (b[0] == '\r' && size >= 2 && b[1] == '\n') {
             // Text mode: CR LF reaches the reader as one line feed.
