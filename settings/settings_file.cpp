@@ -135,11 +135,9 @@ void SetSettingsErrorReporter(SettingsErrorReporter reporter) {
 
 void ComputeSettingsFilePath() {
     std::uint32_t length = platform::GetModuleFileNameW(SettingsFilePath, kSettingTextCapacity);
-    if (length >= kSettingTextCapacity) length = kSettingTextCapacity - 1;
-    SettingsFilePath[length] = 0;
-    if (length < 3) {
-        // No usable module path: an empty path opens nothing, so every
-        // setting takes its default and nothing is written.
+    if (length < 3 || length >= kSettingTextCapacity) {
+        // No usable module path (none, or cut to fit): an empty path opens
+        // nothing, so every setting takes its default and nothing is written.
         SettingsFilePath[0] = 0;
         return;
     }

@@ -100,8 +100,10 @@ std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t size) {
         buffer[0] = 0;
         return 0;
     }
-    bool whole = StrCopy(buffer, size, wide);
-    if (!whole) SetLastError(122);  // ERROR_INSUFFICIENT_BUFFER, as GetModuleFileNameW
+    if (!StrCopy(buffer, size, wide)) {
+        SetLastError(122);  // ERROR_INSUFFICIENT_BUFFER: cut, and `size` returned
+        return size;
+    }
     return static_cast<std::uint32_t>(StrLen(buffer));
 }
 

@@ -14,8 +14,8 @@ namespace platform::posix {
 // names that are not UTF-8 still open). False when it does not fit.
 bool PathToUtf8(const char16_t* path, char* destination, std::size_t capacity);
 
-// The executable's path from /proc/self/exe, GetModuleFileNameW-style: cut
-// and terminated when it does not fit; returns the units written.
+// The executable's path from /proc/self/exe, GetModuleFileNameW-style: the
+// length written, or `size` when it had to be cut (still terminated).
 std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t size);
 
 // Each sets the error code (SetLastError) when it fails.

@@ -74,7 +74,7 @@ std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
         std::lock_guard lock(sim::mutex);
         if (sim::hasModulePath) {
             if (size == 0) return 0;
-            StrCopy(buffer, size, sim::modulePath);
+            if (!StrCopy(buffer, size, sim::modulePath)) return size;
             return static_cast<std::uint32_t>(StrLen(buffer));
         }
     }

@@ -163,6 +163,15 @@ TEST(SettingsPath, LastThreeCharactersBecomeIni) {
     platform::sim::SetModuleFileName(u"ab");
     ComputeSettingsFilePath();
     EXPECT_EQ(std::u16string(SettingsFilePath), u"");
+    // A path cut to fit the buffer would name some other file.
+    std::u16string deep = u"/" + std::u16string(255, u'd') + u"/q.exe";
+    platform::sim::SetModuleFileName(deep.c_str());
+    ComputeSettingsFilePath();
+    EXPECT_EQ(std::u16string(SettingsFilePath), u"");
+    std::u16string fits = u"/" + std::u16string(252, u'd') + u"/q.exe";  // 259 units
+    platform::sim::SetModuleFileName(fits.c_str());
+    ComputeSettingsFilePath();
+    EXPECT_EQ(std::u16string(SettingsFilePath), fits.substr(0, 256) + u"INI");
     platform::sim::SetModuleFileName(nullptr);  // the real executable
     ComputeSettingsFilePath();
     EXPECT_EQ(std::u16string(SettingsFilePath).substr(std::u16string(SettingsFilePath).size() - 3),
