@@ -1,0 +1,2 @@
+// Serial tests (being written).
+#include <gtest/gtest.h>
