@@ -217,4 +217,5 @@ void AwaitReceptionThreadEnd(Handle thread) {
         if (old != kNoHandle) CloseHandle(old);
         quitRequested.store(0);
     }
+    QuitEvent();
 }

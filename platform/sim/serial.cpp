@@ -21,6 +21,7 @@ struct Device {
     bool attached = false;
     Handle handle = kNoHandle;
     bool lost = false;  // unplugged while open
+    bool broken = false;
     std::vector<std::uint8_t> rx;
     std::size_t rxPos = 0;
     std::uint32_t mask = 0;
@@ -150,6 +151,11 @@ bool FeedSerial(int port, std::string_view bytes) {
 void FailNextOpen(int port, std::uint32_t code) {
     auto lock = Lock();
     if (Device* d = Port(port)) d->failNextOpen = code;
+}
+
+void BreakSerialDevice(int port, bool broken) {
+    auto lock = Lock();
+    if (Device* d = Port(port)) d->broken = broken;
 }
 
 void SetCts(int port, bool on) {
@@ -334,6 +340,10 @@ bool WaitCommEvent(Handle port, std::uint32_t* eventMask) {
     auto lock = Lock();
     Device* d = Open(port);
     if (d == nullptr) return false;
+    if (d->broken) {
+        SetLastError(kErrorDeviceNotConnected);
+        return false;
+    }
     detail::BlockUntil(lock, detail::kNever, [&] {
         return d->handle != port || d->lost || ((d->mask & EV_RXCHAR) != 0 && Pending(*d));
     });

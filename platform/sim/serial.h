@@ -53,6 +53,8 @@ bool FeedSerial(int port, std::string_view bytes);
 // The next open of the device fails with `code`.
 void FailNextOpen(int port, std::uint32_t code);
 void SetCts(int port, bool on);
+// A device that opens but whose waits fail at once (a broken driver).
+void BreakSerialDevice(int port, bool broken);
 // What GetCommState reports before the program changes anything.
 void SetDriverDcb(int port, const Dcb& dcb);
 Dcb DefaultDriverDcb();

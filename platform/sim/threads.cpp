@@ -54,6 +54,7 @@ struct State {
     std::size_t alive = 0;
     std::size_t maxAlive = 0;
     std::size_t created = 0;
+    std::atomic<std::size_t> pauses{0};
 };
 
 State& S() {
@@ -211,6 +212,8 @@ void ResetThreadStats() {
     S().created = 0;
 }
 
+std::size_t PauseCount() { return S().pauses.load(); }
+
 std::uint64_t ThreadEndedAtUs(Handle thread) {
     std::lock_guard lock(S().mutex);
     auto object = Find(thread);
@@ -282,6 +285,7 @@ bool SetEvent(Handle event) {
 }
 
 std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+    if (milliseconds != INFINITE) S().pauses.fetch_add(1);
     std::unique_lock lock(S().mutex);
     auto object = sim::Find(handle);
     if (!object) {
@@ -300,6 +304,7 @@ std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
 }
 
 void Sleep(std::uint32_t milliseconds) {
+    S().pauses.fetch_add(1);
     if (milliseconds == 0) {
         std::this_thread::yield();
         return;

@@ -40,6 +40,9 @@ std::size_t ThreadsCreated();
 // Thread and event handles not closed yet (a leak shows here).
 std::size_t OpenObjectHandleCount();
 void ResetThreadStats();
+// Calls of Sleep and of WaitForSingleObject with a timeout other than
+// INFINITE: the pauses a thread asked for.
+std::size_t PauseCount();
 // Virtual time at which the thread behind `thread` returned (0 while it runs).
 std::uint64_t ThreadEndedAtUs(Handle thread);
 
