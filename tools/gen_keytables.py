@@ -148,8 +148,16 @@ def order_lines(lines):
             if waiting[m] == 0:
                 heapq.heappush(ready, m)
     if len(order) != len(bytes_):
-        stuck = sorted(n for n in bytes_ if waiting[n] > 0)
-        raise LayoutError(f"no order lets these bytes find their own lines: {stuck}")
+        # Name only the lines that hold each other's digits, not every line stuck behind them.
+        stuck = {n for n in bytes_ if waiting[n] > 0}
+        pruned = True
+        while pruned:
+            pruned = False
+            for n in sorted(stuck):
+                if not any(m in stuck for m in after[n]):
+                    stuck.discard(n)
+                    pruned = True
+        raise LayoutError(f"no order lets these bytes find their own lines: {sorted(stuck)}")
     return order
 
 
