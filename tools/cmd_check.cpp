@@ -34,6 +34,7 @@ std::u16string Trimmed(std::u16string_view text) {
 
 bool IsHexText(std::u16string_view text) {
     std::u16string t = Trimmed(text);
+    if (!t.empty() && (t[0] == u'-' || t[0] == u'+')) t.erase(0, 1);
     std::size_t i = 0;
     if (t.size() > 2 && t[0] == u'0' && (t[1] == u'x' || t[1] == u'X')) i = 2;
     if (i == t.size()) return false;
@@ -390,7 +391,7 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
             TrimSettingValue(rest, u',');
             char16_t first = rest[0];
             if (first != u's' && first != u'S' && first != u'a' && first != u'A') {
-                ReportAt(at, byte + ": unknown modifier " + Quoted(rest) + " (Shift or AltGr), so " +
+                ReportAt(at, byte + ": unknown modifier " + Quoted(rest) + " (not Shift or AltGr), so " +
                                  effect);
             }
         }

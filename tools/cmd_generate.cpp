@@ -176,13 +176,26 @@ std::u16string CharacterComment(int byte) {
     return std::u16string(u"  # ") + c;
 }
 
-std::u16string KeyLine(int byte, const Assignment& a) {
+// The key code in hex as it is usually written ("41"), or, with `negated`, as
+// a negative number whose low 16 bits are the same code ("-FFBF" for 41): the
+// program keeps only the low 16 bits of what it parses, and the negated form
+// often has no decimal digits where the usual one has some, which is what
+// breaks a circle of lines that contain each other's numbers.
+std::u16string KeyCode(std::uint16_t virtualKey, bool negated) {
+    char hex[16];
+    if (negated) {
+        std::snprintf(hex, sizeof hex, "-%X", static_cast<unsigned>(0x10000u - virtualKey));
+    } else {
+        // No leading zero: a "0" would be found by the lookup of byte 0.
+        std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(virtualKey));
+    }
+    return FromUtf8(hex);
+}
+
+std::u16string KeyLine(int byte, const Assignment& a, bool negated) {
     std::u16string line = Decimal(byte) + u" = ";
     if (a.virtualKey == 0) return line + u"none";
-    char hex[8];
-    // No leading zero: a "0" would be found by the lookup of byte 0.
-    std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(a.virtualKey));
-    line += FromUtf8(hex);
+    line += KeyCode(a.virtualKey, negated);
     if (a.modifier == Modifier::kShift) line += u",Shift";
     if (a.modifier == Modifier::kAltGr) line += u",AltGr";
     return line + CharacterComment(byte);
@@ -262,10 +275,32 @@ int RunGenerate(const ToolArgs& args, ToolOutput& io) {
     if (!ParseList(text, table, io)) return 1;
 
     std::vector<std::u16string> lines;
-    for (int n = 0; n < kKeyTableSize; ++n) lines.push_back(KeyLine(n, table[n]));
+    std::vector<bool> negated(kKeyTableSize, false);
+    for (int n = 0; n < kKeyTableSize; ++n) lines.push_back(KeyLine(n, table[n], false));
     std::vector<int> order;
     std::vector<int> stuck;
-    if (!OrderLines(lines, order, stuck)) {
+    // Where lines hold each other's numbers in a circle, write the key codes
+    // of the lines involved in the other form, one at a time, for as long as
+    // that frees lines.
+    for (bool progress = true; !OrderLines(lines, order, stuck) && progress;) {
+        progress = false;
+        const std::size_t before = stuck.size();
+        for (int n : std::vector<int>(stuck)) {
+            if (negated[n] || table[n].virtualKey == 0) continue;
+            std::u16string usual = lines[n];
+            lines[n] = KeyLine(n, table[n], true);
+            std::vector<int> tryOrder;
+            std::vector<int> tryStuck;
+            OrderLines(lines, tryOrder, tryStuck);
+            if (tryStuck.size() < before) {
+                negated[n] = true;
+                progress = true;
+                break;
+            }
+            lines[n] = usual;
+        }
+    }
+    if (!stuck.empty()) {
         std::string names;
         for (int n : stuck) names += (names.empty() ? "" : ", ") + std::to_string(n);
         Note(io, "no order of lines lets every byte find its own line: the lines of bytes " +
