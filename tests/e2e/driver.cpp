@@ -5,7 +5,7 @@
 //   state                 caption, visibility and every control of the dialog
 //   click ID              the button ID is clicked
 //   select ID INDEX       item INDEX of combo ID is picked
-//   enter                 Enter pressed in the dialog
+//   enter                 Enter pressed in the dialog (its IDOK command)
 //   tray left|right       the tray icon is clicked
 //   windows               every top-level window (class, caption, process)
 //   trayicons             the icons Wine's stand-alone tray window shows
@@ -51,8 +51,10 @@ void PrintControl(HWND control) {
     GetClassNameW(control, cls, 32);
     wchar_t text[256] = {};
     GetWindowTextW(control, text, 256);
-    std::printf("control %d visible=%d text=%s", id, IsWindowVisible(control) ? 1 : 0,
-                Utf8(text).c_str());
+    // The control's own visibility: a hidden dialog hides all its controls
+    // from IsWindowVisible, but the program shows and hides them one by one.
+    const bool shown = (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+    std::printf("control %d visible=%d text=%s", id, shown ? 1 : 0, Utf8(text).c_str());
     if (_wcsicmp(cls, L"ComboBox") == 0) {
         const LRESULT sel = SendMessageW(control, CB_GETCURSEL, 0, 0);
         const LRESULT count = SendMessageW(control, CB_GETCOUNT, 0, 0);
@@ -144,9 +146,9 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (command == L"enter") {
-        SetForegroundWindow(dialog);
-        keybd_event(VK_RETURN, 0x1C, 0, 0);
-        keybd_event(VK_RETURN, 0x1C, KEYEVENTF_KEYUP, 0);
+        // What the dialog manager sends for Enter when no push button has the
+        // focus, and what the caption's OK button sends.
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return 0;
     }
     if (command == L"tray" && argc > 2) {

@@ -53,7 +53,10 @@ def autostart(stage):
     stage.plug(PORT)
     stage.start_sink()
     program = stage.program("main", us_settings(PORT)).start()
-    first = wait_until("the dialog", stage.dialog, timeout=20)
+    # The dialog's window exists before all its controls do.
+    first = wait_until("the dialog with its controls",
+                       lambda: (lambda d: d if d and len(d["controls"]) >= 20 else None)(
+                           stage.dialog()), timeout=20, interval=0.02)
     opened = time.monotonic()
     # Before the auto-start only the logo shows.
     if first["caption"] == "QuorvelCE":

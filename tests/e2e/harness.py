@@ -58,6 +58,10 @@ def ensure_display():
     os.environ["DISPLAY"] = ":%d" % number
     wait_until("Xvfb", lambda: os.path.exists("/tmp/.X11-unix/X%d" % number), timeout=10)
     subprocess.call(["setxkbmap", "us"], stderr=subprocess.DEVNULL)
+    # No window manager here: Wine manages its windows itself (see scripts/wine-env).
+    subprocess.call([wine(), "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                     "/t", "REG_SZ", "/d", "N", "/f"],
+                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return xvfb
 
 
