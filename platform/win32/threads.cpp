@@ -40,6 +40,43 @@ void RaiseTimerResolution() {
     ::timeBeginPeriod(1);
 }
 
+double NowMs() {
+    static const double msPerTick = [] {
+        LARGE_INTEGER frequency;
+        ::QueryPerformanceFrequency(&frequency);
+        return 1000.0 / static_cast<double>(frequency.QuadPart);
+    }();
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * msPerTick;
+}
+
+// Pauses of a few milliseconds are the stroke delay after each key event, and
+// a pause that ends late slows every keystroke: the kernel's waits end up to a
+// timer tick late (about 0.13 ms under Wine, up to a millisecond on Windows
+// even at the raised resolution). So the last millisecond of a short pause is
+// waited out on the clock instead; a pause never ends early. `object` may be
+// null (a plain sleep).
+constexpr std::uint32_t kPreciseUpToMs = 50;
+
+DWORD PreciseWait(HANDLE object, std::uint32_t milliseconds) {
+    const double deadline = NowMs() + milliseconds;
+    if (milliseconds > 1) {
+        const DWORD coarse = milliseconds - 1;
+        const DWORD result =
+            object ? ::WaitForSingleObject(object, coarse) : (::Sleep(coarse), WAIT_TIMEOUT);
+        if (result != WAIT_TIMEOUT) return result;
+    }
+    for (int round = 0;; ++round) {
+        if (object && round % 1024 == 0) {
+            const DWORD result = ::WaitForSingleObject(object, 0);
+            if (result != WAIT_TIMEOUT) return result;
+        }
+        if (NowMs() >= deadline) return WAIT_TIMEOUT;
+        YieldProcessor();
+    }
+}
+
 }  // namespace
 
 std::uint32_t GetLastError() { return ::GetLastError(); }
@@ -77,10 +114,19 @@ std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
+    if (milliseconds > 0 && milliseconds <= kPreciseUpToMs) {
+        return PreciseWait(reinterpret_cast<HANDLE>(object), milliseconds);
+    }
     return ::WaitForSingleObject(reinterpret_cast<HANDLE>(object), milliseconds);
 }
 
-void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Sleep(std::uint32_t milliseconds) {
+    if (milliseconds > 0 && milliseconds <= kPreciseUpToMs) {
+        PreciseWait(nullptr, milliseconds);
+        return;
+    }
+    ::Sleep(milliseconds);
+}
 
 bool CloseHandle(Handle handle) {
     if (win32::IsSerialHandle(handle)) return win32::CloseSerialPortHandle(handle);
