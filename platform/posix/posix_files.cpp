@@ -169,6 +169,10 @@ bool Replace(const char16_t* from, const char16_t* to) {
         SetLastError(kErrorFilenameTooLong);
         return false;
     }
+    // The new file takes the old one's permissions, so a rewrite never
+    // widens or narrows who may read the settings.
+    struct stat old {};
+    if (::stat(target, &old) == 0) ::chmod(source, old.st_mode & 07777);
     if (::rename(source, target) != 0) return Fail(errno);
     // Make the rename itself durable. Its failure does not undo the replace,
     // so it is not reported as one.
