@@ -12,9 +12,18 @@ std::uint32_t ReceptionThreadProc(void* parameter);
 // Quit: ends the reception thread wherever it stands (typing, waiting,
 // retrying, showing its message box) within about a second. It sends no
 // further key event except releases of modifiers still pressed, clears the
-// running flag and closes the port. Safe with no thread (kNoHandle).
+// running flag and closes the port, then releases the thread handle (do not
+// use it afterwards). Safe with no thread (kNoHandle). Meant for the end of
+// the program: a later Start must call AwaitReceptionThreadEnd first.
 void QuitReception(platform::Handle thread);
 
 // Whether `thread` has ended (kNoHandle counts as ended). Start uses this to
 // make sure there is never more than one reception thread.
 bool ReceptionThreadEnded(platform::Handle thread);
+
+// Start's first step, before it sets the running flag and creates the new
+// thread: clears the running flag, closes the port, and waits until `thread`
+// has ended (a line being typed is finished; an open-failure box it shows is
+// dismissed, so Start never blocks on it). Then releases the thread handle.
+// Safe with kNoHandle.
+void AwaitReceptionThreadEnd(platform::Handle thread);

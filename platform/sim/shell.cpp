@@ -1,9 +1,11 @@
-// Simulated shell: message boxes recorded and answered by tests.
+// Simulated shell: message boxes recorded and answered by tests, a tray that
+// records every Shell_NotifyIconW call, and fake icons.
 #include "platform/sim/shell.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
+
+#include "platform/sim/threads.h"
 
 namespace platform {
 namespace sim {
@@ -11,39 +13,45 @@ namespace {
 
 struct OpenBox {
     std::uint64_t serial;
+    Handle thread;
     bool dismissed;
 };
 
-std::mutex mutex;
-std::condition_variable changed;
+// Guarded by the sim lock, so that a thread inside a box counts as blocked
+// for the virtual clock.
 bool autoDismiss = true;
 std::vector<MessageBoxRecord> shown;
 std::vector<OpenBox> open;
 std::uint64_t nextSerial = 0;
+std::vector<TrayCall> trayCalls;
+
+std::unique_lock<std::mutex> Lock() { return std::unique_lock(detail::Mutex()); }
 
 }  // namespace
 
 void SetMessageBoxAutoDismiss(bool on) {
-    std::lock_guard lock(mutex);
+    auto lock = Lock();
     autoDismiss = on;
 }
 
 std::vector<MessageBoxRecord> MessageBoxes() {
-    std::lock_guard lock(mutex);
+    auto lock = Lock();
     return shown;
 }
 
 std::size_t OpenMessageBoxCount() {
-    std::lock_guard lock(mutex);
-    return open.size();
+    auto lock = Lock();
+    std::size_t n = 0;
+    for (auto& box : open) n += box.dismissed ? 0 : 1;
+    return n;
 }
 
 bool DismissMessageBox() {
-    std::lock_guard lock(mutex);
+    auto lock = Lock();
     for (auto& box : open) {
         if (!box.dismissed) {
             box.dismissed = true;
-            changed.notify_all();
+            detail::Changed().notify_all();
             return true;
         }
     }
@@ -51,44 +59,72 @@ bool DismissMessageBox() {
 }
 
 bool WaitForMessageBoxes(std::size_t count, int timeoutMs) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                            [&] { return shown.size() >= count; });
+    auto lock = Lock();
+    return detail::Changed().wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                      [&] { return shown.size() >= count; });
 }
 
 void ResetShell() {
-    std::lock_guard lock(mutex);
+    auto lock = Lock();
     for (auto& box : open) box.dismissed = true;
     shown.clear();
     autoDismiss = true;
-    changed.notify_all();
+    detail::Changed().notify_all();
 }
+
+std::vector<TrayCall> TrayCalls() {
+    auto lock = Lock();
+    return trayCalls;
+}
+
+void ResetTray() {
+    auto lock = Lock();
+    trayCalls.clear();
+}
+
+Handle FakeIcon(std::int32_t id) { return Handle{0x1C0000} + static_cast<Handle>(id); }
 
 }  // namespace sim
 
 std::int32_t MessageBoxW(Handle owner, const char16_t* text, const char16_t* caption,
                          std::uint32_t) {
     using namespace sim;
-    std::unique_lock lock(mutex);
-    shown.push_back({text, caption ? caption : u"", caption != nullptr, owner});
-    changed.notify_all();
+    auto lock = Lock();
+    Handle thread = detail::CurrentThread();
+    shown.push_back({text, caption ? caption : u"", caption != nullptr, owner, thread});
+    detail::Changed().notify_all();
     if (autoDismiss) return IDOK;
     std::uint64_t serial = nextSerial++;
-    open.push_back({serial, false});
-    changed.wait(lock, [&] {
+    open.push_back({serial, thread, false});
+    detail::BlockUntil(lock, detail::kNever, [&] {
         for (auto& box : open)
             if (box.serial == serial) return box.dismissed;
         return true;
     });
     std::erase_if(open, [&](const OpenBox& box) { return box.serial == serial; });
-    changed.notify_all();
+    detail::Changed().notify_all();
     return IDOK;
 }
 
-void DismissMessageBoxes(Handle) {
-    std::lock_guard lock(sim::mutex);
-    for (auto& box : sim::open) box.dismissed = true;
-    sim::changed.notify_all();
+void DismissMessageBoxes(Handle thread) {
+    auto lock = sim::Lock();
+    for (auto& box : sim::open)
+        if (box.thread == thread) box.dismissed = true;
+    sim::detail::Changed().notify_all();
+}
+
+bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData* data) {
+    auto lock = sim::Lock();
+    sim::trayCalls.push_back({message, data != nullptr ? *data : NotifyIconData{}});
+    return true;
+}
+
+std::uint32_t ExtractIconExW(const char16_t*, std::int32_t index, Handle* largeIcons,
+                             Handle* smallIcons, std::uint32_t icons) {
+    if (index >= 0 || icons == 0) return 0;
+    if (largeIcons != nullptr) *largeIcons = sim::FakeIcon(-index);
+    if (smallIcons != nullptr) *smallIcons = sim::FakeIcon(-index);
+    return 1;
 }
 
 }  // namespace platform

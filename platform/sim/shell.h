@@ -1,9 +1,11 @@
 // Test controls of the simulated shell: message boxes are recorded, and block
 // the thread that shows them until a test dismisses them (or, in auto-dismiss
-// mode, return at once).
+// mode, return at once); every tray icon call is recorded with a copy of its
+// record; icons extracted from the executable get one fake handle per id.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@ struct MessageBoxRecord {
     std::u16string caption;  // empty when the box had no caption of its own
     bool hasCaption = false;
     Handle owner = kNoHandle;
+    Handle thread = kNoHandle;  // the simulated thread that showed it (kNoHandle: another)
 };
 
 // Boxes return at once when set (the default); otherwise they block.
@@ -27,5 +30,14 @@ bool DismissMessageBox();
 // Waits (really) until at least `count` boxes have been shown; false on timeout.
 bool WaitForMessageBoxes(std::size_t count, int timeoutMs);
 void ResetShell();
+
+struct TrayCall {
+    std::uint32_t message;
+    NotifyIconData data;
+};
+std::vector<TrayCall> TrayCalls();
+void ResetTray();
+// The handle ExtractIconExW gives for icon resource `id`.
+Handle FakeIcon(std::int32_t id);
 
 }  // namespace platform::sim

@@ -1,0 +1,51 @@
+// Simulated keyboard input: records key events into storage set aside by the
+// test, so that sending an event never allocates. One thread sends at a time
+// (the reception thread); readers see every event published before the count.
+#include "platform/sim/keyboard.h"
+
+#include <atomic>
+#include <memory>
+
+#include "platform/sim/threads.h"
+
+namespace platform {
+namespace sim {
+namespace {
+
+std::unique_ptr<KeyEvent[]> storage;
+std::size_t capacity = 0;
+std::atomic<std::size_t> count{0};
+std::atomic<std::uint64_t> checksum{0};
+
+}  // namespace
+
+void ResetKeyboard(std::size_t size) {
+    storage = std::make_unique<KeyEvent[]>(size);
+    capacity = size;
+    count.store(0);
+    checksum.store(0);
+}
+
+std::size_t KeyEventCount() { return count.load(std::memory_order_acquire); }
+
+std::vector<KeyEvent> KeyEvents() {
+    std::size_t n = count.load(std::memory_order_acquire);
+    if (n > capacity) n = capacity;
+    return std::vector<KeyEvent>(storage.get(), storage.get() + n);
+}
+
+std::uint64_t KeyEventChecksum() { return checksum.load(std::memory_order_acquire); }
+
+}  // namespace sim
+
+void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t flags,
+                 std::uintptr_t extraInfo) {
+    using namespace sim;
+    std::size_t n = count.load(std::memory_order_relaxed);
+    if (n < capacity) storage[n] = {virtualKey, scanCode, flags, extraInfo, NowUs()};
+    checksum.store(checksum.load(std::memory_order_relaxed) * 31 + virtualKey * 8u + flags,
+                   std::memory_order_relaxed);
+    count.store(n + 1, std::memory_order_release);
+}
+
+}  // namespace platform

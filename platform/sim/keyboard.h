@@ -1,0 +1,31 @@
+// Test controls of the simulated keyboard input: every key event the program
+// sends, in order, with the (virtual) time it was sent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/services.h"
+
+namespace platform::sim {
+
+struct KeyEvent {
+    std::uint8_t virtualKey;
+    std::uint8_t scanCode;
+    std::uint32_t flags;
+    std::uintptr_t extraInfo;
+    std::uint64_t timeUs;
+};
+
+// Forgets every event and sets aside room for `capacity` of them: the events
+// are recorded into that storage without allocating, and those beyond it are
+// only counted.
+void ResetKeyboard(std::size_t capacity = 1 << 16);
+// Events sent since the reset, recorded or not.
+std::size_t KeyEventCount();
+std::vector<KeyEvent> KeyEvents();
+// Sum of every event's key and flags, recorded or not (checks long runs).
+std::uint64_t KeyEventChecksum();
+
+}  // namespace platform::sim

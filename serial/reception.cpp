@@ -1,0 +1,221 @@
+// The reception thread: keeps the scanner's port open, reads its bytes one at
+// a time, translates them through the keyboard table and types each line as
+// key events. Also the quit that ends the thread wherever it stands.
+#include "serial/reception.h"
+
+#include <atomic>
+
+#include "app/run_state.h"
+#include "platform/text.h"
+#include "serial/serial_port.h"
+#include "settings/general_settings.h"
+
+using namespace platform;
+
+namespace {
+
+constexpr std::uint32_t kKeyBufferSize = 100;
+constexpr std::uint32_t kRetryPauseMs = 500;
+constexpr std::uint32_t kPressFlags = KEYEVENTF_SILENT;
+constexpr std::uint32_t kReleaseFlags = KEYEVENTF_SILENT | KEYEVENTF_KEYUP;
+constexpr std::uint8_t kLineEndHash = 0x23;
+constexpr std::uint8_t kLineEndReturn = 0x0D;
+
+// Owned by the reception thread alone (one at a time; a new thread starts only
+// once the previous one has ended).
+std::uint8_t keyCodes[kKeyBufferSize];
+std::uint8_t keyAltGr[kKeyBufferSize];
+std::uint8_t keyShift[kKeyBufferSize];
+std::uint32_t keyCount = 0;
+std::uint8_t receiveByte = 0;
+std::uint32_t eventMask = 0;
+std::uint32_t bytesRead = 0;
+char16_t messageText[260];
+// Which keys our own events left down, so that a quit can let go of them.
+bool keyDown[256];
+
+// A quit must reach the thread wherever it stands: every pause waits on this
+// event instead of sleeping, and typing stops at the next event.
+std::atomic<std::int32_t> quitRequested{0};
+std::atomic<Handle> quitEvent{kNoHandle};
+
+Handle QuitEvent() {
+    Handle event = quitEvent.load();
+    if (event != kNoHandle) return event;
+    Handle fresh = CreateEventW(true, false, nullptr);
+    if (quitEvent.compare_exchange_strong(event, fresh)) return fresh;
+    CloseHandle(fresh);
+    return event;
+}
+
+bool Quitting() { return quitRequested.load(std::memory_order_relaxed) != 0; }
+
+// A pause that a quit cuts short.
+void Pause(std::uint32_t milliseconds) {
+    if (Quitting()) return;
+    WaitForSingleObject(QuitEvent(), milliseconds);
+}
+
+void SendEvent(std::uint8_t key, bool release) {
+    keybd_event(key, 0, release ? kReleaseFlags : kPressFlags, 0);
+    keyDown[key] = !release;
+    std::uint16_t delay = SerialSettings.strokeDelay;
+    if (delay != 0) Pause(delay);
+}
+
+// One keystroke, as the modifiers need it: they are set before the key and
+// not restored after it.
+void SendKeystroke(std::uint32_t position) {
+    const std::uint8_t key = keyCodes[position];
+    const bool altGr = keyAltGr[position] != 0;
+    const bool shift = keyShift[position] != 0;
+    if (Quitting()) return;
+    SendEvent(VK_CONTROL, !altGr);
+    if (Quitting()) return;
+    SendEvent(VK_LMENU, !altGr);
+    if (Quitting()) return;
+    SendEvent(VK_SHIFT, !shift);
+    if (Quitting()) return;
+    SendEvent(key, false);
+    if (Quitting()) return;
+    SendEvent(key, true);
+    if (shift || Quitting()) return;
+    SendEvent(VK_SHIFT, true);
+}
+
+void FlushKeyBuffer() {
+    if (keyCount != 0) {
+        for (std::uint32_t i = 0; i < keyCount && !Quitting(); ++i) SendKeystroke(i);
+        // Nothing stays held once a line is typed: the user's own typing
+        // must not come out shifted or as AltGr.
+        const std::uint32_t last = keyCount - 1;
+        if (!Quitting() && keyShift[last] != 0) SendEvent(VK_SHIFT, true);
+        if (!Quitting() && keyAltGr[last] != 0) {
+            SendEvent(VK_LMENU, true);
+            if (!Quitting()) SendEvent(VK_CONTROL, true);
+        }
+    }
+    keyCount = 0;
+    for (std::uint8_t& code : keyCodes) code = 0;
+}
+
+void HandleByte(std::uint8_t byte) {
+    const KeyTableEntry& entry = SerialSettings.keyTable[byte];
+    if (entry.virtualKey != 0) {
+        keyCodes[keyCount] = static_cast<std::uint8_t>(entry.virtualKey & 0xFF);
+        keyAltGr[keyCount] = static_cast<std::uint8_t>(entry.altGr & 0xFF);
+        keyShift[keyCount] = static_cast<std::uint8_t>(entry.shift & 0xFF);
+        ++keyCount;
+    }
+    if (byte == kLineEndHash || byte == kLineEndReturn || LineWaitFlag.load() == 0 ||
+        keyCount == kKeyBufferSize) {
+        FlushKeyBuffer();
+    }
+}
+
+// Returns true when the loop ended because the wait failed while reception
+// was still meant to run.
+bool RunWaitLoop(Handle port) {
+    for (;;) {
+        if (RunningFlag.load() == 0 || Quitting()) return false;
+        if (!WaitCommEvent(port, &eventMask)) return RunningFlag.load() != 0 && !Quitting();
+        if ((eventMask & EV_RXCHAR) == 0) continue;
+        for (;;) {
+            bool ok = ReadFile(port, &receiveByte, 1, &bytesRead);
+            if (!ok) {
+                if (bytesRead == 1) continue;
+                break;
+            }
+            if (bytesRead != 1) break;
+            HandleByte(receiveByte);
+        }
+    }
+}
+
+// Lets go of every key our own events left down (only a quit leaves any).
+void ReleaseKeysStillDown() {
+    for (int key = 0; key < 256; ++key) {
+        if (keyDown[key]) {
+            keybd_event(static_cast<std::uint8_t>(key), 0, kReleaseFlags, 0);
+            keyDown[key] = false;
+        }
+    }
+}
+
+void ShowOpenFailure(std::uint32_t code) {
+    const char16_t head[] = u"Ouverture du port série impossible (";
+    std::size_t n = 0;
+    for (const char16_t* p = head; *p != 0; ++p) messageText[n++] = *p;
+    FormatDecimal(messageText + n, 260 - n, static_cast<std::int32_t>(code));
+    while (messageText[n] != 0) ++n;
+    messageText[n++] = u')';
+    messageText[n] = 0;
+    MessageBoxW(kNoHandle, messageText, u"Erreur", MB_OK);
+}
+
+}  // namespace
+
+std::uint32_t ReceptionThreadProc(void*) {
+    keyCount = 0;
+    for (bool& down : keyDown) down = false;
+    QuitEvent();
+    while (RunningFlag.load() != 0 && !Quitting()) {
+        if (!OpenSerialPort()) {
+            std::uint32_t code = GetLastError();
+            if (code == ERROR_DEV_NOT_EXIST) {
+                Pause(kRetryPauseMs);
+                continue;
+            }
+            if (!Quitting()) ShowOpenFailure(code);
+            RunningFlag.store(0);
+            break;
+        }
+        SetTrayStatus(u"LS3578 ready", ReadyIcon);
+        bool failed = RunWaitLoop(PortHandle.load());
+        SetTrayStatus(u"LS3578 not ready", NotReadyIcon);
+        CloseSerialPort();
+        // A port that opens but fails at once must not make the thread spin.
+        if (failed && RunningFlag.load() != 0) Pause(kRetryPauseMs);
+    }
+    ReleaseKeysStillDown();
+    return 0;
+}
+
+void QuitReception(Handle thread) {
+    quitRequested.store(1);
+    SetEvent(QuitEvent());
+    RunningFlag.store(0);
+    CloseSerialPort();
+    if (thread == kNoHandle) return;
+    // A box may appear just after a dismissal, so dismiss again until the
+    // thread is gone; give up after about two seconds and let the process end.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        DismissMessageBoxes(thread);
+        if (WaitForSingleObject(thread, 100) != WAIT_TIMEOUT) break;
+    }
+    CloseHandle(thread);
+}
+
+bool ReceptionThreadEnded(Handle thread) {
+    return thread == kNoHandle || WaitForSingleObject(thread, 0) != WAIT_TIMEOUT;
+}
+
+void AwaitReceptionThreadEnd(Handle thread) {
+    RunningFlag.store(0);
+    CloseSerialPort();
+    if (thread != kNoHandle) {
+        // The previous thread may be finishing a line (let it) or showing its
+        // open-failure box, which a new Start makes moot.
+        for (;;) {
+            DismissMessageBoxes(thread);
+            if (WaitForSingleObject(thread, 100) != WAIT_TIMEOUT) break;
+        }
+        CloseHandle(thread);
+    }
+    if (quitRequested.load() != 0) {
+        Handle old = quitEvent.exchange(kNoHandle);
+        if (old != kNoHandle) CloseHandle(old);
+        quitRequested.store(0);
+    }
+    QuitEvent();
+}

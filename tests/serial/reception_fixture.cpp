@@ -1,0 +1,116 @@
+// Shared set-up and helpers of the serial tests.
+#include "tests/serial/reception_fixture.h"
+
+#include <chrono>
+#include <thread>
+
+// The settings record lives in the settings library; these tests link the
+// serial code without it.
+SerialSettingsRecord SerialSettings{};
+
+using namespace platform;
+
+namespace testing_support {
+
+bool WaitUntil(const std::function<bool()>& condition) {
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > give_up) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
+
+std::vector<Stroke> Strokes(const std::vector<sim::KeyEvent>& events) {
+    std::vector<Stroke> strokes;
+    for (const auto& e : events) strokes.push_back({e.virtualKey, (e.flags & KEYEVENTF_KEYUP) != 0});
+    return strokes;
+}
+
+std::string TypedKeys(const std::vector<sim::KeyEvent>& events) {
+    std::string typed;
+    for (const auto& e : events) {
+        bool modifier = e.virtualKey == VK_SHIFT || e.virtualKey == VK_CONTROL ||
+                        e.virtualKey == VK_LMENU;
+        if (!modifier && (e.flags & KEYEVENTF_KEYUP) == 0) typed += char(e.virtualKey);
+    }
+    return typed;
+}
+
+std::vector<std::uint8_t> KeysLeftDown(const std::vector<sim::KeyEvent>& events) {
+    bool down[256] = {};
+    for (const auto& e : events) down[e.virtualKey] = (e.flags & KEYEVENTF_KEYUP) == 0;
+    std::vector<std::uint8_t> keys;
+    for (int k = 0; k < 256; ++k)
+        if (down[k]) keys.push_back(std::uint8_t(k));
+    return keys;
+}
+
+void ReceptionTest::SetUp() {
+    AwaitReceptionThreadEnd(kNoHandle);
+    sim::SetClockMode(sim::ClockMode::Virtual);
+    sim::ResetSerial();
+    sim::ResetKeyboard();
+    sim::ResetShell();
+    sim::ResetTray();
+    sim::ResetThreadStats();
+
+    SerialSettings = {};
+    SerialSettings.port = 1;
+    SerialSettings.baudRate = 9600;
+    SerialSettings.dataBits = 8;
+    // Letters and digits type their own key; "#" is Shift+3 as on a US
+    // keyboard; "@" is AltGr+2 as on a German one; CR types Return.
+    for (int c = 'A'; c <= 'Z'; ++c) SerialSettings.keyTable[c] = {0, 0, std::uint16_t(c)};
+    for (int c = 'a'; c <= 'z'; ++c) SerialSettings.keyTable[c] = {0, 0, std::uint16_t(c - 32)};
+    for (int c = '0'; c <= '9'; ++c) SerialSettings.keyTable[c] = {0, 0, std::uint16_t(c)};
+    for (int c = 'A'; c <= 'Z'; ++c) SerialSettings.keyTable[c].shift = 1;
+    SerialSettings.keyTable['#'] = {1, 0, '3'};
+    SerialSettings.keyTable['@'] = {0, 1, '2'};
+    SerialSettings.keyTable['\r'] = {0, 0, kVkReturn};
+
+    RunningFlag = 1;
+    LineWaitFlag = 1;
+    ReadyIcon = sim::FakeIcon(128);
+    NotReadyIcon = sim::FakeIcon(130);
+    sim::AttachSerialDevice(1);
+}
+
+void ReceptionTest::TearDown() {
+    sim::HoldClock(false);
+    QuitReception(thread);
+    thread = kNoHandle;
+    AwaitReceptionThreadEnd(kNoHandle);
+    EXPECT_EQ(sim::AliveThreadCount(), 0u);
+}
+
+void ReceptionTest::Start() {
+    AwaitReceptionThreadEnd(thread);
+    RunningFlag = 1;
+    thread = CreateThread(ReceptionThreadProc, nullptr, nullptr);
+    ASSERT_NE(thread, kNoHandle);
+}
+
+void ReceptionTest::Stop() {
+    RunningFlag = 0;
+    CloseSerialPort();
+}
+
+void ReceptionTest::WaitReady() {
+    ASSERT_TRUE(WaitUntil([] {
+        auto port = sim::SerialDevice(1);
+        return port.open && port.callsSinceOpen.size() == 4 &&
+               sim::BlockedThreadCount(true) == sim::AliveThreadCount();
+    }));
+}
+
+void ReceptionTest::WaitIdle() {
+    ASSERT_TRUE(WaitUntil([] {
+        return sim::SerialDevice(1).pendingBytes == 0 &&
+               sim::BlockedThreadCount(true) == sim::AliveThreadCount();
+    }));
+}
+
+void ReceptionTest::Feed(const std::string& bytes) { ASSERT_TRUE(sim::FeedSerial(1, bytes)); }
+
+}  // namespace testing_support
