@@ -199,6 +199,9 @@ void CWedgeDlg::StartReception() {
         return;
     }
     KillTimer(kStartRetryTimer);
+    // It has ended, so this returns at once; it releases the old handle.
+    AwaitReceptionThreadEnd(previous);
+    ReceptionThreadHandle.store(kNoHandle);
 
     ShowSettings(SW_HIDE);
     m_logo.ShowWindow(SW_SHOWNORMAL);
@@ -215,9 +218,7 @@ void CWedgeDlg::StartReception() {
     SetWindowTextW(u"QuorvelCE - Starting...");
     std::uint32_t threadId = 0;
     const Handle thread = CreateThread(ReceptionThreadProc, nullptr, &threadId);
-    const std::uint32_t error = GetLastError();
     ReceptionThreadHandle.store(thread);
-    if (previous != kNoHandle) CloseHandle(previous);  // it has ended
 
     if (thread != kNoHandle) {
         m_startStopButton.SetWindowTextW(u"Stop");
@@ -235,7 +236,7 @@ void CWedgeDlg::StartReception() {
     char16_t text[kPathCapacity];
     char16_t number[16];
     StrCopy(text, kPathCapacity, u"Démarrage du thread impossible  ");
-    FormatDecimal(number, 16, static_cast<std::int32_t>(error));
+    FormatDecimal(number, 16, static_cast<std::int32_t>(GetLastError()));
     StrAppend(text, kPathCapacity, number);
     MessageBoxW(text, u"Erreur", MB_OK);
     EndDialog(0);
@@ -282,14 +283,11 @@ LResult CWedgeDlg::WindowProc(std::uint32_t message, WParam wParam, LParam lPara
 // No confirmation: a right click on the tray icon ends the program at once.
 void CWedgeDlg::QuitFromTray() {
     // The thread is ended in an orderly way, wherever it stands, so that no
-    // modifier stays pressed; with no thread yet this does nothing and the
-    // window's destruction below still closes the port.
+    // modifier stays pressed (it also releases the handle); with no thread yet
+    // this does nothing and the window's destruction still closes the port.
     const Handle thread = ReceptionThreadHandle.exchange(kNoHandle);
     QuitReception(thread);
-    if (thread != kNoHandle) {
-        CloseHandle(thread);
-        StartedFlag = 0;
-    }
+    if (thread != kNoHandle) StartedFlag = 0;
     EndDialog(0);
 }
 
