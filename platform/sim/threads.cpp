@@ -150,6 +150,10 @@ bool BlockUntilImpl(std::unique_lock<std::mutex>& lock, Waiter& waiter) {
             break;
         }
     }
+    // A thread outside the simulation leaving a wait whose deadline has come
+    // (the dialog thread's pause) may have been the earliest deadline holding
+    // the clock back; the sim threads still blocked need it to move on.
+    MaybeAdvance();
     return result;
 }
 

@@ -248,6 +248,29 @@ TEST_F(TrayTest, LeftClickTogglesTheDialogAndEnterHidesItWhileReceptionGoesOn) {
     EXPECT_TRUE(WaitUntil([] { return TypedKeys() == "B\r"; }));
 }
 
+TEST_F(TrayTest, TheTipFollowsTheReceptionThreadWhileTheScannerIsMissing) {
+    sim::DetachSerialDevice(1);
+    Launch();
+    ASSERT_TRUE(sim::FireTimer(kAutoStartTimer));
+    EXPECT_EQ(sim::Caption(), u"QuorvelCE - Started");
+    // The thread keeps trying; the dialog's tip stands meanwhile.
+    ASSERT_TRUE(WaitUntil([] { return sim::SerialDevice(1).openAttempts >= 3; }));
+    EXPECT_EQ(TrayTip(), u"LS3578 Not Ready");
+    EXPECT_EQ(TrayIcon(), sim::FakeIcon(130));
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+
+    sim::AttachSerialDevice(1);
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(TrayIcon(), sim::FakeIcon(128));
+    // Pulling the cable: the thread says so, and comes back when it is back.
+    sim::DetachSerialDevice(1);
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 not ready"; }));
+    EXPECT_EQ(TrayIcon(), sim::FakeIcon(130));
+    sim::AttachSerialDevice(1);
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(sim::ThreadsCreated(), 1u);
+}
+
 TEST_F(TrayTest, RightClickQuitsAtOnceAndLeavesNothingBehind) {
     Launch();
     AutoStartAndWaitReady();
