@@ -127,7 +127,10 @@ std::string Quoted(std::u16string_view text) {
             shown += c;
         }
     }
-    return "\"" + ToUtf8(shown) + "\"";
+    std::string quoted = "\"";
+    quoted += ToUtf8(shown);
+    quoted += '"';
+    return quoted;
 }
 
 namespace {
