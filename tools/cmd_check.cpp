@@ -277,6 +277,10 @@ void Checker::CheckGeneral() {
         message += own >= 0 ? ", not from its key line " + std::to_string(file_.pieces[own].line)
                             : ", which is not its key line";
         if (located >= end) message += " (a line of a later section)";
+        // A save replaces the line a read finds, but never beyond GENERAL.
+        if (located < end && std::u16string(key) != u"STROKE_DELAY") {
+            message += "; saving the settings replaces this line";
+        }
         ReportAt(located, message);
     }
     // The table the program starts with must exist.

@@ -52,13 +52,15 @@ namespace {
 
 ToolOutput* engineMessages = nullptr;
 
+// The engine reports only a failed replace of the settings file, with the
+// decimal error code as its whole text.
 void ReportEngineMessage(const char16_t* text) {
+    std::string line = "quorvel-ini: the settings file could not be replaced: error " +
+                       ToUtf8(text) + "\n";
     if (engineMessages != nullptr) {
-        engineMessages->err += ToUtf8(text);
-        engineMessages->err += '\n';
+        engineMessages->err += line;
     } else {
-        std::fputs(ToUtf8(text).c_str(), stderr);
-        std::fputc('\n', stderr);
+        std::fputs(line.c_str(), stderr);
     }
 }
 
