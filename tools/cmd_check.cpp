@@ -314,10 +314,16 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
                             ", the first that contains its header text");
     }
     int end = BodyEnd(start, name);
-    for (int i = end; i < size(); ++i) {
-        if (IsHeader(i, header) && header == name) {
-            ReportAt(i, label + "a second header of this section: the program never reads it");
+    // Headers of this section after the one it starts at add nothing: their
+    // lines are read as part of the first.
+    bool seenHeader = IsHeader(start, header) && header == name;
+    for (int i = start + 1; i < size(); ++i) {
+        if (!IsHeader(i, header) || header != name) continue;
+        if (seenHeader) {
+            ReportAt(i, label + "a second header of this section: the program never starts "
+                                "the section here");
         }
+        seenHeader = true;
     }
 
     // The entries as the engine loads them, from an empty table and from one
@@ -403,6 +409,7 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
 
     for (int i = start + 1; i < end; ++i) {
         std::u16string key;
+        if (IsHeader(i, header)) continue;
         if (KeyOf(i, key)) {
             if (read.count(i) != 0) continue;
             int n = ByteValueOf(key);
