@@ -22,7 +22,9 @@ constexpr char16_t kAbsent[] = u"ERROR";
 constexpr const char16_t* kGeneralKeys[] = {u"STROKE_DELAY", u"COM",  u"BAUDRATE", u"PARITY",
                                             u"DATA",         u"STOP", u"KEYTABLE"};
 
-bool IsBlankChar(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+bool IsBlankChar(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 std::u16string Trimmed(std::u16string_view text) {
     std::size_t a = 0;
@@ -63,7 +65,7 @@ bool SameEntry(const KeyTableEntry& a, const KeyTableEntry& b) {
 }
 
 class Checker {
-public:
+  public:
     Checker(const std::u16string& path, const IniFile& file, ToolOutput& io)
         : path_(path), file_(file), io_(io) {}
 
@@ -76,7 +78,7 @@ public:
     void CheckGeneral();
     void CheckKeyboardSection(const std::u16string& name);
 
-private:
+  private:
     int size() const { return static_cast<int>(file_.pieces.size()); }
     const char16_t* Text(int i) const { return file_.pieces[i].text.c_str(); }
     bool Contains(int i, const char16_t* needle) const {
@@ -164,7 +166,9 @@ bool Checker::IsCommentLine(int i) const {
     return !t.empty() && t[0] == u'#';
 }
 
-bool Checker::IsBlankLine(int i) const { return Trimmed(View(i)).empty(); }
+bool Checker::IsBlankLine(int i) const {
+    return Trimmed(View(i)).empty();
+}
 
 // A key line as a person reads it: KEY = VALUE, with the "=" before any comment.
 bool Checker::KeyOf(int i, std::u16string& key) const {
@@ -234,8 +238,10 @@ std::vector<std::u16string> Checker::CheckSectionList() {
             continue;
         }
         if (!isHeader) {
-            ReportAt(i, "this line contains \"[\", so the section list takes it for a section "
-                        "named " + Quoted(name));
+            ReportAt(i,
+                     "this line contains \"[\", so the section list takes it for a section "
+                     "named " +
+                         Quoted(name));
         }
         if (name.size() > 32) {
             ReportAt(i, "section name " + Quoted(name) +
@@ -272,8 +278,8 @@ void Checker::CheckGeneral() {
             if (KeyOf(i, k) && k == key) own = i;
         }
         if (located < 0 || located == own) continue;
-        std::string message = "[GENERAL] " + ToUtf8(key) + " is read from this line " +
-                              Quoted(Text(located));
+        std::string message =
+            "[GENERAL] " + ToUtf8(key) + " is read from this line " + Quoted(Text(located));
         message += own >= 0 ? ", not from its key line " + std::to_string(file_.pieces[own].line)
                             : ", which is not its key line";
         if (located >= end) message += " (a line of a later section)";
@@ -320,8 +326,9 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
     for (int i = start + 1; i < size(); ++i) {
         if (!IsHeader(i, header) || header != name) continue;
         if (seenHeader) {
-            ReportAt(i, label + "a second header of this section: the program never starts "
-                                "the section here");
+            ReportAt(i, label +
+                            "a second header of this section: the program never starts "
+                            "the section here");
         }
         seenHeader = true;
     }
@@ -356,9 +363,8 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         const bool keptFlags = !undefined && overMarked[n].shift == 1 && overMarked[n].altGr == 1;
         std::string effect = undefined   ? "it keeps the entry of a table loaded before"
                              : keptFlags ? "it keeps the Shift/AltGr of a table loaded before"
-                             : loaded[n].virtualKey == 0
-                                 ? "it types nothing"
-                                 : "it types " + DescribeKey(loaded[n]);
+                             : loaded[n].virtualKey == 0 ? "it types nothing"
+                                                         : "it types " + DescribeKey(loaded[n]);
         if (at < 0) {
             Report(byte + ": no line after the header contains \"" + ToUtf8(key) + "\", so " +
                    effect);
@@ -371,8 +377,9 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         }
         if (at != own) {
             std::string message = byte + " is read from this line " + Quoted(Text(at));
-            message += own >= 0 ? ", not from its key line " + std::to_string(file_.pieces[own].line)
-                                : ", which is not its key line";
+            message += own >= 0
+                           ? ", not from its key line " + std::to_string(file_.pieces[own].line)
+                           : ", which is not its key line";
             if (at >= end) message += " (a line of a later section)";
             ReportAt(at, message + "; " + effect);
             continue;
@@ -380,11 +387,11 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         std::u16string value;
         const bool valueFound = ExpectedRead(at, value) == 0;
         if (undefined || keptFlags) {
-            std::string why = !valueFound          ? "the line has no value"
-                              : value == kAbsent   ? "the value ERROR counts as absent"
-                              : value[0] == u','   ? "the value starts with \",\""
-                              : keptFlags          ? "nothing follows the \",\""
-                                                   : "the line gives no value";
+            std::string why = !valueFound        ? "the line has no value"
+                              : value == kAbsent ? "the value ERROR counts as absent"
+                              : value[0] == u',' ? "the value starts with \",\""
+                              : keptFlags        ? "nothing follows the \",\""
+                                                 : "the line gives no value";
             ReportAt(at, byte + ": " + why + ", so " + effect);
             continue;
         }
@@ -392,8 +399,8 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         std::u16string number = value.substr(0, comma);
         bool noKeyWord = comma == std::u16string::npos && Trimmed(number) == u"none";
         if (!IsHexText(number) && !noKeyWord) {
-            ReportAt(at, byte + ": the value " + Quoted(number) +
-                             " is not a hex number; " + effect);
+            ReportAt(at,
+                     byte + ": the value " + Quoted(number) + " is not a hex number; " + effect);
         }
         if (comma != std::u16string::npos) {
             char16_t rest[kSettingTextCapacity];
@@ -401,8 +408,8 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
             TrimSettingValue(rest, u',');
             char16_t first = rest[0];
             if (first != u's' && first != u'S' && first != u'a' && first != u'A') {
-                ReportAt(at, byte + ": unknown modifier " + Quoted(rest) + " (not Shift or AltGr), so " +
-                                 effect);
+                ReportAt(at, byte + ": unknown modifier " + Quoted(rest) +
+                                 " (not Shift or AltGr), so " + effect);
             }
         }
     }
@@ -413,11 +420,10 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         if (KeyOf(i, key)) {
             if (read.count(i) != 0) continue;
             int n = ByteValueOf(key);
-            std::string why = n < 0 ? Quoted(key) + " is not a byte value 0 to 255"
-                              : located[n] >= 0
-                                  ? "byte " + std::to_string(n) + " is read from " +
-                                        Where(located[n])
-                                  : "byte " + std::to_string(n) + " is not found";
+            std::string why = n < 0             ? Quoted(key) + " is not a byte value 0 to 255"
+                              : located[n] >= 0 ? "byte " + std::to_string(n) + " is read from " +
+                                                      Where(located[n])
+                                                : "byte " + std::to_string(n) + " is not found";
             ReportAt(i, label + "key line " + Quoted(Text(i)) + " is never read (" + why + ")");
         } else if (!IsBlankLine(i) && !IsCommentLine(i)) {
             bool inComment = platform::StrChr(Text(i), u'=') != nullptr;

@@ -50,4 +50,3 @@ int RunQuorvelIni(const ToolArgs& args, ToolOutput& io) {
     if (command == u"generate") return RunGenerate(rest, io);
     return UsageError(io, "unknown command '" + ToUtf8(command) + "'");
 }
-

@@ -20,7 +20,7 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 
 class QuorvelIniTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("quorvel_ini_test_" +
@@ -55,7 +55,9 @@ std::string ListLine(int byte, const Mapping& m) {
     char line[64];
     std::snprintf(line, sizeof line, "0x%02X 0x%02X%s\n", static_cast<unsigned>(byte),
                   static_cast<unsigned>(m.virtualKey),
-                  m.modifier == 1 ? " shift" : m.modifier == 2 ? " altgr" : "");
+                  m.modifier == 1   ? " shift"
+                  : m.modifier == 2 ? " altgr"
+                                    : "");
     return line;
 }
 
@@ -132,10 +134,36 @@ TEST_F(QuorvelIniTest, GeneratorRefusesLinesThatFindEachOther) {
 // Whatever the file holds, the lines check reads from must give exactly what
 // the engine reads: otherwise the tool would report the wrong lines.
 TEST_F(QuorvelIniTest, CheckAgreesWithTheEngineOnArbitraryFiles) {
-    const char* fragments[] = {"[T]",  "[GENERAL]", "[U]", "1", "12", "5", "=", " = ", "41",
-                               ",S",   ",a",        ",",   "#", "##", "COM", "KEYTABLE = T",
-                               "\n",   "\r\n",      "\r",  " ", "\t", "ERROR", "\xC3\xA9",
-                               "\xFF", "\xF0\x9F\x98\x80",  "[", "]", "0x", "255", "none"};
+    const char* fragments[] = {"[T]",
+                               "[GENERAL]",
+                               "[U]",
+                               "1",
+                               "12",
+                               "5",
+                               "=",
+                               " = ",
+                               "41",
+                               ",S",
+                               ",a",
+                               ",",
+                               "#",
+                               "##",
+                               "COM",
+                               "KEYTABLE = T",
+                               "\n",
+                               "\r\n",
+                               "\r",
+                               " ",
+                               "\t",
+                               "ERROR",
+                               "\xC3\xA9",
+                               "\xFF",
+                               "\xF0\x9F\x98\x80",
+                               "[",
+                               "]",
+                               "0x",
+                               "255",
+                               "none"};
     std::mt19937 random(7);
     for (int round = 0; round < 60; ++round) {
         std::string bytes = round % 2 == 0 ? "[T]\n" : "\xEF\xBB\xBF[T]\r\n";
@@ -187,7 +215,8 @@ TEST_F(QuorvelIniTest, ReadCountIsTheDestinationCapacity) {
 TEST_F(QuorvelIniTest, KeytableLoadsOverEarlierSectionsAndFromZero) {
     std::u16string ini = Write("k.ini", "[A]\n200 = 41,S\n[B]\n201 = 42\n");
     EXPECT_EQ(Run({u"keytable", ini, u"A", u"B"}), 0);
-    EXPECT_THAT(io_.out, HasSubstr("\n200 vk=0x0041 shift=1 altgr=0\n201 vk=0x0042 shift=0 altgr=0\n"));
+    EXPECT_THAT(io_.out,
+                HasSubstr("\n200 vk=0x0041 shift=1 altgr=0\n201 vk=0x0042 shift=0 altgr=0\n"));
     // Each run starts from an empty table, not from the previous run's.
     EXPECT_EQ(Run({u"keytable", ini, u"B"}), 0);
     EXPECT_THAT(io_.out, HasSubstr("\n200 vk=0x0000 shift=0 altgr=0\n"));
@@ -202,13 +231,15 @@ TEST_F(QuorvelIniTest, CheckFindsSectionsAndGeneralKeysInTheWrongPlace) {
                                "[GENERAL]\n"
                                "COM = 1\n"
                                "# the table is [T], further down\n"
-                               "[T]\n" + table +
-                               "[T]\n"
-                               "[U] # not GENERAL\n"
-                               "# DATA sheet of the scanner\n");
+                               "[T]\n" +
+                                   table +
+                                   "[T]\n"
+                                   "[U] # not GENERAL\n"
+                                   "# DATA sheet of the scanner\n");
     EXPECT_EQ(Run({u"check", ini, u"T"}), 1);
-    EXPECT_THAT(io_.out, HasSubstr("line 3: [T] the section starts at this line \"# the table is [T], "
-                                   "further down\""));
+    EXPECT_THAT(io_.out,
+                HasSubstr("line 3: [T] the section starts at this line \"# the table is [T], "
+                          "further down\""));
     EXPECT_THAT(io_.out, HasSubstr("line 3: this line contains \"[\", so the section list takes it "
                                    "for a section named \"#T\""));
     EXPECT_THAT(io_.out, Not(HasSubstr("line 4:")));  // the header the user meant
@@ -261,7 +292,8 @@ TEST_F(QuorvelIniTest, GeneratorReportsEachBadListLine) {
           "list line 5: 'U+4E00' has no byte in Windows-1252",
           "list line 6: 'ctrl' is not shift or altgr",
           "list line 8: byte 121 is already given on list line 7",
-          "list line 9: '0x100' is not a byte value", "list line 10: '0x1FF' is not a virtual-key code",
+          "list line 9: '0x100' is not a byte value",
+          "list line 10: '0x1FF' is not a virtual-key code",
           "list line 11: expected CHARACTER KEY"}) {
         EXPECT_THAT(io_.err, HasSubstr(expected));
     }
