@@ -1,10 +1,14 @@
 # Runs quorvel-ini once and compares what it printed, its exit status and,
 # for a write, the file it left, with checked-in expectations.
-#   -DTOOL=path [-DEMULATOR=wine64] -DWORKDIR=dir -DARGS=a|b|c
+#   -DTOOL=path [-DEMULATOR=wine64] -DWORKDIR=dir -DDATA=sample dir -DARGS=a|b|c
 #   -DSTATUS=n [-DGOLDEN=expected stdout] [-DSTDERR_REGEX=re]
 #   [-DINPUT=file copied into WORKDIR first] [-DRESULT=expected bytes of that copy afterwards]
 string(REPLACE "|" ";" ARGS "${ARGS}")
+# A fresh copy of every sample, so an earlier run's write cannot leak in.
+file(REMOVE_RECURSE "${WORKDIR}")
 file(MAKE_DIRECTORY "${WORKDIR}")
+file(GLOB samples "${DATA}/*")
+file(COPY ${samples} DESTINATION "${WORKDIR}")
 if(INPUT)
   get_filename_component(input_name "${INPUT}" NAME)
   file(COPY_FILE "${INPUT}" "${WORKDIR}/${input_name}")
