@@ -7,7 +7,7 @@ string(REPLACE "|" ";" ARGS "${ARGS}")
 # A fresh copy of every sample, so an earlier run's write cannot leak in.
 file(REMOVE_RECURSE "${WORKDIR}")
 file(MAKE_DIRECTORY "${WORKDIR}")
-file(GLOB samples "${DATA}/*")
+file(GLOB samples LIST_DIRECTORIES false "${DATA}/*")
 file(COPY ${samples} DESTINATION "${WORKDIR}")
 if(INPUT)
   get_filename_component(input_name "${INPUT}" NAME)
