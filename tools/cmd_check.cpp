@@ -8,7 +8,6 @@
 // what ReadSettingValue itself returns, and the entries are what LoadKeyTable
 // itself loads, so this tool cannot quietly drift from the program.
 #include <algorithm>
-#include <cstring>
 #include <set>
 
 #include "platform/text.h"
