@@ -61,20 +61,15 @@ constexpr std::uint32_t kPreciseUpToMs = 50;
 
 DWORD PreciseWait(HANDLE object, std::uint32_t milliseconds) {
     const double deadline = NowMs() + milliseconds;
-    if (milliseconds > 1) {
-        const DWORD coarse = milliseconds - 1;
-        const DWORD result =
-            object ? ::WaitForSingleObject(object, coarse) : (::Sleep(coarse), WAIT_TIMEOUT);
-        if (result != WAIT_TIMEOUT) return result;
-    }
-    for (int round = 0;; ++round) {
-        if (object && round % 1024 == 0) {
-            const DWORD result = ::WaitForSingleObject(object, 0);
-            if (result != WAIT_TIMEOUT) return result;
-        }
-        if (NowMs() >= deadline) return WAIT_TIMEOUT;
-        YieldProcessor();
-    }
+    // The object is looked at before the clock takes over (the kernel's wait
+    // does that for all but the last millisecond); within that millisecond it
+    // is not asked again, since every look is a round trip to the kernel.
+    const DWORD coarse = milliseconds - 1;
+    const DWORD result = object ? ::WaitForSingleObject(object, coarse)
+                                : (coarse ? ::Sleep(coarse) : void(), WAIT_TIMEOUT);
+    if (result != WAIT_TIMEOUT) return result;
+    while (NowMs() < deadline) YieldProcessor();
+    return WAIT_TIMEOUT;
 }
 
 }  // namespace
