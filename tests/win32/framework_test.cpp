@@ -130,6 +130,19 @@ TEST(Win32Framework, EndDialogInsideInitNeverRunsTheLoopButDestroys) {
     EXPECT_EQ(seen.destroyed, 1);
 }
 
+TEST(Win32Resources, IconsLoadByNegativeResourceId) {
+    // The dialog loads its two icons from its own executable by resource id.
+    char16_t path[260];
+    ASSERT_GT(GetModuleFileNameW(path, 260), 0u);
+    for (std::int32_t id : {resources::IDI_READY, resources::IDI_NOT_READY}) {
+        Handle small = kNoHandle;
+        EXPECT_EQ(ExtractIconExW(path, -id, nullptr, &small, 1), 1u) << id;
+        EXPECT_NE(small, kNoHandle) << id;
+    }
+    Handle none = kNoHandle;
+    EXPECT_EQ(ExtractIconExW(path, -999, nullptr, &none, 1), 0u);
+}
+
 TEST(Win32Framework, CancelCommandEndsWithIdCancel) {
     Seen seen;
     TestDialog dialog(Ending::ByCancel, seen);
