@@ -128,15 +128,17 @@ bool BlockUntilImpl(std::unique_lock<std::mutex>& lock, Waiter& waiter) {
         }
         if (reached()) break;
         if (RealTime() && waiter.deadlineUs != kNever) {
-            // Sleep to just short of the deadline, then yield to it: a plain
-            // timed wait overshoots by tens of microseconds on every pause.
+            // Sleep to just short of the deadline, then spin to it: a plain
+            // timed wait overshoots by tens of microseconds on every pause,
+            // and a yield can hand the CPU away for a whole time slice.
             std::uint64_t now = RealNowUs();
             if (waiter.deadlineUs > now + 200) {
                 s.changed.wait_until(lock, s.realBase + std::chrono::microseconds(
                                                             waiter.deadlineUs - 150));
             } else {
                 lock.unlock();
-                std::this_thread::yield();
+                while (RealNowUs() < waiter.deadlineUs) {
+                }
                 lock.lock();
             }
         } else {
