@@ -14,5 +14,10 @@ inline constexpr int kKeyTableSize = 256;
 
 // Fills SerialSettings.keyTable from the section named by
 // SerialSettings.keyTableName in the settings file at SettingsFilePath.
-// Entries the section does not define keep their earlier values.
+// Entries the section does not define keep their earlier values. Reads the
+// file once; the result is always that of LoadKeyTableByKeyReads.
 void LoadKeyTable();
+
+// The same load as 256 separate ReadSettingValue calls, one per byte value:
+// the plain form that LoadKeyTable must agree with (for tests and benchmarks).
+void LoadKeyTableByKeyReads();

@@ -1,0 +1,203 @@
+// POSIX implementation of the file operations behind the seam.
+#include "platform/posix/posix_files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/text.h"
+
+namespace platform::posix {
+namespace {
+
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+constexpr std::uint32_t kErrorSharingViolation = 32;
+constexpr std::uint32_t kErrorFileExists = 80;
+constexpr std::uint32_t kErrorFilenameTooLong = 206;
+constexpr std::uint32_t kErrorDirectory = 267;
+
+constexpr std::size_t kPathBytes = 4096;
+
+// fd + 1, so that descriptor 0 never looks like kNoHandle.
+Handle FromFd(int fd) { return static_cast<Handle>(fd) + 1; }
+int ToFd(Handle file) {
+    if (file == kNoHandle || file == kInvalidHandle) return -1;
+    return static_cast<int>(file - 1);
+}
+
+bool Fail(int error) {
+    SetLastError(ErrorFromErrno(error));
+    return false;
+}
+
+Handle OpenWith(const char16_t* path, int flags) {
+    char name[kPathBytes];
+    if (!PathToUtf8(path, name, sizeof name)) {
+        SetLastError(kErrorFilenameTooLong);
+        return kInvalidHandle;
+    }
+    int fd;
+    do {
+        fd = ::open(name, flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        Fail(errno);
+        return kInvalidHandle;
+    }
+    return FromFd(fd);
+}
+
+}  // namespace
+
+std::uint32_t ErrorFromErrno(int error) {
+    switch (error) {
+        case 0: return ERROR_SUCCESS;
+        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR: return kErrorPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS: return ERROR_ACCESS_DENIED;
+        case EBADF: return ERROR_INVALID_HANDLE;
+        case ENOMEM: return kErrorNotEnoughMemory;
+        case EBUSY:
+        case ETXTBSY: return kErrorSharingViolation;
+        case EEXIST: return kErrorFileExists;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG: return ERROR_DISK_FULL;
+        case ENAMETOOLONG: return kErrorFilenameTooLong;
+        case EISDIR: return kErrorDirectory;
+        default: return ERROR_WRITE_FAULT;
+    }
+}
+
+bool PathToUtf8(const char16_t* path, char* destination, std::size_t capacity) {
+    if (capacity == 0) return false;
+    std::ptrdiff_t n =
+        EncodeUtf8(path, reinterpret_cast<unsigned char*>(destination), capacity - 1);
+    if (n < 0) return false;
+    destination[n] = 0;
+    return true;
+}
+
+std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t size) {
+    if (size == 0) return 0;
+    char name[kPathBytes];
+    ssize_t n = ::readlink("/proc/self/exe", name, sizeof name);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof name) {
+        SetLastError(n <= 0 ? ErrorFromErrno(errno) : kErrorFilenameTooLong);
+        buffer[0] = 0;
+        return 0;
+    }
+    char16_t wide[kPathBytes + 1];
+    std::ptrdiff_t units = DecodeUtf8(reinterpret_cast<const unsigned char*>(name),
+                                      static_cast<std::size_t>(n), wide, kPathBytes + 1);
+    if (units < 0) {
+        buffer[0] = 0;
+        return 0;
+    }
+    if (!StrCopy(buffer, size, wide)) {
+        SetLastError(122);  // ERROR_INSUFFICIENT_BUFFER: cut, and `size` returned
+        return size;
+    }
+    return static_cast<std::uint32_t>(StrLen(buffer));
+}
+
+Handle OpenForReading(const char16_t* path) { return OpenWith(path, O_RDONLY); }
+
+Handle CreateForWriting(const char16_t* path) {
+    return OpenWith(path, O_WRONLY | O_CREAT | O_TRUNC);
+}
+
+std::int32_t Read(Handle file, void* buffer, std::uint32_t size) {
+    int fd = ToFd(file);
+    if (fd < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    if (size > 0x40000000u) size = 0x40000000u;
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, size);
+        if (n >= 0) return static_cast<std::int32_t>(n);
+        if (errno != EINTR) {
+            Fail(errno);
+            return -1;
+        }
+    }
+}
+
+bool Write(Handle file, const void* data, std::uint32_t size) {
+    int fd = ToFd(file);
+    if (fd < 0) return Fail(EBADF);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, bytes, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Fail(errno);
+        }
+        if (n == 0) return Fail(ENOSPC);
+        bytes += n;
+        size -= static_cast<std::uint32_t>(n);
+    }
+    return true;
+}
+
+bool Flush(Handle file) {
+    int fd = ToFd(file);
+    if (fd < 0) return Fail(EBADF);
+    if (::fsync(fd) != 0) return Fail(errno);
+    return true;
+}
+
+bool Close(Handle file) {
+    int fd = ToFd(file);
+    if (fd < 0) return Fail(EBADF);
+    // The descriptor is gone whatever close reports; EINTR must not be retried.
+    if (::close(fd) != 0 && errno != EINTR) return Fail(errno);
+    return true;
+}
+
+bool Replace(const char16_t* from, const char16_t* to) {
+    char source[kPathBytes];
+    char target[kPathBytes];
+    if (!PathToUtf8(from, source, sizeof source) || !PathToUtf8(to, target, sizeof target)) {
+        SetLastError(kErrorFilenameTooLong);
+        return false;
+    }
+    if (::rename(source, target) != 0) return Fail(errno);
+    // Make the rename itself durable. Its failure does not undo the replace,
+    // so it is not reported as one.
+    char directory[kPathBytes];
+    std::strcpy(directory, target);
+    char* slash = std::strrchr(directory, '/');
+    if (slash == nullptr) {
+        std::strcpy(directory, ".");
+    } else if (slash == directory) {
+        slash[1] = 0;
+    } else {
+        *slash = 0;
+    }
+    int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
+bool Delete(const char16_t* path) {
+    char name[kPathBytes];
+    if (!PathToUtf8(path, name, sizeof name)) {
+        SetLastError(kErrorFilenameTooLong);
+        return false;
+    }
+    if (::unlink(name) != 0) return Fail(errno);
+    return true;
+}
+
+}  // namespace platform::posix

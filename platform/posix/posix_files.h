@@ -1,0 +1,36 @@
+// File operations shared by the POSIX backends (linux, sim): the seam's
+// "Files" group on open/read/write/fsync/rename, with errno mapped to the
+// Windows error codes the core reports. Internal to the backends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/services.h"
+
+namespace platform::posix {
+
+// Converts a UTF-16 path to UTF-8 (escaped bytes U+DC80+b go back as b, so
+// names that are not UTF-8 still open). False when it does not fit.
+bool PathToUtf8(const char16_t* path, char* destination, std::size_t capacity);
+
+// The executable's path from /proc/self/exe, GetModuleFileNameW-style: the
+// length written, or `size` when it had to be cut (still terminated).
+std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t size);
+
+// Each sets the error code (SetLastError) when it fails.
+Handle OpenForReading(const char16_t* path);
+Handle CreateForWriting(const char16_t* path);
+std::int32_t Read(Handle file, void* buffer, std::uint32_t size);
+bool Write(Handle file, const void* data, std::uint32_t size);
+bool Flush(Handle file);
+bool Close(Handle file);
+// rename(2) and then an fsync of the target's directory, so the new name
+// survives a power cut.
+bool Replace(const char16_t* from, const char16_t* to);
+bool Delete(const char16_t* path);
+
+// errno -> Windows error code.
+std::uint32_t ErrorFromErrno(int error);
+
+}  // namespace platform::posix

@@ -1,0 +1,82 @@
+// Windows files for the settings engine. The replace is MoveFileExW with
+// REPLACE_EXISTING | WRITE_THROUGH after the caller's FlushFileBuffers: atomic
+// on NTFS and under Wine (ReplaceFileW is not atomic under Wine), so the
+// settings file is at every moment either the old or the new one.
+// The seam comes before <windows.h>: its constants share names with Windows macros.
+#include "platform/services.h"
+
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+HANDLE ToWindows(Handle file) { return reinterpret_cast<HANDLE>(file); }
+Handle FromWindows(HANDLE file) {
+    return file == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<Handle>(file);
+}
+
+// Another program (a virus scanner, an editor) holding the settings file open
+// makes the replace fail with 5 for a moment; it usually lets go quickly.
+constexpr int kReplaceAttempts = 20;
+constexpr DWORD kReplaceRetryMs = 50;
+
+}  // namespace
+
+std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
+    return ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), size);
+}
+
+Handle OpenFileForReading(const char16_t* path) {
+    return FromWindows(::CreateFileW(Wide(path), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+Handle CreateFileForWriting(const char16_t* path) {
+    return FromWindows(::CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::int32_t ReadFileBytes(Handle file, void* buffer, std::uint32_t size) {
+    if (size > 0x40000000u) size = 0x40000000u;
+    DWORD read = 0;
+    if (!::ReadFile(ToWindows(file), buffer, size, &read, nullptr)) return -1;
+    return static_cast<std::int32_t>(read);
+}
+
+bool WriteFileBytes(Handle file, const void* data, std::uint32_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        DWORD written = 0;
+        if (!::WriteFile(ToWindows(file), bytes, size, &written, nullptr)) return false;
+        if (written == 0) {
+            ::SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool FlushFileToDisk(Handle file) { return ::FlushFileBuffers(ToWindows(file)) != FALSE; }
+
+bool CloseFile(Handle file) { return ::CloseHandle(ToWindows(file)) != FALSE; }
+
+bool ReplaceFileAtomically(const char16_t* from, const char16_t* to) {
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        DWORD error = ::GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+            attempt == kReplaceAttempts)
+            return false;
+        ::Sleep(kReplaceRetryMs);
+        ::SetLastError(error);
+    }
+}
+
+bool DeleteFileW(const char16_t* path) { return ::DeleteFileW(Wide(path)) != FALSE; }
+
+}  // namespace platform

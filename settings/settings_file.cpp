@@ -1,0 +1,288 @@
+// The settings-file engine. Lookups keep the containment rules that stored
+// files depend on; writes go through a temporary file beside the settings file
+// that is flushed and then swapped in atomically, so that no failure (full
+// disk, crash, power cut) can leave the user without a settings file.
+#include "settings/settings_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/services.h"
+#include "platform/text.h"
+#include "settings/general_settings.h"
+#include "settings/text_file.h"
+
+using settings_text::LineEnd;
+using settings_text::TextFileReader;
+
+char16_t SettingsFilePath[kSettingTextCapacity];
+
+namespace {
+
+void ShowInMessageBox(const char16_t* text) {
+    platform::MessageBoxW(platform::kNoHandle, text, nullptr, platform::MB_OK);
+}
+
+SettingsErrorReporter errorReporter = ShowInMessageBox;
+
+// "[%s]"; false when it does not fit the 260-unit header buffer.
+bool BuildHeaderText(char16_t* header, const char16_t* section) {
+    header[0] = u'[';
+    header[1] = 0;
+    return platform::StrAppend(header, kSettingTextCapacity, section) &&
+           platform::StrAppend(header, kSettingTextCapacity, u"]");
+}
+
+bool IsPathSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+// The settings path with its file name's extension (from the file name's first
+// ".") replaced by ".TMP": beside the settings file, as an atomic replace
+// needs, and never inside a directory whose name has a ".".
+bool BuildTemporaryName(char16_t* name, const char16_t* path) {
+    if (!platform::StrCopy(name, kSettingTextCapacity, path)) return false;
+    char16_t* fileName = name;
+    for (char16_t* c = name; *c != 0; ++c)
+        if (IsPathSeparator(*c)) fileName = c + 1;
+    if (char16_t* dot = platform::StrChr(fileName, u'.')) *dot = 0;
+    return platform::StrAppend(name, kSettingTextCapacity, u".TMP");
+}
+
+char16_t FoldAscii(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+// Windows file names ignore letter case: "x.tmp" and "x.TMP" are one file.
+bool SameFileName(const char16_t* a, const char16_t* b) {
+    for (; *a != 0 && FoldAscii(*a) == FoldAscii(*b); ++a, ++b) {
+    }
+    return FoldAscii(*a) == FoldAscii(*b);
+}
+
+// A line that opens another section ends the key search of a write: the write
+// must not change anything outside the key's own section.
+bool StartsSection(const TextFileReader& reader) {
+    if (!reader.StartsLine()) return false;
+    const char16_t* c = reader.Text();
+    while (*c == u' ' || *c == u'\t') ++c;
+    return *c == u'[';
+}
+
+// Writes to the temporary file through a buffer (one system call per
+// buffer-full, not per line) and remembers the first failure.
+class CheckedWriter {
+public:
+    explicit CheckedWriter(platform::Handle file) : file_(file) {}
+
+    void Bytes(const void* data, std::size_t size) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        while (size > 0 && !failed_) {
+            if (used_ == sizeof buffer_) Drain();
+            std::size_t n = std::min(size, sizeof buffer_ - used_);
+            std::memcpy(buffer_ + used_, bytes, n);
+            used_ += n;
+            bytes += n;
+            size -= n;
+        }
+    }
+
+    // Encodes to UTF-8 in slices, so that no text is too long to write.
+    void Text(const char16_t* text) {
+        constexpr std::size_t kSlice = 256;
+        char16_t slice[kSlice + 1];
+        unsigned char bytes[kSlice * 3];
+        while (*text != 0 && !failed_) {
+            std::size_t n = 0;
+            while (n < kSlice && text[n] != 0) ++n;
+            // Keep a surrogate pair together.
+            if (n == kSlice && text[n] != 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+            for (std::size_t i = 0; i < n; ++i) slice[i] = text[i];
+            slice[n] = 0;
+            std::ptrdiff_t size = platform::EncodeUtf8(slice, bytes, sizeof bytes);
+            if (size < 0) {
+                failed_ = true;
+                return;
+            }
+            Bytes(bytes, static_cast<std::size_t>(size));
+            text += n;
+        }
+    }
+
+    // Writes out what is buffered; false when any write has failed.
+    bool Finish() {
+        Drain();
+        return !failed_;
+    }
+
+    bool Failed() const { return failed_; }
+
+private:
+    void Drain() {
+        if (!failed_ && used_ > 0 &&
+            !platform::WriteFileBytes(file_, buffer_, static_cast<std::uint32_t>(used_)))
+            failed_ = true;
+        used_ = 0;
+    }
+
+    platform::Handle file_;
+    unsigned char buffer_[8192];
+    std::size_t used_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace
+
+void SetSettingsErrorReporter(SettingsErrorReporter reporter) {
+    errorReporter = reporter != nullptr ? reporter : ShowInMessageBox;
+}
+
+void ComputeSettingsFilePath() {
+    std::uint32_t length = platform::GetModuleFileNameW(SettingsFilePath, kSettingTextCapacity);
+    if (length < 3 || length >= kSettingTextCapacity) {
+        // No usable module path (none, or cut to fit): an empty path opens
+        // nothing, so every setting takes its default and nothing is written.
+        SettingsFilePath[0] = 0;
+        return;
+    }
+    SettingsFilePath[length - 3] = u'I';
+    SettingsFilePath[length - 2] = u'N';
+    SettingsFilePath[length - 1] = u'I';
+}
+
+void CutSettingText(char16_t* text, char16_t c) {
+    char16_t* found = platform::StrChr(text, c);
+    if (found != nullptr && c != 0) {
+        *found = 0;
+    } else {
+        text[0] = 0;
+    }
+}
+
+void TrimSettingValue(char16_t* text, char16_t separator) {
+    // A leading run of "#" is passed over and stays in front of the value.
+    char16_t* work = text;
+    if (platform::StrChr(text, u'#') != nullptr) {
+        while (*work == u'#') ++work;
+        if (char16_t* comment = platform::StrChr(work, u'#')) *comment = 0;
+    }
+    if (char16_t* found = platform::StrChr(work, separator); found != nullptr && separator != 0) {
+        char16_t* from = found + 1;
+        char16_t* to = work;
+        while ((*to++ = *from++) != 0) {
+        }
+    }
+    char16_t* start = work;
+    while (*start == u' ') ++start;
+    if (start != work) {
+        char16_t* to = work;
+        while ((*to++ = *start++) != 0) {
+        }
+    }
+    std::size_t length = platform::StrLen(work);
+    while (length > 0 && (work[length - 1] == u' ' || work[length - 1] == u'\n')) --length;
+    work[length] = 0;
+}
+
+int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
+                     char16_t* destination, std::uint32_t count, const char16_t* path) {
+    TextFileReader reader;
+    if (reader.Open(path)) {
+        char16_t header[kSettingTextCapacity];
+        if (BuildHeaderText(header, section)) {
+            bool inSection = false;
+            while (!inSection && reader.Next())
+                inSection = platform::StrStr(reader.Text(), header) != nullptr;
+            bool found = false;
+            while (inSection && !found && reader.Next())
+                found = platform::StrStr(reader.Text(), key) != nullptr;
+            if (found && platform::StrChr(reader.Text(), u'=') != nullptr) {
+                TrimSettingValue(reader.Text(), u'=');
+                if (reader.Text()[0] != 0) {
+                    platform::StrCopy(destination, count, reader.Text());
+                    return 0;
+                }
+            }
+        }
+    }
+    platform::StrCopy(destination, count, defaultText);
+    return 1;
+}
+
+int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,
+                      const char16_t* path) {
+    char16_t header[kSettingTextCapacity];
+    char16_t temporaryName[kSettingTextCapacity];
+    if (!BuildHeaderText(header, section) || !BuildTemporaryName(temporaryName, path) ||
+        SameFileName(temporaryName, path))
+        return 1;
+
+    TextFileReader reader;
+    if (!reader.Open(path)) return 1;
+    platform::Handle temporary = platform::CreateFileForWriting(temporaryName);
+    if (temporary == platform::kInvalidHandle) return 1;
+
+    CheckedWriter out(temporary);
+    if (reader.HasBom()) out.Bytes("\xEF\xBB\xBF", 3);
+
+    bool inSection = false;
+    while (!inSection && !out.Failed() && reader.Next()) {
+        out.Bytes(reader.Raw(), reader.RawLength());
+        inSection = platform::StrStr(reader.Text(), header) != nullptr;
+    }
+    bool replaced = false;
+    while (inSection && !replaced && !out.Failed() && reader.Next()) {
+        if (StartsSection(reader)) {
+            // The key is missing from its own section: nothing is added and
+            // no other section's line is touched.
+            out.Bytes(reader.Raw(), reader.RawLength());
+            break;
+        }
+        if (platform::StrStr(reader.Text(), key) == nullptr) {
+            out.Bytes(reader.Raw(), reader.RawLength());
+            continue;
+        }
+        LineEnd lineEnd = reader.FirstLineEnd();
+        if (lineEnd == LineEnd::kUnknown) lineEnd = settings_text::DetectFirstLineEnd(path);
+        out.Text(key);
+        out.Text(u" = ");
+        out.Text(value);
+        out.Text(lineEnd == LineEnd::kLf ? u"\n" : u"\r\n");
+        replaced = true;
+    }
+    while (!out.Failed() && reader.Next()) out.Bytes(reader.Raw(), reader.RawLength());
+
+    // Only a complete copy, safely on disk, may take the settings file's place.
+    bool complete = out.Finish() && !reader.Failed();
+    if (complete && replaced) complete = platform::FlushFileToDisk(temporary);
+    if (!platform::CloseFile(temporary)) complete = false;
+    reader.Close();
+    if (!complete) {
+        // A partial copy is of no use and may be what filled the disk.
+        platform::DeleteFileW(temporaryName);
+        return 1;
+    }
+    if (!replaced) return 1;
+
+    if (!platform::ReplaceFileAtomically(temporaryName, path)) {
+        char16_t message[kSettingTextCapacity];
+        platform::FormatDecimal(message, kSettingTextCapacity,
+                                static_cast<std::int32_t>(platform::GetLastError()));
+        errorReporter(message);
+        return 1;
+    }
+    return 0;
+}
+
+void ListSettingSections(const char16_t* path) {
+    SerialSettings.SettingSectionCount = 0;
+    TextFileReader reader;
+    if (!reader.Open(path)) return;
+    while (SerialSettings.SettingSectionCount < kMaxSettingSections && reader.Next()) {
+        char16_t* line = reader.Text();
+        if (platform::StrChr(line, u'[') == nullptr || platform::StrStr(line, u"GENERAL") != nullptr)
+            continue;
+        TrimSettingValue(line, u'[');
+        CutSettingText(line, u']');
+        // A slot holds 32 characters; a longer name is listed cut.
+        platform::StrCopy(SerialSettings.SettingSectionList[SerialSettings.SettingSectionCount],
+                          kSectionNameCapacity, line);
+        ++SerialSettings.SettingSectionCount;
+    }
+}

@@ -1,0 +1,115 @@
+// Rewriting one key line: everything else comes out byte for byte, and no
+// failure at any step leaves the settings file changed or missing.
+#include "settings_test_support.h"
+
+using namespace settings_test;
+
+using SettingsWrite = SettingsFileTest;
+
+TEST_F(SettingsWrite, ReplacesOnlyTheKeyLine) {
+    Put("# settings\n[GENERAL]\n\nCOM=2   # port\n  # trailing comment\nDATA = 8");
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 0);
+    EXPECT_EQ(Contents(), "# settings\n[GENERAL]\n\nCOM = 3\n  # trailing comment\nDATA = 8");
+    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+    // The last line without a line end gains one only when it is replaced.
+    EXPECT_EQ(Write(u"GENERAL", u"DATA", u"7"), 0);
+    EXPECT_EQ(Contents(), "# settings\n[GENERAL]\n\nCOM = 3\n  # trailing comment\nDATA = 7\n");
+}
+
+TEST_F(SettingsWrite, ReplacesTheSameLineThatAReadTakes) {
+    Put("[GENERAL]\n# COM port\nCOM = 2\n");
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"5"), 0);
+    EXPECT_EQ(Contents(), "[GENERAL]\nCOM = 5\nCOM = 2\n");
+    EXPECT_EQ(Read(u"GENERAL", u"COM"), "5");
+}
+
+TEST_F(SettingsWrite, WrittenValuesReadBackCleaned) {
+    Put("[GENERAL]\nKEYTABLE = A\n");
+    EXPECT_EQ(Write(u"GENERAL", u"KEYTABLE", u"  AZERTY # fr  "), 0);
+    EXPECT_EQ(Read(u"GENERAL", u"KEYTABLE"), "AZERTY");
+}
+
+TEST_F(SettingsWrite, MissingFileSectionOrKeyChangesNothing) {
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
+    EXPECT_FALSE(Exists("QuorvelCE.INI"));
+    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+
+    const std::string original = "[GENERAL]\nCOM = 2\n[T]\n0 = 41\n";
+    Put(original);
+    EXPECT_EQ(Write(u"NOPE", u"COM", u"3"), 1);
+    EXPECT_EQ(Contents(), original);
+    EXPECT_EQ(FileContents("QuorvelCE.TMP"), original);  // the full copy stays behind
+    EXPECT_EQ(Write(u"T", u"7", u"3"), 1);
+    EXPECT_EQ(Contents(), original);
+
+    Put("");
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
+    EXPECT_EQ(Contents(), "");
+    EXPECT_EQ(FileContents("QuorvelCE.TMP"), "");
+}
+
+TEST_F(SettingsWrite, KeyMissingFromItsOwnSectionTouchesNoOtherSection) {
+    // A read finds COM in the later section; a write must not change it there.
+    const std::string original = "[GENERAL]\nDATA = 8\n  [OTHER]\nCOM = 4\n";
+    Put(original);
+    EXPECT_EQ(Read(u"GENERAL", u"COM"), "4");
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
+    EXPECT_EQ(Contents(), original);
+    // Nor may it replace the header of the next section that holds the key name.
+    const std::string headers = "[GENERAL]\nDATA = 8\n[COM]\n1 = 2\n";
+    Put(headers);
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
+    EXPECT_EQ(Contents(), headers);
+    // A header text inside a comment does not end the section.
+    Put("[GENERAL]\n# see [T]\nCOM = 1\n");
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 0);
+    EXPECT_EQ(Contents(), "[GENERAL]\n# see [T]\nCOM = 3\n");
+}
+
+TEST_F(SettingsWrite, TemporaryFileLiesBesideTheSettingsFile) {
+    // A "." in a directory name must not move the temporary file elsewhere.
+    std::filesystem::create_directory(FsPath("conf.d"));
+    PutFile("conf.d/QuorvelCE.INI", "[GENERAL]\nCOM = 2\n[X]\n");
+    std::u16string path = Path("conf.d/QuorvelCE.INI");
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"NOPE", u"3", path.c_str()), 1);
+    EXPECT_TRUE(Exists("conf.d/QuorvelCE.TMP"));
+    EXPECT_FALSE(Exists("conf.TMP"));
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", path.c_str()), 0);
+    EXPECT_EQ(FileContents("conf.d/QuorvelCE.INI"), "[GENERAL]\nCOM = 3\n[X]\n");
+
+    // Cut at the file name's first "."; a name without one gets ".TMP" added.
+    PutFile("a.b.INI", "[GENERAL]\n");
+    std::u16string dotted = Path("a.b.INI");
+    WriteSettingValue(u"GENERAL", u"COM", u"3", dotted.c_str());
+    EXPECT_TRUE(Exists("a.TMP"));
+    PutFile("plain", "[GENERAL]\n");
+    std::u16string plain = Path("plain");
+    WriteSettingValue(u"GENERAL", u"COM", u"3", plain.c_str());
+    EXPECT_TRUE(Exists("plain.TMP"));
+
+    // A settings file whose name is its own temporary name is never emptied.
+    PutFile("x.tmp", "[GENERAL]\nCOM = 2\n");
+    std::u16string self = Path("x.tmp");
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", self.c_str()), 1);
+    EXPECT_EQ(FileContents("x.tmp"), "[GENERAL]\nCOM = 2\n");
+}
+
+TEST_F(SettingsWrite, TextsThatDoNotFitTheirBuffersFailCleanly) {
+    Put("[GENERAL]\nCOM = 2\n");
+    std::u16string longSection(258, u'S');
+    EXPECT_EQ(Write(longSection.c_str(), u"COM", u"3"), 1);
+    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+
+    // A path of 259 units fits, but its temporary name would need more.
+    std::string name(259 - (directory_.string().size() + 1), 'n');
+    PutFile(name, "[GENERAL]\nCOM = 2\n");
+    std::u16string path = Path(name);
+    ASSERT_EQ(path.size(), 259u);
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", path.c_str()), 1);
+    EXPECT_EQ(FileContents(name), "[GENERAL]\nCOM = 2\n");
+
+    // Long keys and values are written whole.
+    std::u16string value(600, u'v');
+    EXPECT_EQ(Write(u"GENERAL", u"COM", value.c_str()), 0);
+    EXPECT_EQ(Contents(), "[GENERAL]\nCOM = " + std::string(600, 'v') + "\n");
+}
