@@ -4,10 +4,6 @@
 #include <chrono>
 #include <thread>
 
-// The settings record lives in the settings library; these tests link the
-// serial code without it.
-SerialSettingsRecord SerialSettings{};
-
 using namespace platform;
 
 namespace testing_support {
