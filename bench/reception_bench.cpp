@@ -5,8 +5,8 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 #include <random>
 #include <string>
@@ -34,11 +34,21 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 using namespace platform;
 
@@ -65,7 +75,8 @@ void SetUpTable() {
 // Lines of 8 to 30 characters (mostly digits and capitals, as bar codes
 // are), each ending in a carriage return.
 std::string ScanStream(std::size_t size) {
-    static const char alphabet[] = "0123456789012345678901234567890123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef-@";
+    static const char alphabet[] =
+        "0123456789012345678901234567890123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef-@";
     std::mt19937 random(42);
     std::string stream;
     while (stream.size() < size) {
@@ -156,7 +167,10 @@ void BM_HundredKeystrokeLineOneMsDelay(benchmark::State& state) {
     QuitReception(thread);
     sim::SetClockMode(sim::ClockMode::Virtual);
 }
-BENCHMARK(BM_HundredKeystrokeLineOneMsDelay)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HundredKeystrokeLineOneMsDelay)
+    ->Iterations(10)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

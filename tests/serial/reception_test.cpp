@@ -95,35 +95,32 @@ TEST_F(Reception, EachKeystrokeSetsItsModifiersAndTheLineLetsGoOfThem) {
     // down into the next keystroke. "@": AltGr.
     Feed("1\r");
     WaitIdle();
-    EXPECT_EQ(Strokes(sim::KeyEvents()),
-              (std::vector<Stroke>{Release(C), Release(M), Release(S), Press('1'), Release('1'),
-                                   Release(S),
-                                   Release(C), Release(M), Release(S), Press(kVkReturn),
-                                   Release(kVkReturn), Release(S)}));
+    // One keystroke per line.
+    // clang-format off
+    EXPECT_EQ(Strokes(sim::KeyEvents()), (std::vector<Stroke>{
+        Release(C), Release(M), Release(S), Press('1'), Release('1'), Release(S),
+        Release(C), Release(M), Release(S), Press(kVkReturn), Release(kVkReturn), Release(S)}));
 
     sim::ResetKeyboard();
     Feed("A1#");
     WaitIdle();
-    EXPECT_EQ(Strokes(sim::KeyEvents()),
-              (std::vector<Stroke>{Release(C), Release(M), Press(S), Press('A'), Release('A'),
-                                   Release(C), Release(M), Release(S), Press('1'), Release('1'),
-                                   Release(S),
-                                   Release(C), Release(M), Press(S), Press('3'), Release('3'),
-                                   // the line ends with Shift down: let go of it
-                                   Release(S)}));
+    EXPECT_EQ(Strokes(sim::KeyEvents()), (std::vector<Stroke>{
+        Release(C), Release(M), Press(S), Press('A'), Release('A'),
+        Release(C), Release(M), Release(S), Press('1'), Release('1'), Release(S),
+        Release(C), Release(M), Press(S), Press('3'), Release('3'),
+        Release(S)}));  // the line ends with Shift down: let go of it
 
     sim::ResetKeyboard();
     Feed("@\r@#");
     WaitIdle();
-    EXPECT_EQ(Strokes(sim::KeyEvents()),
-              (std::vector<Stroke>{Press(C), Press(M), Release(S), Press('2'), Release('2'),
-                                   Release(S),
-                                   Release(C), Release(M), Release(S), Press(kVkReturn),
-                                   Release(kVkReturn), Release(S),
-                                   Press(C), Press(M), Release(S), Press('2'), Release('2'),
-                                   Release(S),
-                                   Release(C), Release(M), Press(S), Press('3'), Release('3'),
-                                   Release(S)}));
+    EXPECT_EQ(Strokes(sim::KeyEvents()), (std::vector<Stroke>{
+        Press(C), Press(M), Release(S), Press('2'), Release('2'), Release(S),
+        Release(C), Release(M), Release(S), Press(kVkReturn), Release(kVkReturn), Release(S),
+        Press(C), Press(M), Release(S), Press('2'), Release('2'), Release(S),
+        Release(C), Release(M), Press(S), Press('3'), Release('3'),
+        Release(S)}));
+    // clang-format on
+
     // A line whose last key has AltGr and Shift lets go of all three.
     sim::ResetKeyboard();
     SerialSettings.keyTable['@'] = {1, 1, '2'};
