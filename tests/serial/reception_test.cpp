@@ -178,6 +178,21 @@ TEST_F(Reception, TrayTipFollowsThePort) {
     EXPECT_EQ(sim::SerialDevice(1).opens, 1u);
     EXPECT_EQ(sim::SerialDevice(1).closes, 1u);
     EXPECT_EQ(sim::SerialDoubleCloses(), 0u);
+
+    // Stop as the dialog does it, racing the woken thread's own update:
+    // either spelling may come last, always with the not-ready icon.
+    sim::ResetTray();
+    Start();
+    WaitReady();
+    Stop();
+    SetTrayStatus(u"LS3578 Not Ready", NotReadyIcon);
+    ASSERT_TRUE(WaitUntil([this] { return ReceptionThreadEnded(thread); }));
+    calls = sim::TrayCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    std::u16string last = calls.back().data.szTip;
+    EXPECT_TRUE(last == u"LS3578 Not Ready" || last == u"LS3578 not ready");
+    EXPECT_EQ(calls.back().data.hIcon, NotReadyIcon);
+    EXPECT_EQ(TrayIconRecord.hIcon, NotReadyIcon);
 }
 
 TEST_F(Reception, MissingDeviceIsRetriedEveryHalfSecondSilently) {
