@@ -59,6 +59,7 @@ struct State {
     std::size_t maxAlive = 0;
     std::size_t created = 0;
     std::atomic<std::size_t> pauses{0};
+    std::uint32_t failNextCreate = 0;  // error code; 0: no failure pending
 };
 
 State& S() {
@@ -167,6 +168,10 @@ bool BlockUntilImpl(std::unique_lock<std::mutex>& lock, Waiter& waiter) {
             break;
         }
     }
+    // A thread outside the simulation leaving a wait whose deadline has come
+    // (the dialog thread's pause) may have been the earliest deadline holding
+    // the clock back; the sim threads still blocked need it to move on.
+    MaybeAdvance();
     return result;
 }
 
@@ -236,6 +241,11 @@ std::size_t PauseCount() {
     return S().pauses.load();
 }
 
+void FailNextCreateThread(std::uint32_t code) {
+    std::lock_guard lock(S().mutex);
+    S().failNextCreate = code;
+}
+
 std::uint64_t ThreadEndedAtUs(Handle thread) {
     std::lock_guard lock(S().mutex);
     auto object = Find(thread);
@@ -248,6 +258,11 @@ using sim::S;
 
 Handle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     std::lock_guard lock(S().mutex);
+    if (S().failNextCreate != 0) {
+        SetLastError(S().failNextCreate);
+        S().failNextCreate = 0;
+        return kNoHandle;
+    }
     auto object = std::make_shared<sim::Object>();
     object->isThread = true;
     Handle handle = sim::detail::NewHandle();

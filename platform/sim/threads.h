@@ -46,6 +46,8 @@ void ResetThreadStats();
 // Calls of Sleep and of WaitForSingleObject with a timeout other than
 // INFINITE: the pauses a thread asked for.
 std::size_t PauseCount();
+// The next CreateThread fails with `code` (no thread, no handle).
+void FailNextCreateThread(std::uint32_t code);
 // Virtual time at which the thread behind `thread` returned (0 while it runs).
 std::uint64_t ThreadEndedAtUs(Handle thread);
 
