@@ -19,8 +19,12 @@ namespace {
 thread_local std::uint32_t lastError = 0;
 }
 
-std::uint32_t GetLastError() { return lastError; }
-void SetLastError(std::uint32_t code) { lastError = code; }
+std::uint32_t GetLastError() {
+    return lastError;
+}
+void SetLastError(std::uint32_t code) {
+    lastError = code;
+}
 
 namespace sim {
 namespace {
@@ -67,7 +71,9 @@ std::atomic<Handle> nextHandle{0x100};
 thread_local bool simThread = false;
 thread_local Handle selfHandle = kNoHandle;
 
-bool RealTime() { return S().mode.load(std::memory_order_relaxed) == int(ClockMode::RealTime); }
+bool RealTime() {
+    return S().mode.load(std::memory_order_relaxed) == int(ClockMode::RealTime);
+}
 
 std::uint64_t RealNowUs() {
     return std::uint64_t(
@@ -103,11 +109,21 @@ std::shared_ptr<Object> Find(Handle handle) {
 
 namespace detail {
 
-std::mutex& Mutex() { return S().mutex; }
-std::condition_variable& Changed() { return S().changed; }
-Handle NewHandle() { return nextHandle.fetch_add(4); }
-bool IsSimThread() { return simThread; }
-Handle CurrentThread() { return selfHandle; }
+std::mutex& Mutex() {
+    return S().mutex;
+}
+std::condition_variable& Changed() {
+    return S().changed;
+}
+Handle NewHandle() {
+    return nextHandle.fetch_add(4);
+}
+bool IsSimThread() {
+    return simThread;
+}
+Handle CurrentThread() {
+    return selfHandle;
+}
 
 bool BlockUntilImpl(std::unique_lock<std::mutex>& lock, Waiter& waiter) {
     State& s = S();
@@ -129,15 +145,17 @@ bool BlockUntilImpl(std::unique_lock<std::mutex>& lock, Waiter& waiter) {
         }
         if (reached()) break;
         if (RealTime() && waiter.deadlineUs != kNever) {
-            // Sleep to just short of the deadline, then yield to it: a plain
-            // timed wait overshoots by tens of microseconds on every pause.
+            // Sleep to just short of the deadline, then spin to it: a plain
+            // timed wait overshoots by tens of microseconds on every pause,
+            // and a yield can hand the CPU away for a whole time slice.
             std::uint64_t now = RealNowUs();
             if (waiter.deadlineUs > now + 200) {
-                s.changed.wait_until(lock, s.realBase + std::chrono::microseconds(
-                                                            waiter.deadlineUs - 150));
+                s.changed.wait_until(
+                    lock, s.realBase + std::chrono::microseconds(waiter.deadlineUs - 150));
             } else {
                 lock.unlock();
-                std::this_thread::yield();
+                while (RealNowUs() < waiter.deadlineUs) {
+                }
                 lock.lock();
             }
         } else {
@@ -179,7 +197,9 @@ void AdvanceClock(std::uint64_t microseconds) {
     MaybeAdvance();
 }
 
-std::uint64_t NowUs() { return RealTime() ? RealNowUs() : S().virtualNowUs.load(); }
+std::uint64_t NowUs() {
+    return RealTime() ? RealNowUs() : S().virtualNowUs.load();
+}
 
 std::size_t AliveThreadCount() {
     std::lock_guard lock(S().mutex);
@@ -217,7 +237,9 @@ void ResetThreadStats() {
     S().created = 0;
 }
 
-std::size_t PauseCount() { return S().pauses.load(); }
+std::size_t PauseCount() {
+    return S().pauses.load();
+}
 
 void FailNextCreateThread(std::uint32_t code) {
     std::lock_guard lock(S().mutex);
@@ -310,9 +332,8 @@ std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
     std::uint64_t deadline = milliseconds == INFINITE
                                  ? sim::detail::kNever
                                  : sim::NowUs() + std::uint64_t{milliseconds} * 1000;
-    bool done = sim::detail::BlockUntil(lock, deadline, [&] {
-        return object->isThread ? object->ended : object->signalled;
-    });
+    bool done = sim::detail::BlockUntil(
+        lock, deadline, [&] { return object->isThread ? object->ended : object->signalled; });
     if (!done) return WAIT_TIMEOUT;
     if (!object->isThread && !object->manualReset) object->signalled = false;
     return WAIT_OBJECT_0;

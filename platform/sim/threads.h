@@ -15,6 +15,9 @@ namespace platform::sim {
 enum class ClockMode {
     // Time stands still while any simulated thread runs and jumps to the next
     // deadline once every one of them is blocked: fast and deterministic.
+    // A simulated thread counts as blocked only inside a sim wait (a port
+    // wait or read, a message box, WaitForSingleObject, Sleep); blocked on
+    // anything else, it holds the clock still.
     Virtual,
     // Waits and pauses take real time (benchmarks).
     RealTime,
