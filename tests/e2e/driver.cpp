@@ -9,6 +9,7 @@
 //   tray left|right       the tray icon is clicked
 //   windows               every top-level window (class, caption, process)
 //   trayicons             the icons Wine's stand-alone tray window shows
+//   boxes                 every message box: caption and text
 #include <windows.h>
 
 #include <cstdio>
@@ -89,6 +90,22 @@ BOOL CALLBACK PrintWindow(HWND window, LPARAM) {
     return TRUE;
 }
 
+BOOL CALLBACK PrintBox(HWND window, LPARAM) {
+    wchar_t cls[32] = {};
+    wchar_t caption[256] = {};
+    GetClassNameW(window, cls, 32);
+    GetWindowTextW(window, caption, 256);
+    if (std::wcscmp(cls, L"#32770") != 0 || std::wcsncmp(caption, L"QuorvelCE", 9) == 0) {
+        return TRUE;
+    }
+    // A message box's text is its static control 0xFFFF.
+    wchar_t text[512] = {};
+    GetDlgItemTextW(window, 0xFFFF, text, 512);
+    std::printf("box visible=%d caption=%s text=%s\n", IsWindowVisible(window) ? 1 : 0,
+                Utf8(caption).c_str(), Utf8(text).c_str());
+    return TRUE;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -96,6 +113,10 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     if (command == L"windows") {
         EnumWindows(PrintWindow, 0);
+        return 0;
+    }
+    if (command == L"boxes") {
+        EnumWindows(PrintBox, 0);
         return 0;
     }
     if (command == L"trayicons") {

@@ -218,6 +218,22 @@ def tray_right_click_quits(stage):
 
 
 @test
+def open_failure_shows_message_and_quit_still_ends(stage):
+    # A port that exists but cannot be opened (here a folder): not the missing
+    # device, so the thread says why in a box and gives up.
+    stage.link_port(PORT, stage.work)
+    stage.start_sink()
+    program = stage.program("main", us_settings(PORT)).start()
+    started(stage, program)
+    boxes = wait_until("the open-failure message", stage.message_boxes, timeout=10)
+    check(boxes == [("Erreur", "Ouverture du port série impossible (5)")], "boxes: %r" % boxes)
+    # Quit while nobody has answered the box: the program still ends, box and all.
+    stage.drive("tray", "right")
+    wait_until("the program to end", lambda: not program.running(), timeout=10)
+    check(stage.tray_icons() == 0, "a tray icon was left behind")
+
+
+@test
 def second_instance_ends_at_once(stage):
     first = running_program(stage)
     second = stage.program("second", us_settings(PORT)).start()

@@ -133,6 +133,7 @@ class Stage:
         subprocess.call(["wineserver", "-p"], stderr=subprocess.DEVNULL)
         self.lines = vserial.VirtualSerialSet()
         self.programs = []
+        self.extra_links = []
         self.sink = None
         self.sink_log = os.path.join(self.work, "keys.log")
 
@@ -241,6 +242,22 @@ class Stage:
                     state["controls"][int(m.group(1))] = control
         return state
 
+    def message_boxes(self):
+        """(caption, text) of every message box on the screen."""
+        boxes = []
+        for line in self.drive("boxes").splitlines():
+            m = re.match(r"box visible=1 caption=(.*?) text=(.*)$", line)
+            if m:
+                boxes.append((m.group(1), m.group(2)))
+        return boxes
+
+    def link_port(self, port, target):
+        """COMn names `target` instead of a virtual line (a device that cannot be opened)."""
+        self.lines.command("close %d" % port)
+        link = os.path.join(vserial.dosdevices(), "com%d" % port)
+        os.symlink(target, link)
+        self.extra_links.append(link)
+
     def tray_icons(self):
         out = self.drive("trayicons")
         m = re.search(r"children=(\d+)", out)
@@ -262,6 +279,9 @@ class Stage:
             self.sink.kill()
             self.sink.wait()
         self.lines.close_all()
+        for link in self.extra_links:
+            if os.path.islink(link):
+                os.unlink(link)
         if self.xvfb:
             self.xvfb.send_signal(signal.SIGTERM)
             self.xvfb.wait()
