@@ -8,8 +8,8 @@
 
 #include "app/resources/dialog_template.h"
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <cstddef>
 #include <cstring>
@@ -23,9 +23,13 @@ namespace {
 constexpr wchar_t kObjectProperty[] = L"QuorvelCWnd";
 constexpr wchar_t kProcProperty[] = L"QuorvelWndProc";
 
-HWND Hwnd(Handle handle) { return reinterpret_cast<HWND>(handle); }
+HWND Hwnd(Handle handle) {
+    return reinterpret_cast<HWND>(handle);
+}
 
-CWnd* ObjectOf(HWND window) { return static_cast<CWnd*>(::GetPropW(window, kObjectProperty)); }
+CWnd* ObjectOf(HWND window) {
+    return static_cast<CWnd*>(::GetPropW(window, kObjectProperty));
+}
 
 WNDPROC OriginalProcOf(HWND window) {
     return reinterpret_cast<WNDPROC>(::GetPropW(window, kProcProperty));
@@ -53,8 +57,8 @@ INT_PTR CALLBACK FrameworkDialogProc(HWND window, UINT message, WPARAM, LPARAM l
     auto* dialog = reinterpret_cast<CDialog*>(lParam);
     dialog->m_hWnd = reinterpret_cast<Handle>(window);
     ::SetPropW(window, kObjectProperty, static_cast<CWnd*>(dialog));
-    const LONG_PTR original = ::SetWindowLongPtrW(
-        window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameworkWindowProc));
+    const LONG_PTR original =
+        ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameworkWindowProc));
     ::SetPropW(window, kProcProperty, reinterpret_cast<HANDLE>(original));
     return dialog->OnInitDialog() ? TRUE : FALSE;
 }
@@ -63,7 +67,7 @@ INT_PTR CALLBACK FrameworkDialogProc(HWND window, UINT message, WPARAM, LPARAM l
 // The in-memory DLGTEMPLATE. Static storage: nothing is allocated at run time.
 
 class TemplateWriter {
-public:
+  public:
     bool Word(std::uint16_t value) {
         if (used_ + 2 > sizeof buffer_) return false;
         std::memcpy(buffer_ + used_, &value, 2);
@@ -92,7 +96,7 @@ public:
     std::size_t Used() const { return used_; }
     const DLGTEMPLATE* Template() const { return reinterpret_cast<const DLGTEMPLATE*>(buffer_); }
 
-private:
+  private:
     alignas(4) unsigned char buffer_[8192] = {};
     std::size_t used_ = 0;
 };
@@ -102,9 +106,12 @@ TemplateWriter templateBuffer;
 // Predefined window classes by atom, as a dialog template names them.
 std::uint16_t ClassAtom(resources::ControlClass controlClass) {
     switch (controlClass) {
-    case resources::ControlClass::Button: return 0x0080;
-    case resources::ControlClass::Static: return 0x0082;
-    case resources::ControlClass::ComboBox: return 0x0085;
+        case resources::ControlClass::Button:
+            return 0x0080;
+        case resources::ControlClass::Static:
+            return 0x0082;
+        case resources::ControlClass::ComboBox:
+            return 0x0085;
     }
     return 0x0082;
 }
@@ -137,9 +144,9 @@ const DLGTEMPLATE* BuildTemplate(const resources::DialogTemplate& dialog) {
         const resources::DialogControl& c = dialog.controls[i];
         ok = w.AlignDword() && w.Dword(c.style) && w.Dword(c.exStyle) &&
              w.Word(static_cast<std::uint16_t>(c.x)) && w.Word(static_cast<std::uint16_t>(c.y)) &&
-             w.Word(static_cast<std::uint16_t>(c.cx)) &&
-             w.Word(static_cast<std::uint16_t>(c.cy)) && w.Word(static_cast<std::uint16_t>(c.id)) &&
-             w.Word(0xFFFF) && w.Word(ClassAtom(c.controlClass));
+             w.Word(static_cast<std::uint16_t>(c.cx)) && w.Word(static_cast<std::uint16_t>(c.cy)) &&
+             w.Word(static_cast<std::uint16_t>(c.id)) && w.Word(0xFFFF) &&
+             w.Word(ClassAtom(c.controlClass));
         if (c.imageId != 0) {
             // A picture names its image resource by ordinal.
             ok = ok && w.Word(0xFFFF) && w.Word(static_cast<std::uint16_t>(c.imageId));
@@ -159,7 +166,9 @@ const DLGTEMPLATE* BuildTemplate(const resources::DialogTemplate& dialog) {
 // ---------------------------------------------------------------------------
 // CWnd: window operations on this object's window.
 
-bool CWnd::ShowWindow(int command) { return ::ShowWindow(Hwnd(m_hWnd), command) != FALSE; }
+bool CWnd::ShowWindow(int command) {
+    return ::ShowWindow(Hwnd(m_hWnd), command) != FALSE;
+}
 
 bool CWnd::SetWindowTextW(const char16_t* text) {
     return ::SetWindowTextW(Hwnd(m_hWnd), reinterpret_cast<const wchar_t*>(text)) != FALSE;
@@ -169,13 +178,17 @@ LResult CWnd::SendMessageW(std::uint32_t message, WParam wParam, LParam lParam) 
     return static_cast<LResult>(::SendMessageW(Hwnd(m_hWnd), message, wParam, lParam));
 }
 
-bool CWnd::SetForegroundWindow() { return ::SetForegroundWindow(Hwnd(m_hWnd)) != FALSE; }
+bool CWnd::SetForegroundWindow() {
+    return ::SetForegroundWindow(Hwnd(m_hWnd)) != FALSE;
+}
 
 std::uintptr_t CWnd::SetTimer(std::uintptr_t id, std::uint32_t elapse) {
     return ::SetTimer(Hwnd(m_hWnd), id, elapse, nullptr);
 }
 
-bool CWnd::KillTimer(std::uintptr_t id) { return ::KillTimer(Hwnd(m_hWnd), id) != FALSE; }
+bool CWnd::KillTimer(std::uintptr_t id) {
+    return ::KillTimer(Hwnd(m_hWnd), id) != FALSE;
+}
 
 Handle CWnd::GetDlgItem(int id) const {
     return reinterpret_cast<Handle>(::GetDlgItem(Hwnd(m_hWnd), id));
@@ -203,7 +216,9 @@ std::intptr_t CDialog::DoModal() {
                                      FrameworkDialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-void CDialog::EndDialog(std::intptr_t result) { ::EndDialog(Hwnd(m_hWnd), result); }
+void CDialog::EndDialog(std::intptr_t result) {
+    ::EndDialog(Hwnd(m_hWnd), result);
+}
 
 // ---------------------------------------------------------------------------
 // CWinApp

@@ -2,8 +2,8 @@
 // The seam comes before <windows.h>: its constants share names with Windows macros.
 #include "platform/services.h"
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstring>
 #include <cwchar>

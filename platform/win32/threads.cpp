@@ -4,8 +4,8 @@
 #include "platform/services.h"
 #include "platform/win32/serial_handles.h"
 
-#include <windows.h>
 #include <timeapi.h>
+#include <windows.h>
 
 #include <atomic>
 #include <new>
@@ -74,8 +74,12 @@ DWORD PreciseWait(HANDLE object, std::uint32_t milliseconds) {
 
 }  // namespace
 
-std::uint32_t GetLastError() { return ::GetLastError(); }
-void SetLastError(std::uint32_t code) { ::SetLastError(code); }
+std::uint32_t GetLastError() {
+    return ::GetLastError();
+}
+void SetLastError(std::uint32_t code) {
+    ::SetLastError(code);
+}
 
 Handle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     RaiseTimerResolution();
@@ -95,8 +99,8 @@ Handle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
 }
 
 Handle CreateEventW(bool manualReset, bool initialState, const char16_t* name) {
-    const HANDLE event = ::CreateEventW(nullptr, manualReset, initialState,
-                                        reinterpret_cast<const wchar_t*>(name));
+    const HANDLE event =
+        ::CreateEventW(nullptr, manualReset, initialState, reinterpret_cast<const wchar_t*>(name));
     return reinterpret_cast<Handle>(event);
 }
 

@@ -84,9 +84,8 @@ BOOL CALLBACK PrintWindow(HWND window, LPARAM) {
     GetWindowTextW(window, caption, 256);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    std::printf("window %p pid=%lu visible=%d class=%s caption=%s\n",
-                static_cast<void*>(window), pid, IsWindowVisible(window) ? 1 : 0,
-                Utf8(cls).c_str(), Utf8(caption).c_str());
+    std::printf("window %p pid=%lu visible=%d class=%s caption=%s\n", static_cast<void*>(window),
+                pid, IsWindowVisible(window) ? 1 : 0, Utf8(cls).c_str(), Utf8(caption).c_str());
     return TRUE;
 }
 

@@ -29,7 +29,7 @@ struct Seen {
 enum class Ending { FromHandler, InsideInit, ByCancel };
 
 class TestDialog : public CDialog {
-public:
+  public:
     TestDialog(Ending ending, Seen& seen)
         : CDialog(resources::IDD_MAIN_DIALOG), ending_(ending), seen_(seen) {}
 
@@ -62,7 +62,7 @@ public:
         return CDialog::WindowProc(message, wParam, lParam);
     }
 
-protected:
+  protected:
     void DoDataExchange(CDataExchange* pDX) override {
         CDialog::DoDataExchange(pDX);
         DDX_Control(pDX, resources::IDC_START_STOP, startStop_);
@@ -79,7 +79,7 @@ protected:
         return &map;
     }
 
-private:
+  private:
     void OnStartStop() { ++seen_.clicks; }
 
     void OnTick(std::uintptr_t id) {

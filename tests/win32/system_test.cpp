@@ -81,9 +81,8 @@ TEST(Win32Threads, ShortPausesNeverEndEarlyAndStillSeeTheirEvent) {
 }
 
 std::uint32_t ShowBox(void* result) {
-    *static_cast<std::int32_t*>(result) =
-        platform::MessageBoxW(platform::kNoHandle, u"Ouverture du port série impossible (5)",
-                              u"Erreur", MB_OK);
+    *static_cast<std::int32_t*>(result) = platform::MessageBoxW(
+        platform::kNoHandle, u"Ouverture du port série impossible (5)", u"Erreur", MB_OK);
     return 0;
 }
 
@@ -119,8 +118,8 @@ HWND MakeWindow(const wchar_t* title) {
     cls.hInstance = GetModuleHandleW(nullptr);
     cls.lpszClassName = L"QuorvelKeyRecorder";
     RegisterClassW(&cls);
-    HWND window = CreateWindowExW(0, cls.lpszClassName, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                  10, 10, 200, 100, nullptr, nullptr, cls.hInstance, nullptr);
+    HWND window = CreateWindowExW(0, cls.lpszClassName, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
+                                  10, 200, 100, nullptr, nullptr, cls.hInstance, nullptr);
     SetForegroundWindow(window);
     SetFocus(window);
     return window;
