@@ -8,8 +8,9 @@
 
 #include "app/resources/dialog_template.h"
 
-#include <commctrl.h>
 #include <windows.h>
+// After <windows.h>, which it builds on.
+#include <commctrl.h>
 
 #include <cstddef>
 #include <cstring>

@@ -2,8 +2,9 @@
 // The seam comes before <windows.h>: its constants share names with Windows macros.
 #include "platform/services.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After <windows.h>, which it builds on.
+#include <shellapi.h>
 
 #include <cstring>
 #include <cwchar>

@@ -4,8 +4,9 @@
 #include "platform/services.h"
 #include "platform/win32/serial_handles.h"
 
-#include <timeapi.h>
 #include <windows.h>
+// After <windows.h>, which it builds on.
+#include <timeapi.h>
 
 #include <atomic>
 #include <new>
