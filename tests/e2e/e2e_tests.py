@@ -38,7 +38,7 @@ def running_program(stage, port=PORT, plugged=True, settings=None):
     program = stage.program("main", settings or us_settings(port)).start()
     started(stage, program)
     if plugged:
-        wait_until("the port to be opened", lambda: stage.port_held(port), timeout=10)
+        wait_until("the port to be opened", lambda: stage.port_held(port), timeout=20)
     return program
 
 
@@ -76,7 +76,7 @@ def autostart(stage):
           (time.monotonic() - opened, captions))
     button = final["controls"][IDC_START_STOP]
     check(button["visible"] and button["text"] == "Stop", "button after auto-start: %r" % button)
-    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=10)
+    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=20)
     print("port open %.2f s after launch" % (time.monotonic() - program.started_at))
 
 
@@ -133,7 +133,7 @@ def cable_pulled_and_replugged(stage):
     wait_until("the port to be released", lambda: not stage.port_held(PORT), timeout=10)
     time.sleep(1.0)
     stage.plug(PORT)
-    wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=10)
+    wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=20)
     # The half line typed nothing; it comes out with the next line, once.
     check(stage.typed() == "", "typed before the line ended: %r" % stage.typed())
     stage.scan(PORT, b"D\r")
@@ -149,7 +149,7 @@ def missing_port_then_device_appears(stage):
     windows = stage.drive("windows")
     check("caption=Erreur" not in windows, "a message box appeared: %s" % windows)
     stage.plug(PORT)
-    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=10)
+    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=20)
     stage.scan(PORT, b"OK\r")
     stage.wait_typed("OK\r")
 
@@ -176,7 +176,7 @@ def stop_new_baud_rate_start(stage):
                                  and not d["visible"])(stage.dialog()), timeout=10)
     check(program.general("BAUDRATE") == "19200",
           "BAUDRATE saved as %r" % program.general("BAUDRATE"))
-    wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=10)
+    wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=20)
     stage.scan(PORT, b"Go\r")
     stage.wait_typed("Go\r")
 

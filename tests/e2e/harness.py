@@ -203,7 +203,7 @@ class Stage:
         """The characters the sink received, WM_CHAR by WM_CHAR."""
         return "".join(chr(code) for kind, code in self.key_events() if kind == "CHAR")
 
-    def wait_typed(self, expected, timeout=10):
+    def wait_typed(self, expected, timeout=20):
         return wait_until("typed %r" % expected,
                           lambda: self.typed() == expected and self.typed(), timeout=timeout)
 
@@ -287,7 +287,7 @@ class Stage:
             self.xvfb.wait()
 
 
-def started(stage, program, timeout=10):
+def started(stage, program, timeout=30):
     """Waits for the auto-start to have hidden the dialog with "Started"."""
     wait_until("the dialog", stage.dialog, timeout=timeout)
     return wait_until("auto-start",
