@@ -65,13 +65,71 @@ def ensure_display():
     return xvfb
 
 
-def us_settings(port, stroke_delay=1, baud="9600", extra_general=""):
-    """The shipped settings file with GENERAL set for a test."""
+def keyboard_layout_display(layout):
+    """An Xvfb display of our own whose X keyboard layout is `layout` (an
+    xkb name: us, gb, fr, de), made the DISPLAY of what starts after it.
+    Wine takes the layout when it connects, so this comes before any Wine
+    process; -noreset keeps the layout when the last client leaves. Returns
+    the Xvfb process, which the caller ends."""
+    for number in range(160, 260):
+        if os.path.exists("/tmp/.X%d-lock" % number) or \
+                os.path.exists("/tmp/.X11-unix/X%d" % number):
+            continue
+        xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24",
+                                 "-noreset", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Another run may have taken the number between our look and its start.
+        wait_until("Xvfb :%d" % number,
+                   lambda: xvfb.poll() is not None or os.path.exists("/tmp/.X11-unix/X%d" % number),
+                   timeout=10)
+        if xvfb.poll() is not None:
+            continue
+        os.environ["DISPLAY"] = ":%d" % number
+        subprocess.run(["setxkbmap", layout], check=True, timeout=30)
+        query = subprocess.run(["setxkbmap", "-query"], stdout=subprocess.PIPE, check=True,
+                               timeout=30).stdout.decode()
+        if not re.search(r"^layout:\s*%s\s*$" % re.escape(layout), query, re.M):
+            xvfb.kill()
+            raise Failure("setxkbmap %s did not take: %s" % (layout, query))
+        return xvfb
+    raise Failure("no free display number")
+
+
+def private_wineserver(prefix):
+    """Makes `prefix` (created on first use) the WINEPREFIX of what starts
+    after it, with no wineserver running for it: one started earlier would
+    hold the desktop of another display and the keyboard layout it had."""
+    os.environ["WINEPREFIX"] = prefix
+    os.environ.setdefault("WINEDEBUG", "-all")
+    os.environ.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    stop_wineserver()
+    if not os.path.exists(os.path.join(prefix, "system.reg")):
+        os.makedirs(prefix, exist_ok=True)
+        subprocess.call([wine(), "wineboot", "-i"], stdout=subprocess.DEVNULL,
+                        stderr=subprocess.DEVNULL, timeout=120)
+    # No window manager on our display (see scripts/wine-env).
+    subprocess.call([wine(), "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                     "/t", "REG_SZ", "/d", "N", "/f"],
+                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    stop_wineserver()
+
+
+def stop_wineserver():
+    """Ends the wineserver of the current WINEPREFIX (and so every Wine
+    process of it) and waits until it has gone; never another prefix's."""
+    if os.environ.get("WINEPREFIX"):
+        subprocess.call(["wineserver", "-k"], stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.call(["wineserver", "-w"], stderr=subprocess.DEVNULL, timeout=60)
+
+
+def us_settings(port, stroke_delay=1, baud="9600", extra_general="", keytable="US English"):
+    """The shipped settings file with GENERAL set for a test (the US table
+    unless `keytable` names another of its tables)."""
     with open(os.path.join(SOURCE, "dist", "QuorvelCE.INI"), "rb") as f:
         text = f.read().decode("utf-8")
     general = ("[GENERAL]\nSTROKE_DELAY = %d\nCOM = %d\nBAUDRATE = %s\nPARITY = NONE\n"
-               "DATA = 8\nSTOP = 1\nKEYTABLE = US English\n%s" %
-               (stroke_delay, port, baud, extra_general))
+               "DATA = 8\nSTOP = 1\nKEYTABLE = %s\n%s" %
+               (stroke_delay, port, baud, keytable, extra_general))
     return re.sub(r"\[GENERAL\].*?(?=\n\[)", lambda _: general.rstrip("\n"), text,
                   count=1, flags=re.S)
 

@@ -1,0 +1,289 @@
+#!/usr/bin/env python3
+"""The shipped keyboard tables against the keyboard layouts they are written
+for, under Wine: for each layout, on a display of our own set to it, the real
+QuorvelCE.exe with that table receives every byte the table types without
+AltGr and the focused window must get exactly those characters, in order, and
+nothing for the bytes that type nothing. AltGr cannot be typed under Wine
+(Control + left Alt is not AltGr there), so AltGr entries are checked against
+what the layout says: VkKeyScanW for ASCII characters, the key positions
+listed below for the rest. VkKeyScanW checks the other ASCII entries too.
+Run one layout:  layout_tests.py --build build/windows us|gb|fr|de
+"""
+import argparse
+import difflib
+import os
+import subprocess
+import sys
+
+import harness
+from harness import Failure, started, us_settings, wait_until
+
+PORT = 4
+
+# xkb layout name -> (table section, layout list in dist/layouts).
+LAYOUTS = {
+    "us": ("US English", "us-english.txt"),
+    "gb": ("UK English", "uk-english.txt"),
+    "fr": ("French AZERTY", "french-azerty.txt"),
+    "de": ("German QWERTZ", "german-qwertz.txt"),
+}
+
+VK = {"VK_TAB": 0x09, "VK_RETURN": 0x0D, "VK_SPACE": 0x20, "VK_OEM_1": 0xBA,
+      "VK_OEM_PLUS": 0xBB, "VK_OEM_COMMA": 0xBC, "VK_OEM_MINUS": 0xBD, "VK_OEM_PERIOD": 0xBE,
+      "VK_OEM_2": 0xBF, "VK_OEM_3": 0xC0, "VK_OEM_4": 0xDB, "VK_OEM_5": 0xDC, "VK_OEM_6": 0xDD,
+      "VK_OEM_7": 0xDE, "VK_OEM_8": 0xDF, "VK_OEM_102": 0xE2}
+VK.update({"VK_%s" % c: ord(c) for c in "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"})
+VK_NAME = {code: name for name, code in VK.items()}
+
+# Where the layouts put the characters outside ASCII that need AltGr, as the
+# layouts' own charts show them (VkKeyScanW under Wine cannot tell: it goes
+# through the Unix code page). A list entry with AltGr must be here, and the
+# other way round.
+ALTGR_POSITIONS = {
+    "us": {},
+    "gb": {"€": "VK_4", "¦": "VK_OEM_8", "á": "VK_A", "é": "VK_E", "í": "VK_I", "ó": "VK_O",
+           "ú": "VK_U"},
+    "fr": {"€": "VK_E", "¤": "VK_OEM_1"},
+    "de": {"€": "VK_E", "²": "VK_2", "³": "VK_3", "µ": "VK_M"},
+}
+
+# Wine numbers some punctuation keys differently from Windows' own layouts,
+# which the tables follow: Windows' virtual key of a key -> Wine's for the same
+# key. Bytes on these keys are left out of the round trip (under Wine their
+# code types whatever Wine put on it, a dead key even); the test checks instead
+# that Wine has the character on the same key: VkKeyScanW names Wine's code for
+# it, and that code with the entry's Shift types it.
+WINE_KEYS = {
+    "us": {},
+    # The keys left of 1, of Enter (the quote and the hash key) and of Z.
+    "gb": {"VK_OEM_8": "VK_OEM_3", "VK_OEM_3": "VK_OEM_7", "VK_OEM_7": "VK_OEM_5",
+           "VK_OEM_5": "VK_OEM_102"},
+    # The key left of 1 (the superscript two) and the u-grave key.
+    "fr": {"VK_OEM_7": "VK_OEM_3", "VK_OEM_3": "VK_OEM_MINUS"},
+    # Every punctuation key right of the letters but the two by Enter's foot.
+    "de": {"VK_OEM_5": "VK_OEM_3", "VK_OEM_4": "VK_OEM_1", "VK_OEM_6": "VK_OEM_PLUS",
+           "VK_OEM_1": "VK_OEM_MINUS", "VK_OEM_PLUS": "VK_OEM_6", "VK_OEM_3": "VK_OEM_4",
+           "VK_OEM_2": "VK_OEM_5", "VK_OEM_MINUS": "VK_OEM_2"},
+}
+
+# Characters X also has on a key Windows does not, which VkKeyScanW finds
+# first: the parentheses of the keypad that X's keyboards carry (keys without
+# a Windows code, so 0xFFFF), and on US the extra key of 105-key keyboards,
+# which X gives < and >. The round trip shows that the table's key types them.
+WINE_VKSCAN_OTHER_KEY = {
+    "us": {"(": 0xFFFF, ")": 0xFFFF, "<": 0x00E2},
+    "gb": {"(": 0xFFFF, ")": 0xFFFF},
+    "fr": {},
+    "de": {"(": 0xFFFF, ")": 0xFFFF},
+}
+
+MODIFIER_BITS = {None: 0, "shift": 1, "altgr": 6}
+
+
+def read_layout_list(list_file):
+    """(character, virtual key or None, modifier or None) per list line."""
+    entries = []
+    path = os.path.join(harness.SOURCE, "dist", "layouts", list_file)
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            tokens = line.split()
+            if not tokens or tokens[0].startswith("#"):
+                continue
+            token = tokens[0]
+            if token.lower().startswith("0x"):
+                character = bytes([int(token[2:], 16)]).decode("cp1252")
+            elif token.upper().startswith("U+") and len(token) > 2:
+                character = chr(int(token[2:], 16))
+            else:
+                character = token
+            key = None if tokens[1].lower() == "none" else VK[tokens[1]]
+            modifier = tokens[2].lower() if len(tokens) > 2 else None
+            entries.append((character, key, modifier))
+    return entries
+
+
+def describe(character):
+    return "%r (U+%04X)" % (character, ord(character))
+
+
+def entry_text(entry):
+    character, key, modifier = entry
+    return "%s = %s%s" % (describe(character), VK_NAME.get(key, key),
+                          "+" + modifier if modifier else "")
+
+
+def run_vkscan(stage, args):
+    exe = os.path.join(stage.build, "tests", "e2e", "quorvel_vkscan.exe")
+    return subprocess.run([harness.wine(), exe] + args, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, check=True, timeout=60).stdout.decode()
+
+
+def vk_scan(stage, characters):
+    """VkKeyScanW of each character, run under Wine on the stage's display."""
+    results = {}
+    for line in run_vkscan(stage, ["%X" % ord(c) for c in characters]).splitlines():
+        if line.startswith("U+"):
+            code, value = line.split()
+            results[chr(int(code[2:], 16))] = int(value, 16)
+    return results
+
+
+def key_characters(stage, keys):
+    """What each virtual key types under Wine: {(key, shifted): character or None}."""
+    typed = {}
+    for line in run_vkscan(stage, ["keys"] + ["%X" % k for k in keys]).splitlines():
+        words = line.split()
+        if len(words) == 4 and words[0] == "VK":
+            for shifted, word in ((False, words[2]), (True, words[3])):
+                typed[(int(words[1], 16), shifted)] = (
+                    chr(int(word[2:], 16)) if word.startswith("U+") else None)
+    return typed
+
+
+def wine_key(layout, key):
+    moved = WINE_KEYS[layout].get(VK_NAME[key])
+    return VK[moved] if moved else key
+
+
+def check_with_vk_scan(stage, layout, entries):
+    """Every ASCII entry with a key against VkKeyScanW; returns (checked, problems)."""
+    ascii_entries = [e for e in entries if e[1] is not None and ord(e[0]) < 0x80]
+    scanned = vk_scan(stage, [e[0] for e in ascii_entries])
+    other_key = WINE_VKSCAN_OTHER_KEY[layout]
+    problems = []
+    for entry in ascii_entries:
+        character, key, modifier = entry
+        expected = other_key.get(character,
+                                 (MODIFIER_BITS[modifier] << 8) | wine_key(layout, key))
+        got = scanned.get(character)
+        if got != expected:
+            problems.append("VkKeyScanW %s: table %s, expected 0x%04X under Wine, got %s" %
+                            (describe(character), entry_text(entry), expected,
+                             "0x%04X" % got if got is not None else "nothing"))
+    return len(ascii_entries), problems
+
+
+def check_moved_keys(stage, layout, entries):
+    """Entries without AltGr on keys Wine numbers differently: Wine's code for
+    the key, with the entry's Shift, must type the character."""
+    moved = [e for e in entries
+             if e[1] is not None and e[2] != "altgr" and VK_NAME[e[1]] in WINE_KEYS[layout]]
+    typed = key_characters(stage, sorted({wine_key(layout, e[1]) for e in moved}))
+    problems = []
+    for entry in moved:
+        character, key, modifier = entry
+        got = typed.get((wine_key(layout, key), modifier == "shift"))
+        if got != character:
+            problems.append("%s: Wine's %s types %s" % (
+                entry_text(entry), VK_NAME[wine_key(layout, key)],
+                describe(got) if got else "nothing"))
+    return moved, problems
+
+
+def check_altgr_positions(layout, entries):
+    listed = {e[0]: VK_NAME[e[1]] for e in entries
+              if e[2] == "altgr" and ord(e[0]) >= 0x80}
+    documented = ALTGR_POSITIONS[layout]
+    problems = []
+    for character in sorted(set(listed) | set(documented)):
+        if listed.get(character) != documented.get(character):
+            problems.append("AltGr %s: table %s, layout has %s" %
+                            (describe(character), listed.get(character),
+                             documented.get(character)))
+    return len(documented), problems
+
+
+def round_trip(stage, layout, entries, held_out):
+    """Plays every byte but the AltGr ones and `held_out` through the pty;
+    returns (sent, expected, received, problems)."""
+    section = LAYOUTS[layout][0]
+    by_byte = {}
+    for entry in entries:
+        by_byte[entry[0].encode("cp1252")[0]] = entry
+    left_out = {e[0].encode("cp1252")[0] for e in entries if e[2] == "altgr"}
+    left_out |= {e[0].encode("cp1252")[0] for e in held_out}
+    # Each byte once, in order, with a closing carriage return to type what
+    # follows the 13 inside the run.
+    line = bytes(b for b in range(256) if b not in left_out) + b"\r"
+    expected = "".join(by_byte[b][0] for b in line if b in by_byte and by_byte[b][1] is not None)
+
+    stage.plug(PORT)
+    stage.start_sink()
+    program = stage.program("main", us_settings(PORT, keytable=section)).start()
+    started(stage, program)
+    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=20)
+    stage.scan(PORT, line)
+    # The closing Enter is the last key of the run: once it has come back up,
+    # everything the program was going to type has arrived.
+    enters = line.count(b"\r")
+    wait_until("%d Enter key releases" % enters,
+               lambda: stage.key_events().count(("KEYUP", 0x0D)) >= enters, timeout=30)
+    received = stage.typed()
+    problems = []
+    matcher = difflib.SequenceMatcher(None, expected, received, autojunk=False)
+    for op, e1, e2, r1, r2 in matcher.get_opcodes():
+        if op != "equal":
+            problems.append("sent %s; received %s" % (
+                ", ".join(entry_text(by_byte[c.encode("cp1252")[0]]) for c in expected[e1:e2])
+                or "nothing", ", ".join(describe(c) for c in received[r1:r2]) or "nothing"))
+    return len(line), expected, received, problems
+
+
+def run_layout(build, layout):
+    xvfb = harness.keyboard_layout_display(layout)
+    stage = None
+    try:
+        harness.private_wineserver(os.path.join(os.path.abspath(build), "tests", "e2e",
+                                                "layout-wineprefix"))
+        stage = harness.Stage(build, "layout-" + layout)
+        entries = read_layout_list(LAYOUTS[layout][1])
+        problems = []
+
+        checked, found = check_with_vk_scan(stage, layout, entries)
+        print("%s: VkKeyScanW agrees on %d of %d ASCII entries" %
+              (layout, checked - len(found), checked))
+        problems += found
+        checked, found = check_altgr_positions(layout, entries)
+        print("%s: AltGr outside ASCII: %d positions, %d differ" % (layout, checked, len(found)))
+        problems += found
+
+        moved, found = check_moved_keys(stage, layout, entries)
+        print("%s: %d entries on keys Wine numbers otherwise, %d not found there" %
+              (layout, len(moved), len(found)))
+        problems += found
+
+        sent, expected, received, found = round_trip(stage, layout, entries, moved)
+        print("%s: round trip: %d bytes sent, %d characters expected, %d received, "
+              "%d mismatches" % (layout, sent, len(expected), len(received), len(found)))
+        problems += found
+        for problem in problems:
+            print("  " + problem)
+        if problems:
+            print("key sink log:\n" + stage.sink_text())
+            raise Failure("%d problems with the %s table" % (len(problems), layout))
+    finally:
+        if stage:
+            stage.close()
+        harness.stop_wineserver()
+        xvfb.kill()
+        xvfb.wait()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build/windows")
+    parser.add_argument("layouts", nargs="*", default=list(LAYOUTS))
+    args = parser.parse_args()
+    failed = 0
+    for layout in args.layouts:
+        try:
+            run_layout(args.build, layout)
+            print("PASS", layout)
+        except Failure as e:
+            failed += 1
+            print("FAIL %s: %s" % (layout, e))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
