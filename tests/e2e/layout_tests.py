@@ -78,6 +78,8 @@ WINE_VKSCAN_OTHER_KEY = {
 }
 
 MODIFIER_BITS = {None: 0, "shift": 1, "altgr": 6}
+# Shift, Control and Alt, which the program presses and releases around keys.
+MODIFIER_KEYS = (0x10, 0x11, 0x12, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5)
 
 
 def read_layout_list(list_file):
@@ -213,13 +215,23 @@ def round_trip(stage, layout, entries, held_out):
     started(stage, program)
     wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=20)
     stage.scan(PORT, line)
-    # The closing Enter is the last key of the run: once it has come back up,
-    # everything the program was going to type has arrived.
+    # The closing Enter is the last key of the run: once it has come back up
+    # after at least as many keys as expected, everything the program was
+    # going to type has arrived, a key too many included.
     enters = line.count(b"\r")
-    wait_until("%d Enter key releases" % enters,
-               lambda: stage.key_events().count(("KEYUP", 0x0D)) >= enters, timeout=30)
-    received = stage.typed()
+
+    def typing_done():
+        released = [key for kind, key in stage.key_events()
+                    if kind == "KEYUP" and key not in MODIFIER_KEYS]
+        return (len(released) >= len(expected) and released.count(0x0D) >= enters
+                and released[-1] == 0x0D)
+
     problems = []
+    try:
+        wait_until("the closing Enter", typing_done, timeout=30)
+    except Failure as e:
+        problems.append(str(e))
+    received = stage.typed()
     matcher = difflib.SequenceMatcher(None, expected, received, autojunk=False)
     for op, e1, e2, r1, r2 in matcher.get_opcodes():
         if op != "equal":
