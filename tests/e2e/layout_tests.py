@@ -55,12 +55,12 @@ ALTGR_POSITIONS = {
 # it, and that code with the entry's Shift types it.
 WINE_KEYS = {
     "us": {},
-    # The keys left of 1, of Enter (the quote and the hash key) and of Z.
+    # The keys ` ¬ (left of 1), ' @, # ~ (by Enter) and \ | (left of Z).
     "gb": {"VK_OEM_8": "VK_OEM_3", "VK_OEM_3": "VK_OEM_7", "VK_OEM_7": "VK_OEM_5",
            "VK_OEM_5": "VK_OEM_102"},
-    # The key left of 1 (the superscript two) and the u-grave key.
+    # The keys ² (left of 1) and ù %.
     "fr": {"VK_OEM_7": "VK_OEM_3", "VK_OEM_3": "VK_OEM_MINUS"},
-    # Every punctuation key right of the letters but the two by Enter's foot.
+    # The keys ^ °, ß ?, ´ `, ü, + *, ö, # ' and - _ (not ä, comma, period, <).
     "de": {"VK_OEM_5": "VK_OEM_3", "VK_OEM_4": "VK_OEM_1", "VK_OEM_6": "VK_OEM_PLUS",
            "VK_OEM_1": "VK_OEM_MINUS", "VK_OEM_PLUS": "VK_OEM_6", "VK_OEM_3": "VK_OEM_4",
            "VK_OEM_2": "VK_OEM_5", "VK_OEM_MINUS": "VK_OEM_2"},
@@ -252,15 +252,16 @@ def run_layout(build, layout):
         problems = []
 
         checked, found = check_with_vk_scan(stage, layout, entries)
-        print("%s: VkKeyScanW agrees on %d of %d ASCII entries" %
-              (layout, checked - len(found), checked))
+        altgr = sum(1 for e in entries if e[2] == "altgr" and ord(e[0]) < 0x80)
+        print("%s: VkKeyScanW agrees on %d of %d ASCII entries (%d of them with AltGr)" %
+              (layout, checked - len(found), checked, altgr))
         problems += found
         checked, found = check_altgr_positions(layout, entries)
         print("%s: AltGr outside ASCII: %d positions, %d differ" % (layout, checked, len(found)))
         problems += found
 
         moved, found = check_moved_keys(stage, layout, entries)
-        print("%s: %d entries on keys Wine numbers otherwise, %d not found there" %
+        print("%s: %d entries on keys Wine numbers otherwise (not played), %d not found there" %
               (layout, len(moved), len(found)))
         problems += found
 
