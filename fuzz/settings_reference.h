@@ -15,7 +15,8 @@ inline constexpr std::size_t kLineUnits = 259;  // a line buffer of 260 holds 25
 inline constexpr std::size_t kNameUnits = 32;   // a section-name slot of 33
 
 struct Line {
-    std::u16string units;  // as the engine's line buffer holds it, line feed included
+    std::u16string units;    // as the engine's line buffer holds it, line feed included
+    std::u16string visible;  // units up to the first NUL, as C-string functions see them
     std::size_t byteBegin = 0;
     std::size_t byteEnd = 0;  // the raw bytes of the line, line end included
     bool endsWithLineFeed = false;
