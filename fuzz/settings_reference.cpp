@@ -89,17 +89,12 @@ File Parse(const std::uint8_t* data, std::size_t size) {
             finish(pos, true);
             continue;
         }
-        // A piece is full at 259 units; the units of one character may be
-        // split between two pieces, as a unit-by-unit reader would split them.
-        for (std::size_t u = 0; u < units.size(); ++u) {
-            line.units.push_back(units[u]);
-            if (line.units.size() == kLineUnits) {
-                // A piece that ends inside a character takes the character's
-                // bytes; the byte spans are only used for whole lines.
-                finish(pos + len, false);
-            }
-        }
+        // A piece holds at most 259 units and never splits a character: a
+        // surrogate pair that does not fit starts the next piece.
+        if (line.units.size() + units.size() > kLineUnits) finish(pos, false);
+        line.units += units;
         pos += len;
+        if (line.units.size() == kLineUnits) finish(pos, false);
     }
     if (!line.units.empty()) finish(size, false);
     return file;
