@@ -56,8 +56,11 @@ File Parse(const std::uint8_t* data, std::size_t size) {
 
     Line line;
     line.byteBegin = pos;
+    bool nextStartsLine = true;
     auto finish = [&](std::size_t end, bool lineFeed) {
         line.byteEnd = end;
+        line.startsLine = nextStartsLine;
+        nextStartsLine = lineFeed;
         line.endsWithLineFeed = lineFeed;
         line.visible = Visible(line.units);
         file.lines.push_back(line);
@@ -160,6 +163,34 @@ ReadResult Read(const File& file, const std::u16string& section, const std::u16s
     r.result = found ? 0 : 1;
     copy(found ? value : defaultText);
     return r;
+}
+
+std::optional<std::vector<std::uint8_t>> Write(const std::vector<std::uint8_t>& bytes,
+                                               const std::u16string& section,
+                                               const std::u16string& key,
+                                               const std::u16string& value) {
+    File file = Parse(bytes.data(), bytes.size());
+    std::u16string header = u"[" + section + u"]";
+    if (header.size() > kLineUnits) return std::nullopt;
+    std::size_t i = 0;
+    while (i < file.lines.size() && !Contains(file.lines[i].visible, header)) ++i;
+    for (std::size_t j = i + 1; j < file.lines.size(); ++j) {
+        const Line& line = file.lines[j];
+        std::size_t first = line.visible.find_first_not_of(u" \t");
+        if (line.startsLine && first != std::u16string::npos && line.visible[first] == u'[') {
+            return std::nullopt;
+        }
+        if (!Contains(line.visible, Visible(key))) continue;
+        std::u16string text = Visible(key) + u" = " + Visible(value);
+        std::vector<unsigned char> encoded(text.size() * 4 + 1);
+        std::ptrdiff_t n = platform::EncodeUtf8(text.c_str(), encoded.data(), encoded.size());
+        std::vector<std::uint8_t> out(bytes.begin(), bytes.begin() + long(line.byteBegin));
+        out.insert(out.end(), encoded.begin(), encoded.begin() + n);
+        out.insert(out.end(), file.lineEnd.begin(), file.lineEnd.end());
+        out.insert(out.end(), bytes.begin() + long(line.byteEnd), bytes.end());
+        return out;
+    }
+    return std::nullopt;
 }
 
 std::vector<std::u16string> ListSections(const File& file) {
