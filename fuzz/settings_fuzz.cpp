@@ -364,6 +364,24 @@ void CheckSave(bool odd) {
     }
 }
 
+// Up to three key names as the file itself spells them (the text before an
+// "=", without the blanks around it), so reads and writes also try keys the
+// fuzzer made up.
+std::vector<std::u16string> KeysInFile(const reference::File& file) {
+    std::vector<std::u16string> keys;
+    for (const reference::Line& line : file.lines) {
+        std::size_t equals = line.visible.find(u'=');
+        if (equals == std::u16string::npos) continue;
+        std::u16string key = line.visible.substr(0, equals);
+        std::size_t first = key.find_first_not_of(u' ');
+        if (first == std::u16string::npos || equals > 40) continue;
+        key = key.substr(first, key.find_last_not_of(u' ') + 1 - first);
+        keys.push_back(key);
+        if (keys.size() == 3) break;
+    }
+    return keys;
+}
+
 void QuietReporter(const char16_t*) {}
 
 }  // namespace
@@ -398,8 +416,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<std::u16string> readSections = {u"GENERAL", u"ERROR", u"X"};
     for (std::size_t i = 0; i < sections.size() && i < 3; ++i) readSections.push_back(sections[i]);
+    std::vector<std::u16string> keys = {u"COM", u"KEYTABLE", u"0", u"1", u"12", u"255", u"=", u""};
+    std::vector<std::u16string> fileKeys = KeysInFile(file);
+    keys.insert(keys.end(), fileKeys.begin(), fileKeys.end());
     for (const std::u16string& section : readSections) {
-        for (const char16_t* key : {u"COM", u"KEYTABLE", u"0", u"1", u"12", u"255", u"=", u""}) {
+        for (const std::u16string& key : keys) {
             for (std::uint32_t count : {260u, 33u, 1u}) CheckRead(file, section, key, count);
         }
     }
@@ -422,7 +443,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         sections.empty() ? std::u16string(u"X") : sections[h % sections.size()];
     CheckSave((h & 2) != 0);
     CheckWrite(file, u"GENERAL", u"COM", u"3");
-    CheckWrite(file, (h & 1) ? u"GENERAL" : section, kKeys[(h >> 1) % std::size(kKeys)],
-               kValues[(h >> 4) % std::size(kValues)]);
+    std::u16string key = kKeys[(h >> 1) % std::size(kKeys)];
+    if (!fileKeys.empty() && (h & 0x100) != 0) key = fileKeys[(h >> 9) % fileKeys.size()];
+    CheckWrite(file, (h & 1) ? u"GENERAL" : section, key, kValues[(h >> 4) % std::size(kValues)]);
     return 0;
 }
