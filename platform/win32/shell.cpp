@@ -3,6 +3,11 @@
 #include "platform/services.h"
 
 #include <windows.h>
+#include <shellapi.h>
+
+#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 namespace platform {
 
@@ -14,6 +19,49 @@ std::int32_t MessageBoxW(Handle owner, const char16_t* text, const char16_t* cap
                          reinterpret_cast<const wchar_t*>(caption), type);
 }
 
-void DismissMessageBoxes(Handle) {}
+namespace {
+
+// A message box is a dialog of the system's dialog class; answering its OK
+// command ends it as the user's click would, with IDOK.
+BOOL CALLBACK DismissIfMessageBox(HWND window, LPARAM) {
+    wchar_t className[16] = {};
+    if (::GetClassNameW(window, className, 16) && std::wcscmp(className, L"#32770") == 0) {
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(window, IDOK)));
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void DismissMessageBoxes(Handle thread) {
+    const DWORD id = ::GetThreadId(reinterpret_cast<HANDLE>(thread));
+    if (id != 0) ::EnumThreadWindows(id, DismissIfMessageBox, 0);
+}
+
+bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData* data) {
+    if (!data) return false;
+    // The desktop record is larger than the one the core fills (its cbSize is
+    // the small device's); the shell is told the desktop size.
+    NOTIFYICONDATAW nid{};
+    nid.cbSize = sizeof nid;
+    nid.hWnd = reinterpret_cast<HWND>(data->hWnd);
+    nid.uID = data->uID;
+    nid.uFlags = data->uFlags & (NIF_MESSAGE | NIF_ICON | NIF_TIP);
+    nid.uCallbackMessage = data->uCallbackMessage;
+    nid.hIcon = reinterpret_cast<HICON>(data->hIcon);
+    static_assert(sizeof nid.szTip >= sizeof data->szTip);
+    std::memcpy(nid.szTip, data->szTip, sizeof data->szTip);
+    nid.szTip[std::size(data->szTip) - 1] = 0;
+    return ::Shell_NotifyIconW(message, &nid) != FALSE;
+}
+
+std::uint32_t ExtractIconExW(const char16_t* file, std::int32_t index, Handle* largeIcons,
+                             Handle* smallIcons, std::uint32_t icons) {
+    static_assert(sizeof(HICON) == sizeof(Handle));
+    return ::ExtractIconExW(reinterpret_cast<const wchar_t*>(file), index,
+                            reinterpret_cast<HICON*>(largeIcons),
+                            reinterpret_cast<HICON*>(smallIcons), icons);
+}
 
 }  // namespace platform

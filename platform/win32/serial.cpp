@@ -1,0 +1,412 @@
+// The serial port on the real Windows API, shaped to what the reception thread
+// relies on: a wait that blocks until a character has arrived, a close from
+// another thread that wakes that wait at once, and a pulled cable that fails
+// the wait instead of spinning. Wine's synchronous comm calls give none of
+// that (its WaitCommEvent returns at once, its reads ignore CloseHandle), so
+// every port is opened overlapped and the waits are built from overlapped
+// one-byte reads that a close cancels.
+// The seam comes before <windows.h>: its constants share names with Windows macros.
+#include "platform/services.h"
+#include "platform/win32/serial_handles.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <iterator>
+
+namespace platform {
+
+namespace {
+
+// Port handles are tagged words that no Windows handle can take, so that a
+// stale or foreign value is refused instead of touching someone else's object.
+constexpr Handle kSerialTag = Handle{0x5157} << 48;
+constexpr Handle kTagMask = Handle{0xFFFF} << 48;
+constexpr Handle kClosingBit = Handle{1} << 47;
+constexpr Handle kSlotMask = 0xFF;
+constexpr Handle kReserved = 1;  // a slot being filled by an open
+constexpr std::size_t kSlots = 16;
+static_assert(sizeof(Handle) == 8, "tagged serial handles need a 64-bit word");
+
+// How long a port that fails by itself keeps its reader waiting before the
+// failure is reported: a device that opens but fails every read must not turn
+// the reception thread's open/close cycle into a busy loop.
+constexpr DWORD kDeviceFailurePauseMs = 250;
+
+struct PortSlot {
+    // 0 free, kReserved while an open fills the slot, the handle while open,
+    // the handle with kClosingBit while a close drains it.
+    std::atomic<Handle> id{0};
+    // Calls in progress on this port; a close waits for them to leave.
+    std::atomic<int> users{0};
+    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE wake = nullptr;    // manual reset; set by the close
+    HANDLE ioDone = nullptr;  // completion of the reader's overlapped read
+    OVERLAPPED overlapped{};
+    DWORD mask = 0;
+    COMMTIMEOUTS timeouts{};  // what the caller asked for; the device runs without
+    // The byte whose arrival ended a wait, handed back by the next read.
+    // Waits and reads come from one reader thread at a time.
+    bool hasByte = false;
+    unsigned char byte = 0;
+};
+
+PortSlot slots[kSlots];
+std::atomic<Handle> nextGeneration{1};
+
+PortSlot* SlotOf(Handle handle) {
+    if ((handle & kTagMask) != kSerialTag) return nullptr;
+    const Handle index = handle & kSlotMask;
+    return index < kSlots ? &slots[index] : nullptr;
+}
+
+// Takes a reference on an open port, or fails with ERROR_INVALID_HANDLE.
+class PortUse {
+public:
+    explicit PortUse(Handle handle) : slot_(SlotOf(handle)) {
+        if (!slot_) return;
+        slot_->users.fetch_add(1);
+        if (slot_->id.load() != handle) {
+            slot_->users.fetch_sub(1);
+            slot_ = nullptr;
+        }
+    }
+    ~PortUse() {
+        if (slot_) slot_->users.fetch_sub(1);
+    }
+    PortUse(const PortUse&) = delete;
+    PortUse& operator=(const PortUse&) = delete;
+
+    PortSlot* get() const { return slot_; }
+    bool Failed() const {
+        if (slot_) return false;
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return true;
+    }
+
+private:
+    PortSlot* slot_;
+};
+
+// "COMn:" names the device as a DOS device; only the "\\.\COMn" form opens
+// ports above 9, so every name goes through it.
+void DevicePath(const char16_t* name, wchar_t (&path)[64]) {
+    std::size_t out = 0;
+    if (!(name[0] == u'\\' && name[1] == u'\\')) {
+        for (const wchar_t* p = L"\\\\.\\"; *p; ++p) path[out++] = *p;
+    }
+    for (; *name && out + 1 < std::size(path); ++name) {
+        if (*name == u':' && name[1] == 0) break;
+        path[out++] = static_cast<wchar_t>(*name);
+    }
+    path[out] = 0;
+}
+
+// A port whose device is not there: Windows and Wine say "file not found",
+// a device on its way out says "no such device" or "not connected".
+bool MeansDeviceMissing(DWORD error) {
+    constexpr DWORD kNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE, not in every SDK
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == kNoSuchDevice || error == ERROR_DEVICE_NOT_CONNECTED;
+}
+
+// Ends the slot's overlapped read, cancelling it first when it is still
+// pending. Returns the read's own result and byte count.
+bool FinishRead(PortSlot& slot, bool cancel, DWORD& transferred) {
+    if (cancel) ::CancelIoEx(slot.file, &slot.overlapped);
+    transferred = 0;
+    return ::GetOverlappedResult(slot.file, &slot.overlapped, &transferred, TRUE) != FALSE;
+}
+
+// Starts an overlapped read of `size` bytes and waits up to `waitMs` for it.
+// Returns WAIT_OBJECT_0 (the read ended), WAIT_OBJECT_0 + 1 (the port is being
+// closed), WAIT_TIMEOUT, or WAIT_FAILED when the read could not even start.
+DWORD StartAndAwaitRead(PortSlot& slot, void* buffer, DWORD size, DWORD waitMs) {
+    ::ResetEvent(slot.ioDone);
+    slot.overlapped = OVERLAPPED{};
+    slot.overlapped.hEvent = slot.ioDone;
+    if (!::ReadFile(slot.file, buffer, size, nullptr, &slot.overlapped) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+        return WAIT_FAILED;
+    }
+    const HANDLE objects[2] = {slot.ioDone, slot.wake};
+    return ::WaitForMultipleObjects(2, objects, FALSE, waitMs);
+}
+
+// How long a read of `size` bytes may wait, from the caller's timeouts.
+DWORD ReadWaitMs(const COMMTIMEOUTS& t, DWORD size) {
+    if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+        t.ReadTotalTimeoutConstant == 0) {
+        return 0;  // return at once with whatever is there
+    }
+    const unsigned long long total =
+        static_cast<unsigned long long>(t.ReadTotalTimeoutMultiplier == MAXDWORD
+                                            ? 0
+                                            : t.ReadTotalTimeoutMultiplier) *
+            size +
+        t.ReadTotalTimeoutConstant;
+    if (total == 0) return INFINITE;
+    return total >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(total);
+}
+
+// Reports a device failure after a short pause that a close cuts short.
+bool DeviceFailed(PortSlot& slot, DWORD error) {
+    ::WaitForSingleObject(slot.wake, kDeviceFailurePauseMs);
+    ::SetLastError(error);
+    return false;
+}
+
+}  // namespace
+
+namespace win32 {
+
+bool IsSerialHandle(Handle handle) { return (handle & kTagMask) == kSerialTag; }
+
+bool CloseSerialPortHandle(Handle handle) {
+    PortSlot* slot = SlotOf(handle);
+    Handle expected = handle;
+    // One closer per open: the other thread's close finds the bit set and fails.
+    if (!slot || !slot->id.compare_exchange_strong(expected, handle | kClosingBit)) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    // The wake event is set before the cancel, so a reader that starts its read
+    // after the cancel still finds it set and gives up at once.
+    ::SetEvent(slot->wake);
+    ::CancelIoEx(slot->file, nullptr);
+    while (slot->users.load() != 0) {
+        ::Sleep(1);
+        ::CancelIoEx(slot->file, nullptr);
+    }
+    ::CloseHandle(slot->file);
+    ::CloseHandle(slot->wake);
+    ::CloseHandle(slot->ioDone);
+    slot->file = INVALID_HANDLE_VALUE;
+    slot->wake = slot->ioDone = nullptr;
+    slot->id.store(0);
+    return true;
+}
+
+}  // namespace win32
+
+Handle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t shareMode,
+                   std::uint32_t creation, std::uint32_t flags) {
+    wchar_t path[64];
+    DevicePath(name, path);
+    const HANDLE file = ::CreateFileW(path, access, shareMode, nullptr, creation,
+                                      flags | FILE_FLAG_OVERLAPPED, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        ::SetLastError(MeansDeviceMissing(error) ? ERROR_DEV_NOT_EXIST : error);
+        return kInvalidHandle;
+    }
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        PortSlot& slot = slots[i];
+        Handle free = 0;
+        if (!slot.id.compare_exchange_strong(free, kReserved)) continue;
+        slot.file = file;
+        slot.wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        slot.ioDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!slot.wake || !slot.ioDone) {
+            const DWORD error = ::GetLastError();
+            if (slot.wake) ::CloseHandle(slot.wake);
+            if (slot.ioDone) ::CloseHandle(slot.ioDone);
+            slot.wake = slot.ioDone = nullptr;
+            ::CloseHandle(file);
+            slot.id.store(0);
+            ::SetLastError(error);
+            return kInvalidHandle;
+        }
+        slot.hasByte = false;
+        slot.mask = 0;
+        // The device itself runs without read timeouts, so that a read stays
+        // pending until a byte comes; the caller's timeouts are applied by
+        // ReadFile below.
+        slot.timeouts = COMMTIMEOUTS{};
+        COMMTIMEOUTS none{};
+        ::SetCommTimeouts(file, &none);
+        const Handle generation = nextGeneration.fetch_add(1) & 0x7FFFFFFFFFull;
+        const Handle handle = kSerialTag | (generation << 8) | i;
+        slot.id.store(handle);
+        return handle;
+    }
+    ::CloseHandle(file);
+    ::SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    return kInvalidHandle;
+}
+
+bool SetCommMask(Handle port, std::uint32_t mask) {
+    PortUse use(port);
+    if (use.Failed()) return false;
+    use.get()->mask = mask;
+    return ::SetCommMask(use.get()->file, mask) != FALSE;
+}
+
+bool SetCommTimeouts(Handle port, const CommTimeouts& timeouts) {
+    PortUse use(port);
+    if (use.Failed()) return false;
+    COMMTIMEOUTS& t = use.get()->timeouts;
+    t.ReadIntervalTimeout = timeouts.ReadIntervalTimeout;
+    t.ReadTotalTimeoutMultiplier = timeouts.ReadTotalTimeoutMultiplier;
+    t.ReadTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
+    t.WriteTotalTimeoutMultiplier = timeouts.WriteTotalTimeoutMultiplier;
+    t.WriteTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant;
+    return true;
+}
+
+bool GetCommState(Handle port, Dcb& dcb) {
+    PortUse use(port);
+    if (use.Failed()) return false;
+    DCB d{};
+    d.DCBlength = sizeof d;
+    if (!::GetCommState(use.get()->file, &d)) return false;
+    dcb.BaudRate = d.BaudRate;
+    dcb.fBinary = d.fBinary;
+    dcb.fParity = d.fParity;
+    dcb.fOutxCtsFlow = d.fOutxCtsFlow;
+    dcb.fOutxDsrFlow = d.fOutxDsrFlow;
+    dcb.fDtrControl = d.fDtrControl;
+    dcb.fDsrSensitivity = d.fDsrSensitivity;
+    dcb.fTXContinueOnXoff = d.fTXContinueOnXoff;
+    dcb.fOutX = d.fOutX;
+    dcb.fInX = d.fInX;
+    dcb.fErrorChar = d.fErrorChar;
+    dcb.fNull = d.fNull;
+    dcb.fRtsControl = d.fRtsControl;
+    dcb.fAbortOnError = d.fAbortOnError;
+    dcb.XonLim = d.XonLim;
+    dcb.XoffLim = d.XoffLim;
+    dcb.ByteSize = d.ByteSize;
+    dcb.Parity = d.Parity;
+    dcb.StopBits = d.StopBits;
+    dcb.XonChar = d.XonChar;
+    dcb.XoffChar = d.XoffChar;
+    dcb.ErrorChar = d.ErrorChar;
+    dcb.EofChar = d.EofChar;
+    dcb.EvtChar = d.EvtChar;
+    return true;
+}
+
+bool SetCommState(Handle port, const Dcb& dcb) {
+    PortUse use(port);
+    if (use.Failed()) return false;
+    // Start from the driver's block so that fields the seam does not carry
+    // keep the driver's values.
+    DCB d{};
+    d.DCBlength = sizeof d;
+    ::GetCommState(use.get()->file, &d);
+    d.DCBlength = sizeof d;
+    d.BaudRate = dcb.BaudRate;
+    d.fBinary = dcb.fBinary & 1u;
+    d.fParity = dcb.fParity & 1u;
+    d.fOutxCtsFlow = dcb.fOutxCtsFlow & 1u;
+    d.fOutxDsrFlow = dcb.fOutxDsrFlow & 1u;
+    d.fDtrControl = dcb.fDtrControl & 3u;
+    d.fDsrSensitivity = dcb.fDsrSensitivity & 1u;
+    d.fTXContinueOnXoff = dcb.fTXContinueOnXoff & 1u;
+    d.fOutX = dcb.fOutX & 1u;
+    d.fInX = dcb.fInX & 1u;
+    d.fErrorChar = dcb.fErrorChar & 1u;
+    d.fNull = dcb.fNull & 1u;
+    d.fRtsControl = dcb.fRtsControl & 3u;
+    d.fAbortOnError = dcb.fAbortOnError & 1u;
+    d.XonLim = dcb.XonLim;
+    d.XoffLim = dcb.XoffLim;
+    d.ByteSize = dcb.ByteSize;
+    d.Parity = dcb.Parity;
+    d.StopBits = dcb.StopBits;
+    d.XonChar = dcb.XonChar;
+    d.XoffChar = dcb.XoffChar;
+    d.ErrorChar = dcb.ErrorChar;
+    d.EofChar = dcb.EofChar;
+    d.EvtChar = dcb.EvtChar;
+    return ::SetCommState(use.get()->file, &d) != FALSE;
+}
+
+bool WaitCommEvent(Handle port, std::uint32_t* eventMask) {
+    if (eventMask) *eventMask = 0;
+    PortUse use(port);
+    if (use.Failed()) return false;
+    PortSlot& slot = *use.get();
+    if (slot.mask == 0) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (!(slot.mask & EV_RXCHAR)) {
+        // Only character arrival is watched for; any other mask waits for the close.
+        ::WaitForSingleObject(slot.wake, INFINITE);
+        ::SetLastError(ERROR_OPERATION_ABORTED);
+        return false;
+    }
+    if (!slot.hasByte) {
+        const DWORD woke = StartAndAwaitRead(slot, &slot.byte, 1, INFINITE);
+        if (woke == WAIT_FAILED) return DeviceFailed(slot, ::GetLastError());
+        DWORD got = 0;
+        const bool ok = FinishRead(slot, woke != WAIT_OBJECT_0, got);
+        const DWORD error = ok ? 0 : ::GetLastError();
+        if (woke != WAIT_OBJECT_0) {
+            ::SetLastError(ERROR_OPERATION_ABORTED);
+            return false;
+        }
+        // Without read timeouts on the device, a read that ends with nothing
+        // means the line is gone (a closed pty ends reads this way, or with 109).
+        if (!ok) return DeviceFailed(slot, error);
+        if (got != 1) return DeviceFailed(slot, ERROR_BROKEN_PIPE);
+        slot.hasByte = true;
+    }
+    if (eventMask) *eventMask = EV_RXCHAR;
+    return true;
+}
+
+bool ReadFile(Handle port, void* buffer, std::uint32_t toRead, std::uint32_t* bytesRead) {
+    if (bytesRead) *bytesRead = 0;
+    PortUse use(port);
+    if (use.Failed()) return false;
+    PortSlot& slot = *use.get();
+    if (toRead == 0) return true;
+    if (slot.hasByte) {
+        // The byte that ended the last wait comes first, and alone.
+        *static_cast<unsigned char*>(buffer) = slot.byte;
+        slot.hasByte = false;
+        if (bytesRead) *bytesRead = 1;
+        return true;
+    }
+    const DWORD woke = StartAndAwaitRead(slot, buffer, toRead, ReadWaitMs(slot.timeouts, toRead));
+    if (woke == WAIT_FAILED) return false;
+    DWORD got = 0;
+    const bool ok = FinishRead(slot, woke != WAIT_OBJECT_0, got);
+    const DWORD error = ok ? 0 : ::GetLastError();
+    if (woke == WAIT_OBJECT_0 + 1) {
+        ::SetLastError(ERROR_OPERATION_ABORTED);
+        return false;
+    }
+    if (woke == WAIT_TIMEOUT && (ok || error == ERROR_OPERATION_ABORTED)) {
+        // The timeout ran out: whatever arrived before the cancel is the result.
+        if (bytesRead) *bytesRead = got;
+        return true;
+    }
+    if (!ok) {
+        ::SetLastError(error);
+        return false;
+    }
+    if (bytesRead) *bytesRead = got;
+    return true;
+}
+
+bool EscapeCommFunction(Handle port, std::uint32_t function) {
+    PortUse use(port);
+    if (use.Failed()) return false;
+    return ::EscapeCommFunction(use.get()->file, function) != FALSE;
+}
+
+bool GetCommModemStatus(Handle port, std::uint32_t* status) {
+    PortUse use(port);
+    if (use.Failed()) return false;
+    DWORD s = 0;
+    const bool ok = ::GetCommModemStatus(use.get()->file, &s) != FALSE;
+    if (status) *status = ok ? s : 0;
+    return ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""End-to-end tests of QuorvelCE.exe under Wine: the program as a user meets
+it, with a pty as the scanner's serial line and our key-sink window in focus.
+Run one test:  e2e_tests.py --build build/windows NAME   (--list names them)
+"""
+import argparse
+import sys
+import time
+
+import harness
+from harness import Failure, started, us_settings, wait_until
+
+PORT = 3
+IDC_START_STOP = 1018
+IDC_BAUDRATE = 1008
+IDC_LOGO = 1021
+SETTINGS_CONTROLS = (1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 1013)
+
+TESTS = {}
+
+
+def test(function):
+    TESTS[function.__name__] = function
+    return function
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def running_program(stage, port=PORT, plugged=True, settings=None):
+    """The usual scene: scanner plugged in, key sink in focus, program started
+    and hidden in the tray with the port open."""
+    if plugged:
+        stage.plug(port)
+    stage.start_sink()
+    program = stage.program("main", settings or us_settings(port)).start()
+    started(stage, program)
+    if plugged:
+        wait_until("the port to be opened", lambda: stage.port_held(port), timeout=10)
+    return program
+
+
+def quiet_for(stage, seconds, expected):
+    """Nothing more is typed for a while (what a user would notice)."""
+    time.sleep(seconds)
+    check(stage.typed() == expected, "typed %r, expected only %r" % (stage.typed(), expected))
+
+
+@test
+def autostart(stage):
+    stage.plug(PORT)
+    stage.start_sink()
+    program = stage.program("main", us_settings(PORT)).start()
+    first = wait_until("the dialog", stage.dialog, timeout=20)
+    opened = time.monotonic()
+    # Before the auto-start only the logo shows.
+    if first["caption"] == "QuorvelCE":
+        for control in SETTINGS_CONTROLS:
+            check(not first["controls"][control]["visible"], "control %d shown at start" % control)
+        check(first["controls"][IDC_LOGO]["visible"], "the logo is hidden at start")
+    captions = [first["caption"]]
+
+    def hidden_and_started():
+        d = stage.dialog()
+        if d and d["caption"] != captions[-1]:
+            captions.append(d["caption"])
+        return d if d and d["caption"] == "QuorvelCE - Started" and not d["visible"] else None
+
+    final = wait_until("auto-start", hidden_and_started, timeout=10, interval=0.02)
+    print("auto-start %.2f s after the dialog appeared; captions seen: %s" %
+          (time.monotonic() - opened, captions))
+    button = final["controls"][IDC_START_STOP]
+    check(button["visible"] and button["text"] == "Stop", "button after auto-start: %r" % button)
+    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=10)
+    print("port open %.2f s after launch" % (time.monotonic() - program.started_at))
+
+
+@test
+def scan_typed(stage):
+    running_program(stage)
+    stage.scan(PORT, b"AB12\r")
+    stage.wait_typed("AB12\r")
+    # Shift is pressed for the capitals and released again, no key left down.
+    events = stage.key_events()
+    check(("KEYDOWN", 0x10) in events, "Shift never pressed: %r" % events)
+
+
+@test
+def line_wait(stage):
+    running_program(stage)
+    stage.scan(PORT, b"XYZ")
+    quiet_for(stage, 1.5, "")
+    stage.scan(PORT, b"\r")
+    stage.wait_typed("XYZ\r")
+    # A line feed does not end a line; "#" does.
+    stage.scan(PORT, b"q\n")
+    quiet_for(stage, 1.0, "XYZ\r")
+    stage.scan(PORT, b"#")
+    stage.wait_typed("XYZ\rq#")
+
+
+@test
+def hundred_keys(stage):
+    running_program(stage)
+    stage.scan(PORT, b"a" * 100)
+    stage.wait_typed("a" * 100)
+    stage.scan(PORT, b"b")
+    quiet_for(stage, 1.0, "a" * 100)
+    stage.scan(PORT, b"\r")
+    stage.wait_typed("a" * 100 + "b\r")
+
+
+@test
+def printable_ascii(stage):
+    running_program(stage)
+    line = bytes(range(0x20, 0x7F)) + b"\r"
+    stage.scan(PORT, line)
+    stage.wait_typed(line.decode("ascii"))
+
+
+@test
+def cable_pulled_and_replugged(stage):
+    running_program(stage)
+    stage.scan(PORT, b"ABC")
+    time.sleep(0.5)
+    stage.unplug(PORT)
+    # The program lets go of the port ("not ready") and waits for the device.
+    wait_until("the port to be released", lambda: not stage.port_held(PORT), timeout=10)
+    time.sleep(1.0)
+    stage.plug(PORT)
+    wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=10)
+    # The half line typed nothing; it comes out with the next line, once.
+    check(stage.typed() == "", "typed before the line ended: %r" % stage.typed())
+    stage.scan(PORT, b"D\r")
+    stage.wait_typed("ABCD\r")
+    quiet_for(stage, 1.0, "ABCD\r")
+
+
+@test
+def missing_port_then_device_appears(stage):
+    program = running_program(stage, plugged=False)
+    time.sleep(1.5)
+    check(program.running(), "the program ended without its port")
+    windows = stage.drive("windows")
+    check("caption=Erreur" not in windows, "a message box appeared: %s" % windows)
+    stage.plug(PORT)
+    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=10)
+    stage.scan(PORT, b"OK\r")
+    stage.wait_typed("OK\r")
+
+
+@test
+def stop_new_baud_rate_start(stage):
+    program = running_program(stage)
+    before = program.settings_text()
+    stage.drive("tray", "left")
+    wait_until("the dialog shown", lambda: (stage.dialog() or {}).get("visible"), timeout=10)
+    stage.drive("click", IDC_START_STOP)
+    stopped = wait_until("Stop", lambda: (lambda d: d if d and d["caption"] ==
+                                          "QuorvelCE - Stopped" else None)(stage.dialog()))
+    check(stopped["controls"][IDC_START_STOP]["text"] == "Start", "button not back to Start")
+    for control in SETTINGS_CONTROLS:
+        check(stopped["controls"][control]["visible"], "control %d hidden after Stop" % control)
+    wait_until("the port to be released", lambda: not stage.port_held(PORT), timeout=10)
+    check(program.settings_text() == before, "Stop changed the settings file")
+
+    items = stopped["controls"][IDC_BAUDRATE]["items"]
+    check(stage.drive("select", IDC_BAUDRATE, items.index("19200")) is not None, "select")
+    stage.drive("click", IDC_START_STOP)
+    wait_until("Start", lambda: (lambda d: d and d["caption"] == "QuorvelCE - Started"
+                                 and not d["visible"])(stage.dialog()), timeout=10)
+    check(program.general("BAUDRATE") == "19200",
+          "BAUDRATE saved as %r" % program.general("BAUDRATE"))
+    wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=10)
+    stage.scan(PORT, b"Go\r")
+    stage.wait_typed("Go\r")
+
+
+@test
+def enter_hides(stage):
+    running_program(stage)
+    stage.drive("tray", "left")
+    wait_until("the dialog shown", lambda: (stage.dialog() or {}).get("visible"), timeout=10)
+    stage.drive("enter")
+    wait_until("the dialog hidden", lambda: not (stage.dialog() or {"visible": True})["visible"],
+               timeout=10)
+    stage.scan(PORT, b"After\r")
+    stage.wait_typed("After\r")
+
+
+@test
+def tray_left_click_toggles(stage):
+    running_program(stage)
+    stage.drive("tray", "left")
+    shown = wait_until("the dialog shown", lambda: (lambda d: d if d and d["visible"] else None)(
+        stage.dialog()), timeout=10)
+    check(not shown["iconic"], "shown minimised")
+    stage.drive("tray", "left")
+    wait_until("the dialog hidden", lambda: not (stage.dialog() or {"visible": True})["visible"],
+               timeout=10)
+
+
+@test
+def tray_right_click_quits(stage):
+    program = running_program(stage)
+    check(stage.tray_icons() == 1, "tray icons while running: %d" % stage.tray_icons())
+    clicked = time.monotonic()
+    stage.drive("tray", "right")
+    wait_until("the program to end", lambda: not program.running(), timeout=10, interval=0.01)
+    print("ended %.3f s after the right click" % (time.monotonic() - clicked))
+    check(stage.tray_icons() == 0, "a tray icon was left behind")
+    check(not stage.port_held(PORT), "the port is still held")
+
+
+@test
+def second_instance_ends_at_once(stage):
+    first = running_program(stage)
+    second = stage.program("second", us_settings(PORT)).start()
+    wait_until("the second instance to end", lambda: not second.running(), timeout=20)
+    print("second instance ended %.2f s after launch" % (time.monotonic() - second.started_at))
+    check(first.running(), "the first instance ended too")
+    windows = stage.drive("windows")
+    check("caption=Erreur" not in windows, "a message box appeared")
+    check(stage.tray_icons() == 1, "tray icons: %d" % stage.tray_icons())
+    stage.scan(PORT, b"Still\r")
+    stage.wait_typed("Still\r")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build/windows")
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("names", nargs="*")
+    args = parser.parse_args()
+    if args.list:
+        print("\n".join(TESTS))
+        return 0
+    failed = 0
+    for name in args.names or list(TESTS):
+        stage = harness.Stage(args.build, name)
+        try:
+            TESTS[name](stage)
+            print("PASS", name)
+        except Failure as e:
+            failed += 1
+            print("FAIL %s: %s" % (name, e))
+            print("key sink log:\n" + stage.sink_text())
+        finally:
+            stage.close()
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

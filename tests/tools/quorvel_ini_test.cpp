@@ -1,0 +1,196 @@
+// quorvel-ini run in-process: the generator's promise (every byte finds its
+// own line, whatever the list), check's agreement with the engine on
+// arbitrary files, and the cases the golden-output tests cannot reach.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "settings/general_settings.h"
+#include "tools/commands.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+class QuorvelIniTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("quorvel_ini_test_" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::u16string Write(const std::string& name, const std::string& bytes) {
+        fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        std::u8string utf8 = path.u8string();
+        return FromUtf8(std::string(utf8.begin(), utf8.end()));
+    }
+
+    int Run(const std::vector<std::u16string>& args) {
+        io_ = ToolOutput{};
+        return RunQuorvelIni(args, io_);
+    }
+
+    fs::path dir_;
+    ToolOutput io_;
+};
+
+struct Mapping {
+    std::uint16_t virtualKey = 0;
+    int modifier = 0;  // 0 none, 1 shift, 2 altgr
+};
+
+std::string ListLine(int byte, const Mapping& m) {
+    char line[64];
+    std::snprintf(line, sizeof line, "0x%02X 0x%02X%s\n", static_cast<unsigned>(byte),
+                  static_cast<unsigned>(m.virtualKey),
+                  m.modifier == 1 ? " shift" : m.modifier == 2 ? " altgr" : "");
+    return line;
+}
+
+// Random lists: the generator either writes a section that check passes and
+// that the engine loads exactly as listed, with no byte left to an earlier
+// table, or it refuses with a reason. Nearly every list must be accepted.
+TEST_F(QuorvelIniTest, GeneratedSectionsLoadExactlyAsListed) {
+    std::mt19937 random(20261209);
+    int accepted = 0;
+    const int lists = 40;
+    for (int round = 0; round < lists; ++round) {
+        Mapping wanted[kKeyTableSize];
+        std::string list = "# random list\n";
+        for (int byte = 0; byte < kKeyTableSize; ++byte) {
+            if (random() % 3 != 0) continue;
+            wanted[byte].virtualKey = static_cast<std::uint16_t>(1 + random() % 0xFE);
+            wanted[byte].modifier = static_cast<int>(random() % 3);
+            list += ListLine(byte, wanted[byte]);
+        }
+        std::u16string listPath = Write("random.list", list);
+        int status = Run({u"generate", u"Random", listPath});
+        if (status == 1) {
+            EXPECT_THAT(io_.err, HasSubstr("contain each other's numbers")) << list;
+            continue;
+        }
+        ASSERT_EQ(status, 0) << io_.err;
+        ++accepted;
+        std::u16string ini = Write("random.ini", "[GENERAL]\nKEYTABLE = Random\n" + io_.out);
+
+        EXPECT_EQ(Run({u"check", ini}), 0) << io_.out << list;
+        EXPECT_THAT(io_.out, IsEmpty());
+
+        ToolOutput io;
+        ASSERT_TRUE(SetSettingsPath(ini, io));
+        KeyTableEntry marked[kKeyTableSize];
+        for (KeyTableEntry& e : marked) e = KeyTableEntry{1, 1, 0xFFFF};
+        KeyTableEntry loaded[kKeyTableSize];
+        LoadTableFrom(marked, {u"Random"}, loaded);
+        for (int byte = 0; byte < kKeyTableSize; ++byte) {
+            SCOPED_TRACE("byte " + std::to_string(byte));
+            EXPECT_EQ(loaded[byte].virtualKey, wanted[byte].virtualKey);
+            EXPECT_EQ(loaded[byte].shift, wanted[byte].modifier == 1 ? 1 : 0);
+            EXPECT_EQ(loaded[byte].altGr, wanted[byte].modifier == 2 ? 1 : 0);
+        }
+    }
+    EXPECT_GE(accepted, lists - 2);
+}
+
+TEST_F(QuorvelIniTest, GeneratorRefusesLinesThatFindEachOther) {
+    // Byte 5 types 0x1F, written "1F" or "-FFE1", both holding "1"; byte 1
+    // types 0x5B, written "5B" or "-FFA5", both holding "5": whichever line
+    // comes first, the other byte is read from it.
+    std::u16string list = Write("cycle.list", "0x05 0x1F\n0x01 0x5B shift\n");
+    EXPECT_EQ(Run({u"generate", u"Cycle", list}), 1);
+    EXPECT_THAT(io_.err, HasSubstr("bytes 1, 5"));
+    EXPECT_THAT(io_.out, IsEmpty());
+
+    // A circle that the other way of writing a code breaks: 0x41 is also
+    // "-FFBF" and 0x05 "-FFFB", neither holding a digit.
+    std::u16string breakable = Write("breakable.list", "0x05 0x41\n0x01 0x05 shift\n");
+    EXPECT_EQ(Run({u"generate", u"Circle", breakable}), 0) << io_.err;
+    EXPECT_THAT(io_.out, HasSubstr(" = -FF"));
+    std::u16string ini = Write("circle.ini", io_.out);
+    EXPECT_EQ(Run({u"check", ini}), 0) << io_.out;
+    EXPECT_EQ(Run({u"keytable", ini, u"Circle"}), 0);
+    EXPECT_THAT(io_.out, HasSubstr("\n1 vk=0x0005 shift=1 altgr=0\n"));
+    EXPECT_THAT(io_.out, HasSubstr("\n5 vk=0x0041 shift=0 altgr=0\n"));
+
+    EXPECT_EQ(Run({u"generate", u"Bad[Name]", list}), kUsageError);
+    EXPECT_EQ(Run({u"generate", u"MY GENERAL TABLE", list}), kUsageError);
+    EXPECT_EQ(Run({u"generate", u"Absent", Write("x", "") + u"-missing"}), 1);
+}
+
+// Whatever the file holds, the lines check reads from must give exactly what
+// the engine reads: otherwise the tool would report the wrong lines.
+TEST_F(QuorvelIniTest, CheckAgreesWithTheEngineOnArbitraryFiles) {
+    const char* fragments[] = {"[T]",  "[GENERAL]", "[U]", "1", "12", "5", "=", " = ", "41",
+                               ",S",   ",a",        ",",   "#", "##", "COM", "KEYTABLE = T",
+                               "\n",   "\r\n",      "\r",  " ", "\t", "ERROR", "\xC3\xA9",
+                               "\xFF", "\xF0\x9F\x98\x80",  "[", "]", "0x", "255", "none"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 60; ++round) {
+        std::string bytes = round % 2 == 0 ? "[T]\n" : "\xEF\xBB\xBF[T]\r\n";
+        int count = 20 + static_cast<int>(random() % 200);
+        for (int i = 0; i < count; ++i) {
+            bytes += fragments[random() % (sizeof fragments / sizeof fragments[0])];
+        }
+        if (round % 5 == 0) bytes += "\n2" + std::string(300, 'x') + "=3\n";
+        std::u16string ini = Write("arbitrary.ini", bytes);
+        int status = Run({u"check", ini, u"T", u"U"});
+        EXPECT_NE(status, kInternalError) << io_.err;
+        EXPECT_THAT(io_.err, Not(HasSubstr("internal error"))) << io_.err;
+    }
+}
+
+TEST_F(QuorvelIniTest, CheckNamesThePieceOfALongLine) {
+    // The second piece of an over-long comment line holds the digits of 5.
+    std::string comment = "# " + std::string(270, 'x') + " see 5\n";
+    std::string table = "[T]\n" + comment;
+    for (int n = 0; n < kKeyTableSize; ++n) table += std::to_string(n) + " = none\n";
+    std::u16string ini = Write("long.ini", table);
+    EXPECT_EQ(Run({u"check", ini, u"T"}), 1);
+    EXPECT_THAT(io_.out, HasSubstr("line 2, part 2: [T] byte 5 is read from this line"));
+    EXPECT_THAT(io_.out, HasSubstr("line 8: [T] key line \"5 = none\" is never read"));
+}
+
+TEST_F(QuorvelIniTest, CheckOfAMissingFileOrSection) {
+    EXPECT_EQ(Run({u"check", Write("x", "") + u"-missing"}), 1);
+    EXPECT_THAT(io_.err, HasSubstr("cannot open"));
+    std::u16string ini = Write("empty.ini", "[GENERAL]\nKEYTABLE = T\n[T]\n");
+    EXPECT_EQ(Run({u"check", ini, u"Nowhere"}), 1);
+    EXPECT_THAT(io_.out, HasSubstr("[Nowhere] no line contains \"[Nowhere]\""));
+}
+
+TEST_F(QuorvelIniTest, ReadCountIsTheDestinationCapacity) {
+    std::u16string ini = Write("r.ini", "[S]\nK = abcdef\n");
+    EXPECT_EQ(Run({u"read", ini, u"S", u"K", u"4"}), 0);
+    EXPECT_EQ(io_.out, "abc\n");
+    EXPECT_EQ(Run({u"read", ini, u"S", u"K", u"1"}), 0);
+    EXPECT_EQ(io_.out, "\n");
+    // Beyond what any line can hold, a larger buffer changes nothing.
+    EXPECT_EQ(Run({u"read", ini, u"S", u"K", u"4294967295"}), 0);
+    EXPECT_EQ(io_.out, "abcdef\n");
+    EXPECT_EQ(Run({u"read", ini, u"S", u"K", u"4294967296"}), kUsageError);
+    EXPECT_EQ(Run({u"read", ini, u"S", u"K", u"-1"}), kUsageError);
+    EXPECT_EQ(Run({u"read", ini, u"S", u"K", u""}), kUsageError);
+}
+
+TEST_F(QuorvelIniTest, KeytableLoadsOverEarlierSectionsAndFromZero) {
+    std::u16string ini = Write("k.ini", "[A]\n200 = 41,S\n[B]\n201 = 42\n");
+    EXPECT_EQ(Run({u"keytable", ini, u"A", u"B"}), 0);
+    EXPECT_THAT(io_.out, HasSubstr("\n200 vk=0x0041 shift=1 altgr=0\n201 vk=0x0042 shift=0 altgr=0\n"));
+    // Each run starts from an empty table, not from the previous run's.
+    EXPECT_EQ(Run({u"keytable", ini, u"B"}), 0);
+    EXPECT_THAT(io_.out, HasSubstr("\n200 vk=0x0000 shift=0 altgr=0\n"));
+}
+
+}  // namespace

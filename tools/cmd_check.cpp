@@ -1,0 +1,444 @@
+// `check`: finds every place where the program would read a settings file
+// differently from how it looks. Keys are found by containment anywhere in a
+// line and the search runs past the next section, so a table that looks right
+// can type the wrong keys; this shows each such line before a user does.
+//
+// Where a key is read from is worked out here, line by line, because the
+// engine only hands back values; every value found that way is compared with
+// what ReadSettingValue itself returns, and the entries are what LoadKeyTable
+// itself loads, so this tool cannot quietly drift from the program.
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "platform/text.h"
+#include "settings/general_settings.h"
+#include "settings/settings_file.h"
+#include "tools/commands.h"
+
+namespace {
+
+constexpr char16_t kAbsent[] = u"ERROR";
+constexpr const char16_t* kGeneralKeys[] = {u"STROKE_DELAY", u"COM",  u"BAUDRATE", u"PARITY",
+                                            u"DATA",         u"STOP", u"KEYTABLE"};
+
+bool IsBlankChar(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+
+std::u16string Trimmed(std::u16string_view text) {
+    std::size_t a = 0;
+    std::size_t b = text.size();
+    while (a < b && IsBlankChar(text[a])) ++a;
+    while (b > a && IsBlankChar(text[b - 1])) --b;
+    return std::u16string(text.substr(a, b - a));
+}
+
+bool IsHexText(std::u16string_view text) {
+    std::u16string t = Trimmed(text);
+    if (!t.empty() && (t[0] == u'-' || t[0] == u'+')) t.erase(0, 1);
+    std::size_t i = 0;
+    if (t.size() > 2 && t[0] == u'0' && (t[1] == u'x' || t[1] == u'X')) i = 2;
+    if (i == t.size()) return false;
+    for (; i < t.size(); ++i) {
+        char16_t c = t[i];
+        bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+        if (!hex) return false;
+    }
+    return true;
+}
+
+// The decimal text of a byte value, or -1 when `key` is not one ("007" is not:
+// the program looks keys up without leading zeros).
+int ByteValueOf(const std::u16string& key) {
+    if (key.empty() || key.size() > 3 || (key.size() > 1 && key[0] == u'0')) return -1;
+    int value = 0;
+    for (char16_t c : key) {
+        if (c < u'0' || c > u'9') return -1;
+        value = value * 10 + (c - u'0');
+    }
+    return value <= 255 ? value : -1;
+}
+
+bool SameEntry(const KeyTableEntry& a, const KeyTableEntry& b) {
+    return a.shift == b.shift && a.altGr == b.altGr && a.virtualKey == b.virtualKey;
+}
+
+class Checker {
+public:
+    Checker(const std::u16string& path, const IniFile& file, ToolOutput& io)
+        : path_(path), file_(file), io_(io) {}
+
+    int findings() const { return findings_; }
+    bool disagreed() const { return disagreed_; }
+
+    // Lines the section list takes for names, and what it makes of them.
+    // Returns the names of the keyboard sections the program would offer.
+    std::vector<std::u16string> CheckSectionList();
+    void CheckGeneral();
+    void CheckKeyboardSection(const std::u16string& name);
+
+private:
+    int size() const { return static_cast<int>(file_.pieces.size()); }
+    const char16_t* Text(int i) const { return file_.pieces[i].text.c_str(); }
+    bool Contains(int i, const char16_t* needle) const {
+        return platform::StrStr(Text(i), needle) != nullptr;
+    }
+    std::u16string_view View(int i) const {
+        std::u16string_view v(Text(i));
+        if (!v.empty() && v.back() == u'\n') v.remove_suffix(1);
+        return v;
+    }
+
+    void Report(const std::string& message) {
+        io_.out += message;
+        io_.out += '\n';
+        ++findings_;
+    }
+    void ReportAt(int i, const std::string& message) {
+        Report(LineLabel(file_.pieces[i]) + ": " + message);
+    }
+    std::string Where(int i) const { return LineLabel(file_.pieces[i]); }
+
+    int FindHeader(const std::u16string& name) const;
+    int Locate(int start, const char16_t* key) const;
+    int BodyEnd(int start, const std::u16string& name) const;
+    int ExpectedRead(int located, std::u16string& value) const;
+    void CompareWithEngine(const std::u16string& section, const char16_t* key, int located);
+
+    bool IsCommentLine(int i) const;
+    bool IsBlankLine(int i) const;
+    bool KeyOf(int i, std::u16string& key) const;
+    bool IsHeader(int i, std::u16string& name) const;
+
+    const std::u16string& path_;
+    const IniFile& file_;
+    ToolOutput& io_;
+    int findings_ = 0;
+    bool disagreed_ = false;
+};
+
+int Checker::FindHeader(const std::u16string& name) const {
+    std::u16string header = u"[" + name + u"]";
+    // A header text that does not fit the engine's buffer is never found.
+    if (header.size() + 1 > static_cast<std::size_t>(kSettingTextCapacity)) return -1;
+    for (int i = 0; i < size(); ++i) {
+        if (Contains(i, header.c_str())) return i;
+    }
+    return -1;
+}
+
+int Checker::Locate(int start, const char16_t* key) const {
+    for (int i = start + 1; i < size(); ++i) {
+        if (Contains(i, key)) return i;
+    }
+    return -1;
+}
+
+bool Checker::IsHeader(int i, std::u16string& name) const {
+    std::u16string_view v = View(i);
+    std::size_t a = 0;
+    while (a < v.size() && (v[a] == u' ' || v[a] == u'\t')) ++a;
+    if (a == v.size() || v[a] != u'[') return false;
+    std::size_t close = v.find(u']', a);
+    if (close == std::u16string_view::npos || close == a + 1) return false;
+    std::u16string_view inner = v.substr(a + 1, close - a - 1);
+    if (inner.find(u'[') != std::u16string_view::npos) return false;
+    std::u16string after = Trimmed(v.substr(close + 1));
+    if (!after.empty() && after[0] != u'#') return false;
+    if (after.find(u'[') != std::u16string::npos) return false;
+    name = std::u16string(inner);
+    return true;
+}
+
+// Where the lines that belong to a section end: at the next header of
+// another section. (The program's lookups do not stop there.)
+int Checker::BodyEnd(int start, const std::u16string& name) const {
+    std::u16string other;
+    for (int i = start + 1; i < size(); ++i) {
+        if (IsHeader(i, other) && other != name) return i;
+    }
+    return size();
+}
+
+bool Checker::IsCommentLine(int i) const {
+    std::u16string t = Trimmed(View(i));
+    return !t.empty() && t[0] == u'#';
+}
+
+bool Checker::IsBlankLine(int i) const { return Trimmed(View(i)).empty(); }
+
+// A key line as a person reads it: KEY = VALUE, with the "=" before any comment.
+bool Checker::KeyOf(int i, std::u16string& key) const {
+    if (IsCommentLine(i)) return false;
+    std::u16string_view v = View(i);
+    std::size_t eq = v.find(u'=');
+    std::size_t hash = v.find(u'#');
+    if (eq == std::u16string_view::npos || (hash != std::u16string_view::npos && hash < eq)) {
+        return false;
+    }
+    key = Trimmed(v.substr(0, eq));
+    return true;
+}
+
+// What ReadSettingValue should give when its search stops at `located`
+// (-1: nowhere), with the capacity every caller in the program passes.
+int Checker::ExpectedRead(int located, std::u16string& value) const {
+    value = kAbsent;
+    if (located < 0 || platform::StrChr(Text(located), u'=') == nullptr) return 1;
+    char16_t line[kSettingTextCapacity];
+    platform::StrCopy(line, kSettingTextCapacity, Text(located));
+    TrimSettingValue(line, u'=');
+    if (line[0] == 0) return 1;
+    value = line;
+    return 0;
+}
+
+void Checker::CompareWithEngine(const std::u16string& section, const char16_t* key, int located) {
+    std::u16string expected;
+    int expectedResult = ExpectedRead(located, expected);
+    char16_t actual[kSettingTextCapacity];
+    int result = ReadSettingValue(section.c_str(), key, kAbsent, actual, kSettingTextCapacity,
+                                  path_.c_str());
+    if (result == expectedResult && expected == actual) return;
+    disagreed_ = true;
+    Note(io_, "internal error: for [" + ToUtf8(section) + "] " + ToUtf8(key) + " this tool reads " +
+                  (located < 0 ? std::string("no line") : Where(located)) + " giving " +
+                  Quoted(expected) + ", the engine gives " + Quoted(actual));
+}
+
+std::vector<std::u16string> Checker::CheckSectionList() {
+    std::vector<std::u16string> offered;
+    std::vector<std::u16string> listedNames;  // as the program's list holds them
+    int listed = 0;
+    for (int i = 0; i < size(); ++i) {
+        if (!Contains(i, u"[")) continue;
+        std::u16string header;
+        bool isHeader = IsHeader(i, header);
+        if (Contains(i, u"GENERAL")) {
+            if (isHeader && header != u"GENERAL") {
+                ReportAt(i, "section " + Quoted(header) +
+                                " is not offered: its header line contains GENERAL");
+            }
+            continue;
+        }
+        // The name exactly as the section list cuts it out of the line.
+        char16_t line[kSettingTextCapacity];
+        platform::StrCopy(line, kSettingTextCapacity, Text(i));
+        TrimSettingValue(line, u'[');
+        CutSettingText(line, u']');
+        std::u16string name = line;
+        ++listed;
+        if (listed <= kMaxSettingSections) listedNames.push_back(name.substr(0, 32));
+        if (listed > kMaxSettingSections) {
+            ReportAt(i, "more than ten sections: the program lists only the first ten, so " +
+                            Quoted(name) + " is never offered");
+            continue;
+        }
+        if (!isHeader) {
+            ReportAt(i, "this line contains \"[\", so the section list takes it for a section "
+                        "named " + Quoted(name));
+        }
+        if (name.size() > 32) {
+            ReportAt(i, "section name " + Quoted(name) +
+                            " is longer than 32 characters: it is listed cut and cannot be loaded");
+        } else if (!name.empty() &&
+                   std::find(offered.begin(), offered.end(), name) == offered.end()) {
+            offered.push_back(name);
+        }
+    }
+    // The engine's own list must name the same sections, in the same order.
+    ListSettingSections(path_.c_str());
+    std::vector<std::u16string> engineList;
+    for (int i = 0; i < SerialSettings.SettingSectionCount; ++i) {
+        engineList.emplace_back(SerialSettings.SettingSectionList[i]);
+    }
+    if (engineList != listedNames) {
+        disagreed_ = true;
+        Note(io_, "internal error: the engine's section list differs from this tool's");
+    }
+    return offered;
+}
+
+void Checker::CheckGeneral() {
+    const std::u16string general = u"GENERAL";
+    int start = FindHeader(general);
+    if (start < 0) return;
+    int end = BodyEnd(start, general);
+    for (const char16_t* key : kGeneralKeys) {
+        int located = Locate(start, key);
+        CompareWithEngine(general, key, located);
+        std::u16string k;
+        int own = -1;
+        for (int i = start + 1; i < end && own < 0; ++i) {
+            if (KeyOf(i, k) && k == key) own = i;
+        }
+        if (located < 0 || located == own) continue;
+        std::string message = "[GENERAL] " + ToUtf8(key) + " is read from this line " +
+                              Quoted(Text(located));
+        message += own >= 0 ? ", not from its key line " + std::to_string(file_.pieces[own].line)
+                            : ", which is not its key line";
+        if (located >= end) message += " (a line of a later section)";
+        ReportAt(located, message);
+    }
+    // The table the program starts with must exist.
+    std::u16string table;
+    int keytableLine = Locate(start, u"KEYTABLE");
+    ExpectedRead(keytableLine, table);
+    if (table.size() > 32) table.resize(32);
+    if (FindHeader(table) < 0) {
+        std::string message = "KEYTABLE names " + Quoted(table) + ", but no line contains " +
+                              Quoted(u"[" + table + u"]") +
+                              ": the program starts with an empty keyboard table";
+        if (keytableLine >= 0) {
+            ReportAt(keytableLine, "[GENERAL] " + message);
+        } else {
+            Report("[GENERAL] no KEYTABLE line, so " + message);
+        }
+    }
+}
+
+void Checker::CheckKeyboardSection(const std::u16string& name) {
+    const std::string label = "[" + ToUtf8(name) + "] ";
+    int start = FindHeader(name);
+    if (start < 0) {
+        Report(label + "no line contains " + Quoted(u"[" + name + u"]") +
+               ": loading this table changes nothing");
+        return;
+    }
+    std::u16string header;
+    if (!IsHeader(start, header) || header != name) {
+        ReportAt(start, label + "the section starts at this line " + Quoted(Text(start)) +
+                            ", the first that contains its header text");
+    }
+    int end = BodyEnd(start, name);
+    for (int i = end; i < size(); ++i) {
+        if (IsHeader(i, header) && header == name) {
+            ReportAt(i, label + "a second header of this section: the program never reads it");
+        }
+    }
+
+    // The entries as the engine loads them, from an empty table and from one
+    // whose every entry is a value no load can produce (Shift and AltGr both
+    // set): an entry still holding it was left undefined, one with both flags
+    // and a new key kept the earlier flags.
+    const KeyTableEntry marker{1, 1, 0xFFFF};
+    KeyTableEntry zero[kKeyTableSize] = {};
+    KeyTableEntry marked[kKeyTableSize];
+    std::fill(marked, marked + kKeyTableSize, marker);
+    KeyTableEntry loaded[kKeyTableSize];
+    KeyTableEntry overMarked[kKeyTableSize];
+    LoadTableFrom(zero, {name}, loaded);
+    LoadTableFrom(marked, {name}, overMarked);
+
+    std::vector<int> located(kKeyTableSize);
+    std::set<int> read;
+    for (int n = 0; n < kKeyTableSize; ++n) {
+        std::u16string key = Decimal(n);
+        located[n] = Locate(start, key.c_str());
+        CompareWithEngine(name, key.c_str(), located[n]);
+        if (located[n] >= 0) read.insert(located[n]);
+    }
+
+    for (int n = 0; n < kKeyTableSize; ++n) {
+        const std::u16string key = Decimal(n);
+        const std::string byte = label + "byte " + std::to_string(n);
+        const int at = located[n];
+        const bool undefined = SameEntry(overMarked[n], marker);
+        const bool keptFlags = !undefined && overMarked[n].shift == 1 && overMarked[n].altGr == 1;
+        std::string effect = undefined   ? "it keeps the entry of a table loaded before"
+                             : keptFlags ? "it keeps the Shift/AltGr of a table loaded before"
+                             : loaded[n].virtualKey == 0
+                                 ? "it types nothing"
+                                 : "it types " + DescribeKey(loaded[n]);
+        if (at < 0) {
+            Report(byte + ": no line after the header contains \"" + ToUtf8(key) + "\", so " +
+                   effect);
+            continue;
+        }
+        int own = -1;
+        std::u16string k;
+        for (int i = start + 1; i < end && own < 0; ++i) {
+            if (KeyOf(i, k) && k == key) own = i;
+        }
+        if (at != own) {
+            std::string message = byte + " is read from this line " + Quoted(Text(at));
+            message += own >= 0 ? ", not from its key line " + std::to_string(file_.pieces[own].line)
+                                : ", which is not its key line";
+            if (at >= end) message += " (a line of a later section)";
+            ReportAt(at, message + "; " + effect);
+            continue;
+        }
+        std::u16string value;
+        const bool valueFound = ExpectedRead(at, value) == 0;
+        if (undefined || keptFlags) {
+            std::string why = !valueFound          ? "the line has no value"
+                              : value == kAbsent   ? "the value ERROR counts as absent"
+                              : value[0] == u','   ? "the value starts with \",\""
+                              : keptFlags          ? "nothing follows the \",\""
+                                                   : "the line gives no value";
+            ReportAt(at, byte + ": " + why + ", so " + effect);
+            continue;
+        }
+        std::size_t comma = value.find(u',');
+        std::u16string number = value.substr(0, comma);
+        bool noKeyWord = comma == std::u16string::npos && Trimmed(number) == u"none";
+        if (!IsHexText(number) && !noKeyWord) {
+            ReportAt(at, byte + ": the value " + Quoted(number) +
+                             " is not a hex number; " + effect);
+        }
+        if (comma != std::u16string::npos) {
+            char16_t rest[kSettingTextCapacity];
+            platform::StrCopy(rest, kSettingTextCapacity, value.c_str());
+            TrimSettingValue(rest, u',');
+            char16_t first = rest[0];
+            if (first != u's' && first != u'S' && first != u'a' && first != u'A') {
+                ReportAt(at, byte + ": unknown modifier " + Quoted(rest) + " (not Shift or AltGr), so " +
+                                 effect);
+            }
+        }
+    }
+
+    for (int i = start + 1; i < end; ++i) {
+        std::u16string key;
+        if (KeyOf(i, key)) {
+            if (read.count(i) != 0) continue;
+            int n = ByteValueOf(key);
+            std::string why = n < 0 ? Quoted(key) + " is not a byte value 0 to 255"
+                              : located[n] >= 0
+                                  ? "byte " + std::to_string(n) + " is read from " +
+                                        Where(located[n])
+                                  : "byte " + std::to_string(n) + " is not found";
+            ReportAt(i, label + "key line " + Quoted(Text(i)) + " is never read (" + why + ")");
+        } else if (!IsBlankLine(i) && !IsCommentLine(i)) {
+            bool inComment = platform::StrChr(Text(i), u'=') != nullptr;
+            ReportAt(i, label + "line without \"=\"" +
+                            (inComment ? std::string(" (its \"=\" is inside the comment)") : "") +
+                            ": " + Quoted(Text(i)));
+        }
+    }
+}
+
+}  // namespace
+
+int RunCheck(const ToolArgs& args, ToolOutput& io) {
+    if (args.empty()) return UsageError(io, "check needs FILE [SECTION...]");
+    const std::u16string& path = args[0];
+    if (!SetSettingsPath(path, io)) return kUsageError;
+    IniFile file = ReadIniFile(path);
+    if (!file.opened) {
+        Note(io, "cannot open " + ToUtf8(path) + "; the program would run with defaults only");
+        return 1;
+    }
+    Checker checker(path, file, io);
+    std::vector<std::u16string> offered = checker.CheckSectionList();
+    checker.CheckGeneral();
+    std::vector<std::u16string> sections(args.begin() + 1, args.end());
+    if (sections.empty()) sections = offered;
+    for (const std::u16string& section : sections) checker.CheckKeyboardSection(section);
+    if (checker.disagreed()) return kInternalError;
+    if (checker.findings() == 0) {
+        Note(io, ToUtf8(path) + ": nothing found (keyboard sections checked: " +
+                     std::to_string(sections.size()) + ")");
+        return 0;
+    }
+    return 1;
+}

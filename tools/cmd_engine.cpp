@@ -1,0 +1,122 @@
+// The subcommands that hand one engine operation to the command line: read,
+// write, sections, general and keytable. They print what the engine leaves,
+// so a settings file can be debugged exactly as the program will see it.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/services.h"
+#include "platform/text.h"
+#include "settings/general_settings.h"
+#include "settings/settings_file.h"
+#include "tools/commands.h"
+
+namespace {
+
+// The engine treats a file it cannot open like an empty one; the user should
+// still hear about a mistyped name.
+void NoteIfUnreadable(const std::u16string& path, ToolOutput& io) {
+    platform::Handle file = platform::OpenFileForReading(path.c_str());
+    if (file == platform::kInvalidHandle) {
+        Note(io, "cannot open " + ToUtf8(path) + " (error " +
+                     std::to_string(platform::GetLastError()) +
+                     "); the engine reads it as a file without keys");
+        return;
+    }
+    platform::CloseFile(file);
+}
+
+// A COUNT of 1 to 4294967295, decimal digits only.
+bool ParseCount(const std::u16string& text, std::uint32_t& count) {
+    if (text.empty() || text.size() > 10) return false;
+    std::uint64_t value = 0;
+    for (char16_t c : text) {
+        if (c < u'0' || c > u'9') return false;
+        value = value * 10 + static_cast<std::uint64_t>(c - u'0');
+    }
+    if (value == 0 || value > 0xFFFFFFFFu) return false;
+    count = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+void PrintLine(ToolOutput& io, std::u16string_view text) {
+    io.out += ToUtf8(text);
+    io.out += '\n';
+}
+
+}  // namespace
+
+int RunRead(const ToolArgs& args, ToolOutput& io) {
+    if (args.size() < 3 || args.size() > 4) {
+        return UsageError(io, "read needs FILE SECTION KEY [COUNT]");
+    }
+    std::uint32_t count = kSettingTextCapacity;
+    if (args.size() == 4 && !ParseCount(args[3], count)) {
+        return UsageError(io, "COUNT must be a positive number, not '" + ToUtf8(args[3]) + "'");
+    }
+    NoteIfUnreadable(args[0], io);
+    // Every text the engine can copy is shorter than 260 units, so a larger
+    // COUNT gives the same result; the buffer need not be larger than that.
+    std::uint32_t capacity = count < 4096 ? count : 4096;
+    std::vector<char16_t> destination(capacity, u'\0');
+    int result = ReadSettingValue(args[1].c_str(), args[2].c_str(), u"ERROR", destination.data(),
+                                  capacity, args[0].c_str());
+    PrintLine(io, destination.data());
+    return result;
+}
+
+int RunWrite(const ToolArgs& args, ToolOutput& io) {
+    if (args.size() != 4) return UsageError(io, "write needs FILE SECTION KEY VALUE");
+    NoteIfUnreadable(args[0], io);
+    return WriteSettingValue(args[1].c_str(), args[2].c_str(), args[3].c_str(), args[0].c_str());
+}
+
+int RunSections(const ToolArgs& args, ToolOutput& io) {
+    if (args.size() != 1) return UsageError(io, "sections needs FILE");
+    NoteIfUnreadable(args[0], io);
+    ListSettingSections(args[0].c_str());
+    for (int i = 0; i < SerialSettings.SettingSectionCount; ++i) {
+        PrintLine(io, SerialSettings.SettingSectionList[i]);
+    }
+    return 0;
+}
+
+int RunGeneral(const ToolArgs& args, ToolOutput& io) {
+    if (args.size() != 1) return UsageError(io, "general needs FILE");
+    if (!SetSettingsPath(args[0], io)) return kUsageError;
+    NoteIfUnreadable(args[0], io);
+    ListAvailablePorts(AvailablePorts, &AvailablePortCount);
+    LoadGeneralSettings();
+    const SerialSettingsRecord& s = SerialSettings;
+    io.out += "strokeDelay=" + std::to_string(s.strokeDelay) + "\n";
+    io.out += "port=" + std::to_string(s.port) + "\n";
+    io.out += "baudRate=" + std::to_string(s.baudRate) + "\n";
+    io.out += "parity=" + std::to_string(s.parity) + "\n";
+    io.out += "stopBits=" + std::to_string(s.stopBits) + "\n";
+    io.out += "dataBits=" + std::to_string(s.dataBits) + "\n";
+    io.out += "keyTableName=" + ToUtf8(s.keyTableName) + "\n";
+    return 0;
+}
+
+int RunKeyTable(const ToolArgs& args, ToolOutput& io) {
+    if (args.size() < 2) return UsageError(io, "keytable needs FILE SECTION [SECTION...]");
+    if (!SetSettingsPath(args[0], io)) return kUsageError;
+    NoteIfUnreadable(args[0], io);
+    std::vector<std::u16string> sections(args.begin() + 1, args.end());
+    for (const std::u16string& section : sections) {
+        if (section.size() >= static_cast<std::size_t>(kSectionNameCapacity)) {
+            Note(io, "section name '" + ToUtf8(section) +
+                         "' is longer than 32 characters; the program holds only its first 32");
+        }
+    }
+    KeyTableEntry zero[kKeyTableSize] = {};
+    KeyTableEntry table[kKeyTableSize];
+    LoadTableFrom(zero, sections, table);
+    for (int n = 0; n < kKeyTableSize; ++n) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%d vk=0x%04X shift=%d altgr=%d\n", n,
+                      static_cast<unsigned>(table[n].virtualKey), static_cast<int>(table[n].shift),
+                      static_cast<int>(table[n].altGr));
+        io.out += line;
+    }
+    return 0;
+}

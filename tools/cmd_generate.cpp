@@ -1,0 +1,328 @@
+// `generate`: writes a complete keyboard section from a list of characters
+// and the keys that type them. The program takes byte n from the first line
+// after the header that contains the digits of n anywhere, so the lines are
+// ordered such that no line before n's own contains those digits; every byte
+// gets a line, so no earlier table can leak through.
+//
+// List format, one character a line (blank lines and lines starting with "#"
+// are skipped):   CHARACTER  KEY  [shift|altgr]
+//   CHARACTER  the character itself ("a", "é", "€"), U+XXXX, or 0xHH for a raw byte value
+//   KEY        a virtual-key name (VK_A, VK_OEM_1, VK_RETURN), a hex code 0xHH, or "none"
+#include <algorithm>
+#include <cstdio>
+#include <queue>
+
+#include "platform/text.h"
+#include "tools/commands.h"
+
+namespace {
+
+enum class Modifier { kNone, kShift, kAltGr };
+
+struct Assignment {
+    std::uint16_t virtualKey = 0;
+    Modifier modifier = Modifier::kNone;
+    int listLine = 0;  // 0: not in the list
+};
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+bool ParseHex(std::string_view digits, std::uint32_t limit, std::uint32_t& value) {
+    if (digits.empty() || digits.size() > 6) return false;
+    value = 0;
+    for (char c : digits) {
+        int d = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
+        if (d < 0) return false;
+        value = value * 16 + static_cast<std::uint32_t>(d);
+    }
+    return value <= limit;
+}
+
+// The byte a CHARACTER token stands for, or an error text.
+int ParseCharacter(std::string_view token, std::string& error) {
+    if (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) {
+        std::uint32_t byte;
+        if (ParseHex(token.substr(2), 0xFF, byte)) return static_cast<int>(byte);
+        error = "'" + std::string(token) + "' is not a byte value 0x00 to 0xFF";
+        return -1;
+    }
+    char32_t character = 0;
+    if (token.size() > 2 && (token[0] == 'U' || token[0] == 'u') && token[1] == '+') {
+        std::uint32_t code;
+        if (!ParseHex(token.substr(2), 0x10FFFF, code)) {
+            error = "'" + std::string(token) + "' is not a character code";
+            return -1;
+        }
+        character = code;
+    } else {
+        std::u16string units = FromUtf8(token);
+        bool pair = units.size() == 2 && units[0] >= 0xD800 && units[0] <= 0xDBFF;
+        if (units.size() != 1 && !pair) {
+            error = "'" + std::string(token) +
+                    "' is not one character (write U+XXXX or 0xHH for a byte value)";
+            return -1;
+        }
+        character = pair ? 0x10000 + ((units[0] - 0xD800u) << 10) + (units[1] - 0xDC00u)
+                         : units[0];
+    }
+    int byte = UnicodeToCp1252(character);
+    if (byte < 0) error = "'" + std::string(token) + "' has no byte in Windows-1252";
+    return byte;
+}
+
+bool ParseKey(std::string_view token, std::uint16_t& key, std::string& error) {
+    if (Lower(token) == "none") {
+        key = 0;
+        return true;
+    }
+    std::uint32_t code;
+    if (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) {
+        if (ParseHex(token.substr(2), 0xFF, code)) {
+            key = static_cast<std::uint16_t>(code);
+            return true;
+        }
+        error = "'" + std::string(token) + "' is not a virtual-key code 0x00 to 0xFF";
+        return false;
+    }
+    std::string upper(token);
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    key = VirtualKeyFromName(upper);
+    if (key == 0) error = "'" + std::string(token) + "' is not a virtual-key name or 0xHH code";
+    return key != 0;
+}
+
+std::vector<std::string_view> Tokens(std::string_view line) {
+    std::vector<std::string_view> tokens;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i > start) tokens.push_back(line.substr(start, i - start));
+    }
+    return tokens;
+}
+
+bool ParseList(const std::string& text, Assignment (&table)[kKeyTableSize], ToolOutput& io) {
+    bool ok = true;
+    std::size_t pos = 0;
+    std::size_t start = 0;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
+    int lineNumber = 0;
+    for (pos = start; pos < text.size();) {
+        std::size_t lf = text.find('\n', pos);
+        std::size_t end = lf == std::string::npos ? text.size() : lf;
+        std::string_view line(text.data() + pos, end - pos);
+        pos = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::vector<std::string_view> tokens = Tokens(line);
+        if (tokens.empty() || tokens[0][0] == '#') continue;
+        auto fail = [&](const std::string& message) {
+            Note(io, "list line " + std::to_string(lineNumber) + ": " + message);
+            ok = false;
+        };
+        if (tokens.size() < 2 || tokens.size() > 3) {
+            fail("expected CHARACTER KEY [shift|altgr]");
+            continue;
+        }
+        std::string error;
+        int byte = ParseCharacter(tokens[0], error);
+        Assignment a;
+        if (byte < 0 || !ParseKey(tokens[1], a.virtualKey, error)) {
+            fail(error);
+            continue;
+        }
+        if (tokens.size() == 3) {
+            std::string modifier = Lower(tokens[2]);
+            if (modifier == "shift") {
+                a.modifier = Modifier::kShift;
+            } else if (modifier == "altgr") {
+                a.modifier = Modifier::kAltGr;
+            } else {
+                fail("'" + std::string(tokens[2]) + "' is not shift or altgr");
+                continue;
+            }
+        }
+        if (table[byte].listLine != 0) {
+            fail("byte " + std::to_string(byte) + " is already given on list line " +
+                 std::to_string(table[byte].listLine));
+            continue;
+        }
+        a.listLine = lineNumber;
+        table[byte] = a;
+    }
+    return ok;
+}
+
+// A comment naming the character makes the table readable; it is left out
+// where it would add digits (which other lookups would find) or a "["
+// (which the section list would take for a section).
+std::u16string CharacterComment(int byte) {
+    char16_t c = Cp1252ToUnicode(static_cast<std::uint8_t>(byte));
+    bool graphic = (byte > 0x20 && byte < 0x7F) || (byte >= 0x80 && byte != 0xA0 && byte != 0xAD);
+    if (!graphic || c == 0 || (c >= u'0' && c <= u'9') || c == u'[') return {};
+    return std::u16string(u"  # ") + c;
+}
+
+// The key code in hex as it is usually written ("41"), or, with `negated`, as
+// a negative number whose low 16 bits are the same code ("-FFBF" for 41): the
+// program keeps only the low 16 bits of what it parses, and the negated form
+// often has no decimal digits where the usual one has some, which is what
+// breaks a circle of lines that contain each other's numbers.
+std::u16string KeyCode(std::uint16_t virtualKey, bool negated) {
+    char hex[16];
+    if (negated) {
+        std::snprintf(hex, sizeof hex, "-%X", static_cast<unsigned>(0x10000u - virtualKey));
+    } else {
+        // No leading zero: a "0" would be found by the lookup of byte 0.
+        std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(virtualKey));
+    }
+    return FromUtf8(hex);
+}
+
+std::u16string KeyLine(int byte, const Assignment& a, bool negated) {
+    std::u16string line = Decimal(byte) + u" = ";
+    if (a.virtualKey == 0) return line + u"none";
+    line += KeyCode(a.virtualKey, negated);
+    if (a.modifier == Modifier::kShift) line += u",Shift";
+    if (a.modifier == Modifier::kAltGr) line += u",AltGr";
+    return line + CharacterComment(byte);
+}
+
+// Orders the lines so that each byte's own line comes before every other line
+// containing its digits: a line must follow the lines of all numbers found
+// inside it. Among the lines free to go next the shortest number comes first,
+// which keeps the table close to the familiar ascending order. Returns false
+// when lines contain each other's numbers in a circle; `stuck` then lists them.
+bool OrderLines(const std::vector<std::u16string>& lines, std::vector<int>& order,
+                std::vector<int>& stuck) {
+    const int count = static_cast<int>(lines.size());
+    std::vector<std::vector<int>> after(count);
+    std::vector<int> waitingFor(count, 0);
+    for (int k = 0; k < count; ++k) {
+        for (int n = 0; n < count; ++n) {
+            if (n != k && platform::StrStr(lines[k].c_str(), Decimal(n).c_str()) != nullptr) {
+                after[n].push_back(k);
+                ++waitingFor[k];
+            }
+        }
+    }
+    auto later = [](int a, int b) {
+        std::size_t la = Decimal(a).size();
+        std::size_t lb = Decimal(b).size();
+        return la != lb ? la > lb : a > b;
+    };
+    std::priority_queue<int, std::vector<int>, decltype(later)> ready(later);
+    for (int k = 0; k < count; ++k) {
+        if (waitingFor[k] == 0) ready.push(k);
+    }
+    order.clear();
+    while (!ready.empty()) {
+        int n = ready.top();
+        ready.pop();
+        order.push_back(n);
+        for (int k : after[n]) {
+            if (--waitingFor[k] == 0) ready.push(k);
+        }
+    }
+    stuck.clear();
+    for (int k = 0; k < count; ++k) {
+        if (waitingFor[k] > 0) stuck.push_back(k);
+    }
+    return stuck.empty();
+}
+
+bool ValidSectionName(const std::u16string& name, std::string& why) {
+    if (name.empty()) why = "the section name is empty";
+    else if (name.size() > 32) why = "the section name is longer than 32 characters";
+    else if (name.find_first_of(u"[]#") != std::u16string::npos)
+        why = "the section name contains '[', ']' or '#'";
+    else if (name.find(u"GENERAL") != std::u16string::npos)
+        why = "a section name containing GENERAL is never listed";
+    else if (name.find(u'\n') != std::u16string::npos)
+        why = "the section name contains a line feed";
+    return why.empty();
+}
+
+}  // namespace
+
+int RunGenerate(const ToolArgs& args, ToolOutput& io) {
+    if (args.size() != 2) return UsageError(io, "generate needs SECTION LIST");
+    std::string why;
+    if (!ValidSectionName(args[0], why)) return UsageError(io, why);
+    std::string text;
+    if (args[1] == u"-") {
+        char chunk[4096];
+        std::size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) text.append(chunk, n);
+    } else if (!ReadWholeFile(args[1], text)) {
+        Note(io, "cannot read the list " + ToUtf8(args[1]));
+        return 1;
+    }
+    Assignment table[kKeyTableSize];
+    if (!ParseList(text, table, io)) return 1;
+
+    std::vector<std::u16string> lines;
+    std::vector<bool> negated(kKeyTableSize, false);
+    for (int n = 0; n < kKeyTableSize; ++n) lines.push_back(KeyLine(n, table[n], false));
+    std::vector<int> order;
+    std::vector<int> stuck;
+    // Where lines hold each other's numbers in a circle, write the key codes
+    // of the lines involved in the other form, one at a time, for as long as
+    // that frees lines.
+    for (bool progress = true; !OrderLines(lines, order, stuck) && progress;) {
+        progress = false;
+        const std::size_t before = stuck.size();
+        for (int n : std::vector<int>(stuck)) {
+            if (negated[n] || table[n].virtualKey == 0) continue;
+            std::u16string usual = lines[n];
+            lines[n] = KeyLine(n, table[n], true);
+            std::vector<int> tryOrder;
+            std::vector<int> tryStuck;
+            OrderLines(lines, tryOrder, tryStuck);
+            if (tryStuck.size() < before) {
+                negated[n] = true;
+                progress = true;
+                break;
+            }
+            lines[n] = usual;
+        }
+    }
+    if (!stuck.empty()) {
+        std::string names;
+        for (int n : stuck) names += (names.empty() ? "" : ", ") + std::to_string(n);
+        Note(io, "no order of lines lets every byte find its own line: the lines of bytes " +
+                     names + " contain each other's numbers; give one of them another key");
+        return 1;
+    }
+    // The order is what makes the table work; prove it before writing it out.
+    for (int n = 0; n < kKeyTableSize; ++n) {
+        std::u16string key = Decimal(n);
+        for (int k : order) {
+            if (platform::StrStr(lines[k].c_str(), key.c_str()) == nullptr) continue;
+            if (k != n) {
+                Note(io, "internal error: byte " + std::to_string(n) + " would be read from the "
+                         "line of byte " + std::to_string(k));
+                return kInternalError;
+            }
+            break;
+        }
+    }
+    io.out += "# Keyboard table written by quorvel-ini generate: every byte has its own line,\n";
+    io.out += "# placed so that the program finds it first. Check edits with quorvel-ini check.\n";
+    io.out += "[" + ToUtf8(args[0]) + "]\n";
+    for (int k : order) io.out += ToUtf8(lines[k]) + "\n";
+    return 0;
+}

@@ -1,0 +1,53 @@
+// quorvel-ini's command table and help text, apart from main() so that the
+// tests can run the whole tool in-process.
+#include "tools/commands.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: quorvel-ini COMMAND ARGUMENTS\n"
+    "Works on a settings file exactly as the program reads and writes it.\n"
+    "\n"
+    "  read FILE SECTION KEY [COUNT]   print the value the program reads (\"ERROR\" when\n"
+    "                                  absent); COUNT is the buffer size, 260 by default;\n"
+    "                                  exit status 0 when found, 1 when not\n"
+    "  write FILE SECTION KEY VALUE    replace the key's line; exit status 0 or 1\n"
+    "  sections FILE                   the section names the program lists\n"
+    "  general FILE                    the general settings the program loads\n"
+    "  keytable FILE SECTION...        the keyboard table after loading each section\n"
+    "                                  in turn: one line per byte value 0 to 255\n"
+    "  show FILE SECTION               the bytes a table types: byte, character, key,\n"
+    "                                  modifier\n"
+    "  check FILE [SECTION...]         report every line of a keyboard table (or of\n"
+    "                                  GENERAL) that the program would misread; exit\n"
+    "                                  status 1 when anything is found\n"
+    "  generate SECTION LIST           write a complete keyboard section, from a list\n"
+    "                                  of character, key and modifier, whose every line\n"
+    "                                  is found by its own lookup (LIST '-': standard\n"
+    "                                  input)\n"
+    "  --help                          this text\n"
+    "\n"
+    "Output is UTF-8, one item a line. A wrong call exits with status 2.\n";
+
+}  // namespace
+
+int RunQuorvelIni(const ToolArgs& args, ToolOutput& io) {
+    RouteEngineMessagesTo(&io);
+    if (args.empty()) return UsageError(io, "missing command");
+    const std::u16string& command = args[0];
+    ToolArgs rest(args.begin() + 1, args.end());
+    if (command == u"--help" || command == u"-h" || command == u"help") {
+        io.out += kHelp;
+        return 0;
+    }
+    if (command == u"read") return RunRead(rest, io);
+    if (command == u"write") return RunWrite(rest, io);
+    if (command == u"sections") return RunSections(rest, io);
+    if (command == u"general") return RunGeneral(rest, io);
+    if (command == u"keytable") return RunKeyTable(rest, io);
+    if (command == u"check") return RunCheck(rest, io);
+    if (command == u"show") return RunShow(rest, io);
+    if (command == u"generate") return RunGenerate(rest, io);
+    return UsageError(io, "unknown command '" + ToUtf8(command) + "'");
+}
+
