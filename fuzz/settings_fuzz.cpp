@@ -425,6 +425,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
+    // Header texts of 259 and 260 units: the second does not fit the buffer
+    // and must give the default rather than a match on a cut header.
+    CheckRead(file, std::u16string(257, u'S'), u"COM", 260);
+    CheckRead(file, std::u16string(258, u'S'), u"COM", 260);
+
     platform::StrCopy(SettingsFilePath, kSettingTextCapacity, settingsPath.c_str());
     CheckGeneral(file);
     if (!sections.empty()) CheckKeyTable(file, sections[0]);
