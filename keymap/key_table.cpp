@@ -31,7 +31,8 @@ void ApplyKeyValue(KeyTableEntry& entry, char16_t* value) {
     entry.virtualKey = static_cast<std::uint16_t>(platform::wcstoul16(code));
     TrimSettingValue(value, u',');
     switch (value[0]) {
-        case 0: break;  // "," and nothing after it: the modifiers stay
+        case 0:
+            break;  // "," and nothing after it: the modifiers stay
         case u'a':
         case u'A':
             entry.shift = 0;
@@ -50,7 +51,9 @@ void ApplyKeyValue(KeyTableEntry& entry, char16_t* value) {
     }
 }
 
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool IsDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
 
 // Collects the byte values 0 to 255 whose "%d" text occurs in `text` and that
 // `settled` does not hold yet, and marks them settled.
@@ -103,7 +106,8 @@ void LoadKeyTable() {
         platform::StrCopy(value, kSettingTextCapacity, kAbsent);
         if (platform::StrChr(reader.Text(), u'=') != nullptr) {
             TrimSettingValue(reader.Text(), u'=');
-            if (reader.Text()[0] != 0) platform::StrCopy(value, kSettingTextCapacity, reader.Text());
+            if (reader.Text()[0] != 0)
+                platform::StrCopy(value, kSettingTextCapacity, reader.Text());
         }
         for (int i = 0; i < count; ++i) {
             char16_t scratch[kSettingTextCapacity];

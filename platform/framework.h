@@ -11,6 +11,9 @@
 // - platform/<backend>/framework.cpp: the window side, i.e. every member marked
 //   "backend" below.
 // The template a dialog is built from comes from app/resources/dialog_template.h.
+// A backend's window procedure hands every message to the dialog's virtual
+// WindowProc, except the creation itself, for which DoModal calls the virtual
+// OnInitDialog once the controls exist (GetDlgItem must work by then).
 //
 // Constants keep their Windows names and values inside namespace platform; a
 // win32 file includes this header before <windows.h>.

@@ -48,7 +48,9 @@ Handle QuitEvent() {
     return event;
 }
 
-bool Quitting() { return quitRequested.load(std::memory_order_relaxed) != 0; }
+bool Quitting() {
+    return quitRequested.load(std::memory_order_relaxed) != 0;
+}
 
 // A pause that a quit cuts short.
 void Pause(std::uint32_t milliseconds) {

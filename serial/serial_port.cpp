@@ -60,8 +60,9 @@ bool OpenSerialPort() {
     dcb.XonLim = 100;
     dcb.XoffLim = 100;
     dcb.ByteSize = static_cast<std::uint8_t>(SerialSettings.dataBits & 0xFF);
-    dcb.Parity = SerialSettings.parity != 0 ? static_cast<std::uint8_t>(SerialSettings.parity & 0xFF)
-                                            : NOPARITY;
+    dcb.Parity = SerialSettings.parity != 0
+                     ? static_cast<std::uint8_t>(SerialSettings.parity & 0xFF)
+                     : NOPARITY;
     dcb.StopBits = static_cast<std::uint8_t>(SerialSettings.stopBits & 0xFF);
     SetCommState(port, dcb);
     return true;

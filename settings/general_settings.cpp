@@ -22,11 +22,11 @@ struct NamedValue {
     std::uint32_t value;
 };
 
-constexpr std::uint32_t kBaudRates[] = {110,   300,   600,   1200,   2400,   4800,   9600,  14400,
+constexpr std::uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
-constexpr const char16_t* kBaudRateTexts[] = {
-    u"110",   u"300",   u"600",   u"1200",  u"2400",   u"4800",   u"9600",  u"14400",
-    u"19200", u"38400", u"56000", u"57600", u"115200", u"128000", u"256000"};
+constexpr const char16_t* kBaudRateTexts[] = {u"110",   u"300",   u"600",    u"1200",   u"2400",
+                                              u"4800",  u"9600",  u"14400",  u"19200",  u"38400",
+                                              u"56000", u"57600", u"115200", u"128000", u"256000"};
 
 // Compared in this order when reading; indexed by code when writing.
 constexpr NamedValue kParityNames[] = {
@@ -34,7 +34,9 @@ constexpr NamedValue kParityNames[] = {
 constexpr const char16_t* kParityTexts[] = {u"NONE", u"ODD", u"EVEN", u"MARK", u"SPACE"};
 constexpr const char16_t* kStopTexts[] = {u"1", u"1.5", u"2"};
 
-bool IsAbsent(const char16_t* value) { return platform::StrCmp(value, kAbsent) == 0; }
+bool IsAbsent(const char16_t* value) {
+    return platform::StrCmp(value, kAbsent) == 0;
+}
 
 void ReadGeneral(const char16_t* key, char16_t* value) {
     ReadSettingValue(kGeneral, key, kAbsent, value, kSettingTextCapacity, SettingsFilePath);
@@ -130,7 +132,8 @@ void SaveSettings() {
         }
     }
     if (SerialSettings.parity < std::size(kParityTexts))
-        WriteSettingValue(kGeneral, u"PARITY", kParityTexts[SerialSettings.parity], SettingsFilePath);
+        WriteSettingValue(kGeneral, u"PARITY", kParityTexts[SerialSettings.parity],
+                          SettingsFilePath);
     if (SerialSettings.stopBits < std::size(kStopTexts))
         WriteSettingValue(kGeneral, u"STOP", kStopTexts[SerialSettings.stopBits], SettingsFilePath);
 }

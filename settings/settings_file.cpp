@@ -33,7 +33,9 @@ bool BuildHeaderText(char16_t* header, const char16_t* section) {
            platform::StrAppend(header, kSettingTextCapacity, u"]");
 }
 
-bool IsPathSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+bool IsPathSeparator(char16_t c) {
+    return c == u'/' || c == u'\\';
+}
 
 // The settings path with its file name's extension (from the file name's first
 // ".") replaced by ".TMP": beside the settings file, as an atomic replace
@@ -47,7 +49,9 @@ bool BuildTemporaryName(char16_t* name, const char16_t* path) {
     return platform::StrAppend(name, kSettingTextCapacity, u".TMP");
 }
 
-char16_t FoldAscii(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+char16_t FoldAscii(char16_t c) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+}
 
 // Windows file names ignore letter case: "x.tmp" and "x.TMP" are one file.
 bool SameFileName(const char16_t* a, const char16_t* b) {
@@ -68,7 +72,7 @@ bool StartsSection(const TextFileReader& reader) {
 // Writes to the temporary file through a buffer (one system call per
 // buffer-full, not per line) and remembers the first failure.
 class CheckedWriter {
-public:
+  public:
     explicit CheckedWriter(platform::Handle file) : file_(file) {}
 
     void Bytes(const void* data, std::size_t size) {
@@ -113,7 +117,7 @@ public:
 
     bool Failed() const { return failed_; }
 
-private:
+  private:
     void Drain() {
         if (!failed_ && used_ > 0 &&
             !platform::WriteFileBytes(file_, buffer_, static_cast<std::uint32_t>(used_)))
@@ -276,7 +280,8 @@ void ListSettingSections(const char16_t* path) {
     if (!reader.Open(path)) return;
     while (SerialSettings.SettingSectionCount < kMaxSettingSections && reader.Next()) {
         char16_t* line = reader.Text();
-        if (platform::StrChr(line, u'[') == nullptr || platform::StrStr(line, u"GENERAL") != nullptr)
+        if (platform::StrChr(line, u'[') == nullptr ||
+            platform::StrStr(line, u"GENERAL") != nullptr)
             continue;
         TrimSettingValue(line, u'[');
         CutSettingText(line, u']');

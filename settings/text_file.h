@@ -18,7 +18,7 @@ inline constexpr std::size_t kPieceRawBytes = kPieceUnits * 3;
 enum class LineEnd { kUnknown, kLf, kCrLf };
 
 class TextFileReader {
-public:
+  public:
     TextFileReader() = default;
     TextFileReader(const TextFileReader&) = delete;
     TextFileReader& operator=(const TextFileReader&) = delete;
@@ -48,7 +48,7 @@ public:
     // The line end of the first line that has one, as far as read so far.
     LineEnd FirstLineEnd() const { return firstLineEnd_; }
 
-private:
+  private:
     // Makes at least `want` bytes available unless the file ends first.
     void Fill(std::size_t want);
     std::size_t Available() const { return end_ - position_; }

@@ -8,7 +8,6 @@
 // what ReadSettingValue itself returns, and the entries are what LoadKeyTable
 // itself loads, so this tool cannot quietly drift from the program.
 #include <algorithm>
-#include <cstring>
 #include <set>
 
 #include "platform/text.h"
@@ -22,7 +21,9 @@ constexpr char16_t kAbsent[] = u"ERROR";
 constexpr const char16_t* kGeneralKeys[] = {u"STROKE_DELAY", u"COM",  u"BAUDRATE", u"PARITY",
                                             u"DATA",         u"STOP", u"KEYTABLE"};
 
-bool IsBlankChar(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+bool IsBlankChar(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 std::u16string Trimmed(std::u16string_view text) {
     std::size_t a = 0;
@@ -63,7 +64,7 @@ bool SameEntry(const KeyTableEntry& a, const KeyTableEntry& b) {
 }
 
 class Checker {
-public:
+  public:
     Checker(const std::u16string& path, const IniFile& file, ToolOutput& io)
         : path_(path), file_(file), io_(io) {}
 
@@ -76,7 +77,7 @@ public:
     void CheckGeneral();
     void CheckKeyboardSection(const std::u16string& name);
 
-private:
+  private:
     int size() const { return static_cast<int>(file_.pieces.size()); }
     const char16_t* Text(int i) const { return file_.pieces[i].text.c_str(); }
     bool Contains(int i, const char16_t* needle) const {
@@ -164,7 +165,9 @@ bool Checker::IsCommentLine(int i) const {
     return !t.empty() && t[0] == u'#';
 }
 
-bool Checker::IsBlankLine(int i) const { return Trimmed(View(i)).empty(); }
+bool Checker::IsBlankLine(int i) const {
+    return Trimmed(View(i)).empty();
+}
 
 // A key line as a person reads it: KEY = VALUE, with the "=" before any comment.
 bool Checker::KeyOf(int i, std::u16string& key) const {
@@ -234,8 +237,10 @@ std::vector<std::u16string> Checker::CheckSectionList() {
             continue;
         }
         if (!isHeader) {
-            ReportAt(i, "this line contains \"[\", so the section list takes it for a section "
-                        "named " + Quoted(name));
+            ReportAt(i,
+                     "this line contains \"[\", so the section list takes it for a section "
+                     "named " +
+                         Quoted(name));
         }
         if (name.size() > 32) {
             ReportAt(i, "section name " + Quoted(name) +
@@ -272,11 +277,15 @@ void Checker::CheckGeneral() {
             if (KeyOf(i, k) && k == key) own = i;
         }
         if (located < 0 || located == own) continue;
-        std::string message = "[GENERAL] " + ToUtf8(key) + " is read from this line " +
-                              Quoted(Text(located));
+        std::string message =
+            "[GENERAL] " + ToUtf8(key) + " is read from this line " + Quoted(Text(located));
         message += own >= 0 ? ", not from its key line " + std::to_string(file_.pieces[own].line)
                             : ", which is not its key line";
         if (located >= end) message += " (a line of a later section)";
+        // A save replaces the line a read finds, but never beyond GENERAL.
+        if (located < end && std::u16string(key) != u"STROKE_DELAY") {
+            message += "; saving the settings replaces this line";
+        }
         ReportAt(located, message);
     }
     // The table the program starts with must exist.
@@ -310,10 +319,17 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
                             ", the first that contains its header text");
     }
     int end = BodyEnd(start, name);
-    for (int i = end; i < size(); ++i) {
-        if (IsHeader(i, header) && header == name) {
-            ReportAt(i, label + "a second header of this section: the program never reads it");
+    // Headers of this section after the one it starts at add nothing: their
+    // lines are read as part of the first.
+    bool seenHeader = IsHeader(start, header) && header == name;
+    for (int i = start + 1; i < size(); ++i) {
+        if (!IsHeader(i, header) || header != name) continue;
+        if (seenHeader) {
+            ReportAt(i, label +
+                            "a second header of this section: the program never starts "
+                            "the section here");
         }
+        seenHeader = true;
     }
 
     // The entries as the engine loads them, from an empty table and from one
@@ -346,9 +362,8 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         const bool keptFlags = !undefined && overMarked[n].shift == 1 && overMarked[n].altGr == 1;
         std::string effect = undefined   ? "it keeps the entry of a table loaded before"
                              : keptFlags ? "it keeps the Shift/AltGr of a table loaded before"
-                             : loaded[n].virtualKey == 0
-                                 ? "it types nothing"
-                                 : "it types " + DescribeKey(loaded[n]);
+                             : loaded[n].virtualKey == 0 ? "it types nothing"
+                                                         : "it types " + DescribeKey(loaded[n]);
         if (at < 0) {
             Report(byte + ": no line after the header contains \"" + ToUtf8(key) + "\", so " +
                    effect);
@@ -361,8 +376,9 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         }
         if (at != own) {
             std::string message = byte + " is read from this line " + Quoted(Text(at));
-            message += own >= 0 ? ", not from its key line " + std::to_string(file_.pieces[own].line)
-                                : ", which is not its key line";
+            message += own >= 0
+                           ? ", not from its key line " + std::to_string(file_.pieces[own].line)
+                           : ", which is not its key line";
             if (at >= end) message += " (a line of a later section)";
             ReportAt(at, message + "; " + effect);
             continue;
@@ -370,11 +386,11 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         std::u16string value;
         const bool valueFound = ExpectedRead(at, value) == 0;
         if (undefined || keptFlags) {
-            std::string why = !valueFound          ? "the line has no value"
-                              : value == kAbsent   ? "the value ERROR counts as absent"
-                              : value[0] == u','   ? "the value starts with \",\""
-                              : keptFlags          ? "nothing follows the \",\""
-                                                   : "the line gives no value";
+            std::string why = !valueFound        ? "the line has no value"
+                              : value == kAbsent ? "the value ERROR counts as absent"
+                              : value[0] == u',' ? "the value starts with \",\""
+                              : keptFlags        ? "nothing follows the \",\""
+                                                 : "the line gives no value";
             ReportAt(at, byte + ": " + why + ", so " + effect);
             continue;
         }
@@ -382,8 +398,8 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         std::u16string number = value.substr(0, comma);
         bool noKeyWord = comma == std::u16string::npos && Trimmed(number) == u"none";
         if (!IsHexText(number) && !noKeyWord) {
-            ReportAt(at, byte + ": the value " + Quoted(number) +
-                             " is not a hex number; " + effect);
+            ReportAt(at,
+                     byte + ": the value " + Quoted(number) + " is not a hex number; " + effect);
         }
         if (comma != std::u16string::npos) {
             char16_t rest[kSettingTextCapacity];
@@ -391,22 +407,22 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
             TrimSettingValue(rest, u',');
             char16_t first = rest[0];
             if (first != u's' && first != u'S' && first != u'a' && first != u'A') {
-                ReportAt(at, byte + ": unknown modifier " + Quoted(rest) + " (not Shift or AltGr), so " +
-                                 effect);
+                ReportAt(at, byte + ": unknown modifier " + Quoted(rest) +
+                                 " (not Shift or AltGr), so " + effect);
             }
         }
     }
 
     for (int i = start + 1; i < end; ++i) {
         std::u16string key;
+        if (IsHeader(i, header)) continue;
         if (KeyOf(i, key)) {
             if (read.count(i) != 0) continue;
             int n = ByteValueOf(key);
-            std::string why = n < 0 ? Quoted(key) + " is not a byte value 0 to 255"
-                              : located[n] >= 0
-                                  ? "byte " + std::to_string(n) + " is read from " +
-                                        Where(located[n])
-                                  : "byte " + std::to_string(n) + " is not found";
+            std::string why = n < 0             ? Quoted(key) + " is not a byte value 0 to 255"
+                              : located[n] >= 0 ? "byte " + std::to_string(n) + " is read from " +
+                                                      Where(located[n])
+                                                : "byte " + std::to_string(n) + " is not found";
             ReportAt(i, label + "key line " + Quoted(Text(i)) + " is never read (" + why + ")");
         } else if (!IsBlankLine(i) && !IsCommentLine(i)) {
             bool inComment = platform::StrChr(Text(i), u'=') != nullptr;
@@ -433,11 +449,17 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
     checker.CheckGeneral();
     std::vector<std::u16string> sections(args.begin() + 1, args.end());
     if (sections.empty()) sections = offered;
-    for (const std::u16string& section : sections) checker.CheckKeyboardSection(section);
+    std::size_t tables = 0;
+    for (const std::u16string& section : sections) {
+        // GENERAL is no keyboard table; its keys are checked above.
+        if (section == u"GENERAL") continue;
+        checker.CheckKeyboardSection(section);
+        ++tables;
+    }
     if (checker.disagreed()) return kInternalError;
     if (checker.findings() == 0) {
         Note(io, ToUtf8(path) + ": nothing found (keyboard sections checked: " +
-                     std::to_string(sections.size()) + ")");
+                     std::to_string(tables) + ")");
         return 0;
     }
     return 1;

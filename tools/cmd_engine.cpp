@@ -2,7 +2,6 @@
 // write, sections, general and keytable. They print what the engine leaves,
 // so a settings file can be debugged exactly as the program will see it.
 #include <cstdio>
-#include <cstring>
 
 #include "platform/services.h"
 #include "platform/text.h"

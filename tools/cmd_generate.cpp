@@ -71,8 +71,7 @@ int ParseCharacter(std::string_view token, std::string& error) {
                     "' is not one character (write U+XXXX or 0xHH for a byte value)";
             return -1;
         }
-        character = pair ? 0x10000 + ((units[0] - 0xD800u) << 10) + (units[1] - 0xDC00u)
-                         : units[0];
+        character = pair ? 0x10000 + ((units[0] - 0xD800u) << 10) + (units[1] - 0xDC00u) : units[0];
     }
     int byte = UnicodeToCp1252(character);
     if (byte < 0) error = "'" + std::string(token) + "' has no byte in Windows-1252";
@@ -245,8 +244,10 @@ bool OrderLines(const std::vector<std::u16string>& lines, std::vector<int>& orde
 }
 
 bool ValidSectionName(const std::u16string& name, std::string& why) {
-    if (name.empty()) why = "the section name is empty";
-    else if (name.size() > 32) why = "the section name is longer than 32 characters";
+    if (name.empty())
+        why = "the section name is empty";
+    else if (name.size() > 32)
+        why = "the section name is longer than 32 characters";
     else if (name.find_first_of(u"[]#") != std::u16string::npos)
         why = "the section name contains '[', ']' or '#'";
     else if (name.find(u"GENERAL") != std::u16string::npos)
@@ -313,8 +314,10 @@ int RunGenerate(const ToolArgs& args, ToolOutput& io) {
         for (int k : order) {
             if (platform::StrStr(lines[k].c_str(), key.c_str()) == nullptr) continue;
             if (k != n) {
-                Note(io, "internal error: byte " + std::to_string(n) + " would be read from the "
-                         "line of byte " + std::to_string(k));
+                Note(io, "internal error: byte " + std::to_string(n) +
+                             " would be read from the "
+                             "line of byte " +
+                             std::to_string(k));
                 return kInternalError;
             }
             break;

@@ -9,6 +9,7 @@
 #include "tools/tool_console.h"
 
 #include <windows.h>
+// shellapi.h needs the declarations of windows.h first.
 #include <shellapi.h>
 
 std::vector<std::u16string> GetToolArguments(int, char**) {

@@ -27,7 +27,8 @@ constexpr const char* kHelp =
     "                                  input)\n"
     "  --help                          this text\n"
     "\n"
-    "Output is UTF-8, one item a line. A wrong call exits with status 2.\n";
+    "Output is UTF-8, one item a line. A wrong call exits with status 2; status 3\n"
+    "means this tool's reading of the file disagrees with the program's (a bug).\n";
 
 }  // namespace
 
@@ -50,4 +51,3 @@ int RunQuorvelIni(const ToolArgs& args, ToolOutput& io) {
     if (command == u"generate") return RunGenerate(rest, io);
     return UsageError(io, "unknown command '" + ToUtf8(command) + "'");
 }
-

@@ -15,9 +15,8 @@ std::string ToUtf8(std::u16string_view text) {
     std::u16string terminated(text);
     // A unit becomes at most three bytes (a pair of units at most four).
     std::string bytes(terminated.size() * 3 + 1, '\0');
-    std::ptrdiff_t n = platform::EncodeUtf8(terminated.c_str(),
-                                            reinterpret_cast<unsigned char*>(bytes.data()),
-                                            bytes.size());
+    std::ptrdiff_t n = platform::EncodeUtf8(
+        terminated.c_str(), reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
     bytes.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
     return bytes;
 }
@@ -52,13 +51,15 @@ namespace {
 
 ToolOutput* engineMessages = nullptr;
 
+// The engine reports only a failed replace of the settings file, with the
+// decimal error code as its whole text.
 void ReportEngineMessage(const char16_t* text) {
+    std::string line =
+        "quorvel-ini: the settings file could not be replaced: error " + ToUtf8(text) + "\n";
     if (engineMessages != nullptr) {
-        engineMessages->err += ToUtf8(text);
-        engineMessages->err += '\n';
+        engineMessages->err += line;
     } else {
-        std::fputs(ToUtf8(text).c_str(), stderr);
-        std::fputc('\n', stderr);
+        std::fputs(line.c_str(), stderr);
     }
 }
 
@@ -127,7 +128,10 @@ std::string Quoted(std::u16string_view text) {
             shown += c;
         }
     }
-    return "\"" + ToUtf8(shown) + "\"";
+    std::string quoted = "\"";
+    quoted += ToUtf8(shown);
+    quoted += '"';
+    return quoted;
 }
 
 namespace {
@@ -138,10 +142,10 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-constexpr const char* kControlNames[32] = {
-    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "TAB", "LF",
-    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
-    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+constexpr const char* kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                           "BS",  "TAB", "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                           "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                           "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 
 }  // namespace
 
@@ -176,6 +180,7 @@ struct NamedKey {
     const char* name;
 };
 
+// clang-format off
 constexpr NamedKey kKeyNames[] = {
     {0x01, "VK_LBUTTON"}, {0x02, "VK_RBUTTON"}, {0x03, "VK_CANCEL"}, {0x04, "VK_MBUTTON"},
     {0x05, "VK_XBUTTON1"}, {0x06, "VK_XBUTTON2"}, {0x08, "VK_BACK"}, {0x09, "VK_TAB"},
@@ -205,6 +210,7 @@ constexpr NamedKey kKeyNames[] = {
     {0xF7, "VK_CRSEL"}, {0xF8, "VK_EXSEL"}, {0xF9, "VK_EREOF"}, {0xFA, "VK_PLAY"},
     {0xFB, "VK_ZOOM"}, {0xFD, "VK_PA1"}, {0xFE, "VK_OEM_CLEAR"},
 };
+// clang-format on
 
 // Digits, letters, numeric pad and function keys follow a pattern rather
 // than the table above.

@@ -9,19 +9,29 @@ std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
     return posix::ModuleFileName(buffer, size);
 }
 
-Handle OpenFileForReading(const char16_t* path) { return posix::OpenForReading(path); }
-Handle CreateFileForWriting(const char16_t* path) { return posix::CreateForWriting(path); }
+Handle OpenFileForReading(const char16_t* path) {
+    return posix::OpenForReading(path);
+}
+Handle CreateFileForWriting(const char16_t* path) {
+    return posix::CreateForWriting(path);
+}
 std::int32_t ReadFileBytes(Handle file, void* buffer, std::uint32_t size) {
     return posix::Read(file, buffer, size);
 }
 bool WriteFileBytes(Handle file, const void* data, std::uint32_t size) {
     return posix::Write(file, data, size);
 }
-bool FlushFileToDisk(Handle file) { return posix::Flush(file); }
-bool CloseFile(Handle file) { return posix::Close(file); }
+bool FlushFileToDisk(Handle file) {
+    return posix::Flush(file);
+}
+bool CloseFile(Handle file) {
+    return posix::Close(file);
+}
 bool ReplaceFileAtomically(const char16_t* from, const char16_t* to) {
     return posix::Replace(from, to);
 }
-bool DeleteFileW(const char16_t* path) { return posix::Delete(path); }
+bool DeleteFileW(const char16_t* path) {
+    return posix::Delete(path);
+}
 
 }  // namespace platform

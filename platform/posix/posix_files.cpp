@@ -1,12 +1,12 @@
 // POSIX implementation of the file operations behind the seam.
 #include "platform/posix/posix_files.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/text.h"
 
@@ -23,7 +23,9 @@ constexpr std::uint32_t kErrorDirectory = 267;
 constexpr std::size_t kPathBytes = 4096;
 
 // fd + 1, so that descriptor 0 never looks like kNoHandle.
-Handle FromFd(int fd) { return static_cast<Handle>(fd) + 1; }
+Handle FromFd(int fd) {
+    return static_cast<Handle>(fd) + 1;
+}
 int ToFd(Handle file) {
     if (file == kNoHandle || file == kInvalidHandle) return -1;
     return static_cast<int>(file - 1);
@@ -55,23 +57,35 @@ Handle OpenWith(const char16_t* path, int flags) {
 
 std::uint32_t ErrorFromErrno(int error) {
     switch (error) {
-        case 0: return ERROR_SUCCESS;
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR: return kErrorPathNotFound;
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return kErrorPathNotFound;
         case EACCES:
         case EPERM:
-        case EROFS: return ERROR_ACCESS_DENIED;
-        case EBADF: return ERROR_INVALID_HANDLE;
-        case ENOMEM: return kErrorNotEnoughMemory;
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOMEM:
+            return kErrorNotEnoughMemory;
         case EBUSY:
-        case ETXTBSY: return kErrorSharingViolation;
-        case EEXIST: return kErrorFileExists;
+        case ETXTBSY:
+            return kErrorSharingViolation;
+        case EEXIST:
+            return kErrorFileExists;
         case ENOSPC:
         case EDQUOT:
-        case EFBIG: return ERROR_DISK_FULL;
-        case ENAMETOOLONG: return kErrorFilenameTooLong;
-        case EISDIR: return kErrorDirectory;
-        default: return ERROR_WRITE_FAULT;
+        case EFBIG:
+            return ERROR_DISK_FULL;
+        case ENAMETOOLONG:
+            return kErrorFilenameTooLong;
+        case EISDIR:
+            return kErrorDirectory;
+        default:
+            return ERROR_WRITE_FAULT;
     }
 }
 
@@ -107,7 +121,9 @@ std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t size) {
     return static_cast<std::uint32_t>(StrLen(buffer));
 }
 
-Handle OpenForReading(const char16_t* path) { return OpenWith(path, O_RDONLY); }
+Handle OpenForReading(const char16_t* path) {
+    return OpenWith(path, O_RDONLY);
+}
 
 Handle CreateForWriting(const char16_t* path) {
     return OpenWith(path, O_WRONLY | O_CREAT | O_TRUNC);
@@ -169,6 +185,10 @@ bool Replace(const char16_t* from, const char16_t* to) {
         SetLastError(kErrorFilenameTooLong);
         return false;
     }
+    // The new file takes the old one's permissions, so a rewrite never
+    // widens or narrows who may read the settings.
+    struct stat old {};
+    if (::stat(target, &old) == 0) ::chmod(source, old.st_mode & 07777);
     if (::rename(source, target) != 0) return Fail(errno);
     // Make the rename itself durable. Its failure does not undo the replace,
     // so it is not reported as one.

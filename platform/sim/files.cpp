@@ -46,13 +46,27 @@ void SetModuleFileName(const char16_t* path) {
     if (path != nullptr) StrCopy(modulePath, sizeof modulePath / sizeof modulePath[0], path);
 }
 
-void FailNthWrite(std::uint32_t n, std::uint32_t code) { Arm(writeFault, n, code); }
-void FailNthRead(std::uint32_t n, std::uint32_t code) { Arm(readFault, n, code); }
-void FailNextCreate(std::uint32_t code) { Arm(createFault, 1, code); }
-void FailNextFlush(std::uint32_t code) { Arm(flushFault, 1, code); }
-void FailNextClose(std::uint32_t code) { Arm(closeFault, 1, code); }
-void FailNextReplace(std::uint32_t code) { Arm(replaceFault, 1, code); }
-void FailNextDelete(std::uint32_t code) { Arm(deleteFault, 1, code); }
+void FailNthWrite(std::uint32_t n, std::uint32_t code) {
+    Arm(writeFault, n, code);
+}
+void FailNthRead(std::uint32_t n, std::uint32_t code) {
+    Arm(readFault, n, code);
+}
+void FailNextCreate(std::uint32_t code) {
+    Arm(createFault, 1, code);
+}
+void FailNextFlush(std::uint32_t code) {
+    Arm(flushFault, 1, code);
+}
+void FailNextClose(std::uint32_t code) {
+    Arm(closeFault, 1, code);
+}
+void FailNextReplace(std::uint32_t code) {
+    Arm(replaceFault, 1, code);
+}
+void FailNextDelete(std::uint32_t code) {
+    Arm(deleteFault, 1, code);
+}
 
 FileCallCounts FileCalls() {
     std::lock_guard lock(mutex);

@@ -26,7 +26,9 @@ void ResetKeyboard(std::size_t size) {
     checksum.store(0);
 }
 
-std::size_t KeyEventCount() { return count.load(std::memory_order_acquire); }
+std::size_t KeyEventCount() {
+    return count.load(std::memory_order_acquire);
+}
 
 std::vector<KeyEvent> KeyEvents() {
     std::size_t n = count.load(std::memory_order_acquire);
@@ -34,7 +36,9 @@ std::vector<KeyEvent> KeyEvents() {
     return std::vector<KeyEvent>(storage.get(), storage.get() + n);
 }
 
-std::uint64_t KeyEventChecksum() { return checksum.load(std::memory_order_acquire); }
+std::uint64_t KeyEventChecksum() {
+    return checksum.load(std::memory_order_acquire);
+}
 
 }  // namespace sim
 

@@ -41,7 +41,9 @@ std::vector<Handle> closedHandles;
 std::vector<std::u16string> openNames;
 std::uint32_t doubleCloses = 0;
 
-std::unique_lock<std::mutex> Lock() { return std::unique_lock(detail::Mutex()); }
+std::unique_lock<std::mutex> Lock() {
+    return std::unique_lock(detail::Mutex());
+}
 
 Device* Port(int port) {
     return port >= 1 && port <= kSerialDeviceCount ? &devices[port - 1] : nullptr;
@@ -63,7 +65,9 @@ Device* Open(Handle handle) {
     return nullptr;
 }
 
-bool Pending(const Device& d) { return d.rxPos < d.rx.size(); }
+bool Pending(const Device& d) {
+    return d.rxPos < d.rx.size();
+}
 
 }  // namespace
 
@@ -211,10 +215,9 @@ std::uint32_t SerialDoubleCloses() {
 bool WaitSerialDrained(int port) {
     auto lock = Lock();
     Device* d = Port(port);
-    return d != nullptr &&
-           detail::Changed().wait_for(lock, std::chrono::seconds(20), [&] {
-               return !Pending(*d) || d->handle == kNoHandle || d->lost;
-           });
+    return d != nullptr && detail::Changed().wait_for(lock, std::chrono::seconds(20), [&] {
+        return !Pending(*d) || d->handle == kNoHandle || d->lost;
+    });
 }
 
 bool detail::CloseSerialHandle(Handle handle, bool* known) {

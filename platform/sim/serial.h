@@ -24,7 +24,7 @@ struct SerialDeviceState {
     Handle handle = kNoHandle;  // the open handle, kNoHandle when closed
     std::uint32_t mask = 0;
     CommTimeouts timeouts{};
-    Dcb dcb{};  // what the driver holds now
+    Dcb dcb{};                         // what the driver holds now
     std::uint32_t getStateLength = 0;  // DCBlength the last GetCommState was given
     bool rts = false;
     bool dtr = false;
@@ -36,7 +36,7 @@ struct SerialDeviceState {
     std::uint32_t modemStatusCalls = 0;
     std::size_t pendingBytes = 0;
     std::uint32_t access = 0, shareMode = 0, creation = 0, flags = 0;  // last CreateFileW
-    std::vector<std::uint64_t> openAttemptTimesUs;  // the first 1000
+    std::vector<std::uint64_t> openAttemptTimesUs;                     // the first 1000
     std::vector<SerialCall> callsSinceOpen;
 };
 

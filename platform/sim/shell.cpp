@@ -25,7 +25,9 @@ std::vector<OpenBox> open;
 std::uint64_t nextSerial = 0;
 std::vector<TrayCall> trayCalls;
 
-std::unique_lock<std::mutex> Lock() { return std::unique_lock(detail::Mutex()); }
+std::unique_lock<std::mutex> Lock() {
+    return std::unique_lock(detail::Mutex());
+}
 
 }  // namespace
 
@@ -82,7 +84,9 @@ void ResetTray() {
     trayCalls.clear();
 }
 
-Handle FakeIcon(std::int32_t id) { return Handle{0x1C0000} + static_cast<Handle>(id); }
+Handle FakeIcon(std::int32_t id) {
+    return Handle{0x1C0000} + static_cast<Handle>(id);
+}
 
 }  // namespace sim
 

@@ -19,8 +19,12 @@ namespace {
 thread_local std::uint32_t lastError = 0;
 }
 
-std::uint32_t GetLastError() { return lastError; }
-void SetLastError(std::uint32_t code) { lastError = code; }
+std::uint32_t GetLastError() {
+    return lastError;
+}
+void SetLastError(std::uint32_t code) {
+    lastError = code;
+}
 
 namespace sim {
 namespace {
@@ -55,6 +59,7 @@ struct State {
     std::size_t maxAlive = 0;
     std::size_t created = 0;
     std::atomic<std::size_t> pauses{0};
+    std::uint32_t failNextCreate = 0;  // error code; 0: no failure pending
 };
 
 State& S() {
@@ -66,7 +71,9 @@ std::atomic<Handle> nextHandle{0x100};
 thread_local bool simThread = false;
 thread_local Handle selfHandle = kNoHandle;
 
-bool RealTime() { return S().mode.load(std::memory_order_relaxed) == int(ClockMode::RealTime); }
+bool RealTime() {
+    return S().mode.load(std::memory_order_relaxed) == int(ClockMode::RealTime);
+}
 
 std::uint64_t RealNowUs() {
     return std::uint64_t(
@@ -102,11 +109,21 @@ std::shared_ptr<Object> Find(Handle handle) {
 
 namespace detail {
 
-std::mutex& Mutex() { return S().mutex; }
-std::condition_variable& Changed() { return S().changed; }
-Handle NewHandle() { return nextHandle.fetch_add(4); }
-bool IsSimThread() { return simThread; }
-Handle CurrentThread() { return selfHandle; }
+std::mutex& Mutex() {
+    return S().mutex;
+}
+std::condition_variable& Changed() {
+    return S().changed;
+}
+Handle NewHandle() {
+    return nextHandle.fetch_add(4);
+}
+bool IsSimThread() {
+    return simThread;
+}
+Handle CurrentThread() {
+    return selfHandle;
+}
 
 bool BlockUntilImpl(std::unique_lock<std::mutex>& lock, Waiter& waiter) {
     State& s = S();
@@ -128,15 +145,17 @@ bool BlockUntilImpl(std::unique_lock<std::mutex>& lock, Waiter& waiter) {
         }
         if (reached()) break;
         if (RealTime() && waiter.deadlineUs != kNever) {
-            // Sleep to just short of the deadline, then yield to it: a plain
-            // timed wait overshoots by tens of microseconds on every pause.
+            // Sleep to just short of the deadline, then spin to it: a plain
+            // timed wait overshoots by tens of microseconds on every pause,
+            // and a yield can hand the CPU away for a whole time slice.
             std::uint64_t now = RealNowUs();
             if (waiter.deadlineUs > now + 200) {
-                s.changed.wait_until(lock, s.realBase + std::chrono::microseconds(
-                                                            waiter.deadlineUs - 150));
+                s.changed.wait_until(
+                    lock, s.realBase + std::chrono::microseconds(waiter.deadlineUs - 150));
             } else {
                 lock.unlock();
-                std::this_thread::yield();
+                while (RealNowUs() < waiter.deadlineUs) {
+                }
                 lock.lock();
             }
         } else {
@@ -149,6 +168,10 @@ bool BlockUntilImpl(std::unique_lock<std::mutex>& lock, Waiter& waiter) {
             break;
         }
     }
+    // A thread outside the simulation leaving a wait whose deadline has come
+    // (the dialog thread's pause) may have been the earliest deadline holding
+    // the clock back; the sim threads still blocked need it to move on.
+    MaybeAdvance();
     return result;
 }
 
@@ -174,7 +197,9 @@ void AdvanceClock(std::uint64_t microseconds) {
     MaybeAdvance();
 }
 
-std::uint64_t NowUs() { return RealTime() ? RealNowUs() : S().virtualNowUs.load(); }
+std::uint64_t NowUs() {
+    return RealTime() ? RealNowUs() : S().virtualNowUs.load();
+}
 
 std::size_t AliveThreadCount() {
     std::lock_guard lock(S().mutex);
@@ -212,7 +237,14 @@ void ResetThreadStats() {
     S().created = 0;
 }
 
-std::size_t PauseCount() { return S().pauses.load(); }
+std::size_t PauseCount() {
+    return S().pauses.load();
+}
+
+void FailNextCreateThread(std::uint32_t code) {
+    std::lock_guard lock(S().mutex);
+    S().failNextCreate = code;
+}
 
 std::uint64_t ThreadEndedAtUs(Handle thread) {
     std::lock_guard lock(S().mutex);
@@ -226,6 +258,11 @@ using sim::S;
 
 Handle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     std::lock_guard lock(S().mutex);
+    if (S().failNextCreate != 0) {
+        SetLastError(S().failNextCreate);
+        S().failNextCreate = 0;
+        return kNoHandle;
+    }
     auto object = std::make_shared<sim::Object>();
     object->isThread = true;
     Handle handle = sim::detail::NewHandle();
@@ -295,9 +332,8 @@ std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
     std::uint64_t deadline = milliseconds == INFINITE
                                  ? sim::detail::kNever
                                  : sim::NowUs() + std::uint64_t{milliseconds} * 1000;
-    bool done = sim::detail::BlockUntil(lock, deadline, [&] {
-        return object->isThread ? object->ended : object->signalled;
-    });
+    bool done = sim::detail::BlockUntil(
+        lock, deadline, [&] { return object->isThread ? object->ended : object->signalled; });
     if (!done) return WAIT_TIMEOUT;
     if (!object->isThread && !object->manualReset) object->signalled = false;
     return WAIT_OBJECT_0;

@@ -15,6 +15,9 @@ namespace platform::sim {
 enum class ClockMode {
     // Time stands still while any simulated thread runs and jumps to the next
     // deadline once every one of them is blocked: fast and deterministic.
+    // A simulated thread counts as blocked only inside a sim wait (a port
+    // wait or read, a message box, WaitForSingleObject, Sleep); blocked on
+    // anything else, it holds the clock still.
     Virtual,
     // Waits and pauses take real time (benchmarks).
     RealTime,
@@ -43,6 +46,8 @@ void ResetThreadStats();
 // Calls of Sleep and of WaitForSingleObject with a timeout other than
 // INFINITE: the pauses a thread asked for.
 std::size_t PauseCount();
+// The next CreateThread fails with `code` (no thread, no handle).
+void FailNextCreateThread(std::uint32_t code);
 // Virtual time at which the thread behind `thread` returned (0 while it runs).
 std::uint64_t ThreadEndedAtUs(Handle thread);
 

@@ -10,8 +10,12 @@
 namespace platform {
 namespace {
 
-const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
-HANDLE ToWindows(Handle file) { return reinterpret_cast<HANDLE>(file); }
+const wchar_t* Wide(const char16_t* text) {
+    return reinterpret_cast<const wchar_t*>(text);
+}
+HANDLE ToWindows(Handle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
 Handle FromWindows(HANDLE file) {
     return file == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<Handle>(file);
 }
@@ -60,9 +64,13 @@ bool WriteFileBytes(Handle file, const void* data, std::uint32_t size) {
     return true;
 }
 
-bool FlushFileToDisk(Handle file) { return ::FlushFileBuffers(ToWindows(file)) != FALSE; }
+bool FlushFileToDisk(Handle file) {
+    return ::FlushFileBuffers(ToWindows(file)) != FALSE;
+}
 
-bool CloseFile(Handle file) { return ::CloseHandle(ToWindows(file)) != FALSE; }
+bool CloseFile(Handle file) {
+    return ::CloseHandle(ToWindows(file)) != FALSE;
+}
 
 bool ReplaceFileAtomically(const char16_t* from, const char16_t* to) {
     for (int attempt = 1;; ++attempt) {
@@ -77,6 +85,8 @@ bool ReplaceFileAtomically(const char16_t* from, const char16_t* to) {
     }
 }
 
-bool DeleteFileW(const char16_t* path) { return ::DeleteFileW(Wide(path)) != FALSE; }
+bool DeleteFileW(const char16_t* path) {
+    return ::DeleteFileW(Wide(path)) != FALSE;
+}
 
 }  // namespace platform

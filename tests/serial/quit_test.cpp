@@ -9,7 +9,7 @@ using namespace testing_support;
 namespace {
 
 class Quit : public ReceptionTest {
-protected:
+  protected:
     // Quits and checks what every quit promises.
     void QuitNow() {
         eventsBeforeQuit = sim::KeyEventCount();
@@ -41,9 +41,8 @@ TEST_F(Quit, WhileTypingStopsAtOnceAndLetsGoOfHeldKeys) {
     // Caught in the pause after the AltGr key's press: Control, left Alt and
     // the key itself are down.
     for (std::size_t sent = 1;; ++sent) {
-        ASSERT_TRUE(WaitUntil([&] {
-            return sim::KeyEventCount() == sent && sim::BlockedThreadCount() == 1;
-        }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return sim::KeyEventCount() == sent && sim::BlockedThreadCount() == 1; }));
         if (sent == 4) break;
         sim::AdvanceClock(50'000);
     }
@@ -67,9 +66,8 @@ TEST_F(Quit, WhileRetryingAMissingDevice) {
     sim::DetachSerialDevice(1);
     sim::HoldClock(true);
     Start();
-    ASSERT_TRUE(WaitUntil([] {
-        return sim::SerialDevice(1).openAttempts == 1 && sim::BlockedThreadCount() == 1;
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [] { return sim::SerialDevice(1).openAttempts == 1 && sim::BlockedThreadCount() == 1; }));
     QuitNow();
     EXPECT_EQ(sim::SerialDevice(1).openAttempts, 1u);
 }

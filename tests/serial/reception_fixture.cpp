@@ -4,10 +4,6 @@
 #include <chrono>
 #include <thread>
 
-// The settings record lives in the settings library; these tests link the
-// serial code without it.
-SerialSettingsRecord SerialSettings{};
-
 using namespace platform;
 
 namespace testing_support {
@@ -23,15 +19,16 @@ bool WaitUntil(const std::function<bool()>& condition) {
 
 std::vector<Stroke> Strokes(const std::vector<sim::KeyEvent>& events) {
     std::vector<Stroke> strokes;
-    for (const auto& e : events) strokes.push_back({e.virtualKey, (e.flags & KEYEVENTF_KEYUP) != 0});
+    for (const auto& e : events)
+        strokes.push_back({e.virtualKey, (e.flags & KEYEVENTF_KEYUP) != 0});
     return strokes;
 }
 
 std::string TypedKeys(const std::vector<sim::KeyEvent>& events) {
     std::string typed;
     for (const auto& e : events) {
-        bool modifier = e.virtualKey == VK_SHIFT || e.virtualKey == VK_CONTROL ||
-                        e.virtualKey == VK_LMENU;
+        bool modifier =
+            e.virtualKey == VK_SHIFT || e.virtualKey == VK_CONTROL || e.virtualKey == VK_LMENU;
         if (!modifier && (e.flags & KEYEVENTF_KEYUP) == 0) typed += char(e.virtualKey);
     }
     return typed;
@@ -111,6 +108,8 @@ void ReceptionTest::WaitIdle() {
     }));
 }
 
-void ReceptionTest::Feed(const std::string& bytes) { ASSERT_TRUE(sim::FeedSerial(1, bytes)); }
+void ReceptionTest::Feed(const std::string& bytes) {
+    ASSERT_TRUE(sim::FeedSerial(1, bytes));
+}
 
 }  // namespace testing_support

@@ -34,8 +34,12 @@ struct Stroke {
     bool operator==(const Stroke&) const = default;
 };
 std::vector<Stroke> Strokes(const std::vector<platform::sim::KeyEvent>& events);
-inline Stroke Press(std::uint8_t key) { return {key, false}; }
-inline Stroke Release(std::uint8_t key) { return {key, true}; }
+inline Stroke Press(std::uint8_t key) {
+    return {key, false};
+}
+inline Stroke Release(std::uint8_t key) {
+    return {key, true};
+}
 
 // The keys pressed other than Shift, Control and left Alt, as characters:
 // what lands in the focused application, less the case.
@@ -44,7 +48,7 @@ std::string TypedKeys(const std::vector<platform::sim::KeyEvent>& events);
 std::vector<std::uint8_t> KeysLeftDown(const std::vector<platform::sim::KeyEvent>& events);
 
 class ReceptionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

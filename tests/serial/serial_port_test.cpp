@@ -28,10 +28,9 @@ TEST_F(SerialPort, OpenConfiguresTheDeviceInOrderAndKeepsTheDriversOtherFields) 
     EXPECT_EQ(port.creation, 3u);
     EXPECT_EQ(port.flags, 0u);
     EXPECT_EQ(port.callsSinceOpen,
-              (std::vector<sim::SerialCall>{sim::SerialCall::SetCommMask,
-                                            sim::SerialCall::SetCommTimeouts,
-                                            sim::SerialCall::GetCommState,
-                                            sim::SerialCall::SetCommState}));
+              (std::vector<sim::SerialCall>{
+                  sim::SerialCall::SetCommMask, sim::SerialCall::SetCommTimeouts,
+                  sim::SerialCall::GetCommState, sim::SerialCall::SetCommState}));
     EXPECT_EQ(port.mask, EV_RXCHAR);
     EXPECT_EQ(port.timeouts.ReadIntervalTimeout, 0xFFFFFFFFu);
     EXPECT_EQ(port.timeouts.ReadTotalTimeoutMultiplier, 0u);

@@ -7,7 +7,7 @@ using namespace settings_test;
 namespace {
 
 class GeneralSettings : public SettingsFileTest {
-protected:
+  protected:
     void SetUp() override {
         SettingsFileTest::SetUp();
         ListAvailablePorts(AvailablePorts, &AvailablePortCount);

@@ -11,7 +11,7 @@ using namespace settings_test;
 namespace {
 
 class KeyTableTest : public SettingsFileTest {
-protected:
+  protected:
     void SetUp() override {
         SettingsFileTest::SetUp();
         platform::StrCopy(SettingsFilePath, kSettingTextCapacity, file_.c_str());
@@ -30,8 +30,8 @@ protected:
         LoadKeyTable();
         for (int n = 0; n < kKeyTableSize; ++n) {
             const KeyTableEntry& got = SerialSettings.keyTable[n];
-            ASSERT_TRUE(got.virtualKey == expected[n].virtualKey && got.shift == expected[n].shift &&
-                        got.altGr == expected[n].altGr)
+            ASSERT_TRUE(got.virtualKey == expected[n].virtualKey &&
+                        got.shift == expected[n].shift && got.altGr == expected[n].altGr)
                 << "byte " << n << ": " << got.virtualKey << "/" << got.shift << "/" << got.altGr
                 << " instead of " << expected[n].virtualKey << "/" << expected[n].shift << "/"
                 << expected[n].altGr;
@@ -51,18 +51,18 @@ void ExpectEntry(const KeyTableEntry& e, std::uint16_t vk, int shift, int altGr)
 TEST_F(KeyTableTest, ValueForms) {
     // Bytes well apart so that no line holds another byte's digits.
     Put("[T]\n"
-        "65 = 41\n"          // plain hex
-        "66 = 0x42\n"        // 0x prefix
-        "67 = 1A2B3C\n"      // low 16 bits
-        "68 = zz\n"          // no digits
-        "69 = 7, Shift\n"    // Shift
-        "70 = 8 ,alt\n"      // AltGr
-        "71 = 9, x\n"        // other letter: cleared
-        "72 = 4,\n"          // nothing after ",": modifiers stay
-        "73 = ,s\n"          // nothing before ",": entry stays
-        "74 = ERROR\n"       // absent marker
-        "#75 = 41\n"         // "#" stays in front: parses as 0
-        "76 = A\n");         // one digit
+        "65 = 41\n"        // plain hex
+        "66 = 0x42\n"      // 0x prefix
+        "67 = 1A2B3C\n"    // low 16 bits
+        "68 = zz\n"        // no digits
+        "69 = 7, Shift\n"  // Shift
+        "70 = 8 ,alt\n"    // AltGr
+        "71 = 9, x\n"      // other letter: cleared
+        "72 = 4,\n"        // nothing after ",": modifiers stay
+        "73 = ,s\n"        // nothing before ",": entry stays
+        "74 = ERROR\n"     // absent marker
+        "#75 = 41\n"       // "#" stays in front: parses as 0
+        "76 = A\n");       // one digit
     for (int n = 65; n <= 76; ++n) SerialSettings.keyTable[n] = {1, 0, 0x99};
     Use(u"T");
     LoadKeyTable();
@@ -123,9 +123,9 @@ TEST_F(KeyTableTest, OnePassLoadAgreesWithSeparateReadsOnTrickyFiles) {
     // headers, "=" and "," in odd places, lines split at 259 units, CR LF.
     std::mt19937 random(20261209);
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-    const char* fragments[] = {"=",     ",",   "#",     " ",    "  ",    "[T]",  "[U]", "[T",
-                               "T]",    "s",   "A",     "x",    "0x",    "ERROR", "\t", "\r",
-                               "Shift", ",a",  ", s ",  "##",   "=,",    "1F",   "-",   "\xE9"};
+    const char* fragments[] = {"=",     ",",  "#",    " ",  "  ", "[T]",   "[U]", "[T",
+                               "T]",    "s",  "A",    "x",  "0x", "ERROR", "\t",  "\r",
+                               "Shift", ",a", ", s ", "##", "=,", "1F",    "-",   "\xE9"};
     for (int file = 0; file < 300; ++file) {
         std::string text = pick(4) == 0 ? "\xEF\xBB\xBF" : "";
         const char* end = pick(2) == 0 ? "\n" : "\r\n";

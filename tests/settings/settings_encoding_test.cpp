@@ -90,7 +90,8 @@ TEST_F(SettingsEncoding, NonUtf8BytesAreCarriedThroughUnchanged) {
     EXPECT_EQ(Write(u"GENERAL", u"NAME", name), 0);
     EXPECT_EQ(Contents(), expected);
     // Valid UTF-8 beyond ASCII in names and values.
-    Put("[Fran\xC3\xA7" "ais \xE2\x82\xAC]\n65 = \xF0\x9F\x98\x80\n");
+    Put("[Fran\xC3\xA7"
+        "ais \xE2\x82\xAC]\n65 = \xF0\x9F\x98\x80\n");
     EXPECT_EQ(Read(u"Fran\u00E7ais \u20AC", u"65"), "\xF0\x9F\x98\x80");
 }
 

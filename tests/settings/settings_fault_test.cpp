@@ -7,7 +7,7 @@ using namespace settings_test;
 namespace {
 
 class SettingsFault : public SettingsFileTest {
-protected:
+  protected:
     void SetUp() override {
         SettingsFileTest::SetUp();
         // Long enough to need several buffer-fulls and writes.
@@ -107,6 +107,6 @@ TEST_F(SettingsFault, SuccessfulWriteFlushesBeforeTheReplace) {
     auto calls = platform::sim::FileCalls();
     EXPECT_EQ(calls.flushes, 1u);
     EXPECT_EQ(calls.replaces, 1u);
-    EXPECT_EQ(calls.deletes, 0u);  // never a moment without a settings file
+    EXPECT_EQ(calls.deletes, 0u);              // never a moment without a settings file
     EXPECT_EQ(calls.opens, calls.closes - 1);  // every file opened is closed (+ the copy)
 }

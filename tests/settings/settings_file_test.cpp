@@ -50,7 +50,7 @@ TEST_F(SettingsRead, CleansTheValue) {
         {"  COM = 2", "2"},        {"COM = 2 # port", "2"}, {"COM = a b", "a b"},
         {"COM = 2 = 3", "2 = 3"},  {"COM =\t2", "\t2"},     {"COM =", "ERROR"},
         {"COM = # none", "ERROR"}, {"#COM = 2", "#2"},      {"##COM = 2", "##2"},
-        {"COM # = 2", "COM"},      {"COM = 2\r #", "2\r"},    {"KEYTABLE COM = ERROR", "ERROR"},
+        {"COM # = 2", "COM"},      {"COM = 2\r #", "2\r"},  {"KEYTABLE COM = ERROR", "ERROR"},
     };
     for (const Case& c : cases) {
         Put(std::string("[GENERAL]\n") + c.line + "\n");
@@ -89,8 +89,8 @@ TEST_F(SettingsRead, CutsValuesToTheDestinationCapacity) {
 TEST_F(SettingsRead, SplitsLongLinesIntoPiecesOf259Units) {
     // 300 characters and a line feed come as 259, then 41 with the line feed.
     std::string line(300, 'x');
-    line.replace(270, 3, "KEY");          // wholly in the second piece
-    line.replace(257, 4, "CUTS");         // split by the boundary
+    line.replace(270, 3, "KEY");   // wholly in the second piece
+    line.replace(257, 4, "CUTS");  // split by the boundary
     line.replace(100, 6, "FIRST=");
     Put("[S]\n" + line + "\nCUTS = later\nKEY = no\n");
     EXPECT_EQ(Read(u"S", u"FIRST"), line.substr(106, 259 - 106));
@@ -146,10 +146,18 @@ TEST_F(SettingsList, NamesEveryLineWithABracketExceptGeneral) {
         const char* line;
         const char* name;  // null: not listed
     } cases[] = {
-        {"[X]", "X"},       {"[X]  # note", "X"},      {"  [X]", "X"},
-        {"[X] [Y]", "X"},   {"[ X ]", "X "},          {"[X", ""},
-        {"#[X]", "#X"},     {"K = [A]", "A"},          {"A # [B]", ""},
-        {"[GENERAL]", nullptr}, {"[GENERAL2]", nullptr}, {"[X] # not GENERAL", nullptr},
+        {"[X]", "X"},
+        {"[X]  # note", "X"},
+        {"  [X]", "X"},
+        {"[X] [Y]", "X"},
+        {"[ X ]", "X "},
+        {"[X", ""},
+        {"#[X]", "#X"},
+        {"K = [A]", "A"},
+        {"A # [B]", ""},
+        {"[GENERAL]", nullptr},
+        {"[GENERAL2]", nullptr},
+        {"[X] # not GENERAL", nullptr},
         {"[General]", "General"},
     };
     for (const Case& c : cases) {

@@ -39,7 +39,7 @@ inline std::string Narrow(const char16_t* text) {
 // tests that need no injected fault also run on the Windows backend (under
 // wine), built with QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND.
 class SettingsFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::random_device entropy;
         for (int attempt = 0; directory_.empty() && attempt < 100; ++attempt) {
@@ -67,19 +67,27 @@ protected:
     std::u16string Path(const std::string& name) const {
         return (directory_ / std::filesystem::path(name).make_preferred()).u16string();
     }
-    std::filesystem::path FsPath(const std::string& name) const { return directory_ / name; }
+    std::filesystem::path FsPath(const std::string& name) const {
+        return directory_ / name;
+    }
 
-    void Put(const std::string& bytes) const { PutFile("QuorvelCE.INI", bytes); }
+    void Put(const std::string& bytes) const {
+        PutFile("QuorvelCE.INI", bytes);
+    }
     void PutFile(const std::string& name, const std::string& bytes) const {
         std::ofstream out(directory_ / name, std::ios::binary);
         out << bytes;
     }
-    std::string Contents() const { return FileContents("QuorvelCE.INI"); }
+    std::string Contents() const {
+        return FileContents("QuorvelCE.INI");
+    }
     std::string FileContents(const std::string& name) const {
         std::ifstream in(directory_ / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    bool Exists(const std::string& name) const { return std::filesystem::exists(directory_ / name); }
+    bool Exists(const std::string& name) const {
+        return std::filesystem::exists(directory_ / name);
+    }
 
     // ReadSettingValue with the absent marker as default, as every caller does.
     std::string Read(const char16_t* section, const char16_t* key, std::uint32_t count = 260,

@@ -113,3 +113,14 @@ TEST_F(SettingsWrite, TextsThatDoNotFitTheirBuffersFailCleanly) {
     EXPECT_EQ(Write(u"GENERAL", u"COM", value.c_str()), 0);
     EXPECT_EQ(Contents(), "[GENERAL]\nCOM = " + std::string(600, 'v') + "\n");
 }
+
+#ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND  // POSIX permissions
+TEST_F(SettingsWrite, RewrittenFileKeepsItsPermissions) {
+    Put("[GENERAL]\nCOM = 2\n");
+    namespace fs = std::filesystem;
+    fs::permissions(FsPath("QuorvelCE.INI"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 0);
+    EXPECT_EQ(fs::status(FsPath("QuorvelCE.INI")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+#endif

@@ -20,11 +20,13 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 
 class QuorvelIniTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
+        // Unique per run: the native and sanitizer builds may run these at once.
         dir_ = fs::temp_directory_path() /
                ("quorvel_ini_test_" +
-                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                "_" + std::to_string(std::random_device{}()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -55,7 +57,9 @@ std::string ListLine(int byte, const Mapping& m) {
     char line[64];
     std::snprintf(line, sizeof line, "0x%02X 0x%02X%s\n", static_cast<unsigned>(byte),
                   static_cast<unsigned>(m.virtualKey),
-                  m.modifier == 1 ? " shift" : m.modifier == 2 ? " altgr" : "");
+                  m.modifier == 1   ? " shift"
+                  : m.modifier == 2 ? " altgr"
+                                    : "");
     return line;
 }
 
@@ -132,10 +136,36 @@ TEST_F(QuorvelIniTest, GeneratorRefusesLinesThatFindEachOther) {
 // Whatever the file holds, the lines check reads from must give exactly what
 // the engine reads: otherwise the tool would report the wrong lines.
 TEST_F(QuorvelIniTest, CheckAgreesWithTheEngineOnArbitraryFiles) {
-    const char* fragments[] = {"[T]",  "[GENERAL]", "[U]", "1", "12", "5", "=", " = ", "41",
-                               ",S",   ",a",        ",",   "#", "##", "COM", "KEYTABLE = T",
-                               "\n",   "\r\n",      "\r",  " ", "\t", "ERROR", "\xC3\xA9",
-                               "\xFF", "\xF0\x9F\x98\x80",  "[", "]", "0x", "255", "none"};
+    const char* fragments[] = {"[T]",
+                               "[GENERAL]",
+                               "[U]",
+                               "1",
+                               "12",
+                               "5",
+                               "=",
+                               " = ",
+                               "41",
+                               ",S",
+                               ",a",
+                               ",",
+                               "#",
+                               "##",
+                               "COM",
+                               "KEYTABLE = T",
+                               "\n",
+                               "\r\n",
+                               "\r",
+                               " ",
+                               "\t",
+                               "ERROR",
+                               "\xC3\xA9",
+                               "\xFF",
+                               "\xF0\x9F\x98\x80",
+                               "[",
+                               "]",
+                               "0x",
+                               "255",
+                               "none"};
     std::mt19937 random(7);
     for (int round = 0; round < 60; ++round) {
         std::string bytes = round % 2 == 0 ? "[T]\n" : "\xEF\xBB\xBF[T]\r\n";
@@ -187,10 +217,89 @@ TEST_F(QuorvelIniTest, ReadCountIsTheDestinationCapacity) {
 TEST_F(QuorvelIniTest, KeytableLoadsOverEarlierSectionsAndFromZero) {
     std::u16string ini = Write("k.ini", "[A]\n200 = 41,S\n[B]\n201 = 42\n");
     EXPECT_EQ(Run({u"keytable", ini, u"A", u"B"}), 0);
-    EXPECT_THAT(io_.out, HasSubstr("\n200 vk=0x0041 shift=1 altgr=0\n201 vk=0x0042 shift=0 altgr=0\n"));
+    EXPECT_THAT(io_.out,
+                HasSubstr("\n200 vk=0x0041 shift=1 altgr=0\n201 vk=0x0042 shift=0 altgr=0\n"));
     // Each run starts from an empty table, not from the previous run's.
     EXPECT_EQ(Run({u"keytable", ini, u"B"}), 0);
     EXPECT_THAT(io_.out, HasSubstr("\n200 vk=0x0000 shift=0 altgr=0\n"));
+}
+
+// Where a section really starts and which lines the list and GENERAL take:
+// the mistakes that make a whole table or setting silently go elsewhere.
+TEST_F(QuorvelIniTest, CheckFindsSectionsAndGeneralKeysInTheWrongPlace) {
+    std::string table;
+    for (int n = 0; n < kKeyTableSize; ++n) table += std::to_string(n) + " = none\n";
+    std::u16string ini = Write("places.ini",
+                               "[GENERAL]\n"
+                               "COM = 1\n"
+                               "# the table is [T], further down\n"
+                               "[T]\n" +
+                                   table +
+                                   "[T]\n"
+                                   "[U] # not GENERAL\n"
+                                   "# DATA sheet of the scanner\n");
+    EXPECT_EQ(Run({u"check", ini, u"T"}), 1);
+    EXPECT_THAT(io_.out,
+                HasSubstr("line 3: [T] the section starts at this line \"# the table is [T], "
+                          "further down\""));
+    EXPECT_THAT(io_.out, HasSubstr("line 3: this line contains \"[\", so the section list takes it "
+                                   "for a section named \"#T\""));
+    EXPECT_THAT(io_.out, Not(HasSubstr("line 4:")));  // the header the user meant
+    EXPECT_THAT(io_.out, HasSubstr("line 261: [T] a second header of this section"));
+    EXPECT_THAT(io_.out, HasSubstr("line 262: section \"U\" is not offered: its header line "
+                                   "contains GENERAL"));
+    EXPECT_THAT(io_.out, HasSubstr("line 263: [GENERAL] DATA is read from this line \"# DATA sheet "
+                                   "of the scanner\", which is not its key line (a line of a later "
+                                   "section)\n"));
+    EXPECT_THAT(io_.out, HasSubstr("[GENERAL] no KEYTABLE line, so KEYTABLE names \"ERROR\""));
+    // Lines before the real header are no part of the table, so nothing
+    // else is wrong with it.
+    EXPECT_THAT(io_.out, Not(HasSubstr("byte")));
+}
+
+TEST_F(QuorvelIniTest, ShowNamesBytesAndKeys) {
+    std::u16string ini = Write("show.ini",
+                               "[T]\n128 = 45,AltGr\n129 = 41\n160 = 20\n65 = 141,Shift\n"
+                               "35 = 33,Shift\n");
+    EXPECT_EQ(Run({u"show", ini, u"T"}), 0);
+    EXPECT_THAT(io_.out, HasSubstr("128 0x80 \u20ac           VK_E 0x45 AltGr\n"));
+    EXPECT_THAT(io_.out, HasSubstr("129 0x81 (undefined) VK_A 0x41 plain\n"));
+    EXPECT_THAT(io_.out, HasSubstr("160 0xA0 NBSP        VK_SPACE 0x20 plain\n"));
+    // Only the low byte of a larger code reaches the keyboard.
+    EXPECT_THAT(io_.out, HasSubstr(" 65 0x41 A           VK_A 0x0141 Shift\n"));
+    EXPECT_THAT(io_.out, HasSubstr(" 35 0x23 #           VK_3 0x33 Shift\n"));
+    EXPECT_EQ(Run({u"show", ini, u"Absent"}), 0);
+    EXPECT_THAT(io_.out, IsEmpty());
+    EXPECT_THAT(io_.err, HasSubstr("gives no byte a key"));
+}
+
+// Every mistake in a list is reported with its line, not just the first.
+TEST_F(QuorvelIniTest, GeneratorReportsEachBadListLine) {
+    std::u16string list = Write("bad.list",
+                                "# comment\n"
+                                "ab VK_A\n"
+                                "@ VK_NOPE altgr\n"
+                                "\xE2\x82\xAC 0x45 altgr\n"
+                                "U+4E00 VK_A\n"
+                                "x VK_X ctrl\n"
+                                "y VK_Y\r\n"
+                                "y VK_Z\n"
+                                "0x100 VK_A\n"
+                                "z 0x1FF\n"
+                                "q\n");
+    EXPECT_EQ(Run({u"generate", u"T", list}), 1);
+    EXPECT_THAT(io_.out, IsEmpty());
+    for (const char* expected :
+         {"list line 2: 'ab' is not one character", "list line 3: 'VK_NOPE' is not a virtual-key",
+          "list line 5: 'U+4E00' has no byte in Windows-1252",
+          "list line 6: 'ctrl' is not shift or altgr",
+          "list line 8: byte 121 is already given on list line 7",
+          "list line 9: '0x100' is not a byte value",
+          "list line 10: '0x1FF' is not a virtual-key code",
+          "list line 11: expected CHARACTER KEY"}) {
+        EXPECT_THAT(io_.err, HasSubstr(expected));
+    }
+    EXPECT_THAT(io_.err, Not(HasSubstr("list line 4")));
 }
 
 }  // namespace

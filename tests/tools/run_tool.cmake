@@ -1,12 +1,20 @@
 # Runs quorvel-ini once and compares what it printed, its exit status and,
 # for a write, the file it left, with checked-in expectations.
-#   -DTOOL=path [-DEMULATOR=wine64] -DWORKDIR=dir -DARGS=a|b|c
+#   -DTOOL=path [-DEMULATOR=wine64] -DWORKDIR=dir -DDATA=sample dir -DARGS=a|b|c
 #   -DSTATUS=n [-DGOLDEN=expected stdout] [-DSTDERR_REGEX=re]
-#   [-DINPUT=file copied into WORKDIR first] [-DRESULT=expected bytes of that copy afterwards]
+#   [-DINPUT=file copied into WORKDIR first [-DINPUT_AS=its name there]]
+#   [-DRESULT=expected bytes of that copy afterwards]
 string(REPLACE "|" ";" ARGS "${ARGS}")
+# A fresh copy of every sample, so an earlier run's write cannot leak in.
+file(REMOVE_RECURSE "${WORKDIR}")
 file(MAKE_DIRECTORY "${WORKDIR}")
+file(GLOB samples LIST_DIRECTORIES false "${DATA}/*")
+file(COPY ${samples} DESTINATION "${WORKDIR}")
 if(INPUT)
   get_filename_component(input_name "${INPUT}" NAME)
+  if(INPUT_AS)
+    set(input_name "${INPUT_AS}")
+  endif()
   file(COPY_FILE "${INPUT}" "${WORKDIR}/${input_name}")
 endif()
 set(out "${WORKDIR}/stdout.txt")

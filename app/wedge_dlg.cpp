@@ -1,0 +1,349 @@
+// The main dialog: start-up, Start/Stop, tray-icon actions, timers and the
+// end of the window. Everything here runs on the dialog thread.
+#include "app/wedge_dlg.h"
+
+#include "app/resources/dialog_template.h"
+#include "app/run_state.h"
+#include "keymap/key_table.h"
+#include "platform/services.h"
+#include "platform/text.h"
+#include "serial/reception.h"
+#include "serial/serial_port.h"
+#include "settings/general_settings.h"
+
+using namespace platform;
+using namespace resources;
+
+std::atomic<Handle> ReceptionThreadHandle{kNoHandle};
+
+namespace {
+
+// Process-wide state of the dialog; the dialog thread alone touches it.
+std::int32_t StartedFlag = 0;  // chooses the Start or the Stop path
+std::int32_t VisibleFlag = 1;  // whether the dialog is meant to be shown
+Handle InstanceEvent = kNoHandle;
+
+constexpr std::uint32_t kPathCapacity = 260;
+
+int ItemValue(int comboId, int position) {
+    const ComboList* list = FindComboList(kMainDialogTemplate, comboId);
+    if (list == nullptr || position < 0 || position >= list->count) return -1;
+    return wtoi(list->items[position]);
+}
+
+void SelectByText(CComboBox& combo, std::int32_t value) {
+    char16_t text[kPathCapacity];
+    FormatDecimal(text, kPathCapacity, value);
+    combo.SetCurSel(combo.FindString(-1, text));
+}
+
+}  // namespace
+
+CWedgeDlg::CWedgeDlg(CWnd* parent) : CDialog(IDD_MAIN_DIALOG, parent) {
+    // One dialog per program run: this is where its run begins.
+    StartedFlag = 0;
+    VisibleFlag = 1;
+
+    char16_t path[kPathCapacity] = {};
+    GetModuleFileNameW(path, kPathCapacity);
+    ExtractIconExW(path, -IDI_READY, nullptr, &m_hIcon, 1);
+    ExtractIconExW(path, -IDI_NOT_READY, nullptr, &NotReadyIcon, 1);
+    ReadyIcon = m_hIcon;
+}
+
+CWedgeDlg::~CWedgeDlg() = default;
+
+void CWedgeDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_PORT_LABEL, m_portLabel);
+    DDX_Control(pDX, IDC_PORT, m_portCombo);
+    DDX_Control(pDX, IDC_DATA_LABEL, m_dataLabel);
+    DDX_Control(pDX, IDC_DATA, m_dataCombo);
+    DDX_Control(pDX, IDC_STOP_LABEL, m_stopLabel);
+    DDX_Control(pDX, IDC_STOP, m_stopCombo);
+    DDX_Control(pDX, IDC_BAUDRATE_LABEL, m_baudrateLabel);
+    DDX_Control(pDX, IDC_BAUDRATE, m_baudrateCombo);
+    DDX_Control(pDX, IDC_PARITY_LABEL, m_parityLabel);
+    DDX_Control(pDX, IDC_PARITY, m_parityCombo);
+    DDX_Control(pDX, IDC_START_STOP, m_startStopButton);
+    DDX_Control(pDX, IDC_KEYBOARD, m_keyboardCombo);
+    DDX_Control(pDX, IDC_SERIAL_GROUP, m_serialGroup);
+    DDX_Control(pDX, IDC_KEYBOARD_GROUP, m_keyboardGroup);
+    DDX_Control(pDX, IDC_ACTIVE, m_activeRadio);
+    DDX_Control(pDX, IDC_INACTIVE, m_inactiveRadio);
+    DDX_Control(pDX, IDC_LINE_WAIT_GROUP, m_lineWaitGroup);
+    DDX_Control(pDX, IDC_OK_BUTTON, m_okButton);
+    DDX_Control(pDX, IDC_LOGO, m_logo);
+}
+
+const MessageMap* CWedgeDlg::GetMessageMap() const {
+    static const MessageMapEntry entries[] = {
+        OnBnClicked(IDC_ACTIVE, &CWedgeDlg::OnActive),
+        OnBnClicked(IDC_INACTIVE, &CWedgeDlg::OnInactive),
+        OnWmDestroy(&CWedgeDlg::OnDestroy),
+        OnWmTimer(&CWedgeDlg::OnTimer),
+        OnBnClicked(IDC_START_STOP, &CWedgeDlg::OnStartStop),
+        {},
+    };
+    static const MessageMap map = {CDialog::GetMessageMap(), entries};
+    return &map;
+}
+
+bool CWedgeDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    // Another instance holds the event. Ending here does not cut the start-up
+    // short: the rest still runs, the loop is never entered, and the window's
+    // destruction takes the tray icon away again. No message: the user just
+    // started something that already runs.
+    SetLastError(ERROR_SUCCESS);
+    InstanceEvent = CreateEventW(false, false, kInstanceEventName);
+    if (InstanceEvent == kNoHandle || GetLastError() == ERROR_ALREADY_EXISTS) EndDialog(0);
+
+    SendMessageW(WM_SETICON, ICON_BIG, static_cast<LParam>(m_hIcon));
+    SendMessageW(WM_SETICON, ICON_SMALL, static_cast<LParam>(m_hIcon));
+
+    ListAvailablePorts(AvailablePorts, &AvailablePortCount);
+    LoadSettings();
+
+    for (int i = 0; i < SerialSettings.SettingSectionCount && i < kMaxSettingSections; ++i)
+        m_keyboardCombo.AddString(SerialSettings.SettingSectionList[i]);
+    // Inserted at their own positions: the Port combo is sorted, and added
+    // strings would read "1", "10", "2", ...
+    for (int i = 0; i < AvailablePortCount && i < kMaxAvailablePorts; ++i) {
+        char16_t text[kPathCapacity];
+        FormatDecimal(text, kPathCapacity, AvailablePorts[i]);
+        m_portCombo.InsertString(i, text);
+    }
+
+    SelectByText(m_dataCombo, SerialSettings.dataBits);
+    SelectByText(m_baudrateCombo, static_cast<std::int32_t>(SerialSettings.baudRate));
+    SelectByText(m_portCombo, SerialSettings.port);
+    m_parityCombo.SetCurSel(SerialSettings.parity);
+    m_stopCombo.SetCurSel(SerialSettings.stopBits);
+    // A prefix search: a stored name that only begins a listed one selects it.
+    m_keyboardCombo.SetCurSel(m_keyboardCombo.FindString(-1, SerialSettings.keyTableName));
+
+    // Line-wait mode is on from program start; the radios are never shown.
+    m_activeRadio.SetCheck(BST_CHECKED);
+
+    ShowSettings(SW_HIDE);
+    m_startStopButton.ShowWindow(SW_HIDE);
+
+    AddTrayIcon(m_hWnd);
+    SetTimer(kAutoStartTimer, 1000);
+    return true;
+}
+
+void CWedgeDlg::ShowSettings(int command) {
+    m_portLabel.ShowWindow(command);
+    m_portCombo.ShowWindow(command);
+    m_dataLabel.ShowWindow(command);
+    m_dataCombo.ShowWindow(command);
+    m_stopLabel.ShowWindow(command);
+    m_stopCombo.ShowWindow(command);
+    m_baudrateLabel.ShowWindow(command);
+    m_baudrateCombo.ShowWindow(command);
+    m_parityLabel.ShowWindow(command);
+    m_parityCombo.ShowWindow(command);
+    m_keyboardCombo.ShowWindow(command);
+    m_serialGroup.ShowWindow(command);
+    m_keyboardGroup.ShowWindow(command);
+}
+
+void CWedgeDlg::OnStartStop() {
+    if (StartedFlag == 0) {
+        StartReception();
+    } else {
+        StopReception();
+    }
+}
+
+// A combo without a selection leaves its field as loaded, so an unmatched
+// keyboard name is saved back unchanged.
+void CWedgeDlg::CopyComboChoicesToSettings() {
+    int at = m_keyboardCombo.GetCurSel();
+    if (at != CB_ERR) {
+        char16_t name[kPathCapacity];
+        const int length = m_keyboardCombo.GetLBTextLen(at);
+        if (length >= 0 && length < static_cast<int>(kPathCapacity)) {
+            m_keyboardCombo.GetLBText(at, name);
+            StrCopy(SerialSettings.keyTableName, kSectionNameCapacity, name);
+        }
+    }
+    at = m_dataCombo.GetCurSel();
+    if (const int bits = ItemValue(IDC_DATA, at); bits > 0)
+        SerialSettings.dataBits = static_cast<std::uint16_t>(bits);
+    at = m_parityCombo.GetCurSel();
+    if (at != CB_ERR) SerialSettings.parity = static_cast<std::uint16_t>(at);
+    at = m_portCombo.GetCurSel();
+    if (at != CB_ERR && at < AvailablePortCount)
+        SerialSettings.port = static_cast<std::uint16_t>(AvailablePorts[at]);
+    at = m_stopCombo.GetCurSel();
+    if (at != CB_ERR) SerialSettings.stopBits = static_cast<std::uint16_t>(at);
+    at = m_baudrateCombo.GetCurSel();
+    if (const int rate = ItemValue(IDC_BAUDRATE, at); rate > 0)
+        SerialSettings.baudRate = static_cast<std::uint32_t>(rate);
+}
+
+void CWedgeDlg::StartReception() {
+    // After a Stop the previous thread may still be typing the rest of a line,
+    // or showing its open-failure box until the user answers it. It reads the
+    // settings and the table, and a second thread beside it would open the
+    // port again; so nothing below runs until it has ended. Retrying on a
+    // timer keeps the dialog answering meanwhile (and a box the thread shows
+    // owned by this window is never blocked on).
+    const Handle previous = ReceptionThreadHandle.load();
+    if (!ReceptionThreadEnded(previous)) {
+        SetTimer(kStartRetryTimer, kStartRetryMs);
+        return;
+    }
+    KillTimer(kStartRetryTimer);
+    // It has ended, so this returns at once; it releases the old handle.
+    AwaitReceptionThreadEnd(previous);
+    ReceptionThreadHandle.store(kNoHandle);
+
+    ShowSettings(SW_HIDE);
+    m_logo.ShowWindow(SW_SHOWNORMAL);
+    StartedFlag = 1;
+
+    CopyComboChoicesToSettings();
+
+    SetWindowTextW(u"QuorvelCE - Reading Keyboard Table...");
+    LoadKeyTable();
+    SetWindowTextW(u"QuorvelCE - Saving Parameters...");
+    SaveSettings();
+
+    RunningFlag.store(1);
+    SetWindowTextW(u"QuorvelCE - Starting...");
+    std::uint32_t threadId = 0;
+    const Handle thread = CreateThread(ReceptionThreadProc, nullptr, &threadId);
+    ReceptionThreadHandle.store(thread);
+
+    if (thread != kNoHandle) {
+        m_startStopButton.SetWindowTextW(u"Stop");
+        SetWindowTextW(u"QuorvelCE - Started");
+        Sleep(500);  // leaves "Started" on screen a moment before hiding
+        ShowWindow(SW_MINIMIZE);
+        ShowWindow(SW_HIDE);
+        VisibleFlag = 0;
+        SetTimer(kLineWatchTimer, 1000);
+        return;
+    }
+
+    // The started and running flags stay set; the window's destruction clears
+    // the running flag.
+    char16_t text[kPathCapacity];
+    char16_t number[16];
+    StrCopy(text, kPathCapacity, u"Démarrage du thread impossible  ");
+    FormatDecimal(number, 16, static_cast<std::int32_t>(GetLastError()));
+    StrAppend(text, kPathCapacity, number);
+    MessageBoxW(text, u"Erreur", MB_OK);
+    EndDialog(0);
+}
+
+void CWedgeDlg::StopReception() {
+    SetWindowTextW(u"QuorvelCE - Stopped");
+    KillTimer(kLineWatchTimer);
+    // Cleared before the close wakes the thread, or it would open the port again.
+    RunningFlag.store(0);
+    CloseSerialPort();
+    SetTrayStatus(u"LS3578 Not Ready", NotReadyIcon);
+    m_startStopButton.SetWindowTextW(u"Start");
+    StartedFlag = 0;
+    m_logo.ShowWindow(SW_HIDE);
+    ShowSettings(SW_SHOWNORMAL);
+}
+
+LResult CWedgeDlg::WindowProc(std::uint32_t message, WParam wParam, LParam lParam) {
+    if (message != kTrayNotifyMessage || wParam != kTrayIconId)
+        return CDialog::WindowProc(message, wParam, lParam);
+
+    switch (static_cast<std::uint32_t>(lParam) & 0xFFFFu) {
+        case WM_LBUTTONDOWN:
+            if (VisibleFlag == 0) {
+                VisibleFlag = 1;
+                ShowWindow(SW_SHOWNORMAL);
+                SetForegroundWindow();
+            } else {
+                VisibleFlag = 0;
+                ShowWindow(SW_MINIMIZE);
+                ShowWindow(SW_HIDE);
+            }
+            break;
+        case WM_RBUTTONDOWN:
+            QuitFromTray();
+            break;
+        default:
+            break;
+    }
+    return 1;
+}
+
+// No confirmation: a right click on the tray icon ends the program at once.
+void CWedgeDlg::QuitFromTray() {
+    // The thread is ended in an orderly way, wherever it stands, so that no
+    // modifier stays pressed (it also releases the handle); with no thread yet
+    // this does nothing and the window's destruction still closes the port.
+    const Handle thread = ReceptionThreadHandle.exchange(kNoHandle);
+    QuitReception(thread);
+    if (thread != kNoHandle) StartedFlag = 0;
+    EndDialog(0);
+}
+
+void CWedgeDlg::OnTimer(std::uintptr_t timerId) {
+    switch (timerId) {
+        case kLineWatchTimer:
+            WatchModemLines();
+            break;
+        case kAutoStartTimer:
+            OnStartStop();
+            m_startStopButton.ShowWindow(SW_SHOWNORMAL);
+            KillTimer(kAutoStartTimer);
+            break;
+        case kStartRetryTimer:
+            KillTimer(kStartRetryTimer);
+            if (StartedFlag == 0) StartReception();
+            break;
+        default:
+            break;
+    }
+    CDialog::OnTimer(timerId);
+}
+
+void CWedgeDlg::OnDestroy() {
+    CDialog::OnDestroy();
+    CloseHandle(InstanceEvent);
+    InstanceEvent = kNoHandle;
+    RunningFlag.store(0);
+    CloseSerialPort();
+    RemoveTrayIcon();
+}
+
+void CWedgeDlg::OnActive() {
+    m_activeRadio.SetCheck(BST_CHECKED);
+    if (LineWaitFlag.load() == 0) {
+        m_inactiveRadio.SetCheck(BST_UNCHECKED);
+        LineWaitFlag.store(1);
+    }
+}
+
+void CWedgeDlg::OnInactive() {
+    m_inactiveRadio.SetCheck(BST_CHECKED);
+    if (LineWaitFlag.load() != 0) {
+        m_activeRadio.SetCheck(BST_UNCHECKED);
+        LineWaitFlag.store(0);
+    }
+}
+
+// OK (Enter, or the caption's OK button) hides the dialog into the tray;
+// reception goes on.
+void CWedgeDlg::OnOK() {
+    VisibleFlag = 0;
+    ShowWindow(SW_MINIMIZE);
+    ShowWindow(SW_HIDE);
+}
+
+void CWedgeDlg::OnCancel() {
+    CDialog::OnCancel();
+}

@@ -1,0 +1,428 @@
+// The whole program as a user meets it: it opens, starts reception by itself
+// and hides in the tray; the tray icon shows and hides it or quits; Stop and
+// Start with new settings; the ways it refuses to run.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/resources/dialog_template.h"
+#include "app/run_state.h"
+#include "app/wedge_dlg.h"
+#include "platform/sim/files.h"
+#include "platform/sim/framework.h"
+#include "platform/sim/keyboard.h"
+#include "platform/sim/serial.h"
+#include "platform/sim/shell.h"
+#include "platform/sim/threads.h"
+#include "settings/general_settings.h"
+#include "tests/app/program_test_support.h"
+
+using namespace platform;
+using namespace resources;
+using namespace program_test;
+
+namespace {
+
+const int kSettingsControls[] = {
+    IDC_PORT_LABEL, IDC_PORT,           IDC_DATA_LABEL,     IDC_DATA,         IDC_STOP_LABEL,
+    IDC_STOP,       IDC_BAUDRATE_LABEL, IDC_BAUDRATE,       IDC_PARITY_LABEL, IDC_PARITY,
+    IDC_KEYBOARD,   IDC_SERIAL_GROUP,   IDC_KEYBOARD_GROUP,
+};
+
+std::string TypedKeys() {
+    std::string typed;
+    for (const auto& e : sim::KeyEvents()) {
+        const bool modifier =
+            e.virtualKey == VK_SHIFT || e.virtualKey == VK_CONTROL || e.virtualKey == VK_LMENU;
+        if (!modifier && (e.flags & KEYEVENTF_KEYUP) == 0) typed += char(e.virtualKey);
+    }
+    return typed;
+}
+
+int SettingsShown() {
+    int shown = 0;
+    for (int id : kSettingsControls) shown += sim::ControlVisible(id) ? 1 : 0;
+    return shown;
+}
+
+using ProgramStartTest = ProgramTest;
+
+TEST_F(ProgramStartTest, OpensWithTheLogoAndStartsByItselfAtTheFirstTick) {
+    Launch();
+    ASSERT_EQ(sim::GetDialogPhase(), sim::DialogPhase::Modal);
+
+    // Opening: only the logo shows; the settings are loaded into the combos.
+    EXPECT_EQ(sim::Caption(), u"QuorvelCE");
+    EXPECT_TRUE(sim::DialogShown());
+    EXPECT_EQ(SettingsShown(), 0);
+    EXPECT_FALSE(sim::ControlVisible(IDC_START_STOP));
+    EXPECT_TRUE(sim::ControlVisible(IDC_LOGO));
+    EXPECT_EQ(sim::ComboSelectedText(IDC_PORT), u"1");
+    EXPECT_EQ(sim::ComboSelectedText(IDC_DATA), u"8");
+    EXPECT_EQ(sim::ComboSelectedText(IDC_STOP), u"1");
+    EXPECT_EQ(sim::ComboSelectedText(IDC_BAUDRATE), u"9600");
+    EXPECT_EQ(sim::ComboSelectedText(IDC_PARITY), u"NONE");
+    EXPECT_EQ(sim::ComboSelectedText(IDC_KEYBOARD), u"US");
+    EXPECT_EQ(sim::ControlCheck(IDC_ACTIVE), BST_CHECKED);
+    EXPECT_EQ(sim::WindowIcon(ICON_BIG), sim::FakeIcon(128));
+    EXPECT_EQ(sim::WindowIcon(ICON_SMALL), sim::FakeIcon(128));
+    EXPECT_TRUE(TrayIconShown());
+    EXPECT_EQ(TrayTip(), u"LS3578 Not Ready");
+    EXPECT_EQ(TrayIcon(), sim::FakeIcon(130));
+    ASSERT_FALSE(sim::TrayCalls().empty());
+    EXPECT_EQ(sim::TrayCalls().front().data.hWnd, sim::DialogWindow());
+    EXPECT_EQ(sim::ArmedTimers(), std::vector<std::uintptr_t>{kAutoStartTimer});
+    EXPECT_EQ(sim::ThreadsCreated(), 0u);
+
+    const std::string before = Contents();
+    AutoStartAndWaitReady();
+
+    const std::vector<std::u16string> captions = {
+        u"QuorvelCE", u"QuorvelCE - Reading Keyboard Table...", u"QuorvelCE - Saving Parameters...",
+        u"QuorvelCE - Starting...", u"QuorvelCE - Started"};
+    EXPECT_EQ(sim::CaptionHistory(), captions);
+    EXPECT_FALSE(sim::DialogShown());
+    const auto calls = sim::ShowWindowCalls();
+    std::vector<int> dialogCalls;
+    for (const auto& call : calls)
+        if (call.controlId == 0) dialogCalls.push_back(call.command);
+    EXPECT_EQ(dialogCalls, (std::vector<int>{SW_MINIMIZE, SW_HIDE}));
+    // The button appears only now, labelled for what it does next.
+    EXPECT_TRUE(sim::ControlVisible(IDC_START_STOP));
+    EXPECT_EQ(sim::ControlText(IDC_START_STOP), u"Stop");
+    EXPECT_EQ(sim::ArmedTimers(), std::vector<std::uintptr_t>{kLineWatchTimer});
+    EXPECT_EQ(TrayIcon(), sim::FakeIcon(128));
+    EXPECT_EQ(sim::ThreadsCreated(), 1u);
+    EXPECT_EQ(sim::SerialDevice(1).dcb.BaudRate, 9600u);
+    // Start saves the general keys: same values, so the same file.
+    EXPECT_EQ(Contents(), before);
+    EXPECT_EQ(sim::FileCalls().replaces, 6u);
+
+    // A scan is typed, and the line watch runs on its tick.
+    ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "AB\r"; }));
+    const auto statusCalls = sim::SerialDevice(1).modemStatusCalls;
+    EXPECT_TRUE(sim::FireTimer(kLineWatchTimer));
+    EXPECT_GT(sim::SerialDevice(1).modemStatusCalls, statusCalls);
+
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+}
+
+TEST_F(ProgramStartTest, ASecondInstanceEndsAtOnceSilentlyAndLeavesNoTrayIcon) {
+    // The first instance holds the event.
+    const Handle first = CreateEventW(false, false, kInstanceEventName);
+    ASSERT_NE(first, kNoHandle);
+
+    Launch();
+    ASSERT_TRUE(WaitForExit());
+    EXPECT_EQ(exitCode_, 0);
+    EXPECT_EQ(sim::DialogResult(), 0);
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    // The rest of the start-up still ran, and the window's end undid it.
+    EXPECT_FALSE(TrayIconShown());
+    ASSERT_FALSE(sim::TrayCalls().empty());
+    EXPECT_EQ(sim::TrayCalls().back().message, NIM_DELETE);
+    EXPECT_EQ(sim::ThreadsCreated(), 0u);
+    EXPECT_EQ(sim::SerialDevice(1).openAttempts, 0u);
+    EXPECT_EQ(RunningFlag.load(), 0);
+
+    // The first instance's event is untouched: a third start is refused too.
+    sim::ResetTray();
+    Launch();
+    ASSERT_TRUE(WaitForExit());
+    EXPECT_FALSE(TrayIconShown());
+    CloseHandle(first);
+
+    // With the first gone, a new start runs.
+    Launch();
+    EXPECT_EQ(sim::GetDialogPhase(), sim::DialogPhase::Modal);
+}
+
+TEST_F(ProgramStartTest, CombosSelectTheLoadedValuesEvenWhereOneIsAPrefixOfAnother) {
+    const char* const rates[] = {"256000", "128000", "115200", "57600", "56000",
+                                 "38400",  "19200",  "14400",  "9600",  "4800",
+                                 "2400",   "1200",   "600",    "300",   "110"};
+    for (const char* rate : rates) {
+        SCOPED_TRACE(rate);
+        Put(GeneralWith("BAUDRATE", std::string("BAUDRATE = ") + rate, "[US]\r\n"));
+        Launch();
+        const std::u16string expected(rate, rate + std::char_traits<char>::length(rate));
+        EXPECT_EQ(sim::ComboSelectedText(IDC_BAUDRATE), expected);
+        Close();
+    }
+
+    // "1" also begins "10": port 1 must still select the first item.
+    for (int port : {1, 2, 10}) {
+        SCOPED_TRACE(port);
+        Put(GeneralWith("COM", "COM = " + std::to_string(port), "[US]\r\n"));
+        Launch();
+        EXPECT_EQ(sim::ComboItems(IDC_PORT).size(), 10u);
+        EXPECT_EQ(sim::ComboItems(IDC_PORT).back(), u"10");
+        EXPECT_EQ(sim::ComboSelection(IDC_PORT), port - 1);
+        Close();
+    }
+
+    // Parity and stop bits are selected by position, data bits by text.
+    Put(GeneralWith("PARITY", "PARITY = MARK", "[US]\r\n"));
+    Launch();
+    EXPECT_EQ(sim::ComboSelectedText(IDC_PARITY), u"MARK");
+    Close();
+    Put(GeneralWith("STOP", "STOP = 1.5", "[US]\r\n"));
+    Launch();
+    EXPECT_EQ(sim::ComboSelectedText(IDC_STOP), u"1.5");
+    Close();
+    Put(GeneralWith("DATA", "DATA = 5", "[US]\r\n"));
+    Launch();
+    EXPECT_EQ(sim::ComboSelectedText(IDC_DATA), u"5");
+    Close();
+}
+
+using KeyboardComboTest = ProgramTest;
+
+TEST_F(KeyboardComboTest, NamesAreListedAlphabeticallyAndThePickedOneIsSaved) {
+    Put(GeneralWith("KEYTABLE", "KEYTABLE = Alpha", "[Zulu]\r\n65 = 5A\r\n[Alpha]\r\n65 = 41\r\n"));
+    Launch();
+    EXPECT_EQ(sim::ComboItems(IDC_KEYBOARD), (std::vector<std::u16string>{u"Alpha", u"Zulu"}));
+    EXPECT_EQ(sim::ComboSelectedText(IDC_KEYBOARD), u"Alpha");
+    AutoStartAndWaitReady();
+
+    // Show, Stop, pick the section that stands first in the file, Start.
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    ASSERT_TRUE(sim::PickComboItem(IDC_KEYBOARD, 1));
+    ClickStartAfterStop();
+    EXPECT_EQ(std::u16string(SerialSettings.keyTableName), u"Zulu");
+    EXPECT_NE(Contents().find("KEYTABLE = Zulu"), std::string::npos);
+    // The table in use is the picked one: byte "A" types Z now.
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    // ("#" ends the line; this table gives it no key.)
+    ASSERT_TRUE(sim::FeedSerial(1, "A#"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "Z"; }));
+}
+
+TEST_F(KeyboardComboTest, AStoredNameThatOnlyBeginsAListedOneSelectsAndStoresThatOne) {
+    Put(GeneralWith("KEYTABLE", "KEYTABLE = US", "[US English]\r\n65 = 41\r\n"));
+    Launch();
+    EXPECT_EQ(sim::ComboSelectedText(IDC_KEYBOARD), u"US English");
+    AutoStartAndWaitReady();
+    EXPECT_EQ(std::u16string(SerialSettings.keyTableName), u"US English");
+    EXPECT_NE(Contents().find("KEYTABLE = US English"), std::string::npos);
+}
+
+TEST_F(KeyboardComboTest, WithNoKeytableKeyNothingIsSelectedAndTheAbsentMarkerStays) {
+    Put(GeneralWith("KEYTABLE", "", "[US]\r\n65 = 41\r\n"));
+    Launch();
+    EXPECT_EQ(sim::ComboSelection(IDC_KEYBOARD), -1);
+    AutoStartAndWaitReady();
+    EXPECT_EQ(std::u16string(SerialSettings.keyTableName), u"ERROR");
+}
+
+using TrayTest = ProgramTest;
+
+TEST_F(TrayTest, LeftClickTogglesTheDialogAndEnterHidesItWhileReceptionGoesOn) {
+    Launch();
+    AutoStartAndWaitReady();
+    ASSERT_FALSE(sim::DialogShown());
+
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    EXPECT_TRUE(sim::DialogShown());
+    EXPECT_EQ(sim::ForegroundRequests(), 1);
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    EXPECT_FALSE(sim::DialogShown());
+    // Other mouse actions do nothing.
+    ASSERT_TRUE(TrayClick(0x0200));  // WM_MOUSEMOVE
+    EXPECT_FALSE(sim::DialogShown());
+    // A tray message with another icon id is not ours.
+    ASSERT_TRUE(sim::SendDialogMessage(kTrayNotifyMessage, kTrayIconId + 1, WM_RBUTTONDOWN));
+    EXPECT_EQ(sim::GetDialogPhase(), sim::DialogPhase::Modal);
+
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(sim::PressEnter());
+    EXPECT_FALSE(sim::DialogShown());
+    EXPECT_EQ(sim::GetDialogPhase(), sim::DialogPhase::Modal);
+    // Enter hid it, so the next click shows it again.
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    EXPECT_TRUE(sim::DialogShown());
+    ASSERT_TRUE(sim::FeedSerial(1, "B\r"));
+    EXPECT_TRUE(WaitUntil([] { return TypedKeys() == "B\r"; }));
+}
+
+TEST_F(TrayTest, TheTipFollowsTheReceptionThreadWhileTheScannerIsMissing) {
+    sim::DetachSerialDevice(1);
+    Launch();
+    ASSERT_TRUE(sim::FireTimer(kAutoStartTimer));
+    EXPECT_EQ(sim::Caption(), u"QuorvelCE - Started");
+    // The thread keeps trying; the dialog's tip stands meanwhile.
+    ASSERT_TRUE(WaitUntil([] { return sim::SerialDevice(1).openAttempts >= 3; }));
+    EXPECT_EQ(TrayTip(), u"LS3578 Not Ready");
+    EXPECT_EQ(TrayIcon(), sim::FakeIcon(130));
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+
+    sim::AttachSerialDevice(1);
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(TrayIcon(), sim::FakeIcon(128));
+    // Pulling the cable: the thread says so, and comes back when it is back.
+    sim::DetachSerialDevice(1);
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 not ready"; }));
+    EXPECT_EQ(TrayIcon(), sim::FakeIcon(130));
+    sim::AttachSerialDevice(1);
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(sim::ThreadsCreated(), 1u);
+}
+
+TEST_F(TrayTest, RightClickQuitsAtOnceAndLeavesNothingBehind) {
+    Launch();
+    AutoStartAndWaitReady();
+    // A modifier is held mid-line when the quit comes.
+    ASSERT_TRUE(sim::FeedSerial(1, "A"));
+    ASSERT_TRUE(TrayClick(WM_RBUTTONDOWN));
+    ASSERT_TRUE(WaitForExit());
+    EXPECT_EQ(exitCode_, 0);
+    EXPECT_EQ(sim::DialogResult(), 0);
+    EXPECT_FALSE(TrayIconShown());
+    EXPECT_EQ(sim::AliveThreadCount(), 0u);
+    EXPECT_FALSE(sim::SerialDevice(1).open);
+    EXPECT_EQ(RunningFlag.load(), 0);
+    EXPECT_EQ(ReceptionThreadHandle.load(), kNoHandle);
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    // Nothing pressed stays pressed.
+    bool down[256] = {};
+    for (const auto& e : sim::KeyEvents()) down[e.virtualKey] = (e.flags & KEYEVENTF_KEYUP) == 0;
+    for (int k = 0; k < 256; ++k) EXPECT_FALSE(down[k]) << k;
+}
+
+TEST_F(TrayTest, RightClickBeforeTheFirstTickEndsWithoutEverStartingReception) {
+    Launch();
+    ASSERT_TRUE(TrayClick(WM_RBUTTONDOWN));
+    ASSERT_TRUE(WaitForExit());
+    EXPECT_EQ(exitCode_, 0);
+    EXPECT_EQ(sim::ThreadsCreated(), 0u);
+    EXPECT_EQ(sim::SerialDevice(1).openAttempts, 0u);
+    EXPECT_FALSE(TrayIconShown());
+    EXPECT_EQ(TrayTip(), u"LS3578 Not Ready");
+    EXPECT_EQ(RunningFlag.load(), 0);
+    EXPECT_EQ(sim::FileCalls().replaces, 0u);  // nothing saved
+}
+
+using StartStopTest = ProgramTest;
+
+TEST_F(StartStopTest, StopSavesNothingAndANewBaudRateIsSavedAndUsedAtTheNextStart) {
+    Launch();
+    AutoStartAndWaitReady();
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+
+    const std::string saved = Contents();
+    const auto replaces = sim::FileCalls().replaces;
+    const auto handles = sim::OpenObjectHandleCount();
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    EXPECT_EQ(sim::Caption(), u"QuorvelCE - Stopped");
+    EXPECT_EQ(SettingsShown(), 13);
+    EXPECT_FALSE(sim::ControlVisible(IDC_LOGO));
+    EXPECT_EQ(sim::ControlText(IDC_START_STOP), u"Start");
+    EXPECT_TRUE(sim::DialogShown());
+    EXPECT_FALSE(sim::TimerArmed(kLineWatchTimer));
+    EXPECT_EQ(RunningFlag.load(), 0);
+    // The woken thread may write its own not-ready tip after ours; either way
+    // the icon is the not-ready one.
+    ASSERT_TRUE(WaitUntil([] { return sim::AliveThreadCount() == 0; }));
+    EXPECT_TRUE(TrayTip() == u"LS3578 Not Ready" || TrayTip() == u"LS3578 not ready");
+    EXPECT_EQ(TrayIcon(), sim::FakeIcon(130));
+    EXPECT_FALSE(sim::SerialDevice(1).open);
+    EXPECT_EQ(Contents(), saved);
+    EXPECT_EQ(sim::FileCalls().replaces, replaces);
+
+    ASSERT_TRUE(sim::PickComboItem(IDC_BAUDRATE, 2));  // 115200
+    ClickStartAfterStop();
+    EXPECT_FALSE(sim::DialogShown());
+    EXPECT_EQ(SerialSettings.baudRate, 115200u);
+    EXPECT_NE(Contents().find("BAUDRATE = 115200"), std::string::npos);
+    EXPECT_EQ(Contents().find("BAUDRATE = 9600"), std::string::npos);
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(sim::SerialDevice(1).dcb.BaudRate, 115200u);
+    EXPECT_EQ(sim::ThreadsCreated(), 2u);
+    EXPECT_EQ(sim::MaxConcurrentThreads(), 1u);
+    EXPECT_TRUE(sim::TimerArmed(kLineWatchTimer));
+    // The ended thread's handle was released for the new one.
+    EXPECT_EQ(sim::OpenObjectHandleCount(), handles);
+}
+
+TEST_F(StartStopTest, StartWaitsForAThreadStillShowingItsBoxAndTheDialogKeepsAnswering) {
+    sim::SetMessageBoxAutoDismiss(false);
+    // The open fails for good: the thread shows its box and gives up after it.
+    sim::FailNextOpen(1, ERROR_ACCESS_DENIED);
+    Launch();
+    ASSERT_TRUE(sim::FireTimer(kAutoStartTimer));
+    ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20000));
+    EXPECT_EQ(sim::Caption(), u"QuorvelCE - Started");
+
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));  // Stop
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));  // Start: the old thread still runs
+    EXPECT_TRUE(sim::TimerArmed(kStartRetryTimer));
+    EXPECT_TRUE(sim::FireTimer(kStartRetryTimer));
+    EXPECT_EQ(sim::ThreadsCreated(), 1u);
+    EXPECT_EQ(sim::Caption(), u"QuorvelCE - Stopped");
+    // Still answering meanwhile.
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    EXPECT_FALSE(sim::DialogShown());
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    EXPECT_TRUE(sim::DialogShown());
+
+    // The user answers the box; the thread ends and Start goes on.
+    ASSERT_TRUE(sim::DismissMessageBox());
+    ASSERT_TRUE(WaitUntil([] {
+        if (sim::TimerArmed(kStartRetryTimer)) sim::FireTimer(kStartRetryTimer);
+        return sim::Caption() == u"QuorvelCE - Started";
+    }));
+    EXPECT_EQ(sim::ThreadsCreated(), 2u);
+    EXPECT_EQ(sim::MaxConcurrentThreads(), 1u);
+    EXPECT_FALSE(sim::TimerArmed(kStartRetryTimer));
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+}
+
+TEST_F(StartStopTest, AFailedThreadCreationIsReportedAndEndsTheProgram) {
+    Launch();
+    sim::FailNextCreateThread(8);
+    ASSERT_TRUE(sim::FireTimer(kAutoStartTimer));
+    ASSERT_TRUE(WaitForExit());
+    EXPECT_EQ(exitCode_, 0);
+    EXPECT_EQ(sim::DialogResult(), 0);
+    const auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, u"Démarrage du thread impossible  8");
+    EXPECT_EQ(boxes[0].caption, u"Erreur");
+    EXPECT_NE(boxes[0].owner, kNoHandle);
+    EXPECT_EQ(sim::Caption(), u"QuorvelCE - Starting...");
+    EXPECT_FALSE(TrayIconShown());
+    EXPECT_EQ(RunningFlag.load(), 0);
+    EXPECT_EQ(sim::ThreadsCreated(), 0u);
+}
+
+TEST_F(StartStopTest, EscapeEndsTheProgramAndTheThreadEndsByItself) {
+    Launch();
+    AutoStartAndWaitReady();
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(sim::PressEscape());
+    ASSERT_TRUE(WaitForExit());
+    EXPECT_EQ(sim::DialogResult(), IDCANCEL);
+    EXPECT_FALSE(TrayIconShown());
+    EXPECT_TRUE(WaitUntil([] { return sim::AliveThreadCount() == 0; }));
+    EXPECT_FALSE(sim::SerialDevice(1).open);
+}
+
+TEST_F(StartStopTest, TheHiddenRadiosStillSwitchLineWaitMode) {
+    Launch();
+    const WParam inactive = static_cast<WParam>(IDC_INACTIVE);
+    const WParam active = static_cast<WParam>(IDC_ACTIVE);
+    ASSERT_TRUE(sim::SendDialogMessage(WM_COMMAND, inactive, 0));
+    EXPECT_EQ(LineWaitFlag.load(), 0);
+    EXPECT_EQ(sim::ControlCheck(IDC_INACTIVE), BST_CHECKED);
+    EXPECT_EQ(sim::ControlCheck(IDC_ACTIVE), BST_UNCHECKED);
+    ASSERT_TRUE(sim::SendDialogMessage(WM_COMMAND, active, 0));
+    EXPECT_EQ(LineWaitFlag.load(), 1);
+    EXPECT_EQ(sim::ControlCheck(IDC_ACTIVE), BST_CHECKED);
+    EXPECT_EQ(sim::ControlCheck(IDC_INACTIVE), BST_UNCHECKED);
+}
+
+}  // namespace
