@@ -63,7 +63,7 @@ PortSlot* SlotOf(Handle handle) {
 
 // Takes a reference on an open port, or fails with ERROR_INVALID_HANDLE.
 class PortUse {
-public:
+  public:
     explicit PortUse(Handle handle) : slot_(SlotOf(handle)) {
         if (!slot_) return;
         slot_->users.fetch_add(1);
@@ -85,7 +85,7 @@ public:
         return true;
     }
 
-private:
+  private:
     PortSlot* slot_;
 };
 
@@ -141,9 +141,8 @@ DWORD ReadWaitMs(const COMMTIMEOUTS& t, DWORD size) {
         return 0;  // return at once with whatever is there
     }
     const unsigned long long total =
-        static_cast<unsigned long long>(t.ReadTotalTimeoutMultiplier == MAXDWORD
-                                            ? 0
-                                            : t.ReadTotalTimeoutMultiplier) *
+        static_cast<unsigned long long>(
+            t.ReadTotalTimeoutMultiplier == MAXDWORD ? 0 : t.ReadTotalTimeoutMultiplier) *
             size +
         t.ReadTotalTimeoutConstant;
     if (total == 0) return INFINITE;
@@ -161,7 +160,9 @@ bool DeviceFailed(PortSlot& slot, DWORD error) {
 
 namespace win32 {
 
-bool IsSerialHandle(Handle handle) { return (handle & kTagMask) == kSerialTag; }
+bool IsSerialHandle(Handle handle) {
+    return (handle & kTagMask) == kSerialTag;
+}
 
 bool CloseSerialPortHandle(Handle handle) {
     PortSlot* slot = SlotOf(handle);

@@ -3,6 +3,7 @@
 #include "platform/services.h"
 
 #include <windows.h>
+// After <windows.h>, which it builds on.
 #include <shellapi.h>
 
 #include <cstring>
@@ -15,6 +16,10 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16"
 
 std::int32_t MessageBoxW(Handle owner, const char16_t* text, const char16_t* caption,
                          std::uint32_t type) {
+    // A box without an owner comes from the reception thread of a program that
+    // lives in the tray: on the desktop it would open behind whatever window
+    // has the focus, where nobody sees it, so it is put on top.
+    if (owner == kNoHandle) type |= MB_TOPMOST;
     return ::MessageBoxW(reinterpret_cast<HWND>(owner), reinterpret_cast<const wchar_t*>(text),
                          reinterpret_cast<const wchar_t*>(caption), type);
 }

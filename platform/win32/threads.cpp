@@ -5,6 +5,7 @@
 #include "platform/win32/serial_handles.h"
 
 #include <windows.h>
+// After <windows.h>, which it builds on.
 #include <timeapi.h>
 
 #include <atomic>
@@ -40,10 +41,46 @@ void RaiseTimerResolution() {
     ::timeBeginPeriod(1);
 }
 
+double NowMs() {
+    static const double msPerTick = [] {
+        LARGE_INTEGER frequency;
+        ::QueryPerformanceFrequency(&frequency);
+        return 1000.0 / static_cast<double>(frequency.QuadPart);
+    }();
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * msPerTick;
+}
+
+// Pauses of a few milliseconds are the stroke delay after each key event, and
+// a pause that ends late slows every keystroke: the kernel's waits end up to a
+// timer tick late (about 0.13 ms under Wine, up to a millisecond on Windows
+// even at the raised resolution). So the last millisecond of a short pause is
+// waited out on the clock instead; a pause never ends early. `object` may be
+// null (a plain sleep).
+constexpr std::uint32_t kPreciseUpToMs = 50;
+
+DWORD PreciseWait(HANDLE object, std::uint32_t milliseconds) {
+    const double deadline = NowMs() + milliseconds;
+    // The object is looked at before the clock takes over (the kernel's wait
+    // does that for all but the last millisecond); within that millisecond it
+    // is not asked again, since every look is a round trip to the kernel.
+    const DWORD coarse = milliseconds - 1;
+    const DWORD result = object ? ::WaitForSingleObject(object, coarse)
+                                : (coarse ? ::Sleep(coarse) : void(), WAIT_TIMEOUT);
+    if (result != WAIT_TIMEOUT) return result;
+    while (NowMs() < deadline) YieldProcessor();
+    return WAIT_TIMEOUT;
+}
+
 }  // namespace
 
-std::uint32_t GetLastError() { return ::GetLastError(); }
-void SetLastError(std::uint32_t code) { ::SetLastError(code); }
+std::uint32_t GetLastError() {
+    return ::GetLastError();
+}
+void SetLastError(std::uint32_t code) {
+    ::SetLastError(code);
+}
 
 Handle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     RaiseTimerResolution();
@@ -63,8 +100,8 @@ Handle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
 }
 
 Handle CreateEventW(bool manualReset, bool initialState, const char16_t* name) {
-    const HANDLE event = ::CreateEventW(nullptr, manualReset, initialState,
-                                        reinterpret_cast<const wchar_t*>(name));
+    const HANDLE event =
+        ::CreateEventW(nullptr, manualReset, initialState, reinterpret_cast<const wchar_t*>(name));
     return reinterpret_cast<Handle>(event);
 }
 
@@ -77,10 +114,19 @@ std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
+    if (milliseconds > 0 && milliseconds <= kPreciseUpToMs) {
+        return PreciseWait(reinterpret_cast<HANDLE>(object), milliseconds);
+    }
     return ::WaitForSingleObject(reinterpret_cast<HANDLE>(object), milliseconds);
 }
 
-void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Sleep(std::uint32_t milliseconds) {
+    if (milliseconds > 0 && milliseconds <= kPreciseUpToMs) {
+        PreciseWait(nullptr, milliseconds);
+        return;
+    }
+    ::Sleep(milliseconds);
+}
 
 bool CloseHandle(Handle handle) {
     if (win32::IsSerialHandle(handle)) return win32::CloseSerialPortHandle(handle);

@@ -5,10 +5,11 @@
 //   state                 caption, visibility and every control of the dialog
 //   click ID              the button ID is clicked
 //   select ID INDEX       item INDEX of combo ID is picked
-//   enter                 Enter pressed in the dialog
+//   enter                 Enter pressed in the dialog (its IDOK command)
 //   tray left|right       the tray icon is clicked
 //   windows               every top-level window (class, caption, process)
 //   trayicons             the icons Wine's stand-alone tray window shows
+//   boxes                 every message box: caption and text
 #include <windows.h>
 
 #include <cstdio>
@@ -51,8 +52,10 @@ void PrintControl(HWND control) {
     GetClassNameW(control, cls, 32);
     wchar_t text[256] = {};
     GetWindowTextW(control, text, 256);
-    std::printf("control %d visible=%d text=%s", id, IsWindowVisible(control) ? 1 : 0,
-                Utf8(text).c_str());
+    // The control's own visibility: a hidden dialog hides all its controls
+    // from IsWindowVisible, but the program shows and hides them one by one.
+    const bool shown = (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+    std::printf("control %d visible=%d text=%s", id, shown ? 1 : 0, Utf8(text).c_str());
     if (_wcsicmp(cls, L"ComboBox") == 0) {
         const LRESULT sel = SendMessageW(control, CB_GETCURSEL, 0, 0);
         const LRESULT count = SendMessageW(control, CB_GETCOUNT, 0, 0);
@@ -81,9 +84,24 @@ BOOL CALLBACK PrintWindow(HWND window, LPARAM) {
     GetWindowTextW(window, caption, 256);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    std::printf("window %p pid=%lu visible=%d class=%s caption=%s\n",
-                static_cast<void*>(window), pid, IsWindowVisible(window) ? 1 : 0,
-                Utf8(cls).c_str(), Utf8(caption).c_str());
+    std::printf("window %p pid=%lu visible=%d class=%s caption=%s\n", static_cast<void*>(window),
+                pid, IsWindowVisible(window) ? 1 : 0, Utf8(cls).c_str(), Utf8(caption).c_str());
+    return TRUE;
+}
+
+BOOL CALLBACK PrintBox(HWND window, LPARAM) {
+    wchar_t cls[32] = {};
+    wchar_t caption[256] = {};
+    GetClassNameW(window, cls, 32);
+    GetWindowTextW(window, caption, 256);
+    if (std::wcscmp(cls, L"#32770") != 0 || std::wcsncmp(caption, L"QuorvelCE", 9) == 0) {
+        return TRUE;
+    }
+    // A message box's text is its static control 0xFFFF.
+    wchar_t text[512] = {};
+    GetDlgItemTextW(window, 0xFFFF, text, 512);
+    std::printf("box visible=%d caption=%s text=%s\n", IsWindowVisible(window) ? 1 : 0,
+                Utf8(caption).c_str(), Utf8(text).c_str());
     return TRUE;
 }
 
@@ -94,6 +112,10 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     if (command == L"windows") {
         EnumWindows(PrintWindow, 0);
+        return 0;
+    }
+    if (command == L"boxes") {
+        EnumWindows(PrintBox, 0);
         return 0;
     }
     if (command == L"trayicons") {
@@ -144,9 +166,9 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (command == L"enter") {
-        SetForegroundWindow(dialog);
-        keybd_event(VK_RETURN, 0x1C, 0, 0);
-        keybd_event(VK_RETURN, 0x1C, KEYEVENTF_KEYUP, 0);
+        // What the dialog manager sends for Enter when no push button has the
+        // focus, and what the caption's OK button sends.
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return 0;
     }
     if (command == L"tray" && argc > 2) {

@@ -38,7 +38,7 @@ def running_program(stage, port=PORT, plugged=True, settings=None):
     program = stage.program("main", settings or us_settings(port)).start()
     started(stage, program)
     if plugged:
-        wait_until("the port to be opened", lambda: stage.port_held(port), timeout=10)
+        wait_until("the port to be opened", lambda: stage.port_held(port), timeout=20)
     return program
 
 
@@ -53,7 +53,10 @@ def autostart(stage):
     stage.plug(PORT)
     stage.start_sink()
     program = stage.program("main", us_settings(PORT)).start()
-    first = wait_until("the dialog", stage.dialog, timeout=20)
+    # The dialog's window exists before all its controls do.
+    first = wait_until("the dialog with its controls",
+                       lambda: (lambda d: d if d and len(d["controls"]) >= 20 else None)(
+                           stage.dialog()), timeout=20, interval=0.02)
     opened = time.monotonic()
     # Before the auto-start only the logo shows.
     if first["caption"] == "QuorvelCE":
@@ -73,7 +76,7 @@ def autostart(stage):
           (time.monotonic() - opened, captions))
     button = final["controls"][IDC_START_STOP]
     check(button["visible"] and button["text"] == "Stop", "button after auto-start: %r" % button)
-    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=10)
+    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=20)
     print("port open %.2f s after launch" % (time.monotonic() - program.started_at))
 
 
@@ -130,7 +133,7 @@ def cable_pulled_and_replugged(stage):
     wait_until("the port to be released", lambda: not stage.port_held(PORT), timeout=10)
     time.sleep(1.0)
     stage.plug(PORT)
-    wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=10)
+    wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=20)
     # The half line typed nothing; it comes out with the next line, once.
     check(stage.typed() == "", "typed before the line ended: %r" % stage.typed())
     stage.scan(PORT, b"D\r")
@@ -146,7 +149,7 @@ def missing_port_then_device_appears(stage):
     windows = stage.drive("windows")
     check("caption=Erreur" not in windows, "a message box appeared: %s" % windows)
     stage.plug(PORT)
-    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=10)
+    wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=20)
     stage.scan(PORT, b"OK\r")
     stage.wait_typed("OK\r")
 
@@ -173,7 +176,7 @@ def stop_new_baud_rate_start(stage):
                                  and not d["visible"])(stage.dialog()), timeout=10)
     check(program.general("BAUDRATE") == "19200",
           "BAUDRATE saved as %r" % program.general("BAUDRATE"))
-    wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=10)
+    wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=20)
     stage.scan(PORT, b"Go\r")
     stage.wait_typed("Go\r")
 
@@ -212,6 +215,22 @@ def tray_right_click_quits(stage):
     print("ended %.3f s after the right click" % (time.monotonic() - clicked))
     check(stage.tray_icons() == 0, "a tray icon was left behind")
     check(not stage.port_held(PORT), "the port is still held")
+
+
+@test
+def open_failure_shows_message_and_quit_still_ends(stage):
+    # A port that exists but cannot be opened (here a folder): not the missing
+    # device, so the thread says why in a box and gives up.
+    stage.link_port(PORT, stage.work)
+    stage.start_sink()
+    program = stage.program("main", us_settings(PORT)).start()
+    started(stage, program)
+    boxes = wait_until("the open-failure message", stage.message_boxes, timeout=10)
+    check(boxes == [("Erreur", "Ouverture du port série impossible (5)")], "boxes: %r" % boxes)
+    # Quit while nobody has answered the box: the program still ends, box and all.
+    stage.drive("tray", "right")
+    wait_until("the program to end", lambda: not program.running(), timeout=10)
+    check(stage.tray_icons() == 0, "a tray icon was left behind")
 
 
 @test

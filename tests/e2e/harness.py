@@ -58,6 +58,10 @@ def ensure_display():
     os.environ["DISPLAY"] = ":%d" % number
     wait_until("Xvfb", lambda: os.path.exists("/tmp/.X11-unix/X%d" % number), timeout=10)
     subprocess.call(["setxkbmap", "us"], stderr=subprocess.DEVNULL)
+    # No window manager here: Wine manages its windows itself (see scripts/wine-env).
+    subprocess.call([wine(), "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                     "/t", "REG_SZ", "/d", "N", "/f"],
+                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return xvfb
 
 
@@ -129,6 +133,7 @@ class Stage:
         subprocess.call(["wineserver", "-p"], stderr=subprocess.DEVNULL)
         self.lines = vserial.VirtualSerialSet()
         self.programs = []
+        self.extra_links = []
         self.sink = None
         self.sink_log = os.path.join(self.work, "keys.log")
 
@@ -198,7 +203,7 @@ class Stage:
         """The characters the sink received, WM_CHAR by WM_CHAR."""
         return "".join(chr(code) for kind, code in self.key_events() if kind == "CHAR")
 
-    def wait_typed(self, expected, timeout=10):
+    def wait_typed(self, expected, timeout=20):
         return wait_until("typed %r" % expected,
                           lambda: self.typed() == expected and self.typed(), timeout=timeout)
 
@@ -237,6 +242,22 @@ class Stage:
                     state["controls"][int(m.group(1))] = control
         return state
 
+    def message_boxes(self):
+        """(caption, text) of every message box on the screen."""
+        boxes = []
+        for line in self.drive("boxes").splitlines():
+            m = re.match(r"box visible=1 caption=(.*?) text=(.*)$", line)
+            if m:
+                boxes.append((m.group(1), m.group(2)))
+        return boxes
+
+    def link_port(self, port, target):
+        """COMn names `target` instead of a virtual line (a device that cannot be opened)."""
+        self.lines.command("close %d" % port)
+        link = os.path.join(vserial.dosdevices(), "com%d" % port)
+        os.symlink(target, link)
+        self.extra_links.append(link)
+
     def tray_icons(self):
         out = self.drive("trayicons")
         m = re.search(r"children=(\d+)", out)
@@ -258,12 +279,15 @@ class Stage:
             self.sink.kill()
             self.sink.wait()
         self.lines.close_all()
+        for link in self.extra_links:
+            if os.path.islink(link):
+                os.unlink(link)
         if self.xvfb:
             self.xvfb.send_signal(signal.SIGTERM)
             self.xvfb.wait()
 
 
-def started(stage, program, timeout=10):
+def started(stage, program, timeout=30):
     """Waits for the auto-start to have hidden the dialog with "Started"."""
     wait_until("the dialog", stage.dialog, timeout=timeout)
     return wait_until("auto-start",

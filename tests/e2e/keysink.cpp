@@ -30,20 +30,35 @@ void Log(const char* kind, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CALLBACK SinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_KEYDOWN: Log("KEYDOWN", wParam, lParam); return 0;
-    case WM_KEYUP: Log("KEYUP", wParam, lParam); return 0;
-    case WM_SYSKEYDOWN: Log("SYSKEYDOWN", wParam, lParam); return 0;
-    case WM_SYSKEYUP: Log("SYSKEYUP", wParam, lParam); return 0;
-    case WM_CHAR: Log("CHAR", wParam, lParam); return 0;
-    case WM_SYSCHAR: Log("SYSCHAR", wParam, lParam); return 0;
-    case WM_TIMER:
-        if (keepFocus && GetForegroundWindow() != window) {
-            SetForegroundWindow(window);
-            SetFocus(window);
-        }
-        return 0;
-    case WM_DESTROY: PostQuitMessage(0); return 0;
-    default: return DefWindowProcW(window, message, wParam, lParam);
+        case WM_KEYDOWN:
+            Log("KEYDOWN", wParam, lParam);
+            return 0;
+        case WM_KEYUP:
+            Log("KEYUP", wParam, lParam);
+            return 0;
+        case WM_SYSKEYDOWN:
+            Log("SYSKEYDOWN", wParam, lParam);
+            return 0;
+        case WM_SYSKEYUP:
+            Log("SYSKEYUP", wParam, lParam);
+            return 0;
+        case WM_CHAR:
+            Log("CHAR", wParam, lParam);
+            return 0;
+        case WM_SYSCHAR:
+            Log("SYSCHAR", wParam, lParam);
+            return 0;
+        case WM_TIMER:
+            if (keepFocus && GetForegroundWindow() != window) {
+                SetForegroundWindow(window);
+                SetFocus(window);
+            }
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -64,9 +79,9 @@ int wmain(int argc, wchar_t** argv) {
     cls.lpszClassName = L"QuorvelKeySink";
     cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     RegisterClassW(&cls);
-    HWND window = CreateWindowExW(0, cls.lpszClassName, L"Quorvel Key Sink",
-                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400, 300, 320, 200, nullptr,
-                                  nullptr, cls.hInstance, nullptr);
+    HWND window =
+        CreateWindowExW(0, cls.lpszClassName, L"Quorvel Key Sink", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                        400, 300, 320, 200, nullptr, nullptr, cls.hInstance, nullptr);
     if (!window) return 1;
     SetForegroundWindow(window);
     SetFocus(window);

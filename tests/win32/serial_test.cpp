@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 constexpr auto kHang = 10s;
 
 class SerialPortTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!lines.Available()) GTEST_SKIP() << "run under run_with_vserial.py";
     }

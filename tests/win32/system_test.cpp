@@ -51,10 +51,38 @@ TEST(Win32Threads, NamedEventThreadAndCloseDispatch) {
     EXPECT_FALSE(platform::CloseHandle(platform::kNoHandle));
 }
 
+std::uint32_t SetAfterAWhile(void* event) {
+    ::Sleep(5);
+    platform::SetEvent(reinterpret_cast<platform::Handle>(event));
+    return 0;
+}
+
+TEST(Win32Threads, ShortPausesNeverEndEarlyAndStillSeeTheirEvent) {
+    // The stroke delay: a pause that ended early would type faster than the
+    // settings allow. Only the lower bound is checked, which no load can break.
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) platform::Sleep(1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+
+    const platform::Handle event = platform::CreateEventW(true, false, nullptr);
+    ASSERT_NE(event, platform::kNoHandle);
+    const auto waitStart = std::chrono::steady_clock::now();
+    EXPECT_EQ(platform::WaitForSingleObject(event, 3), WAIT_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - waitStart, std::chrono::milliseconds(3));
+
+    // A quit sets the event in the middle of a pause: the pause reports it.
+    const platform::Handle setter =
+        platform::CreateThread(SetAfterAWhile, reinterpret_cast<void*>(event), nullptr);
+    ASSERT_NE(setter, platform::kNoHandle);
+    EXPECT_EQ(platform::WaitForSingleObject(event, 50), WAIT_OBJECT_0);
+    platform::WaitForSingleObject(setter, INFINITE);
+    platform::CloseHandle(setter);
+    platform::CloseHandle(event);
+}
+
 std::uint32_t ShowBox(void* result) {
-    *static_cast<std::int32_t*>(result) =
-        platform::MessageBoxW(platform::kNoHandle, u"Ouverture du port série impossible (5)",
-                              u"Erreur", MB_OK);
+    *static_cast<std::int32_t*>(result) = platform::MessageBoxW(
+        platform::kNoHandle, u"Ouverture du port série impossible (5)", u"Erreur", MB_OK);
     return 0;
 }
 
@@ -90,8 +118,8 @@ HWND MakeWindow(const wchar_t* title) {
     cls.hInstance = GetModuleHandleW(nullptr);
     cls.lpszClassName = L"QuorvelKeyRecorder";
     RegisterClassW(&cls);
-    HWND window = CreateWindowExW(0, cls.lpszClassName, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                  10, 10, 200, 100, nullptr, nullptr, cls.hInstance, nullptr);
+    HWND window = CreateWindowExW(0, cls.lpszClassName, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
+                                  10, 200, 100, nullptr, nullptr, cls.hInstance, nullptr);
     SetForegroundWindow(window);
     SetFocus(window);
     return window;

@@ -8,7 +8,7 @@
 #include <string>
 
 class VirtualSerialClient {
-public:
+  public:
     VirtualSerialClient();
     ~VirtualSerialClient();
     VirtualSerialClient(const VirtualSerialClient&) = delete;
@@ -19,7 +19,7 @@ public:
     bool Close(int port) { return Command("close " + std::to_string(port)); }
     bool Write(int port, const std::string& bytes);
 
-private:
+  private:
     static constexpr std::uintptr_t kNoSocket = ~std::uintptr_t{0};
     bool Command(const std::string& line);
     std::uintptr_t socket_ = kNoSocket;
