@@ -15,9 +15,15 @@ namespace {
 void AppendSequence(std::u16string& out, const std::uint8_t* b, std::size_t len) {
     char32_t cp = 0;
     switch (len) {
-        case 1: cp = b[0]; break;
-        case 2: cp = ((b[0] & 0x1Fu) << 6) | (b[1] & 0x3Fu); break;
-        case 3: cp = ((b[0] & 0x0Fu) << 12) | ((b[1] & 0x3Fu) << 6) | (b[2] & 0x3Fu); break;
+        case 1:
+            cp = b[0];
+            break;
+        case 2:
+            cp = ((b[0] & 0x1Fu) << 6) | (b[1] & 0x3Fu);
+            break;
+        case 3:
+            cp = ((b[0] & 0x0Fu) << 12) | ((b[1] & 0x3Fu) << 6) | (b[2] & 0x3Fu);
+            break;
         default:
             cp = ((b[0] & 0x07u) << 18) | ((b[1] & 0x3Fu) << 12) | ((b[2] & 0x3Fu) << 6) |
                  (b[3] & 0x3Fu);
@@ -50,9 +56,13 @@ File Parse(const std::uint8_t* data, std::size_t size) {
 
     Line line;
     line.byteBegin = pos;
+    bool nextStartsLine = true;
     auto finish = [&](std::size_t end, bool lineFeed) {
         line.byteEnd = end;
+        line.startsLine = nextStartsLine;
+        nextStartsLine = lineFeed;
         line.endsWithLineFeed = lineFeed;
+        line.visible = Visible(line.units);
         file.lines.push_back(line);
         line = Line{};
         line.byteBegin = end;
@@ -82,17 +92,12 @@ File Parse(const std::uint8_t* data, std::size_t size) {
             finish(pos, true);
             continue;
         }
-        // A piece is full at 259 units; the units of one character may be
-        // split between two pieces, as a unit-by-unit reader would split them.
-        for (std::size_t u = 0; u < units.size(); ++u) {
-            line.units.push_back(units[u]);
-            if (line.units.size() == kLineUnits) {
-                // A piece that ends inside a character takes the character's
-                // bytes; the byte spans are only used for whole lines.
-                finish(pos + len, false);
-            }
-        }
+        // A piece holds at most 259 units and never splits a character: a
+        // surrogate pair that does not fit starts the next piece.
+        if (line.units.size() + units.size() > kLineUnits) finish(pos, false);
+        line.units += units;
         pos += len;
+        if (line.units.size() == kLineUnits) finish(pos, false);
     }
     if (!line.units.empty()) finish(size, false);
     return file;
@@ -113,8 +118,8 @@ std::u16string Trim(std::u16string text, char16_t separator) {
     if (Contains(text, u"#")) {
         while (hashes < text.size() && text[hashes] == u'#') ++hashes;
         std::size_t next = text.find(u'#', hashes);
-        work = text.substr(hashes, next == std::u16string::npos ? std::u16string::npos
-                                                                : next - hashes);
+        work = text.substr(hashes,
+                           next == std::u16string::npos ? std::u16string::npos : next - hashes);
     }
     std::size_t at = work.find(separator);
     if (at != std::u16string::npos) work = work.substr(at + 1);
@@ -141,11 +146,11 @@ ReadResult Read(const File& file, const std::u16string& section, const std::u16s
     bool found = false;
     if (header.size() <= kLineUnits) {
         for (std::size_t i = 0; i < file.lines.size() && r.headerLine < 0; ++i) {
-            if (Contains(Visible(file.lines[i].units), header)) r.headerLine = long(i);
+            if (Contains(file.lines[i].visible, header)) r.headerLine = long(i);
         }
-        for (std::size_t j = std::size_t(r.headerLine + 1); r.headerLine >= 0 && j < file.lines.size();
-             ++j) {
-            std::u16string text = Visible(file.lines[j].units);
+        for (std::size_t j = std::size_t(r.headerLine + 1);
+             r.headerLine >= 0 && j < file.lines.size(); ++j) {
+            const std::u16string& text = file.lines[j].visible;
             if (!Contains(text, key)) continue;
             r.keyLine = long(j);
             if (Contains(text, u"=")) {
@@ -160,10 +165,38 @@ ReadResult Read(const File& file, const std::u16string& section, const std::u16s
     return r;
 }
 
+std::optional<std::vector<std::uint8_t>> Write(const std::vector<std::uint8_t>& bytes,
+                                               const std::u16string& section,
+                                               const std::u16string& key,
+                                               const std::u16string& value) {
+    File file = Parse(bytes.data(), bytes.size());
+    std::u16string header = u"[" + section + u"]";
+    if (header.size() > kLineUnits) return std::nullopt;
+    std::size_t i = 0;
+    while (i < file.lines.size() && !Contains(file.lines[i].visible, header)) ++i;
+    for (std::size_t j = i + 1; j < file.lines.size(); ++j) {
+        const Line& line = file.lines[j];
+        std::size_t first = line.visible.find_first_not_of(u" \t");
+        if (line.startsLine && first != std::u16string::npos && line.visible[first] == u'[') {
+            return std::nullopt;
+        }
+        if (!Contains(line.visible, Visible(key))) continue;
+        std::u16string text = Visible(key) + u" = " + Visible(value);
+        std::vector<unsigned char> encoded(text.size() * 4 + 1);
+        std::ptrdiff_t n = platform::EncodeUtf8(text.c_str(), encoded.data(), encoded.size());
+        std::vector<std::uint8_t> out(bytes.begin(), bytes.begin() + long(line.byteBegin));
+        out.insert(out.end(), encoded.begin(), encoded.begin() + n);
+        out.insert(out.end(), file.lineEnd.begin(), file.lineEnd.end());
+        out.insert(out.end(), bytes.begin() + long(line.byteEnd), bytes.end());
+        return out;
+    }
+    return std::nullopt;
+}
+
 std::vector<std::u16string> ListSections(const File& file) {
     std::vector<std::u16string> names;
     for (const Line& line : file.lines) {
-        std::u16string text = Visible(line.units);
+        const std::u16string& text = line.visible;
         if (!Contains(text, u"[") || Contains(text, u"GENERAL")) continue;
         names.push_back(Cut(Trim(text, u'['), u']').substr(0, kNameUnits));
         if (names.size() == 10) break;
@@ -189,9 +222,9 @@ General LoadGeneral(const File& file) {
         if (low >= 1 && low <= 10) g.port = low;
     }
 
-    static constexpr std::array<std::uint32_t, 15> kRates = {
-        110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000,
-        256000};
+    static constexpr std::array<std::uint32_t, 15> kRates = {110,   300,   600,    1200,   2400,
+                                                             4800,  9600,  14400,  19200,  38400,
+                                                             56000, 57600, 115200, 128000, 256000};
     v = read(u"BAUDRATE");
     g.baudRate = 9600;
     if (v != absent) {
@@ -201,8 +234,8 @@ General LoadGeneral(const File& file) {
         }
     }
 
-    static const std::array<std::pair<std::u16string, std::uint16_t>, 5> kParities = {{
-        {u"NONE", 0}, {u"EVEN", 2}, {u"ODD", 1}, {u"SPACE", 4}, {u"MARK", 3}}};
+    static const std::array<std::pair<std::u16string, std::uint16_t>, 5> kParities = {
+        {{u"NONE", 0}, {u"EVEN", 2}, {u"ODD", 1}, {u"SPACE", 4}, {u"MARK", 3}}};
     v = read(u"PARITY");
     g.parity = 0;
     for (const auto& [name, code] : kParities) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,10 +16,12 @@ inline constexpr std::size_t kLineUnits = 259;  // a line buffer of 260 holds 25
 inline constexpr std::size_t kNameUnits = 32;   // a section-name slot of 33
 
 struct Line {
-    std::u16string units;  // as the engine's line buffer holds it, line feed included
+    std::u16string units;    // as the engine's line buffer holds it, line feed included
+    std::u16string visible;  // units up to the first NUL, as C-string functions see them
     std::size_t byteBegin = 0;
     std::size_t byteEnd = 0;  // the raw bytes of the line, line end included
     bool endsWithLineFeed = false;
+    bool startsLine = true;  // false for the later pieces of a long line
 };
 
 struct File {
@@ -49,6 +52,14 @@ struct ReadResult {
 
 ReadResult Read(const File& file, const std::u16string& section, const std::u16string& key,
                 const std::u16string& defaultText, std::uint32_t count);
+
+// The file WriteSettingValue leaves, or nothing when the write must fail and
+// leave the file as it was: no header line, or no key line before the next
+// line that starts a section (its first character after blanks is "[").
+std::optional<std::vector<std::uint8_t>> Write(const std::vector<std::uint8_t>& bytes,
+                                               const std::u16string& section,
+                                               const std::u16string& key,
+                                               const std::u16string& value);
 
 // The names ListSettingSections should produce, in order.
 std::vector<std::u16string> ListSections(const File& file);
