@@ -85,12 +85,16 @@ def keyboard_layout_display(layout):
         if xvfb.poll() is not None:
             continue
         os.environ["DISPLAY"] = ":%d" % number
-        subprocess.run(["setxkbmap", layout], check=True, timeout=30)
-        query = subprocess.run(["setxkbmap", "-query"], stdout=subprocess.PIPE, check=True,
-                               timeout=30).stdout.decode()
-        if not re.search(r"^layout:\s*%s\s*$" % re.escape(layout), query, re.M):
+        try:
+            subprocess.run(["setxkbmap", layout], check=True, timeout=30)
+            query = subprocess.run(["setxkbmap", "-query"], stdout=subprocess.PIPE, check=True,
+                                   timeout=30).stdout.decode()
+            if not re.search(r"^layout:\s*%s\s*$" % re.escape(layout), query, re.M):
+                raise Failure("setxkbmap %s did not take: %s" % (layout, query))
+        except BaseException:
             xvfb.kill()
-            raise Failure("setxkbmap %s did not take: %s" % (layout, query))
+            xvfb.wait()
+            raise
         return xvfb
     raise Failure("no free display number")
 
