@@ -6,7 +6,8 @@ AltGr and the focused window must get exactly those characters, in order, and
 nothing for the bytes that type nothing. AltGr cannot be typed under Wine
 (Control + left Alt is not AltGr there), so AltGr entries are checked against
 what the layout says: VkKeyScanW for ASCII characters, the key positions
-listed below for the rest. VkKeyScanW checks the other ASCII entries too.
+listed below for the rest. VkKeyScanW checks the other ASCII entries too,
+and every character a key types without AltGr must be in the table's list.
 Run one layout:  layout_tests.py --build build/windows us|gb|fr|de
 """
 import argparse
@@ -182,6 +183,20 @@ def check_moved_keys(stage, layout, entries):
     return moved, problems
 
 
+def check_layout_covered(stage, entries):
+    """Every character a key types alone or with Shift under Wine is in the
+    list: with its key, or among the characters a table cannot type (the
+    dead keys, which Wine reports as plain characters here)."""
+    typed = key_characters(stage, sorted(set(VK.values())))
+    listed = {e[0] for e in entries}
+    problems = []
+    for (key, shifted), character in sorted(typed.items()):
+        if character is not None and character not in listed:
+            problems.append("%s%s types %s, which the list does not have" % (
+                "Shift+" if shifted else "", VK_NAME[key], describe(character)))
+    return sum(1 for c in typed.values() if c is not None), problems
+
+
 def check_altgr_positions(layout, entries):
     listed = {e[0]: VK_NAME[e[1]] for e in entries
               if e[2] == "altgr" and ord(e[0]) >= 0x80}
@@ -258,6 +273,11 @@ def run_layout(build, layout):
         problems += found
         checked, found = check_altgr_positions(layout, entries)
         print("%s: AltGr outside ASCII: %d positions, %d differ" % (layout, checked, len(found)))
+        problems += found
+
+        checked, found = check_layout_covered(stage, entries)
+        print("%s: %d keys alone or with Shift type a character, %d missing from the list" %
+              (layout, checked, len(found)))
         problems += found
 
         moved, found = check_moved_keys(stage, layout, entries)
