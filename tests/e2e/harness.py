@@ -85,6 +85,7 @@ def keyboard_layout_display(layout):
         if xvfb.poll() is not None:
             continue
         os.environ["DISPLAY"] = ":%d" % number
+        xvfb.display_number = number
         try:
             subprocess.run(["setxkbmap", layout], check=True, timeout=30)
             query = subprocess.run(["setxkbmap", "-query"], stdout=subprocess.PIPE, check=True,
@@ -92,11 +93,34 @@ def keyboard_layout_display(layout):
             if not re.search(r"^layout:\s*%s\s*$" % re.escape(layout), query, re.M):
                 raise Failure("setxkbmap %s did not take: %s" % (layout, query))
         except BaseException:
-            xvfb.kill()
-            xvfb.wait()
+            end_display(xvfb)
             raise
         return xvfb
     raise Failure("no free display number")
+
+
+def end_display(xvfb):
+    """Ends an Xvfb of ours so that it removes its lock file and socket (a
+    killed one leaves them, and the display number is lost to later runs)."""
+    if xvfb.poll() is None:
+        xvfb.terminate()
+        try:
+            xvfb.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            xvfb.kill()
+            xvfb.wait()
+    number = xvfb.display_number
+    lock = "/tmp/.X%s-lock" % number
+    try:
+        with open(lock) as f:
+            owner = int(f.read().strip() or 0)
+    except (OSError, ValueError):
+        return
+    if owner == xvfb.pid:
+        os.unlink(lock)
+        socket = "/tmp/.X11-unix/X%s" % number
+        if os.path.exists(socket):
+            os.unlink(socket)
 
 
 def private_wineserver(prefix):

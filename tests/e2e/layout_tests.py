@@ -298,8 +298,7 @@ def run_layout(build, layout):
         if stage:
             stage.close()
         harness.stop_wineserver()
-        xvfb.kill()
-        xvfb.wait()
+        harness.end_display(xvfb)
 
 
 def main():
