@@ -317,6 +317,10 @@ void CWedgeDlg::OnDestroy() {
     InstanceEvent = kNoHandle;
     RunningFlag.store(0);
     CloseSerialPort();
+    // The program ends with the window (Escape, a failed start): a reception
+    // thread still typing would be cut off by the process exit with Shift or
+    // AltGr held down, so it is ended the way a tray quit ends it.
+    QuitReception(ReceptionThreadHandle.exchange(kNoHandle));
     RemoveTrayIcon();
 }
 

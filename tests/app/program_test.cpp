@@ -411,6 +411,30 @@ TEST_F(StartStopTest, EscapeEndsTheProgramAndTheThreadEndsByItself) {
     EXPECT_FALSE(sim::SerialDevice(1).open);
 }
 
+TEST_F(StartStopTest, EscapeWhileALineIsTypedLeavesNoKeyHeldDown) {
+    Launch();
+    AutoStartAndWaitReady();
+    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    // Caught between the Shift press and the key of the first keystroke.
+    sim::HoldClock(true);
+    ASSERT_TRUE(sim::FeedSerial(1, "ABAB\r"));
+    for (std::size_t sent = 1;; ++sent) {
+        ASSERT_TRUE(WaitUntil([&] {
+            return sim::KeyEventCount() == sent && sim::BlockedThreadCount(false) >= 1;
+        }));
+        if (sent == 3) break;
+        sim::AdvanceClock(1'000);
+    }
+    ASSERT_TRUE(sim::PressEscape());
+    ASSERT_TRUE(WaitForExit());
+    sim::HoldClock(false);
+    EXPECT_EQ(sim::DialogResult(), IDCANCEL);
+    EXPECT_EQ(sim::AliveThreadCount(), 0u);
+    bool down[256] = {};
+    for (const auto& e : sim::KeyEvents()) down[e.virtualKey] = (e.flags & KEYEVENTF_KEYUP) == 0;
+    for (int k = 0; k < 256; ++k) EXPECT_FALSE(down[k]) << k;
+}
+
 TEST_F(StartStopTest, TheHiddenRadiosStillSwitchLineWaitMode) {
     Launch();
     const WParam inactive = static_cast<WParam>(IDC_INACTIVE);
