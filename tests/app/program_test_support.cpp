@@ -17,6 +17,7 @@
 #include "serial/reception.h"
 #include "serial/serial_port.h"
 #include "settings/general_settings.h"
+#include "tests/serial/sim_reset.h"
 
 using namespace platform;
 
@@ -71,13 +72,7 @@ void ProgramTest::SetUp() {
     }
     ASSERT_FALSE(directory_.empty());
 
-    AwaitReceptionThreadEnd(kNoHandle);
-    sim::SetClockMode(sim::ClockMode::Virtual);
-    sim::ResetSerial();
-    sim::ResetKeyboard();
-    sim::ResetShell();
-    sim::ResetTray();
-    sim::ResetThreadStats();
+    ResetReceptionPlatform();
     sim::ResetFiles();
     sim::ResetFramework();
     const std::u16string exe = (directory_ / "QuorvelCE.exe").u16string();

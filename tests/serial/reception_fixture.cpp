@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <thread>
+#include "tests/serial/sim_reset.h"
 
 using namespace platform;
 
@@ -44,13 +45,7 @@ std::vector<std::uint8_t> KeysLeftDown(const std::vector<sim::KeyEvent>& events)
 }
 
 void ReceptionTest::SetUp() {
-    AwaitReceptionThreadEnd(kNoHandle);
-    sim::SetClockMode(sim::ClockMode::Virtual);
-    sim::ResetSerial();
-    sim::ResetKeyboard();
-    sim::ResetShell();
-    sim::ResetTray();
-    sim::ResetThreadStats();
+    ResetReceptionPlatform();
 
     SerialSettings = {};
     SerialSettings.port = 1;
