@@ -4,6 +4,7 @@
 
 #include "app/resources/dialog_template.h"
 #include "app/run_state.h"
+#include "keymap/active_layout.h"
 #include "keymap/key_table.h"
 #include "platform/services.h"
 #include "platform/text.h"
@@ -106,8 +107,12 @@ bool CWedgeDlg::OnInitDialog() {
     ListAvailablePorts(AvailablePorts, &AvailablePortCount);
     LoadSettings();
 
+    // The active keyboard layout is offered on every system, tables or not; a
+    // section of that name would only list it twice.
     for (int i = 0; i < SerialSettings.SettingSectionCount && i < kMaxSettingSections; ++i)
-        m_keyboardCombo.AddString(SerialSettings.SettingSectionList[i]);
+        if (!IsActiveLayoutName(SerialSettings.SettingSectionList[i]))
+            m_keyboardCombo.AddString(SerialSettings.SettingSectionList[i]);
+    m_keyboardCombo.AddString(kActiveLayoutName);
     // Inserted at their own positions: the Port combo is sorted, and added
     // strings would read "1", "10", "2", ...
     for (int i = 0; i < AvailablePortCount && i < kMaxAvailablePorts; ++i) {

@@ -4,6 +4,8 @@
 // file once and settles all 256 keys in that single pass.
 #include "keymap/key_table.h"
 
+#include "keymap/active_layout.h"
+
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
@@ -81,6 +83,8 @@ int TakeKeysFoundIn(const char16_t* text, bool* settled, std::uint8_t* keys) {
 }  // namespace
 
 void LoadKeyTable() {
+    // That name chooses the layout itself, never a section.
+    if (IsActiveLayoutName(SerialSettings.keyTableName)) return;
     settings_text::TextFileReader reader;
     if (!reader.Open(SettingsFilePath)) return;
     char16_t header[kSettingTextCapacity] = u"[";
@@ -118,6 +122,7 @@ void LoadKeyTable() {
 }
 
 void LoadKeyTableByKeyReads() {
+    if (IsActiveLayoutName(SerialSettings.keyTableName)) return;
     for (int n = 0; n < kKeyTableSize; ++n) {
         char16_t key[12];
         platform::FormatDecimal(key, 12, n);

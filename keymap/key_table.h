@@ -14,7 +14,8 @@ inline constexpr int kKeyTableSize = 256;
 
 // Fills SerialSettings.keyTable from the section named by
 // SerialSettings.keyTableName in the settings file at SettingsFilePath.
-// Entries the section does not define keep their earlier values. Reads the
+// Entries the section does not define keep their earlier values; the name of
+// the active keyboard layout reads nothing. Reads the
 // file once; the result is always that of LoadKeyTableByKeyReads.
 void LoadKeyTable();
 

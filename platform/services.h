@@ -151,6 +151,56 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t f
                  std::uintptr_t extraInfo);
 
 // ---------------------------------------------------------------------------
+// Keyboard layouts: what a key types on the layout of the focused window, and
+// the character itself for what no key types. The names of these constants
+// differ from the Windows ones so that they can sit beside <windows.h>.
+using KeyboardLayout = std::uintptr_t;  // a layout's identity (HKL); 0: none known
+
+inline constexpr std::uint8_t kKeyTab = 0x09;
+inline constexpr std::uint8_t kKeyReturn = 0x0D;
+inline constexpr std::uint8_t kKeyAlt = 0x12;  // either Alt
+inline constexpr std::uint8_t kKeyCapsLock = 0x14;
+inline constexpr std::uint8_t kKeySpace = 0x20;
+// MapVirtualKeyExW's translation from a virtual key to its scan code.
+inline constexpr std::uint32_t kMapVkToVsc = 0;
+// VkKeyScanExW's modifier bits (in its high byte).
+inline constexpr std::uint16_t kVkScanShift = 0x0100;
+inline constexpr std::uint16_t kVkScanControl = 0x0200;
+inline constexpr std::uint16_t kVkScanAlt = 0x0400;
+// An input carrying a character rather than a key (KEYEVENTF_UNICODE).
+inline constexpr std::uint32_t kKeyEventUnicode = 0x0004;
+
+// The window that has the keyboard focus, the thread that owns a window, and
+// that thread's keyboard layout.
+Handle GetForegroundWindow();
+std::uint32_t GetWindowThreadProcessId(Handle window, std::uint32_t* processId);
+KeyboardLayout GetKeyboardLayout(std::uint32_t threadId);
+// The key and modifiers (kVkScan* bits) that type `character` on `layout`;
+// -1 when there is none. May name a dead key, and may be wrong: check it
+// with ToUnicodeEx.
+std::int16_t VkKeyScanExW(char16_t character, KeyboardLayout layout);
+// What `virtualKey` types with the keys `keyState` holds down (256 entries,
+// bit 0x80 down, bit 0x01 toggled) on `layout`: the number of characters put
+// in `buffer`, 0 for none, -1 for a dead key (which then waits for the next
+// key, as in the focused window).
+std::int32_t ToUnicodeEx(std::uint32_t virtualKey, std::uint32_t scanCode,
+                         const std::uint8_t* keyState, char16_t* buffer, std::int32_t bufferSize,
+                         std::uint32_t flags, KeyboardLayout layout);
+std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, KeyboardLayout layout);
+// Bit 0x8000: the key is down; bit 0x0001: it is toggled on (Caps Lock).
+std::int16_t GetKeyState(std::int32_t virtualKey);
+
+// One input of SendInput: a key event, or with kKeyEventUnicode a character
+// (wVk 0, wScan the UTF-16 unit).
+struct KeyboardInput {
+    std::uint16_t wVk = 0;
+    std::uint16_t wScan = 0;
+    std::uint32_t dwFlags = 0;
+};
+// Returns how many inputs were sent.
+std::uint32_t SendInput(std::uint32_t count, const KeyboardInput* inputs);
+
+// ---------------------------------------------------------------------------
 // Threads, events and timing.
 inline constexpr std::uint32_t WAIT_OBJECT_0 = 0;
 inline constexpr std::uint32_t WAIT_TIMEOUT = 258;

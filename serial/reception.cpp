@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "app/run_state.h"
+#include "keymap/active_layout.h"
 #include "platform/text.h"
 #include "serial/serial_port.h"
 #include "settings/general_settings.h"
@@ -20,12 +21,16 @@ constexpr std::uint32_t kPressFlags = KEYEVENTF_SILENT;
 constexpr std::uint32_t kReleaseFlags = KEYEVENTF_SILENT | KEYEVENTF_KEYUP;
 constexpr std::uint8_t kLineEndHash = 0x23;
 constexpr std::uint8_t kLineEndReturn = 0x0D;
+constexpr std::uint8_t kTabByte = 0x09;
 
 // Owned by the reception thread alone (one at a time; a new thread starts only
 // once the previous one has ended).
 std::uint8_t keyCodes[kKeyBufferSize];
 std::uint8_t keyAltGr[kKeyBufferSize];
 std::uint8_t keyShift[kKeyBufferSize];
+// With the active keyboard layout: the byte a position types as a character
+// (looked up when the line is typed); -1 for a keystroke of the arrays above.
+std::int16_t keyCharacter[kKeyBufferSize];
 std::uint32_t keyCount = 0;
 std::uint8_t receiveByte = 0;
 std::uint32_t eventMask = 0;
@@ -33,6 +38,11 @@ std::uint32_t bytesRead = 0;
 char16_t messageText[260];
 // Which keys our own events left down, so that a quit can let go of them.
 bool keyDown[256];
+// The modifiers the last keystroke left held, and whether Caps Lock was
+// switched off for the line being typed and must come back on.
+bool shiftHeld = false;
+bool altGrHeld = false;
+bool capsLockToRestore = false;
 
 // A quit must reach the thread wherever it stands: every pause waits on this
 // event instead of sleeping, and typing stops at the next event.
@@ -67,11 +77,10 @@ void SendEvent(std::uint8_t key, bool release) {
 
 // One keystroke, as the modifiers need it: they are set before the key and
 // not restored after it.
-void SendKeystroke(std::uint32_t position) {
-    const std::uint8_t key = keyCodes[position];
-    const bool altGr = keyAltGr[position] != 0;
-    const bool shift = keyShift[position] != 0;
+void SendKeystroke(std::uint8_t key, bool altGr, bool shift) {
     if (Quitting()) return;
+    shiftHeld = shift;
+    altGrHeld = altGr;
     SendEvent(VK_CONTROL, !altGr);
     if (Quitting()) return;
     SendEvent(VK_LMENU, !altGr);
@@ -85,16 +94,76 @@ void SendKeystroke(std::uint32_t position) {
     SendEvent(VK_SHIFT, true);
 }
 
+void ReleaseHeldModifiers() {
+    if (!Quitting() && shiftHeld) SendEvent(VK_SHIFT, true);
+    if (!Quitting() && altGrHeld) {
+        SendEvent(VK_LMENU, true);
+        if (!Quitting()) SendEvent(VK_CONTROL, true);
+    }
+    shiftHeld = false;
+    altGrHeld = false;
+}
+
+// A character no key types: sent as itself, with no modifier held that the
+// application could take for a shortcut.
+void SendCharacter(char16_t character) {
+    ReleaseHeldModifiers();
+    if (Quitting()) return;
+    for (bool release : {false, true}) {
+        KeyboardInput input;
+        input.wScan = character;
+        input.dwFlags = kKeyEventUnicode | (release ? KEYEVENTF_KEYUP : 0);
+        SendInput(1, &input);
+        std::uint16_t delay = SerialSettings.strokeDelay;
+        if (delay != 0) Pause(delay);
+    }
+}
+
+void TypePlan(const KeystrokePlan& plan) {
+    switch (plan.kind) {
+        case PlanKind::kNothing:
+            break;
+        case PlanKind::kDeadKey:
+            SendKeystroke(plan.dead.virtualKey, plan.dead.altGr != 0, plan.dead.shift != 0);
+            [[fallthrough]];
+        case PlanKind::kKey:
+            SendKeystroke(plan.key.virtualKey, plan.key.altGr != 0, plan.key.shift != 0);
+            break;
+        case PlanKind::kCharacter:
+            SendCharacter(plan.character);
+            break;
+    }
+}
+
+// Caps Lock would turn the case of letters (and more, on some layouts), so
+// it is off while a line is typed and back on afterwards.
+void SwitchCapsLock() {
+    SendEvent(kKeyCapsLock, false);
+    SendEvent(kKeyCapsLock, true);
+}
+
 void FlushKeyBuffer() {
     if (keyCount != 0) {
-        for (std::uint32_t i = 0; i < keyCount && !Quitting(); ++i) SendKeystroke(i);
+        if ((GetKeyState(kKeyCapsLock) & 1) != 0 && !Quitting()) {
+            capsLockToRestore = true;
+            SwitchCapsLock();
+        }
+        // The layout of the window the line goes to, asked once per line.
+        const LayoutPlans* layout = nullptr;
+        for (std::uint32_t i = 0; i < keyCount && !Quitting(); ++i) {
+            if (keyCharacter[i] < 0) {
+                SendKeystroke(keyCodes[i], keyAltGr[i] != 0, keyShift[i] != 0);
+                continue;
+            }
+            if (layout == nullptr) layout = &PlansForLayout(ActiveKeyboardLayout());
+            TypePlan(layout->plans[keyCharacter[i]]);
+        }
         // Nothing stays held once a line is typed: the user's own typing
         // must not come out shifted or as AltGr.
-        const std::uint32_t last = keyCount - 1;
-        if (!Quitting() && keyShift[last] != 0) SendEvent(VK_SHIFT, true);
-        if (!Quitting() && keyAltGr[last] != 0) {
-            SendEvent(VK_LMENU, true);
-            if (!Quitting()) SendEvent(VK_CONTROL, true);
+        ReleaseHeldModifiers();
+        if (capsLockToRestore && !Quitting()) {
+            SwitchCapsLock();
+            capsLockToRestore = false;
         }
     }
     keyCount = 0;
@@ -102,11 +171,19 @@ void FlushKeyBuffer() {
 }
 
 void HandleByte(std::uint8_t byte) {
-    const KeyTableEntry& entry = SerialSettings.keyTable[byte];
-    if (entry.virtualKey != 0) {
+    if (IsActiveLayoutName(SerialSettings.keyTableName)) {
+        // Carriage return and tab are keys on every layout; other control
+        // bytes and the undefined ones type nothing.
+        if (byte == kLineEndReturn || byte == kTabByte || Windows1252Character(byte) != 0) {
+            keyCodes[keyCount] = 0;
+            keyCharacter[keyCount] = byte;
+            ++keyCount;
+        }
+    } else if (const KeyTableEntry& entry = SerialSettings.keyTable[byte]; entry.virtualKey != 0) {
         keyCodes[keyCount] = static_cast<std::uint8_t>(entry.virtualKey & 0xFF);
         keyAltGr[keyCount] = static_cast<std::uint8_t>(entry.altGr & 0xFF);
         keyShift[keyCount] = static_cast<std::uint8_t>(entry.shift & 0xFF);
+        keyCharacter[keyCount] = -1;
         ++keyCount;
     }
     if (byte == kLineEndHash || byte == kLineEndReturn || LineWaitFlag.load() == 0 ||
@@ -134,8 +211,15 @@ bool RunWaitLoop(Handle port) {
     }
 }
 
-// Lets go of every key our own events left down (only a quit leaves any).
+// Lets go of every key our own events left down (only a quit leaves any),
+// and gives Caps Lock back if a quit came in the middle of a line.
 void ReleaseKeysStillDown() {
+    if (capsLockToRestore) {
+        keybd_event(kKeyCapsLock, 0, kPressFlags, 0);
+        keybd_event(kKeyCapsLock, 0, kReleaseFlags, 0);
+        keyDown[kKeyCapsLock] = false;
+        capsLockToRestore = false;
+    }
     for (int key = 0; key < 256; ++key) {
         if (keyDown[key]) {
             keybd_event(static_cast<std::uint8_t>(key), 0, kReleaseFlags, 0);
@@ -160,6 +244,9 @@ void ShowOpenFailure(std::uint32_t code) {
 std::uint32_t ReceptionThreadProc(void*) {
     keyCount = 0;
     for (bool& down : keyDown) down = false;
+    shiftHeld = false;
+    altGrHeld = false;
+    capsLockToRestore = false;
     QuitEvent();
     while (RunningFlag.load() != 0 && !Quitting()) {
         if (!OpenSerialPort()) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <set>
 
+#include "keymap/active_layout.h"
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
@@ -76,6 +77,8 @@ class Checker {
     std::vector<std::u16string> CheckSectionList();
     void CheckGeneral();
     void CheckKeyboardSection(const std::u16string& name);
+    // A section named like the active keyboard layout, which no load reads.
+    void ReportLayoutSection(const std::u16string& name);
 
   private:
     int size() const { return static_cast<int>(file_.pieces.size()); }
@@ -293,7 +296,7 @@ void Checker::CheckGeneral() {
     int keytableLine = Locate(start, u"KEYTABLE");
     ExpectedRead(keytableLine, table);
     if (table.size() > 32) table.resize(32);
-    if (FindHeader(table) < 0) {
+    if (!IsActiveLayoutName(table.c_str()) && FindHeader(table) < 0) {
         std::string message = "KEYTABLE names " + Quoted(table) + ", but no line contains " +
                               Quoted(u"[" + table + u"]") +
                               ": the program starts with an empty keyboard table";
@@ -302,6 +305,18 @@ void Checker::CheckGeneral() {
         } else {
             Report("[GENERAL] no KEYTABLE line, so " + message);
         }
+    }
+}
+
+void Checker::ReportLayoutSection(const std::u16string& name) {
+    const std::string message = "[" + ToUtf8(name) +
+                                "] is not a table: that name chooses the active keyboard "
+                                "layout, and the program never reads this section";
+    const int start = FindHeader(name);
+    if (start >= 0) {
+        ReportAt(start, message);
+    } else {
+        Report(message);
     }
 }
 
@@ -453,6 +468,10 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
     for (const std::u16string& section : sections) {
         // GENERAL is no keyboard table; its keys are checked above.
         if (section == u"GENERAL") continue;
+        if (IsActiveLayoutName(section.c_str())) {
+            checker.ReportLayoutSection(section);
+            continue;
+        }
         checker.CheckKeyboardSection(section);
         ++tables;
     }

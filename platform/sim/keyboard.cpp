@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 
+#include "platform/sim/layout.h"
 #include "platform/sim/threads.h"
 
 namespace platform {
@@ -24,6 +25,7 @@ void ResetKeyboard(std::size_t size) {
     capacity = size;
     count.store(0);
     checksum.store(0);
+    detail::ResetFocusedApplication(size);
 }
 
 std::size_t KeyEventCount() {
@@ -46,10 +48,33 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t f
                  std::uintptr_t extraInfo) {
     using namespace sim;
     std::size_t n = count.load(std::memory_order_relaxed);
-    if (n < capacity) storage[n] = {virtualKey, scanCode, flags, extraInfo, NowUs()};
+    if (n < capacity) storage[n] = {virtualKey, scanCode, flags, extraInfo, NowUs(), 0};
     checksum.store(checksum.load(std::memory_order_relaxed) * 31 + virtualKey * 8u + flags,
                    std::memory_order_relaxed);
+    detail::ApplyKeyEvent(virtualKey, (flags & KEYEVENTF_KEYUP) != 0);
     count.store(n + 1, std::memory_order_release);
+}
+
+std::uint32_t SendInput(std::uint32_t inputs, const KeyboardInput* input) {
+    using namespace sim;
+    for (std::uint32_t i = 0; i < inputs; ++i) {
+        const KeyboardInput& in = input[i];
+        const bool character = (in.dwFlags & kKeyEventUnicode) != 0;
+        const auto key = static_cast<std::uint8_t>(character ? 0 : in.wVk);
+        std::size_t n = count.load(std::memory_order_relaxed);
+        if (n < capacity)
+            storage[n] = {key, 0, in.dwFlags, 0, NowUs(), static_cast<char16_t>(character ? in.wScan : 0)};
+        checksum.store(checksum.load(std::memory_order_relaxed) * 31 + in.wScan * 8u + in.dwFlags,
+                       std::memory_order_relaxed);
+        const bool release = (in.dwFlags & KEYEVENTF_KEYUP) != 0;
+        if (!character) {
+            detail::ApplyKeyEvent(key, release);
+        } else if (!release) {
+            detail::ApplyCharacter(in.wScan);
+        }
+        count.store(n + 1, std::memory_order_release);
+    }
+    return inputs;
 }
 
 }  // namespace platform

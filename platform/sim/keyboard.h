@@ -16,9 +16,11 @@ struct KeyEvent {
     std::uint32_t flags;
     std::uintptr_t extraInfo;
     std::uint64_t timeUs;
+    char16_t character = 0;  // SendInput with kKeyEventUnicode: the character sent
 };
 
-// Forgets every event and sets aside room for `capacity` of them: the events
+// Forgets every event, and the focused application's text and Caps Lock
+// (platform/sim/layout.h), and sets aside room for `capacity` of them: the events
 // are recorded into that storage without allocating, and those beyond it are
 // only counted.
 void ResetKeyboard(std::size_t capacity = 1 << 16);

@@ -183,14 +183,16 @@ using KeyboardComboTest = ProgramTest;
 TEST_F(KeyboardComboTest, NamesAreListedAlphabeticallyAndThePickedOneIsSaved) {
     Put(GeneralWith("KEYTABLE", "KEYTABLE = Alpha", "[Zulu]\r\n65 = 5A\r\n[Alpha]\r\n65 = 41\r\n"));
     Launch();
-    EXPECT_EQ(sim::ComboItems(IDC_KEYBOARD), (std::vector<std::u16string>{u"Alpha", u"Zulu"}));
+    // The active keyboard layout is offered beside the file's tables.
+    EXPECT_EQ(sim::ComboItems(IDC_KEYBOARD),
+              (std::vector<std::u16string>{u"Active keyboard layout", u"Alpha", u"Zulu"}));
     EXPECT_EQ(sim::ComboSelectedText(IDC_KEYBOARD), u"Alpha");
     AutoStartAndWaitReady();
 
     // Show, Stop, pick the section that stands first in the file, Start.
     ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
     ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
-    ASSERT_TRUE(sim::PickComboItem(IDC_KEYBOARD, 1));
+    ASSERT_TRUE(sim::PickComboItem(IDC_KEYBOARD, 2));
     ClickStartAfterStop();
     EXPECT_EQ(std::u16string(SerialSettings.keyTableName), u"Zulu");
     EXPECT_NE(Contents().find("KEYTABLE = Zulu"), std::string::npos);

@@ -1,0 +1,41 @@
+// Keyboard layouts on Linux: until the X keyboard is read here, no layout is
+// known, so every character goes as itself and no key is named.
+#include "platform/services.h"
+
+namespace platform {
+
+Handle GetForegroundWindow() {
+    return kNoHandle;
+}
+
+std::uint32_t GetWindowThreadProcessId(Handle, std::uint32_t* processId) {
+    if (processId != nullptr) *processId = 0;
+    return 0;
+}
+
+KeyboardLayout GetKeyboardLayout(std::uint32_t) {
+    return 0;
+}
+
+std::int16_t VkKeyScanExW(char16_t, KeyboardLayout) {
+    return -1;
+}
+
+std::int32_t ToUnicodeEx(std::uint32_t, std::uint32_t, const std::uint8_t*, char16_t*, std::int32_t,
+                         std::uint32_t, KeyboardLayout) {
+    return 0;
+}
+
+std::uint32_t MapVirtualKeyExW(std::uint32_t, std::uint32_t, KeyboardLayout) {
+    return 0;
+}
+
+std::int16_t GetKeyState(std::int32_t) {
+    return 0;
+}
+
+std::uint32_t SendInput(std::uint32_t, const KeyboardInput*) {
+    return 0;
+}
+
+}  // namespace platform

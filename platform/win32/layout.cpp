@@ -1,0 +1,89 @@
+// Keyboard layouts on Windows: the layout calls passed through, and
+// characters sent as themselves through SendInput. Under Wine two of them
+// need help: ToUnicodeEx reports a dead key only to a thread that has a
+// focused window (to others it types the accent), and GetKeyState reads 0 in
+// a thread until it has asked once.
+// The seam comes before <windows.h>: its constants share names with Windows macros.
+#include "platform/services.h"
+
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+bool RunningUnderWine() {
+    static const bool wine =
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// A hidden window of the calling thread, holding that thread's focus, so that
+// Wine answers dead keys as Windows does. Desktop Windows needs none (and a
+// window in a thread that pumps no messages would hold up broadcasts).
+void GiveThreadAFocusedWindow() {
+    static thread_local bool given = false;
+    if (given || !RunningUnderWine()) return;
+    given = true;
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                    ::GetModuleHandleW(nullptr), nullptr);
+    if (window == nullptr) return;
+    ::SetActiveWindow(window);
+    ::SetFocus(window);
+}
+
+HKL ToHkl(KeyboardLayout layout) {
+    return reinterpret_cast<HKL>(layout);
+}
+
+}  // namespace
+
+Handle GetForegroundWindow() {
+    return reinterpret_cast<Handle>(::GetForegroundWindow());
+}
+
+std::uint32_t GetWindowThreadProcessId(Handle window, std::uint32_t* processId) {
+    DWORD process = 0;
+    const DWORD thread = ::GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &process);
+    if (processId != nullptr) *processId = process;
+    return thread;
+}
+
+KeyboardLayout GetKeyboardLayout(std::uint32_t threadId) {
+    return reinterpret_cast<KeyboardLayout>(::GetKeyboardLayout(threadId));
+}
+
+std::int16_t VkKeyScanExW(char16_t character, KeyboardLayout layout) {
+    return ::VkKeyScanExW(static_cast<WCHAR>(character), ToHkl(layout));
+}
+
+std::int32_t ToUnicodeEx(std::uint32_t virtualKey, std::uint32_t scanCode,
+                         const std::uint8_t* keyState, char16_t* buffer, std::int32_t bufferSize,
+                         std::uint32_t flags, KeyboardLayout layout) {
+    GiveThreadAFocusedWindow();
+    return ::ToUnicodeEx(virtualKey, scanCode, keyState, reinterpret_cast<LPWSTR>(buffer),
+                         bufferSize, flags, ToHkl(layout));
+}
+
+std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, KeyboardLayout layout) {
+    return ::MapVirtualKeyExW(code, mapType, ToHkl(layout));
+}
+
+std::int16_t GetKeyState(std::int32_t virtualKey) {
+    ::GetKeyState(virtualKey);
+    return ::GetKeyState(virtualKey);
+}
+
+std::uint32_t SendInput(std::uint32_t count, const KeyboardInput* inputs) {
+    std::uint32_t sent = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = inputs[i].wVk;
+        input.ki.wScan = inputs[i].wScan;
+        input.ki.dwFlags = inputs[i].dwFlags;
+        sent += ::SendInput(1, &input, sizeof input);
+    }
+    return sent;
+}
+
+}  // namespace platform
