@@ -247,6 +247,10 @@ std::uint32_t ReceptionThreadProc(void*) {
     shiftHeld = false;
     altGrHeld = false;
     capsLockToRestore = false;
+    // Under Wine a thread's key state follows the desktop's only from its
+    // first question on: ask now, so that Caps Lock switched on while
+    // reception runs is seen when a line is typed.
+    GetKeyState(kKeyCapsLock);
     QuitEvent();
     while (RunningFlag.load() != 0 && !Quitting()) {
         if (!OpenSerialPort()) {

@@ -1,8 +1,8 @@
 // Keyboard layouts on Windows: the layout calls passed through, and
 // characters sent as themselves through SendInput. Under Wine two of them
 // need help: ToUnicodeEx reports a dead key only to a thread that has a
-// focused window (to others it types the accent), and GetKeyState reads 0 in
-// a thread until it has asked once.
+// focused window (to others it types the accent), and GetKeyState sees the
+// desktop's Caps Lock only from such a thread, from its second call on.
 // The seam comes before <windows.h>: its constants share names with Windows macros.
 #include "platform/services.h"
 
@@ -69,6 +69,7 @@ std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, Keyboa
 }
 
 std::int16_t GetKeyState(std::int32_t virtualKey) {
+    GiveThreadAFocusedWindow();
     ::GetKeyState(virtualKey);
     return ::GetKeyState(virtualKey);
 }

@@ -10,6 +10,7 @@ namespace {
 
 FILE* logFile = nullptr;
 bool keepFocus = true;
+bool logCapsLock = false;  // after each key release, a line "CAPS 0|1 0 time"
 
 // Seconds since 1970 on the system clock, the clock the tests' own
 // timestamps use, so that latencies can be taken across the two.
@@ -35,6 +36,7 @@ LRESULT CALLBACK SinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
             return 0;
         case WM_KEYUP:
             Log("KEYUP", wParam, lParam);
+            if (logCapsLock) Log("CAPS", GetKeyState(VK_CAPITAL) & 1, 0);
             return 0;
         case WM_SYSKEYDOWN:
             Log("SYSKEYDOWN", wParam, lParam);
@@ -66,12 +68,15 @@ LRESULT CALLBACK SinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: keysink LOGFILE [--no-refocus]\n");
+        std::fprintf(stderr, "usage: keysink LOGFILE [--no-refocus] [--caps]\n");
         return 2;
     }
     logFile = _wfopen(argv[1], L"a");
     if (!logFile) return 1;
-    keepFocus = !(argc > 2 && std::wcscmp(argv[2], L"--no-refocus") == 0);
+    for (int i = 2; i < argc; ++i) {
+        if (std::wcscmp(argv[i], L"--no-refocus") == 0) keepFocus = false;
+        if (std::wcscmp(argv[i], L"--caps") == 0) logCapsLock = true;
+    }
 
     WNDCLASSW cls{};
     cls.lpfnWndProc = SinkProc;
