@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes dist/QuorvelCE.INI: GENERAL with the program's defaults and one
+"""Writes dist/QuorvelCE.INI: GENERAL with the program's defaults (KEYTABLE
+naming the active keyboard layout, so that new users need no table) and one
 keyboard table per layout list in dist/layouts/, each written by
 `quorvel-ini generate` (which gives every byte its own line, in an order the
 program's first-line-that-contains-the-digits lookup cannot get wrong).
@@ -14,8 +15,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-# Section name and list file, in the order the dialog lists them; the first is
-# the table KEYTABLE selects.
+# Section name and list file of each table the file carries.
 LAYOUTS = [
     ("US English", "us-english.txt"),
     ("UK English", "uk-english.txt"),
@@ -31,7 +31,7 @@ GENERAL = [
     "PARITY = NONE",
     "DATA = 8",
     "STOP = 1",
-    "KEYTABLE = " + LAYOUTS[0][0],
+    "KEYTABLE = Active keyboard layout",
 ]
 
 
@@ -77,6 +77,12 @@ def header_comment():
         "# digits anywhere, in a value or a comment too, and the search goes on past the",
         "# next section. That is why every byte has a line of its own and the lines are",
         "# not quite in ascending order. After editing, run: quorvel-ini check QuorvelCE.INI",
+        "#",
+        "# KEYTABLE = Active keyboard layout reads no table: each byte is typed as the",
+        "# character it stands for in the Windows Western European code page, on the",
+        "# keyboard layout of the focused window, through a dead key or as the character",
+        "# itself where no key types it. Name a table instead to type its keys whatever",
+        "# the layout.",
         "#",
         "# Characters the tables cannot type:",
     ]

@@ -189,7 +189,7 @@ class ShippedSettingsFile(unittest.TestCase):
 
     def test_general_keys_come_from_their_own_lines(self):
         expected = {"STROKE_DELAY": "1", "COM": "1", "BAUDRATE": "9600", "PARITY": "NONE",
-                    "DATA": "8", "STOP": "1", "KEYTABLE": "US English"}
+                    "DATA": "8", "STOP": "1", "KEYTABLE": "Active keyboard layout"}
         for key, value in expected.items():
             read, number = read_value(self.lines, "GENERAL", key)
             self.assertEqual(value, read, key)
