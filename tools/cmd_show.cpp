@@ -40,7 +40,8 @@ std::string DescribeStroke(const KeyStroke& stroke) {
 // What every byte types on the layout of the focused window, and how.
 int ShowActiveLayout(ToolOutput& io) {
     const platform::KeyboardLayout layout = ActiveKeyboardLayout();
-    if (layout == 0) Note(io, "no keyboard layout is known here: every character would go as itself");
+    if (layout == 0)
+        Note(io, "no keyboard layout is known here: every character would go as itself");
     const LayoutPlans& plans = PlansForLayout(layout);
     int counts[4] = {};
     for (int n = 0; n < kKeyTableSize; ++n) {
