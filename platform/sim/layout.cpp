@@ -154,7 +154,7 @@ SimLayout* FindLayout(KeyboardLayout id) {
     return nullptr;
 }
 
-SimLayout* focusedLayout = nullptr;
+std::atomic<SimLayout*> focusedLayout{nullptr};
 std::atomic<bool> capsLock{false};
 std::atomic<std::size_t> layoutQueries{0};
 
@@ -214,7 +214,7 @@ KeyboardLayout SimulatedLayout(const char* name) {
 }
 
 void SetKeyboardLayout(const char* name) {
-    focusedLayout = FindLayout(SimulatedLayout(name));
+    focusedLayout.store(FindLayout(SimulatedLayout(name)));
 }
 
 void SetCapsLock(bool on) {
@@ -271,7 +271,7 @@ void ApplyKeyEvent(std::uint8_t virtualKey, bool release) {
     const bool altGr = appDown[VK_CONTROL] && (appDown[VK_LMENU] || appDown[kKeyAlt]);
     char16_t out[2];
     const int n =
-        Translate(focusedLayout, virtualKey, shift, altGr, capsLock.load(), appPending, out);
+        Translate(focusedLayout.load(), virtualKey, shift, altGr, capsLock.load(), appPending, out);
     if (n > 0) Append(out, n);
 }
 
@@ -297,7 +297,8 @@ std::uint32_t GetWindowThreadProcessId(Handle window, std::uint32_t* processId) 
 }
 
 KeyboardLayout GetKeyboardLayout(std::uint32_t) {
-    return sim::focusedLayout != nullptr ? sim::focusedLayout->id : 0;
+    sim::SimLayout* layout = sim::focusedLayout.load();
+    return layout != nullptr ? layout->id : 0;
 }
 
 // As Wine does under a UTF-8 locale: nothing for characters beyond ASCII, so
