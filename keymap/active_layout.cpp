@@ -174,7 +174,11 @@ char16_t Windows1252Character(std::uint8_t byte) {
 
 KeyboardLayout ActiveKeyboardLayout() {
     const Handle window = GetForegroundWindow();
-    return GetKeyboardLayout(window == kNoHandle ? 0 : GetWindowThreadProcessId(window, nullptr));
+    const KeyboardLayout layout =
+        GetKeyboardLayout(window == kNoHandle ? 0 : GetWindowThreadProcessId(window, nullptr));
+    // Some windows' threads name no layout (a console's, for one): then the
+    // layout this thread was given is the best guess.
+    return layout != 0 ? layout : GetKeyboardLayout(0);
 }
 
 const LayoutPlans& PlansForLayout(KeyboardLayout layout) {
