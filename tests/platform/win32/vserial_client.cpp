@@ -1,5 +1,5 @@
 // Test-side client of the virtual serial line server (see vserial_client.h).
-#include "tests/win32/vserial_client.h"
+#include "tests/platform/win32/vserial_client.h"
 
 #include <winsock2.h>
 

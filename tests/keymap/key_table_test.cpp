@@ -4,7 +4,7 @@
 #include <random>
 
 #include "keymap/key_table.h"
-#include "settings_test_support.h"
+#include "tests/settings/settings_test_support.h"
 
 using namespace settings_test;
 

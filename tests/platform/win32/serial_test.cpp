@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "platform/services.h"
-#include "tests/win32/vserial_client.h"
+#include "tests/platform/win32/vserial_client.h"
 
 namespace {
 
