@@ -14,6 +14,10 @@
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
 #include "tools/commands.h"
+#include "tools/engine_bridge.h"
+#include "tools/ini_lines.h"
+#include "tools/key_names.h"
+#include "tools/text_conversion.h"
 
 namespace {
 

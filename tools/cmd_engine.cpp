@@ -8,6 +8,8 @@
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
 #include "tools/commands.h"
+#include "tools/engine_bridge.h"
+#include "tools/text_conversion.h"
 
 namespace {
 
