@@ -251,7 +251,8 @@ std::vector<std::u16string> Checker::CheckSectionList() {
         }
     }
     // The engine's own list must name the same sections, in the same order.
-    ListSettingSections(path_.c_str());
+    ListSettingSections(path_.c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
     std::vector<std::u16string> engineList;
     for (int i = 0; i < SerialSettings.SettingSectionCount; ++i) {
         engineList.emplace_back(SerialSettings.SettingSectionList[i]);

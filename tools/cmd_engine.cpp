@@ -14,8 +14,8 @@ namespace {
 // The engine treats a file it cannot open like an empty one; the user should
 // still hear about a mistyped name.
 void NoteIfUnreadable(const std::u16string& path, ToolOutput& io) {
-    platform::Handle file = platform::OpenFileForReading(path.c_str());
-    if (file == platform::kInvalidHandle) {
+    platform::FileHandle file = platform::OpenFileForReading(path.c_str());
+    if (file == platform::kInvalidFile) {
         Note(io, "cannot open " + ToUtf8(path) + " (error " +
                      std::to_string(platform::GetLastError()) +
                      "); the engine reads it as a file without keys");
@@ -72,7 +72,8 @@ int RunWrite(const ToolArgs& args, ToolOutput& io) {
 int RunSections(const ToolArgs& args, ToolOutput& io) {
     if (args.size() != 1) return UsageError(io, "sections needs FILE");
     NoteIfUnreadable(args[0], io);
-    ListSettingSections(args[0].c_str());
+    ListSettingSections(args[0].c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
     for (int i = 0; i < SerialSettings.SettingSectionCount; ++i) {
         PrintLine(io, SerialSettings.SettingSectionList[i]);
     }

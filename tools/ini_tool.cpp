@@ -72,8 +72,8 @@ void RouteEngineMessagesTo(ToolOutput* io) {
 
 bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
     bytes.clear();
-    platform::Handle file = platform::OpenFileForReading(path.c_str());
-    if (file == platform::kInvalidHandle) return false;
+    platform::FileHandle file = platform::OpenFileForReading(path.c_str());
+    if (file == platform::kInvalidFile) return false;
     char chunk[65536];
     bool ok = true;
     for (;;) {
@@ -250,10 +250,10 @@ bool SetSettingsPath(const std::u16string& path, ToolOutput& io) {
 
 void LoadTableFrom(const KeyTableEntry* start, const std::vector<std::u16string>& sections,
                    KeyTableEntry* result) {
-    std::memcpy(SerialSettings.keyTable, start, sizeof SerialSettings.keyTable);
+    std::memcpy(KeyTable, start, sizeof KeyTable);
     for (const std::u16string& section : sections) {
         platform::StrCopy(SerialSettings.keyTableName, kSectionNameCapacity, section.c_str());
         LoadKeyTable();
     }
-    std::memcpy(result, SerialSettings.keyTable, sizeof SerialSettings.keyTable);
+    std::memcpy(result, KeyTable, sizeof KeyTable);
 }

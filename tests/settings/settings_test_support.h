@@ -15,6 +15,7 @@
 #include "platform/sim/shell.h"
 #endif
 #include "platform/text.h"
+#include "keymap/key_table.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
 
@@ -54,6 +55,7 @@ class SettingsFileTest : public ::testing::Test {
 #endif
         SetSettingsErrorReporter(nullptr);
         SerialSettings = {};
+        for (KeyTableEntry& entry : KeyTable) entry = {};
         file_ = Path("QuorvelCE.INI");
     }
     void TearDown() override {

@@ -1,7 +1,7 @@
 // The Windows dialog framework on real windows under Wine: template 102 built
 // in memory with its controls, lists and picture, the message map reached
 // through WindowProc, timers on the dialog thread, and the three ways a modal
-// dialog ends (from a handler, inside OnInitDialog, by Escape's IDCANCEL).
+// dialog ends (from a handler, inside OnInitDialog, by Escape's kIdCancel).
 #include "platform/framework.h"
 
 #include <gtest/gtest.h>
@@ -86,10 +86,10 @@ class TestDialog : public CDialog {
         if (id != 7) return;
         if (++seen_.ticks == 3) {
             // As the shell and a user would: the tray callback, then a click.
-            SendMessageW(1124, 126, WM_LBUTTONDOWN);
-            SendMessageW(WM_COMMAND, resources::IDC_START_STOP, 0);
+            SendMessageW(1124, 126, kWmLButtonDown);
+            SendMessageW(kWmCommand, resources::IDC_START_STOP, 0);
             if (ending_ == Ending::ByCancel) {
-                SendMessageW(WM_COMMAND, IDCANCEL, 0);
+                SendMessageW(kWmCommand, kIdCancel, 0);
             } else {
                 KillTimer(7);
                 EndDialog(42);
@@ -146,7 +146,7 @@ TEST(Win32Resources, IconsLoadByNegativeResourceId) {
 TEST(Win32Framework, CancelCommandEndsWithIdCancel) {
     Seen seen;
     TestDialog dialog(Ending::ByCancel, seen);
-    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_EQ(dialog.DoModal(), kIdCancel);
     EXPECT_EQ(seen.destroyed, 1);
 }
 

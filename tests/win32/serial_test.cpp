@@ -29,11 +29,11 @@ class SerialPortTest : public ::testing::Test {
     }
 
     Handle OpenConfigured(const char16_t* name) {
-        const Handle port = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+        const Handle port = CreateFileW(name, kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
         if (port == kInvalidHandle) return port;
-        SetCommMask(port, EV_RXCHAR);
+        SetCommMask(port, kEvRxChar);
         CommTimeouts timeouts;
-        timeouts.ReadIntervalTimeout = MAXDWORD;
+        timeouts.ReadIntervalTimeout = kMaxDword;
         timeouts.ReadTotalTimeoutConstant = 1000;
         SetCommTimeouts(port, timeouts);
         return port;
@@ -42,7 +42,7 @@ class SerialPortTest : public ::testing::Test {
     // Reads one byte the way the reception thread does: wait, then read.
     static int WaitAndRead(Handle port) {
         std::uint32_t mask = 0;
-        if (!WaitCommEvent(port, &mask) || !(mask & EV_RXCHAR)) return -1;
+        if (!WaitCommEvent(port, &mask) || !(mask & kEvRxChar)) return -1;
         unsigned char byte = 0;
         std::uint32_t got = 0;
         if (!ReadFile(port, &byte, 1, &got) || got != 1) return -2;
@@ -55,9 +55,9 @@ class SerialPortTest : public ::testing::Test {
 TEST_F(SerialPortTest, MissingDeviceReportsDevNotExistAndPortTenOpens) {
     lines.Close(9);
     SetLastError(0);
-    EXPECT_EQ(CreateFileW(u"COM9:", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0),
+    EXPECT_EQ(CreateFileW(u"COM9:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0),
               kInvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(GetLastError(), kErrorDevNotExist);
 
     // Only the \\.\ form reaches ports above 9; "COM10:" must still open.
     ASSERT_TRUE(lines.Open(10));
@@ -107,17 +107,17 @@ TEST_F(SerialPortTest, LineSettingsReachTheDevice) {
     dcb.BaudRate = 19200;
     dcb.ByteSize = 7;
     dcb.fParity = 1;
-    dcb.Parity = EVENPARITY;
-    dcb.StopBits = TWOSTOPBITS;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.Parity = kEvenParity;
+    dcb.StopBits = kTwoStopBits;
+    dcb.fDtrControl = kDtrControlEnable;
     EXPECT_TRUE(SetCommState(port, dcb));
     Dcb back;
     ASSERT_TRUE(GetCommState(port, back));
     // A pty keeps the rate and the stop bits but always runs 8 data bits
     // without parity, so those two cannot be checked on it.
     EXPECT_EQ(back.BaudRate, 19200u);
-    EXPECT_EQ(back.StopBits, TWOSTOPBITS);
-    EXPECT_EQ(back.fDtrControl, DTR_CONTROL_ENABLE);
+    EXPECT_EQ(back.StopBits, kTwoStopBits);
+    EXPECT_EQ(back.fDtrControl, kDtrControlEnable);
     EXPECT_TRUE(CloseHandle(port));
     lines.Close(4);
 }
@@ -143,7 +143,7 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadWakesWaitAndIsDoneOnce) {
     // cleanly instead of touching a released or reused handle.
     SetLastError(0);
     EXPECT_FALSE(CloseHandle(port));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
     std::uint32_t status = 0;
     EXPECT_FALSE(GetCommModemStatus(port, &status));
     std::uint32_t mask = 0;
@@ -194,9 +194,9 @@ TEST_F(SerialPortTest, PulledCableFailsTheWaitAndThePortIsThenMissing) {
     EXPECT_TRUE(CloseHandle(port));
 
     SetLastError(0);
-    EXPECT_EQ(CreateFileW(u"COM7:", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0),
+    EXPECT_EQ(CreateFileW(u"COM7:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0),
               kInvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(GetLastError(), kErrorDevNotExist);
 
     // Plugged in again: a new line under the same name works as before.
     ASSERT_TRUE(lines.Open(7));
