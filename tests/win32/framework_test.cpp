@@ -23,7 +23,7 @@ struct Seen {
     int destroyed = 0;
     bool logoHasImage = false;
     bool buttonBound = false;
-    Handle windowAfterDestroy = 1;
+    WindowHandle windowAfterDestroy{1};
 };
 
 enum class Ending { FromHandler, InsideInit, ByCancel };
@@ -31,7 +31,7 @@ enum class Ending { FromHandler, InsideInit, ByCancel };
 class TestDialog : public CDialog {
   public:
     TestDialog(Ending ending, Seen& seen)
-        : CDialog(resources::IDD_MAIN_DIALOG), ending_(ending), seen_(seen) {}
+        : CDialog(resources::kMainDialogTemplate), ending_(ending), seen_(seen) {}
 
     bool OnInitDialog() override {
         CDialog::OnInitDialog();
@@ -45,7 +45,7 @@ class TestDialog : public CDialog {
         CStatic logo;
         logo.m_hWnd = GetDlgItem(resources::IDC_LOGO);
         seen_.logoHasImage = logo.SendMessageW(STM_GETIMAGE, 0 /* IMAGE_BITMAP */, 0) != 0;
-        seen_.buttonBound = startStop_.GetSafeHwnd() != kNoHandle;
+        seen_.buttonBound = startStop_.GetSafeHwnd() != kNoWindow;
         if (ending_ == Ending::InsideInit) {
             EndDialog(0);
         } else {
@@ -119,7 +119,7 @@ TEST(Win32Framework, DialogFromTemplateRunsItsMapUntilEndDialog) {
     EXPECT_EQ(seen.trayMessages, 1);
     EXPECT_EQ(seen.clicks, 1);
     EXPECT_EQ(seen.destroyed, 1);
-    EXPECT_EQ(dialog.GetSafeHwnd(), kNoHandle);
+    EXPECT_EQ(dialog.GetSafeHwnd(), kNoWindow);
 }
 
 TEST(Win32Framework, EndDialogInsideInitNeverRunsTheLoopButDestroys) {
@@ -135,11 +135,11 @@ TEST(Win32Resources, IconsLoadByNegativeResourceId) {
     char16_t path[260];
     ASSERT_GT(GetModuleFileNameW(path, 260), 0u);
     for (std::int32_t id : {resources::IDI_READY, resources::IDI_NOT_READY}) {
-        Handle small = kNoHandle;
+        IconHandle small = kNoIcon;
         EXPECT_EQ(ExtractIconExW(path, -id, nullptr, &small, 1), 1u) << id;
-        EXPECT_NE(small, kNoHandle) << id;
+        EXPECT_NE(small, kNoIcon) << id;
     }
-    Handle none = kNoHandle;
+    IconHandle none = kNoIcon;
     EXPECT_EQ(ExtractIconExW(path, -999, nullptr, &none, 1), 0u);
 }
 

@@ -28,9 +28,9 @@ class SerialPortTest : public ::testing::Test {
         if (!lines.Available()) GTEST_SKIP() << "run under run_with_vserial.py";
     }
 
-    Handle OpenConfigured(const char16_t* name) {
-        const Handle port = CreateFileW(name, kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
-        if (port == kInvalidHandle) return port;
+    PortHandle OpenConfigured(const char16_t* name) {
+        const PortHandle port = CreateFileW(name, kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
+        if (port == kInvalidPort) return port;
         SetCommMask(port, kEvRxChar);
         CommTimeouts timeouts;
         timeouts.ReadIntervalTimeout = kMaxDword;
@@ -40,7 +40,7 @@ class SerialPortTest : public ::testing::Test {
     }
 
     // Reads one byte the way the reception thread does: wait, then read.
-    static int WaitAndRead(Handle port) {
+    static int WaitAndRead(PortHandle port) {
         std::uint32_t mask = 0;
         if (!WaitCommEvent(port, &mask) || !(mask & kEvRxChar)) return -1;
         unsigned char byte = 0;
@@ -56,21 +56,21 @@ TEST_F(SerialPortTest, MissingDeviceReportsDevNotExistAndPortTenOpens) {
     lines.Close(9);
     SetLastError(0);
     EXPECT_EQ(CreateFileW(u"COM9:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0),
-              kInvalidHandle);
+              kInvalidPort);
     EXPECT_EQ(GetLastError(), kErrorDevNotExist);
 
     // Only the \\.\ form reaches ports above 9; "COM10:" must still open.
     ASSERT_TRUE(lines.Open(10));
-    const Handle port = OpenConfigured(u"COM10:");
-    ASSERT_NE(port, kInvalidHandle) << GetLastError();
+    const PortHandle port = OpenConfigured(u"COM10:");
+    ASSERT_NE(port, kInvalidPort) << GetLastError();
     EXPECT_TRUE(CloseHandle(port));
     lines.Close(10);
 }
 
 TEST_F(SerialPortTest, BytesArriveInOrderThroughWaitThenRead) {
     ASSERT_TRUE(lines.Open(3));
-    const Handle port = OpenConfigured(u"COM3:");
-    ASSERT_NE(port, kInvalidHandle) << GetLastError();
+    const PortHandle port = OpenConfigured(u"COM3:");
+    ASSERT_NE(port, kInvalidPort) << GetLastError();
 
     // The wait blocks until the first byte comes; the byte whose arrival
     // ended the wait is the first one read, nothing is lost or doubled.
@@ -100,8 +100,8 @@ TEST_F(SerialPortTest, BytesArriveInOrderThroughWaitThenRead) {
 
 TEST_F(SerialPortTest, LineSettingsReachTheDevice) {
     ASSERT_TRUE(lines.Open(4));
-    const Handle port = OpenConfigured(u"COM4:");
-    ASSERT_NE(port, kInvalidHandle);
+    const PortHandle port = OpenConfigured(u"COM4:");
+    ASSERT_NE(port, kInvalidPort);
     Dcb dcb;
     ASSERT_TRUE(GetCommState(port, dcb));
     dcb.BaudRate = 19200;
@@ -124,8 +124,8 @@ TEST_F(SerialPortTest, LineSettingsReachTheDevice) {
 
 TEST_F(SerialPortTest, CloseFromAnotherThreadWakesWaitAndIsDoneOnce) {
     ASSERT_TRUE(lines.Open(5));
-    const Handle port = OpenConfigured(u"COM5:");
-    ASSERT_NE(port, kInvalidHandle);
+    const PortHandle port = OpenConfigured(u"COM5:");
+    ASSERT_NE(port, kInvalidPort);
 
     std::atomic<bool> waiting{false};
     auto waiter = std::async(std::launch::async, [&] {
@@ -156,8 +156,8 @@ TEST_F(SerialPortTest, CloseRacingAStartingWaitNeverHangs) {
     // The close may land before, during or after the reader starts its wait
     // or its read; every order must end the reader.
     for (int round = 0; round < 40; ++round) {
-        const Handle port = OpenConfigured(u"COM6:");
-        ASSERT_NE(port, kInvalidHandle);
+        const PortHandle port = OpenConfigured(u"COM6:");
+        ASSERT_NE(port, kInvalidPort);
         auto reader = std::async(std::launch::async, [&] {
             for (;;) {
                 std::uint32_t mask = 0;
@@ -177,8 +177,8 @@ TEST_F(SerialPortTest, CloseRacingAStartingWaitNeverHangs) {
 
 TEST_F(SerialPortTest, PulledCableFailsTheWaitAndThePortIsThenMissing) {
     ASSERT_TRUE(lines.Open(7));
-    const Handle port = OpenConfigured(u"COM7:");
-    ASSERT_NE(port, kInvalidHandle);
+    const PortHandle port = OpenConfigured(u"COM7:");
+    ASSERT_NE(port, kInvalidPort);
     auto waiter = std::async(std::launch::async, [&] {
         std::uint32_t mask = 0;
         return WaitCommEvent(port, &mask);
@@ -195,13 +195,13 @@ TEST_F(SerialPortTest, PulledCableFailsTheWaitAndThePortIsThenMissing) {
 
     SetLastError(0);
     EXPECT_EQ(CreateFileW(u"COM7:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0),
-              kInvalidHandle);
+              kInvalidPort);
     EXPECT_EQ(GetLastError(), kErrorDevNotExist);
 
     // Plugged in again: a new line under the same name works as before.
     ASSERT_TRUE(lines.Open(7));
-    const Handle again = OpenConfigured(u"COM7:");
-    ASSERT_NE(again, kInvalidHandle);
+    const PortHandle again = OpenConfigured(u"COM7:");
+    ASSERT_NE(again, kInvalidPort);
     ASSERT_TRUE(lines.Write(7, "Z"));
     EXPECT_EQ(WaitAndRead(again), 'Z');
     EXPECT_TRUE(CloseHandle(again));
