@@ -32,7 +32,6 @@ using LResult = std::intptr_t;  // LRESULT
 // Messages.
 inline constexpr std::uint32_t kWmDestroy = 0x0002;
 inline constexpr std::uint32_t kWmSetIcon = 0x0080;
-inline constexpr std::uint32_t kWmInitDialog = 0x0110;
 inline constexpr std::uint32_t kWmCommand = 0x0111;      // 273
 inline constexpr std::uint32_t kWmTimer = 0x0113;        // 275
 inline constexpr std::uint32_t kWmLButtonDown = 0x0201;  // 513

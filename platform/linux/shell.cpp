@@ -1,5 +1,6 @@
-// Linux shell services for the command-line tools: a message is written to
-// standard error, since there is no one to click OK.
+// Linux shell services for the command-line tools: a message box is a line on
+// standard error, since there is no one to click OK. No tray icon and no icons
+// yet: those calls report failure.
 #include <cstdio>
 
 #include "platform/services.h"
