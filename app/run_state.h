@@ -13,8 +13,8 @@ inline constexpr std::uint32_t kTrayNotifyMessage = 1124;  // kWmUser + 100
 
 extern std::atomic<std::int32_t> RunningFlag;   // 1 at program start
 extern std::atomic<std::int32_t> LineWaitFlag;  // 1 at program start
-extern platform::IconHandle ReadyIcon;         // small image of icon 128
-extern platform::IconHandle NotReadyIcon;      // small image of icon 130
+extern platform::IconHandle ReadyIcon;          // small image of icon 128
+extern platform::IconHandle NotReadyIcon;       // small image of icon 130
 extern platform::NotifyIconData TrayIconRecord;
 
 // The tray tips: before the first open and after a Stop; while the port is

@@ -13,13 +13,13 @@
 #include <thread>
 
 #include "app/run_state.h"
+#include "keymap/key_table.h"
 #include "platform/services.h"
 #include "platform/sim/keyboard.h"
 #include "platform/sim/serial.h"
 #include "platform/sim/threads.h"
 #include "serial/reception.h"
 #include "serial/serial_port.h"
-#include "keymap/key_table.h"
 #include "settings/general_settings.h"
 
 // Counting allocator: every allocation made on the reception thread. GCC

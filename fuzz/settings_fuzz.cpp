@@ -20,10 +20,10 @@
 
 #include "fuzz/settings_reference.h"
 #include "keymap/key_table.h"
-#include "tests/settings/key_reads_oracle.h"
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
+#include "tests/settings/key_reads_oracle.h"
 
 namespace {
 
@@ -260,8 +260,7 @@ void CheckKeyTable(const reference::File& file, const std::u16string& section) {
     if (reference::Read(file, stored, u"", u"ERROR", 1).headerLine >= 0) {
         for (int n = 0; n < kKeyTableSize; ++n) KeyTable[n] = Prefilled(n);
         LoadKeyTableByKeyReads();
-        std::copy(std::begin(KeyTable), std::end(KeyTable),
-                  byLookups);
+        std::copy(std::begin(KeyTable), std::end(KeyTable), byLookups);
         CompareTables(byLookups, model, "LoadKeyTableByKeyReads(" + Show(stored) + ")");
     } else {
         std::copy(std::begin(model), std::end(model), byLookups);

@@ -79,8 +79,7 @@ int TakeKeysFoundIn(const char16_t* text, bool* settled, std::uint8_t* keys) {
 
 void LoadKeyTable() {
     settings_text::TextFileReader reader;
-    if (!reader.Open(SettingsFilePath) || !SeekSection(reader, SerialSettings.keyTableName))
-        return;
+    if (!reader.Open(SettingsFilePath) || !SeekSection(reader, SerialSettings.keyTableName)) return;
 
     // Each piece after the header is the key line of every byte value whose
     // digits it contains and that no earlier piece has claimed.

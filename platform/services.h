@@ -19,9 +19,9 @@ enum class ThreadHandle : std::uintptr_t {};
 enum class WindowHandle : std::uintptr_t {};
 enum class IconHandle : std::uintptr_t {};
 
-inline constexpr FileHandle kInvalidFile{~std::uintptr_t{0}};   // INVALID_HANDLE_VALUE
+inline constexpr FileHandle kInvalidFile{~std::uintptr_t{0}};  // INVALID_HANDLE_VALUE
 inline constexpr PortHandle kNoPort{0};
-inline constexpr PortHandle kInvalidPort{~std::uintptr_t{0}};   // INVALID_HANDLE_VALUE
+inline constexpr PortHandle kInvalidPort{~std::uintptr_t{0}};  // INVALID_HANDLE_VALUE
 inline constexpr EventHandle kNoEvent{0};
 inline constexpr ThreadHandle kNoThread{0};
 inline constexpr WindowHandle kNoWindow{0};
@@ -55,8 +55,9 @@ std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size);
 
 FileHandle OpenFileForReading(const char16_t* path);
 FileHandle CreateFileForWriting(const char16_t* path);  // creates, or empties an existing file
-std::int32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t size);  // 0 at end, -1 on error
-bool WriteFileBytes(FileHandle file, const void* data, std::uint32_t size);     // all or failure
+// Reads give 0 at the end and -1 on an error; a write writes all or fails.
+std::int32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t size);
+bool WriteFileBytes(FileHandle file, const void* data, std::uint32_t size);
 bool FlushFileToDisk(FileHandle file);
 bool CloseFile(FileHandle file);
 // Puts `from` in place of `to` in one atomic step: at every moment `to` is
@@ -140,7 +141,7 @@ struct CommTimeouts {
 // Opens a serial device by its "COMn:" name. kInvalidPort on failure, with
 // kErrorDevNotExist (55) when no such device is there.
 PortHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t shareMode,
-                   std::uint32_t creation, std::uint32_t flags);
+                       std::uint32_t creation, std::uint32_t flags);
 bool SetCommMask(PortHandle port, std::uint32_t mask);
 bool SetCommTimeouts(PortHandle port, const CommTimeouts& timeouts);
 bool GetCommState(PortHandle port, Dcb& dcb);

@@ -23,6 +23,16 @@ void ReadGeneral(const char16_t* key, char16_t* value) {
     ReadSettingValue(kGeneral, key, kAbsentValue, value, kSettingTextCapacity, SettingsFilePath);
 }
 
+// The code a PARITY or STOP text stands for: its position in `list`, or
+// `otherwise` when the list does not hold it (the absent marker included).
+template <std::size_t N>
+std::uint16_t CodeOf(const char16_t* value, const char16_t* const (&list)[N],
+                     std::uint16_t otherwise) {
+    for (std::size_t code = 0; code < N; ++code)
+        if (platform::StrCmp(value, list[code]) == 0) return static_cast<std::uint16_t>(code);
+    return otherwise;
+}
+
 }  // namespace
 
 void ListAvailablePorts(std::int32_t* ports, std::int32_t* count) {
@@ -54,19 +64,12 @@ void LoadGeneralSettings() {
     if (!IsAbsent(value)) {
         auto wanted = static_cast<std::uint32_t>(platform::wtoi(value));
         for (const char16_t* rate : kBaudRateTexts)
-            if (wanted == static_cast<std::uint32_t>(platform::wtoi(rate))) SerialSettings.baudRate = wanted;
+            if (wanted == static_cast<std::uint32_t>(platform::wtoi(rate)))
+                SerialSettings.baudRate = wanted;
     }
 
     ReadGeneral(u"PARITY", value);
-    SerialSettings.parity = 0;
-    if (!IsAbsent(value)) {
-        for (std::uint16_t code = 0; code < std::size(kParityTexts); ++code) {
-            if (platform::StrCmp(value, kParityTexts[code]) == 0) {
-                SerialSettings.parity = code;
-                break;
-            }
-        }
-    }
+    SerialSettings.parity = CodeOf(value, kParityTexts, 0);
 
     ReadGeneral(u"DATA", value);
     SerialSettings.dataBits = 8;
@@ -77,15 +80,7 @@ void LoadGeneralSettings() {
     }
 
     ReadGeneral(u"STOP", value);
-    SerialSettings.stopBits = 0;
-    if (!IsAbsent(value)) {
-        for (std::uint16_t code = 0; code < std::size(kStopBitsTexts); ++code) {
-            if (platform::StrCmp(value, kStopBitsTexts[code]) == 0) {
-                SerialSettings.stopBits = code;
-                break;
-            }
-        }
-    }
+    SerialSettings.stopBits = CodeOf(value, kStopBitsTexts, 0);
 
     ReadSettingValue(kGeneral, u"KEYTABLE", kAbsentValue, SerialSettings.keyTableName,
                      kSectionNameCapacity, SettingsFilePath);

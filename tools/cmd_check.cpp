@@ -389,11 +389,11 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         std::u16string value;
         const bool valueFound = ExpectedRead(at, value) == 0;
         if (undefined || keptFlags) {
-            std::string why = !valueFound        ? "the line has no value"
+            std::string why = !valueFound             ? "the line has no value"
                               : value == kAbsentValue ? "the value ERROR counts as absent"
-                              : value[0] == u',' ? "the value starts with \",\""
-                              : keptFlags        ? "nothing follows the \",\""
-                                                 : "the line gives no value";
+                              : value[0] == u','      ? "the value starts with \",\""
+                              : keptFlags             ? "nothing follows the \",\""
+                                                      : "the line gives no value";
             ReportAt(at, byte + ": " + why + ", so " + effect);
             continue;
         }

@@ -57,8 +57,8 @@ int RunRead(const ToolArgs& args, ToolOutput& io) {
     // COUNT gives the same result; the buffer need not be larger than that.
     std::uint32_t capacity = count < 4096 ? count : 4096;
     std::vector<char16_t> destination(capacity, u'\0');
-    int result = ReadSettingValue(args[1].c_str(), args[2].c_str(), kAbsentValue, destination.data(),
-                                  capacity, args[0].c_str());
+    int result = ReadSettingValue(args[1].c_str(), args[2].c_str(), kAbsentValue,
+                                  destination.data(), capacity, args[0].c_str());
     PrintLine(io, destination.data());
     return result;
 }

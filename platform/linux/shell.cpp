@@ -8,7 +8,8 @@
 
 namespace platform {
 
-std::int32_t MessageBoxW(WindowHandle, const char16_t* text, const char16_t* caption, std::uint32_t) {
+std::int32_t MessageBoxW(WindowHandle, const char16_t* text, const char16_t* caption,
+                         std::uint32_t) {
     unsigned char line[2048];
     auto put = [&](const char16_t* t) {
         std::ptrdiff_t n = EncodeUtf8(t, line, sizeof line);
@@ -27,7 +28,8 @@ void DismissMessageBoxes(ThreadHandle) {}
 
 bool Shell_NotifyIconW(std::uint32_t, const NotifyIconData*) { return false; }
 
-std::uint32_t ExtractIconExW(const char16_t*, std::int32_t, IconHandle*, IconHandle*, std::uint32_t) {
+std::uint32_t ExtractIconExW(const char16_t*, std::int32_t, IconHandle*, IconHandle*,
+                             std::uint32_t) {
     return 0;
 }
 

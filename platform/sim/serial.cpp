@@ -247,7 +247,7 @@ bool CloseHandle(PortHandle handle) {
 }
 
 PortHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t shareMode,
-                   std::uint32_t creation, std::uint32_t flags) {
+                       std::uint32_t creation, std::uint32_t flags) {
     auto lock = Lock();
     std::u16string text = name != nullptr ? name : u"";
     if (openNames.size() < kRecordLimit) openNames.push_back(text);

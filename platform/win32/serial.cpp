@@ -188,7 +188,7 @@ bool CloseHandle(PortHandle handle) {
 }
 
 PortHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t shareMode,
-                   std::uint32_t creation, std::uint32_t flags) {
+                       std::uint32_t creation, std::uint32_t flags) {
     wchar_t path[64];
     DevicePath(name, path);
     const HANDLE file = ::CreateFileW(path, access, shareMode, nullptr, creation,

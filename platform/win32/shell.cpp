@@ -29,7 +29,8 @@ std::int32_t MessageBoxW(WindowHandle owner, const char16_t* text, const char16_
     // lives in the tray: on the desktop it would open behind whatever window
     // has the focus, where nobody sees it, so it is put on top.
     if (owner == kNoWindow) type |= MB_TOPMOST;
-    return ::MessageBoxW(FromWord<HWND>(static_cast<std::uintptr_t>(owner)), reinterpret_cast<const wchar_t*>(text),
+    return ::MessageBoxW(FromWord<HWND>(static_cast<std::uintptr_t>(owner)),
+                         reinterpret_cast<const wchar_t*>(text),
                          reinterpret_cast<const wchar_t*>(caption), type);
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/run_state.h"
 #include "app/wedge_dlg.h"
+#include "keymap/key_table.h"
 #include "platform/sim/files.h"
 #include "platform/sim/framework.h"
 #include "platform/sim/keyboard.h"
@@ -16,7 +17,6 @@
 #include "platform/sim/threads.h"
 #include "serial/reception.h"
 #include "serial/serial_port.h"
-#include "keymap/key_table.h"
 #include "settings/general_settings.h"
 #include "tests/serial/sim_reset.h"
 

@@ -163,7 +163,7 @@ TEST_F(SettingsList, NamesEveryLineWithABracketExceptGeneral) {
     for (const Case& c : cases) {
         Put(std::string(c.line) + "\n");
         ListSettingSections(file_.c_str(), SerialSettings.SettingSectionList,
-                        &SerialSettings.SettingSectionCount);
+                            &SerialSettings.SettingSectionCount);
         if (c.name == nullptr) {
             EXPECT_EQ(SerialSettings.SettingSectionCount, 0) << c.line;
         } else {

@@ -14,8 +14,8 @@
 #include "platform/sim/files.h"
 #include "platform/sim/shell.h"
 #endif
-#include "platform/text.h"
 #include "keymap/key_table.h"
+#include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
 

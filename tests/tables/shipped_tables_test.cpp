@@ -6,9 +6,9 @@
 #include <string>
 
 #include "keymap/key_table.h"
-#include "tests/settings/key_reads_oracle.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
+#include "tests/settings/key_reads_oracle.h"
 
 namespace {
 

@@ -29,7 +29,8 @@ class SerialPortTest : public ::testing::Test {
     }
 
     PortHandle OpenConfigured(const char16_t* name) {
-        const PortHandle port = CreateFileW(name, kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
+        const PortHandle port =
+            CreateFileW(name, kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
         if (port == kInvalidPort) return port;
         SetCommMask(port, kEvRxChar);
         CommTimeouts timeouts;

@@ -23,8 +23,7 @@ std::uint32_t AddOne(void* parameter) {
 }
 
 TEST(Win32Threads, NamedEventThreadAndCloseDispatch) {
-    const platform::EventHandle first =
-        platform::CreateEventW(false, false, u"QUORVEL_TEST_EVENT");
+    const platform::EventHandle first = platform::CreateEventW(false, false, u"QUORVEL_TEST_EVENT");
     ASSERT_NE(first, platform::kNoEvent);
     EXPECT_NE(platform::GetLastError(), 183u);
     // The second creation of the same name is how a second instance knows.
@@ -45,7 +44,8 @@ TEST(Win32Threads, NamedEventThreadAndCloseDispatch) {
     ASSERT_EQ(platform::WaitForSingleObject(thread, 10000), 0u);
     EXPECT_EQ(counter, 1);
     DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(thread)), &code));
+    EXPECT_TRUE(
+        GetExitCodeThread(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(thread)), &code));
     EXPECT_EQ(code, 7u);
     EXPECT_TRUE(platform::CloseHandle(thread));
 
@@ -73,8 +73,8 @@ TEST(Win32Threads, ShortPausesNeverEndEarlyAndStillSeeTheirEvent) {
     EXPECT_GE(std::chrono::steady_clock::now() - waitStart, std::chrono::milliseconds(3));
 
     // A quit sets the event in the middle of a pause: the pause reports it.
-    const platform::ThreadHandle setter = platform::CreateThread(
-        SetAfterAWhile, const_cast<platform::EventHandle*>(&event), nullptr);
+    const platform::ThreadHandle setter =
+        platform::CreateThread(SetAfterAWhile, const_cast<platform::EventHandle*>(&event), nullptr);
     ASSERT_NE(setter, platform::kNoThread);
     EXPECT_EQ(platform::WaitForSingleObject(event, 50), WAIT_OBJECT_0);
     platform::WaitForSingleObject(setter, INFINITE);
