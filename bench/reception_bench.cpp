@@ -93,6 +93,7 @@ std::string ScanStream(std::size_t size) {
 ThreadHandle StartReception() {
     sim::ResetSerial();
     sim::AttachSerialDevice(1);
+    ConnectReception(RunStateLinks);
     AwaitReceptionThreadEnd(kNoThread);
     RunningFlag = 1;
     LineWaitFlag = 1;

@@ -17,7 +17,8 @@ struct ReceptionLinks {
 };
 
 // Connects reception to the program's words; called before a thread starts.
-// Until then it runs on flags of its own that are set, and reports nowhere.
+// Until then it runs on flags of its own, which the caller cannot set again
+// after a stop, and reports nowhere: a caller that sets flags must connect.
 void ConnectReception(const ReceptionLinks& links);
 
 // Entry of the reception thread (parameter unused); exit code 0 on every path.
