@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "app/run_state.h"
+#include "keymap/key_table.h"
 #include "platform/text.h"
 #include "serial/serial_port.h"
 #include "settings/general_settings.h"
@@ -16,8 +16,8 @@ namespace {
 
 constexpr std::uint32_t kKeyBufferSize = 100;
 constexpr std::uint32_t kRetryPauseMs = 500;
-constexpr std::uint32_t kPressFlags = KEYEVENTF_SILENT;
-constexpr std::uint32_t kReleaseFlags = KEYEVENTF_SILENT | KEYEVENTF_KEYUP;
+constexpr std::uint32_t kPressFlags = kKeyEventFSilent;
+constexpr std::uint32_t kReleaseFlags = kKeyEventFSilent | kKeyEventFKeyUp;
 constexpr std::uint8_t kLineEndHash = 0x23;
 constexpr std::uint8_t kLineEndReturn = 0x0D;
 
@@ -34,15 +34,21 @@ char16_t messageText[260];
 // Which keys our own events left down, so that a quit can let go of them.
 bool keyDown[256];
 
+// The program's words once connected; words of our own until then.
+std::atomic<std::int32_t> ownRunning{1};
+std::atomic<std::int32_t> ownLineWait{1};
+void ReportNowhere(bool) {}
+ReceptionLinks links = {&ownRunning, &ownLineWait, ReportNowhere};
+
 // A quit must reach the thread wherever it stands: every pause waits on this
 // event instead of sleeping, and typing stops at the next event.
 std::atomic<std::int32_t> quitRequested{0};
-std::atomic<Handle> quitEvent{kNoHandle};
+std::atomic<EventHandle> quitEvent{kNoEvent};
 
-Handle QuitEvent() {
-    Handle event = quitEvent.load();
-    if (event != kNoHandle) return event;
-    Handle fresh = CreateEventW(true, false, nullptr);
+EventHandle QuitEvent() {
+    EventHandle event = quitEvent.load();
+    if (event != kNoEvent) return event;
+    EventHandle fresh = CreateEventW(true, false, nullptr);
     if (quitEvent.compare_exchange_strong(event, fresh)) return fresh;
     CloseHandle(fresh);
     return event;
@@ -72,17 +78,17 @@ void SendKeystroke(std::uint32_t position) {
     const bool altGr = keyAltGr[position] != 0;
     const bool shift = keyShift[position] != 0;
     if (Quitting()) return;
-    SendEvent(VK_CONTROL, !altGr);
+    SendEvent(kVkControl, !altGr);
     if (Quitting()) return;
-    SendEvent(VK_LMENU, !altGr);
+    SendEvent(kVkLMenu, !altGr);
     if (Quitting()) return;
-    SendEvent(VK_SHIFT, !shift);
+    SendEvent(kVkShift, !shift);
     if (Quitting()) return;
     SendEvent(key, false);
     if (Quitting()) return;
     SendEvent(key, true);
     if (shift || Quitting()) return;
-    SendEvent(VK_SHIFT, true);
+    SendEvent(kVkShift, true);
 }
 
 void FlushKeyBuffer() {
@@ -91,10 +97,10 @@ void FlushKeyBuffer() {
         // Nothing stays held once a line is typed: the user's own typing
         // must not come out shifted or as AltGr.
         const std::uint32_t last = keyCount - 1;
-        if (!Quitting() && keyShift[last] != 0) SendEvent(VK_SHIFT, true);
+        if (!Quitting() && keyShift[last] != 0) SendEvent(kVkShift, true);
         if (!Quitting() && keyAltGr[last] != 0) {
-            SendEvent(VK_LMENU, true);
-            if (!Quitting()) SendEvent(VK_CONTROL, true);
+            SendEvent(kVkLMenu, true);
+            if (!Quitting()) SendEvent(kVkControl, true);
         }
     }
     keyCount = 0;
@@ -102,14 +108,14 @@ void FlushKeyBuffer() {
 }
 
 void HandleByte(std::uint8_t byte) {
-    const KeyTableEntry& entry = SerialSettings.keyTable[byte];
+    const KeyTableEntry& entry = KeyTable[byte];
     if (entry.virtualKey != 0) {
         keyCodes[keyCount] = static_cast<std::uint8_t>(entry.virtualKey & 0xFF);
         keyAltGr[keyCount] = static_cast<std::uint8_t>(entry.altGr & 0xFF);
         keyShift[keyCount] = static_cast<std::uint8_t>(entry.shift & 0xFF);
         ++keyCount;
     }
-    if (byte == kLineEndHash || byte == kLineEndReturn || LineWaitFlag.load() == 0 ||
+    if (byte == kLineEndHash || byte == kLineEndReturn || links.lineWait->load() == 0 ||
         keyCount == kKeyBufferSize) {
         FlushKeyBuffer();
     }
@@ -117,11 +123,11 @@ void HandleByte(std::uint8_t byte) {
 
 // Returns true when the loop ended because the wait failed while reception
 // was still meant to run.
-bool RunWaitLoop(Handle port) {
+bool RunWaitLoop(PortHandle port) {
     for (;;) {
-        if (RunningFlag.load() == 0 || Quitting()) return false;
-        if (!WaitCommEvent(port, &eventMask)) return RunningFlag.load() != 0 && !Quitting();
-        if ((eventMask & EV_RXCHAR) == 0) continue;
+        if (links.running->load() == 0 || Quitting()) return false;
+        if (!WaitCommEvent(port, &eventMask)) return links.running->load() != 0 && !Quitting();
+        if ((eventMask & kEvRxChar) == 0) continue;
         for (;;) {
             bool ok = ReadFile(port, &receiveByte, 1, &bytesRead);
             if (!ok) {
@@ -152,71 +158,75 @@ void ShowOpenFailure(std::uint32_t code) {
     while (messageText[n] != 0) ++n;
     messageText[n++] = u')';
     messageText[n] = 0;
-    MessageBoxW(kNoHandle, messageText, u"Erreur", MB_OK);
+    MessageBoxW(kNoWindow, messageText, u"Erreur", kMbOk);
 }
 
 }  // namespace
+
+void ConnectReception(const ReceptionLinks& connected) {
+    links = connected;
+}
 
 std::uint32_t ReceptionThreadProc(void*) {
     keyCount = 0;
     for (bool& down : keyDown) down = false;
     QuitEvent();
-    while (RunningFlag.load() != 0 && !Quitting()) {
+    while (links.running->load() != 0 && !Quitting()) {
         if (!OpenSerialPort()) {
             std::uint32_t code = GetLastError();
-            if (code == ERROR_DEV_NOT_EXIST) {
+            if (code == kErrorDevNotExist) {
                 Pause(kRetryPauseMs);
                 continue;
             }
             if (!Quitting()) ShowOpenFailure(code);
-            RunningFlag.store(0);
+            links.running->store(0);
             break;
         }
-        SetTrayStatus(u"LS3578 ready", ReadyIcon);
-        bool failed = RunWaitLoop(PortHandle.load());
-        SetTrayStatus(u"LS3578 not ready", NotReadyIcon);
+        links.reportPortStatus(true);
+        bool failed = RunWaitLoop(SerialPortHandle.load());
+        links.reportPortStatus(false);
         CloseSerialPort();
         // A port that opens but fails at once must not make the thread spin.
-        if (failed && RunningFlag.load() != 0) Pause(kRetryPauseMs);
+        if (failed && links.running->load() != 0) Pause(kRetryPauseMs);
     }
     ReleaseKeysStillDown();
     return 0;
 }
 
-void QuitReception(Handle thread) {
+void QuitReception(ThreadHandle thread) {
     quitRequested.store(1);
     SetEvent(QuitEvent());
-    RunningFlag.store(0);
+    links.running->store(0);
     CloseSerialPort();
-    if (thread == kNoHandle) return;
+    if (thread == kNoThread) return;
     // A box may appear just after a dismissal, so dismiss again until the
     // thread is gone; give up after about two seconds and let the process end.
     for (int attempt = 0; attempt < 20; ++attempt) {
         DismissMessageBoxes(thread);
-        if (WaitForSingleObject(thread, 100) != WAIT_TIMEOUT) break;
+        if (WaitForSingleObject(thread, 100) != kWaitTimeout) break;
     }
     CloseHandle(thread);
 }
 
-bool ReceptionThreadEnded(Handle thread) {
-    return thread == kNoHandle || WaitForSingleObject(thread, 0) != WAIT_TIMEOUT;
+bool ReceptionThreadEnded(ThreadHandle thread) {
+    return thread == kNoThread || WaitForSingleObject(thread, 0) != kWaitTimeout;
 }
 
-void AwaitReceptionThreadEnd(Handle thread) {
-    RunningFlag.store(0);
+void AwaitReceptionThreadEnd(ThreadHandle thread) {
+    links.running->store(0);
     CloseSerialPort();
-    if (thread != kNoHandle) {
+    if (thread != kNoThread) {
         // The previous thread may be finishing a line (let it) or showing its
         // open-failure box, which a new Start makes moot.
         for (;;) {
             DismissMessageBoxes(thread);
-            if (WaitForSingleObject(thread, 100) != WAIT_TIMEOUT) break;
+            if (WaitForSingleObject(thread, 100) != kWaitTimeout) break;
         }
         CloseHandle(thread);
     }
     if (quitRequested.load() != 0) {
-        Handle old = quitEvent.exchange(kNoHandle);
-        if (old != kNoHandle) CloseHandle(old);
+        EventHandle old = quitEvent.exchange(kNoEvent);
+        if (old != kNoEvent) CloseHandle(old);
         quitRequested.store(0);
     }
     QuitEvent();

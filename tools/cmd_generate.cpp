@@ -264,8 +264,8 @@ bool ValidSectionName(const std::u16string& name, std::string& why) {
 // Raw bytes of a file, for the list; false when it cannot be read.
 bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
     bytes.clear();
-    platform::Handle file = platform::OpenFileForReading(path.c_str());
-    if (file == platform::kInvalidHandle) return false;
+    platform::FileHandle file = platform::OpenFileForReading(path.c_str());
+    if (file == platform::kInvalidFile) return false;
     char chunk[65536];
     bool ok = true;
     for (;;) {

@@ -44,10 +44,10 @@ bool SetSettingsPath(const std::u16string& path, ToolOutput& io) {
 
 void LoadTableFrom(const KeyTableEntry* start, const std::vector<std::u16string>& sections,
                    KeyTableEntry* result) {
-    std::memcpy(SerialSettings.keyTable, start, sizeof SerialSettings.keyTable);
+    std::memcpy(KeyTable, start, sizeof KeyTable);
     for (const std::u16string& section : sections) {
         platform::StrCopy(SerialSettings.keyTableName, kSectionNameCapacity, section.c_str());
         LoadKeyTable();
     }
-    std::memcpy(result, SerialSettings.keyTable, sizeof SerialSettings.keyTable);
+    std::memcpy(result, KeyTable, sizeof KeyTable);
 }

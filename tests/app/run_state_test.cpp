@@ -12,17 +12,17 @@ namespace {
 using RunState = ReceptionTest;
 
 TEST_F(RunState, TrayIconIsAddedChangedAndRemovedWithTheWholeRecord) {
-    AddTrayIcon(Handle{0x4242});
+    AddTrayIcon(WindowHandle{0x4242});
     SetTrayStatus(u"LS3578 ready", ReadyIcon);
     RemoveTrayIcon();
     auto calls = sim::TrayCalls();
     ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[0].message, NIM_ADD);
-    EXPECT_EQ(calls[1].message, NIM_MODIFY);
-    EXPECT_EQ(calls[2].message, NIM_DELETE);
+    EXPECT_EQ(calls[0].message, kNimAdd);
+    EXPECT_EQ(calls[1].message, kNimModify);
+    EXPECT_EQ(calls[2].message, kNimDelete);
     for (const auto& call : calls) {
         EXPECT_EQ(call.data.cbSize, 152u);
-        EXPECT_EQ(call.data.hWnd, Handle{0x4242});
+        EXPECT_EQ(call.data.hWnd, WindowHandle{0x4242});
         EXPECT_EQ(call.data.uID, 126u);
         EXPECT_EQ(call.data.uFlags, 7u);
         EXPECT_EQ(call.data.uCallbackMessage, 1124u);
@@ -40,8 +40,8 @@ TEST_F(RunState, TrayIconIsAddedChangedAndRemovedWithTheWholeRecord) {
 }
 
 TEST_F(RunState, ConcurrentStatusChangesNeverMixATipWithAnotherIcon) {
-    AddTrayIcon(Handle{0x4242});
-    auto writer = [](const char16_t* tip, Handle icon) {
+    AddTrayIcon(WindowHandle{0x4242});
+    auto writer = [](const char16_t* tip, IconHandle icon) {
         for (int i = 0; i < 2000; ++i) SetTrayStatus(tip, icon);
     };
     std::thread reception(writer, u"LS3578 ready", ReadyIcon);

@@ -8,6 +8,7 @@
 #include "keymap/key_table.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
+#include "tests/settings/key_reads_oracle.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ class ShippedTables : public ::testing::Test {
   protected:
     void SetUp() override {
         std::memset(&SerialSettings, 0, sizeof SerialSettings);
+        std::memset(KeyTable, 0, sizeof KeyTable);
         CopyText(SettingsFilePath, kSettingTextCapacity, QUORVEL_SHIPPED_SETTINGS_FILE);
     }
 
@@ -42,7 +44,7 @@ class ShippedTables : public ::testing::Test {
 
     static void ExpectKeys(const std::string& table, std::initializer_list<Expected> keys) {
         for (const Expected& key : keys) {
-            const KeyTableEntry& entry = SerialSettings.keyTable[key.byte];
+            const KeyTableEntry& entry = KeyTable[key.byte];
             SCOPED_TRACE(table + ", byte " + std::to_string(key.byte));
             EXPECT_EQ(key.virtualKey, entry.virtualKey);
             EXPECT_EQ(key.modifier == kShift ? 1 : 0, entry.shift);
@@ -77,10 +79,10 @@ TEST_F(ShippedTables, UsEnglishTypesEveryPrintableAsciiCharacter) {
                 {'<', 0xBC, kShift},       {'.', 0xBE, kNoModifier}, {'>', 0xBE, kShift},
                 {'/', 0xBF, kNoModifier},  {'?', 0xBF, kShift}});
     for (int byte = 0x20; byte < 0x7F; ++byte) {
-        EXPECT_NE(0, SerialSettings.keyTable[byte].virtualKey) << "byte " << byte;
+        EXPECT_NE(0, KeyTable[byte].virtualKey) << "byte " << byte;
     }
     for (int byte = 0x80; byte < 0x100; ++byte) {
-        EXPECT_EQ(0, SerialSettings.keyTable[byte].virtualKey) << "byte " << byte;
+        EXPECT_EQ(0, KeyTable[byte].virtualKey) << "byte " << byte;
     }
 }
 
@@ -143,19 +145,19 @@ TEST_F(ShippedTables, OtherLayoutsPutCharactersOnTheirOwnKeys) {
 TEST_F(ShippedTables, LineEndsAndAnEarlierTableDoNotLeak) {
     const char* const tables[] = {"US English", "UK English", "French AZERTY", "German QWERTZ"};
     for (const char* table : tables) {
-        std::memset(SerialSettings.keyTable, 0, sizeof SerialSettings.keyTable);
+        std::memset(KeyTable, 0, sizeof KeyTable);
         Load(table);
         KeyTableEntry fresh[kKeyTableSize];
-        std::memcpy(fresh, SerialSettings.keyTable, sizeof fresh);
+        std::memcpy(fresh, KeyTable, sizeof fresh);
         ExpectKeys(table,
                    {{'\r', 0x0D, kNoModifier}, {'\t', 0x09, kNoModifier}, {'\n', 0, kNoModifier}});
 
         // Over a table of nonsense every entry must still come out as in a fresh load.
         for (void (*load)() : {&LoadKeyTable, &LoadKeyTableByKeyReads}) {
-            for (KeyTableEntry& entry : SerialSettings.keyTable) entry = {1, 0, 0xBEEF};
+            for (KeyTableEntry& entry : KeyTable) entry = {1, 0, 0xBEEF};
             load();
             for (int byte = 0; byte < kKeyTableSize; ++byte) {
-                const KeyTableEntry& entry = SerialSettings.keyTable[byte];
+                const KeyTableEntry& entry = KeyTable[byte];
                 EXPECT_TRUE(entry.virtualKey == fresh[byte].virtualKey &&
                             entry.shift == fresh[byte].shift && entry.altGr == fresh[byte].altGr)
                     << table << ", byte " << byte

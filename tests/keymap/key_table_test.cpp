@@ -4,6 +4,7 @@
 #include <random>
 
 #include "keymap/key_table.h"
+#include "tests/settings/key_reads_oracle.h"
 #include "tests/settings/settings_test_support.h"
 
 using namespace settings_test;
@@ -22,14 +23,14 @@ class KeyTableTest : public SettingsFileTest {
     // Loads both ways from the same starting table and checks they agree.
     void LoadBothWays() {
         KeyTableEntry before[kKeyTableSize];
-        std::copy(std::begin(SerialSettings.keyTable), std::end(SerialSettings.keyTable), before);
+        std::copy(std::begin(KeyTable), std::end(KeyTable), before);
         LoadKeyTableByKeyReads();
         KeyTableEntry expected[kKeyTableSize];
-        std::copy(std::begin(SerialSettings.keyTable), std::end(SerialSettings.keyTable), expected);
-        std::copy(before, before + kKeyTableSize, SerialSettings.keyTable);
+        std::copy(std::begin(KeyTable), std::end(KeyTable), expected);
+        std::copy(before, before + kKeyTableSize, KeyTable);
         LoadKeyTable();
         for (int n = 0; n < kKeyTableSize; ++n) {
-            const KeyTableEntry& got = SerialSettings.keyTable[n];
+            const KeyTableEntry& got = KeyTable[n];
             ASSERT_TRUE(got.virtualKey == expected[n].virtualKey &&
                         got.shift == expected[n].shift && got.altGr == expected[n].altGr)
                 << "byte " << n << ": " << got.virtualKey << "/" << got.shift << "/" << got.altGr
@@ -37,7 +38,7 @@ class KeyTableTest : public SettingsFileTest {
                 << expected[n].altGr;
         }
     }
-    const KeyTableEntry& Entry(int n) const { return SerialSettings.keyTable[n]; }
+    const KeyTableEntry& Entry(int n) const { return KeyTable[n]; }
 };
 
 void ExpectEntry(const KeyTableEntry& e, std::uint16_t vk, int shift, int altGr) {
@@ -63,7 +64,7 @@ TEST_F(KeyTableTest, ValueForms) {
         "74 = ERROR\n"     // absent marker
         "#75 = 41\n"       // "#" stays in front: parses as 0
         "76 = A\n");       // one digit
-    for (int n = 65; n <= 76; ++n) SerialSettings.keyTable[n] = {1, 0, 0x99};
+    for (int n = 65; n <= 76; ++n) KeyTable[n] = {1, 0, 0x99};
     Use(u"T");
     LoadKeyTable();
     ExpectEntry(Entry(65), 0x41, 0, 0);
@@ -106,7 +107,7 @@ TEST_F(KeyTableTest, EarlierLinesHoldingTheDigitsWin) {
     // Byte 1 stops at byte 0's line; byte 5 at any line with a 5; a line
     // without "=" makes the key absent though a later line would match.
     Put("[T]\n0 = 15\n2 = 20\n# 3 is special\n3 = 33\n[U]\n4 = 44\n");
-    SerialSettings.keyTable[3] = {0, 1, 0x77};
+    KeyTable[3] = {0, 1, 0x77};
     Use(u"T");
     LoadBothWays();
     ExpectEntry(Entry(1), 0x15, 0, 0);
@@ -144,7 +145,7 @@ TEST_F(KeyTableTest, OnePassLoadAgreesWithSeparateReadsOnTrickyFiles) {
         }
         if (pick(3) == 0) text.pop_back();  // no line end at the end
         Put(text);
-        for (auto& entry : SerialSettings.keyTable)
+        for (auto& entry : KeyTable)
             entry = {pick(2), pick(2), static_cast<std::uint16_t>(pick(0x10000))};
         Use(pick(3) == 0 ? u"U" : u"T");
         LoadBothWays();

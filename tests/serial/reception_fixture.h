@@ -61,7 +61,7 @@ class ReceptionTest : public ::testing::Test {
     void WaitIdle();
     void Feed(const std::string& bytes);
 
-    platform::Handle thread = platform::kNoHandle;
+    platform::ThreadHandle thread = platform::kNoThread;
 };
 
 }  // namespace testing_support

@@ -22,7 +22,7 @@ namespace {
 // A dialog on template 102 that records what reaches it.
 class ProbeDialog : public CDialog {
   public:
-    ProbeDialog() : CDialog(IDD_MAIN_DIALOG) {}
+    ProbeDialog() : CDialog(kMainDialogTemplate) {}
 
     std::vector<std::string> events;
     bool endInInit = false;
@@ -48,7 +48,7 @@ class ProbeDialog : public CDialog {
         return true;
     }
     LResult WindowProc(std::uint32_t message, WParam wParam, LParam lParam) override {
-        if (message == WM_USER + 1) {
+        if (message == kWmUser + 1) {
             events.push_back("user");
             return 42;
         }
@@ -90,7 +90,7 @@ class ModalRun {
         if (m_thread.joinable()) {
             // Ends it whatever state the test left it in (hidden windows
             // have no keyboard, so not through PressEscape).
-            sim::SendDialogMessage(WM_COMMAND, static_cast<WParam>(IDCANCEL), 0);
+            sim::SendDialogMessage(kWmCommand, static_cast<WParam>(kIdCancel), 0);
             m_thread.join();
         }
     }
@@ -146,7 +146,7 @@ TEST_F(FrameworkTest, WindowIsBuiltFromTheTemplateWithItsComboLists) {
     ASSERT_GE(dialog.events.size(), 2u);
     EXPECT_EQ(dialog.events[0], "ddx");
     EXPECT_EQ(dialog.events[1], "init");
-    EXPECT_NE(dialog.port.GetSafeHwnd(), kNoHandle);
+    EXPECT_NE(dialog.port.GetSafeHwnd(), kNoWindow);
 }
 
 TEST_F(FrameworkTest, SortedComboAddsAlphabeticallyInsertKeepsPositionsFindIsPrefixAnyCase) {
@@ -171,10 +171,10 @@ TEST_F(FrameworkTest, SortedComboAddsAlphabeticallyInsertKeepsPositionsFindIsPre
     EXPECT_EQ(dialog.port.FindString(-1, u"10"), 3);
     EXPECT_EQ(dialog.port.FindString(0, u"1"), 3);  // searches after `start`
     EXPECT_EQ(dialog.port.FindString(3, u"1"), 0);  // and wraps round
-    EXPECT_EQ(dialog.port.FindString(-1, u"4"), CB_ERR);
+    EXPECT_EQ(dialog.port.FindString(-1, u"4"), kCbErr);
     EXPECT_EQ(dialog.keyboard.FindString(-1, u"FRE"), 1);
     EXPECT_EQ(dialog.keyboard.FindString(-1, u"u"), 3);
-    EXPECT_EQ(dialog.keyboard.FindString(-1, u"Frenchy"), CB_ERR);
+    EXPECT_EQ(dialog.keyboard.FindString(-1, u"Frenchy"), kCbErr);
 
     EXPECT_EQ(dialog.keyboard.SetCurSel(2), 2);
     EXPECT_EQ(dialog.keyboard.GetCurSel(), 2);
@@ -183,10 +183,10 @@ TEST_F(FrameworkTest, SortedComboAddsAlphabeticallyInsertKeepsPositionsFindIsPre
     EXPECT_EQ(dialog.keyboard.GetLBText(2, text), 6);
     EXPECT_EQ(std::u16string(text), u"German");
     // A failed search's result clears the selection.
-    EXPECT_EQ(dialog.keyboard.SetCurSel(CB_ERR), CB_ERR);
-    EXPECT_EQ(dialog.keyboard.GetCurSel(), CB_ERR);
+    EXPECT_EQ(dialog.keyboard.SetCurSel(kCbErr), kCbErr);
+    EXPECT_EQ(dialog.keyboard.GetCurSel(), kCbErr);
     EXPECT_EQ(dialog.keyboard.SetCurSel(2), 2);
-    EXPECT_EQ(dialog.keyboard.SetCurSel(5), CB_ERR);
+    EXPECT_EQ(dialog.keyboard.SetCurSel(5), kCbErr);
     EXPECT_EQ(sim::ComboSelection(IDC_KEYBOARD), -1);
 }
 
@@ -200,13 +200,13 @@ TEST_F(FrameworkTest, MessagesReachTheMapTheOverrideAndTheDefaults) {
     EXPECT_TRUE(sim::ClickButton(IDC_START_STOP));
     EXPECT_FALSE(sim::FireTimer(104));           // the click killed it
     EXPECT_FALSE(sim::ClickButton(IDC_ACTIVE));  // hidden controls cannot be clicked
-    EXPECT_TRUE(sim::SendDialogMessage(WM_USER + 1, 0, 0));
+    EXPECT_TRUE(sim::SendDialogMessage(kWmUser + 1, 0, 0));
     // Another tray-like message nobody maps goes to default processing quietly.
-    EXPECT_TRUE(sim::SendDialogMessage(WM_USER + 2, 0, 0));
+    EXPECT_TRUE(sim::SendDialogMessage(kWmUser + 2, 0, 0));
 
-    // Enter is the IDOK command, whose default ends the dialog with IDOK.
+    // Enter is the kIdOk command, whose default ends the dialog with kIdOk.
     EXPECT_TRUE(sim::PressEnter());
-    EXPECT_EQ(run.Join(), IDOK);
+    EXPECT_EQ(run.Join(), kIdOk);
     EXPECT_EQ(sim::GetDialogPhase(), sim::DialogPhase::Ended);
     EXPECT_FALSE(sim::DialogExists());
     EXPECT_TRUE(sim::ArmedTimers().empty());
@@ -221,7 +221,7 @@ TEST_F(FrameworkTest, EscapeEndsWithCancel) {
     ModalRun run(dialog);
     ASSERT_TRUE(sim::WaitForModalLoop());
     EXPECT_TRUE(sim::PressEscape());
-    EXPECT_EQ(run.Join(), IDCANCEL);
+    EXPECT_EQ(run.Join(), kIdCancel);
 }
 
 TEST_F(FrameworkTest, EndDialogDuringInitSkipsTheLoopButStillDestroysTheWindow) {
@@ -233,7 +233,7 @@ TEST_F(FrameworkTest, EndDialogDuringInitSkipsTheLoopButStillDestroysTheWindow) 
     EXPECT_EQ(run.Join(), 7);
     const std::vector<std::string> expected = {"ddx", "init", "destroy"};
     EXPECT_EQ(dialog.events, expected);
-    EXPECT_FALSE(sim::PostDialogMessage(WM_USER + 1, 0, 0));
+    EXPECT_FALSE(sim::PostDialogMessage(kWmUser + 1, 0, 0));
     EXPECT_FALSE(sim::FireTimer(104));
 }
 
@@ -242,9 +242,9 @@ TEST_F(FrameworkTest, ATickQueuedBeforeItsTimerIsKilledIsDropped) {
     ModalRun run(dialog);
     ASSERT_TRUE(sim::WaitForModalLoop());
     // The click is queued ahead of the tick and kills the timer first.
-    const WParam click = static_cast<WParam>(IDC_START_STOP) | (WParam{BN_CLICKED} << 16);
-    ASSERT_TRUE(sim::PostDialogMessage(WM_COMMAND, click, 0));
-    ASSERT_TRUE(sim::PostDialogMessage(WM_TIMER, 104, 0));
+    const WParam click = static_cast<WParam>(IDC_START_STOP) | (WParam{kBnClicked} << 16);
+    ASSERT_TRUE(sim::PostDialogMessage(kWmCommand, click, 0));
+    ASSERT_TRUE(sim::PostDialogMessage(kWmTimer, 104, 0));
     ASSERT_TRUE(sim::WaitForIdle());
     EXPECT_EQ(std::count(dialog.events.begin(), dialog.events.end(), "timer 104"), 0);
 }
@@ -252,8 +252,8 @@ TEST_F(FrameworkTest, ATickQueuedBeforeItsTimerIsKilledIsDropped) {
 TEST_F(FrameworkTest, ShowWindowTracksMinimiseAndHideAndRecordsEveryCall) {
     ProbeDialog dialog;
     dialog.Init([](ProbeDialog& d) {
-        d.ShowWindow(SW_MINIMIZE);
-        d.startStop.ShowWindow(SW_HIDE);
+        d.ShowWindow(kSwMinimize);
+        d.startStop.ShowWindow(kSwHide);
         d.SetWindowTextW(u"second");
     });
     ModalRun run(dialog);
@@ -265,7 +265,7 @@ TEST_F(FrameworkTest, ShowWindowTracksMinimiseAndHideAndRecordsEveryCall) {
     const auto calls = sim::ShowWindowCalls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].controlId, 0);
-    EXPECT_EQ(calls[0].command, SW_MINIMIZE);
+    EXPECT_EQ(calls[0].command, kSwMinimize);
     EXPECT_EQ(calls[1].controlId, IDC_START_STOP);
     EXPECT_EQ(sim::CaptionHistory(), Items({u"QuorvelCE", u"second"}));
 }

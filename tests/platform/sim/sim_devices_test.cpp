@@ -14,16 +14,16 @@ using SimDevices = ReceptionTest;
 
 std::uint32_t WaitOnPort(void* port) {
     std::uint32_t mask = 0;
-    return WaitCommEvent(*static_cast<Handle*>(port), &mask) ? 1 : 0;
+    return WaitCommEvent(*static_cast<PortHandle*>(port), &mask) ? 1 : 0;
 }
 
 TEST_F(SimDevices, PendingWaitEndsWhenAnotherThreadClosesOrTheCableIsPulled) {
     for (bool unplug : {false, true}) {
         sim::AttachSerialDevice(1);
         ASSERT_TRUE(OpenSerialPort());
-        Handle port = PortHandle.load();
-        SetCommMask(port, EV_RXCHAR);
-        Handle waiter = CreateThread(WaitOnPort, &port, nullptr);
+        PortHandle port = SerialPortHandle.load();
+        SetCommMask(port, kEvRxChar);
+        ThreadHandle waiter = CreateThread(WaitOnPort, &port, nullptr);
         ASSERT_TRUE(WaitUntil([] { return sim::BlockedThreadCount(true) == 1; }));
         if (unplug) {
             sim::DetachSerialDevice(1);
@@ -32,7 +32,7 @@ TEST_F(SimDevices, PendingWaitEndsWhenAnotherThreadClosesOrTheCableIsPulled) {
             EXPECT_FALSE(ReadFile(port, &byte, 1, &read));  // fails until closed
         }
         CloseSerialPort();
-        EXPECT_EQ(WaitForSingleObject(waiter, INFINITE), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(waiter, kInfinite), kWaitObject0);
         CloseHandle(waiter);
     }
     EXPECT_EQ(sim::SerialDoubleCloses(), 0u);
@@ -40,7 +40,7 @@ TEST_F(SimDevices, PendingWaitEndsWhenAnotherThreadClosesOrTheCableIsPulled) {
 
 TEST_F(SimDevices, OneByteReadReturnsAtOnceOrEmptyAfterTheTotalTimeout) {
     ASSERT_TRUE(OpenSerialPort());
-    Handle port = PortHandle.load();
+    PortHandle port = SerialPortHandle.load();
     std::uint8_t byte = 0;
     std::uint32_t read = 9;
     sim::FeedSerial(1, "Z");
@@ -58,21 +58,21 @@ TEST_F(SimDevices, OneByteReadReturnsAtOnceOrEmptyAfterTheTotalTimeout) {
 }
 
 TEST_F(SimDevices, NamedEventsAndWaits) {
-    Handle first = CreateEventW(false, false, u"TREVANIX_QUORVEL_EVENT");
+    EventHandle first = CreateEventW(false, false, u"TREVANIX_QUORVEL_EVENT");
     EXPECT_EQ(GetLastError(), 0u);
-    Handle second = CreateEventW(false, false, u"TREVANIX_QUORVEL_EVENT");
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EventHandle second = CreateEventW(false, false, u"TREVANIX_QUORVEL_EVENT");
+    EXPECT_EQ(GetLastError(), kErrorAlreadyExists);
     EXPECT_NE(first, second);
     SetEvent(second);
-    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_TIMEOUT);  // automatic reset
+    EXPECT_EQ(WaitForSingleObject(first, 0), kWaitObject0);
+    EXPECT_EQ(WaitForSingleObject(first, 0), kWaitTimeout);  // automatic reset
     std::uint64_t start = sim::NowUs();
-    EXPECT_EQ(WaitForSingleObject(first, 250), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(first, 250), kWaitTimeout);
     Sleep(500);
     EXPECT_EQ(sim::NowUs() - start, 750'000u);
     CloseHandle(first);
     CloseHandle(second);
-    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForSingleObject(first, 0), kWaitFailed);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The Windows dialog framework on real windows under Wine: template 102 built
 // in memory with its controls, lists and picture, the message map reached
 // through WindowProc, timers on the dialog thread, and the three ways a modal
-// dialog ends (from a handler, inside OnInitDialog, by Escape's IDCANCEL).
+// dialog ends (from a handler, inside OnInitDialog, by Escape's kIdCancel).
 #include "platform/framework.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +23,7 @@ struct Seen {
     int destroyed = 0;
     bool logoHasImage = false;
     bool buttonBound = false;
-    Handle windowAfterDestroy = 1;
+    WindowHandle windowAfterDestroy{1};
 };
 
 enum class Ending { FromHandler, InsideInit, ByCancel };
@@ -31,7 +31,7 @@ enum class Ending { FromHandler, InsideInit, ByCancel };
 class TestDialog : public CDialog {
   public:
     TestDialog(Ending ending, Seen& seen)
-        : CDialog(resources::IDD_MAIN_DIALOG), ending_(ending), seen_(seen) {}
+        : CDialog(resources::kMainDialogTemplate), ending_(ending), seen_(seen) {}
 
     bool OnInitDialog() override {
         CDialog::OnInitDialog();
@@ -45,7 +45,7 @@ class TestDialog : public CDialog {
         CStatic logo;
         logo.m_hWnd = GetDlgItem(resources::IDC_LOGO);
         seen_.logoHasImage = logo.SendMessageW(STM_GETIMAGE, 0 /* IMAGE_BITMAP */, 0) != 0;
-        seen_.buttonBound = startStop_.GetSafeHwnd() != kNoHandle;
+        seen_.buttonBound = startStop_.GetSafeHwnd() != kNoWindow;
         if (ending_ == Ending::InsideInit) {
             EndDialog(0);
         } else {
@@ -86,10 +86,10 @@ class TestDialog : public CDialog {
         if (id != 7) return;
         if (++seen_.ticks == 3) {
             // As the shell and a user would: the tray callback, then a click.
-            SendMessageW(1124, 126, WM_LBUTTONDOWN);
-            SendMessageW(WM_COMMAND, resources::IDC_START_STOP, 0);
+            SendMessageW(1124, 126, kWmLButtonDown);
+            SendMessageW(kWmCommand, resources::IDC_START_STOP, 0);
             if (ending_ == Ending::ByCancel) {
-                SendMessageW(WM_COMMAND, IDCANCEL, 0);
+                SendMessageW(kWmCommand, kIdCancel, 0);
             } else {
                 KillTimer(7);
                 EndDialog(42);
@@ -119,7 +119,7 @@ TEST(Win32Framework, DialogFromTemplateRunsItsMapUntilEndDialog) {
     EXPECT_EQ(seen.trayMessages, 1);
     EXPECT_EQ(seen.clicks, 1);
     EXPECT_EQ(seen.destroyed, 1);
-    EXPECT_EQ(dialog.GetSafeHwnd(), kNoHandle);
+    EXPECT_EQ(dialog.GetSafeHwnd(), kNoWindow);
 }
 
 TEST(Win32Framework, EndDialogInsideInitNeverRunsTheLoopButDestroys) {
@@ -135,18 +135,18 @@ TEST(Win32Resources, IconsLoadByNegativeResourceId) {
     char16_t path[260];
     ASSERT_GT(GetModuleFileNameW(path, 260), 0u);
     for (std::int32_t id : {resources::IDI_READY, resources::IDI_NOT_READY}) {
-        Handle small = kNoHandle;
+        IconHandle small = kNoIcon;
         EXPECT_EQ(ExtractIconExW(path, -id, nullptr, &small, 1), 1u) << id;
-        EXPECT_NE(small, kNoHandle) << id;
+        EXPECT_NE(small, kNoIcon) << id;
     }
-    Handle none = kNoHandle;
+    IconHandle none = kNoIcon;
     EXPECT_EQ(ExtractIconExW(path, -999, nullptr, &none, 1), 0u);
 }
 
 TEST(Win32Framework, CancelCommandEndsWithIdCancel) {
     Seen seen;
     TestDialog dialog(Ending::ByCancel, seen);
-    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_EQ(dialog.DoModal(), kIdCancel);
     EXPECT_EQ(seen.destroyed, 1);
 }
 

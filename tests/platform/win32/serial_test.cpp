@@ -28,21 +28,22 @@ class SerialPortTest : public ::testing::Test {
         if (!lines.Available()) GTEST_SKIP() << "run under run_with_vserial.py";
     }
 
-    Handle OpenConfigured(const char16_t* name) {
-        const Handle port = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
-        if (port == kInvalidHandle) return port;
-        SetCommMask(port, EV_RXCHAR);
+    PortHandle OpenConfigured(const char16_t* name) {
+        const PortHandle port =
+            CreateFileW(name, kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
+        if (port == kInvalidPort) return port;
+        SetCommMask(port, kEvRxChar);
         CommTimeouts timeouts;
-        timeouts.ReadIntervalTimeout = MAXDWORD;
+        timeouts.ReadIntervalTimeout = kMaxDword;
         timeouts.ReadTotalTimeoutConstant = 1000;
         SetCommTimeouts(port, timeouts);
         return port;
     }
 
     // Reads one byte the way the reception thread does: wait, then read.
-    static int WaitAndRead(Handle port) {
+    static int WaitAndRead(PortHandle port) {
         std::uint32_t mask = 0;
-        if (!WaitCommEvent(port, &mask) || !(mask & EV_RXCHAR)) return -1;
+        if (!WaitCommEvent(port, &mask) || !(mask & kEvRxChar)) return -1;
         unsigned char byte = 0;
         std::uint32_t got = 0;
         if (!ReadFile(port, &byte, 1, &got) || got != 1) return -2;
@@ -55,22 +56,22 @@ class SerialPortTest : public ::testing::Test {
 TEST_F(SerialPortTest, MissingDeviceReportsDevNotExistAndPortTenOpens) {
     lines.Close(9);
     SetLastError(0);
-    EXPECT_EQ(CreateFileW(u"COM9:", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0),
-              kInvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(CreateFileW(u"COM9:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0),
+              kInvalidPort);
+    EXPECT_EQ(GetLastError(), kErrorDevNotExist);
 
     // Only the \\.\ form reaches ports above 9; "COM10:" must still open.
     ASSERT_TRUE(lines.Open(10));
-    const Handle port = OpenConfigured(u"COM10:");
-    ASSERT_NE(port, kInvalidHandle) << GetLastError();
+    const PortHandle port = OpenConfigured(u"COM10:");
+    ASSERT_NE(port, kInvalidPort) << GetLastError();
     EXPECT_TRUE(CloseHandle(port));
     lines.Close(10);
 }
 
 TEST_F(SerialPortTest, BytesArriveInOrderThroughWaitThenRead) {
     ASSERT_TRUE(lines.Open(3));
-    const Handle port = OpenConfigured(u"COM3:");
-    ASSERT_NE(port, kInvalidHandle) << GetLastError();
+    const PortHandle port = OpenConfigured(u"COM3:");
+    ASSERT_NE(port, kInvalidPort) << GetLastError();
 
     // The wait blocks until the first byte comes; the byte whose arrival
     // ended the wait is the first one read, nothing is lost or doubled.
@@ -100,32 +101,32 @@ TEST_F(SerialPortTest, BytesArriveInOrderThroughWaitThenRead) {
 
 TEST_F(SerialPortTest, LineSettingsReachTheDevice) {
     ASSERT_TRUE(lines.Open(4));
-    const Handle port = OpenConfigured(u"COM4:");
-    ASSERT_NE(port, kInvalidHandle);
+    const PortHandle port = OpenConfigured(u"COM4:");
+    ASSERT_NE(port, kInvalidPort);
     Dcb dcb;
     ASSERT_TRUE(GetCommState(port, dcb));
     dcb.BaudRate = 19200;
     dcb.ByteSize = 7;
     dcb.fParity = 1;
-    dcb.Parity = EVENPARITY;
-    dcb.StopBits = TWOSTOPBITS;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.Parity = kEvenParity;
+    dcb.StopBits = kTwoStopBits;
+    dcb.fDtrControl = kDtrControlEnable;
     EXPECT_TRUE(SetCommState(port, dcb));
     Dcb back;
     ASSERT_TRUE(GetCommState(port, back));
     // A pty keeps the rate and the stop bits but always runs 8 data bits
     // without parity, so those two cannot be checked on it.
     EXPECT_EQ(back.BaudRate, 19200u);
-    EXPECT_EQ(back.StopBits, TWOSTOPBITS);
-    EXPECT_EQ(back.fDtrControl, DTR_CONTROL_ENABLE);
+    EXPECT_EQ(back.StopBits, kTwoStopBits);
+    EXPECT_EQ(back.fDtrControl, kDtrControlEnable);
     EXPECT_TRUE(CloseHandle(port));
     lines.Close(4);
 }
 
 TEST_F(SerialPortTest, CloseFromAnotherThreadWakesWaitAndIsDoneOnce) {
     ASSERT_TRUE(lines.Open(5));
-    const Handle port = OpenConfigured(u"COM5:");
-    ASSERT_NE(port, kInvalidHandle);
+    const PortHandle port = OpenConfigured(u"COM5:");
+    ASSERT_NE(port, kInvalidPort);
 
     std::atomic<bool> waiting{false};
     auto waiter = std::async(std::launch::async, [&] {
@@ -143,7 +144,7 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadWakesWaitAndIsDoneOnce) {
     // cleanly instead of touching a released or reused handle.
     SetLastError(0);
     EXPECT_FALSE(CloseHandle(port));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
     std::uint32_t status = 0;
     EXPECT_FALSE(GetCommModemStatus(port, &status));
     std::uint32_t mask = 0;
@@ -156,8 +157,8 @@ TEST_F(SerialPortTest, CloseRacingAStartingWaitNeverHangs) {
     // The close may land before, during or after the reader starts its wait
     // or its read; every order must end the reader.
     for (int round = 0; round < 40; ++round) {
-        const Handle port = OpenConfigured(u"COM6:");
-        ASSERT_NE(port, kInvalidHandle);
+        const PortHandle port = OpenConfigured(u"COM6:");
+        ASSERT_NE(port, kInvalidPort);
         auto reader = std::async(std::launch::async, [&] {
             for (;;) {
                 std::uint32_t mask = 0;
@@ -177,8 +178,8 @@ TEST_F(SerialPortTest, CloseRacingAStartingWaitNeverHangs) {
 
 TEST_F(SerialPortTest, PulledCableFailsTheWaitAndThePortIsThenMissing) {
     ASSERT_TRUE(lines.Open(7));
-    const Handle port = OpenConfigured(u"COM7:");
-    ASSERT_NE(port, kInvalidHandle);
+    const PortHandle port = OpenConfigured(u"COM7:");
+    ASSERT_NE(port, kInvalidPort);
     auto waiter = std::async(std::launch::async, [&] {
         std::uint32_t mask = 0;
         return WaitCommEvent(port, &mask);
@@ -194,14 +195,14 @@ TEST_F(SerialPortTest, PulledCableFailsTheWaitAndThePortIsThenMissing) {
     EXPECT_TRUE(CloseHandle(port));
 
     SetLastError(0);
-    EXPECT_EQ(CreateFileW(u"COM7:", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0),
-              kInvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(CreateFileW(u"COM7:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0),
+              kInvalidPort);
+    EXPECT_EQ(GetLastError(), kErrorDevNotExist);
 
     // Plugged in again: a new line under the same name works as before.
     ASSERT_TRUE(lines.Open(7));
-    const Handle again = OpenConfigured(u"COM7:");
-    ASSERT_NE(again, kInvalidHandle);
+    const PortHandle again = OpenConfigured(u"COM7:");
+    ASSERT_NE(again, kInvalidPort);
     ASSERT_TRUE(lines.Write(7, "Z"));
     EXPECT_EQ(WaitAndRead(again), 'Z');
     EXPECT_TRUE(CloseHandle(again));

@@ -1,6 +1,5 @@
 // The Windows backend's threads, events, message boxes, tray icon and key
 // events under Wine: what the dialog and the reception thread rely on.
-// The seam comes before <windows.h>: its constants share names with Windows macros.
 #include "platform/services.h"
 
 #include <windows.h>
@@ -15,8 +14,8 @@
 
 namespace {
 
-// Windows macros shadow the seam's constants from here on; the values are the
-// same, so the tests use the Windows spelling.
+// The Windows calls and the seam's are mixed here, so the constants are
+// spelled the Windows way; the seam's have the same values.
 
 std::uint32_t AddOne(void* parameter) {
     ++*static_cast<int*>(parameter);
@@ -24,12 +23,13 @@ std::uint32_t AddOne(void* parameter) {
 }
 
 TEST(Win32Threads, NamedEventThreadAndCloseDispatch) {
-    const platform::Handle first = platform::CreateEventW(false, false, u"QUORVEL_TEST_EVENT");
-    ASSERT_NE(first, platform::kNoHandle);
+    const platform::EventHandle first = platform::CreateEventW(false, false, u"QUORVEL_TEST_EVENT");
+    ASSERT_NE(first, platform::kNoEvent);
     EXPECT_NE(platform::GetLastError(), 183u);
     // The second creation of the same name is how a second instance knows.
-    const platform::Handle second = platform::CreateEventW(false, false, u"QUORVEL_TEST_EVENT");
-    ASSERT_NE(second, platform::kNoHandle);
+    const platform::EventHandle second =
+        platform::CreateEventW(false, false, u"QUORVEL_TEST_EVENT");
+    ASSERT_NE(second, platform::kNoEvent);
     EXPECT_EQ(platform::GetLastError(), 183u);
     EXPECT_TRUE(platform::SetEvent(second));
     EXPECT_EQ(platform::WaitForSingleObject(first, 0), 0u);
@@ -38,22 +38,24 @@ TEST(Win32Threads, NamedEventThreadAndCloseDispatch) {
 
     int counter = 0;
     std::uint32_t id = 0;
-    const platform::Handle thread = platform::CreateThread(AddOne, &counter, &id);
-    ASSERT_NE(thread, platform::kNoHandle);
+    const platform::ThreadHandle thread = platform::CreateThread(AddOne, &counter, &id);
+    ASSERT_NE(thread, platform::kNoThread);
     EXPECT_NE(id, 0u);
     ASSERT_EQ(platform::WaitForSingleObject(thread, 10000), 0u);
     EXPECT_EQ(counter, 1);
     DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(reinterpret_cast<HANDLE>(thread), &code));
+    EXPECT_TRUE(
+        GetExitCodeThread(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(thread)), &code));
     EXPECT_EQ(code, 7u);
     EXPECT_TRUE(platform::CloseHandle(thread));
 
-    EXPECT_FALSE(platform::CloseHandle(platform::kNoHandle));
+    EXPECT_FALSE(platform::CloseHandle(platform::kNoThread));
+    EXPECT_FALSE(platform::CloseHandle(platform::kNoEvent));
 }
 
 std::uint32_t SetAfterAWhile(void* event) {
     ::Sleep(5);
-    platform::SetEvent(reinterpret_cast<platform::Handle>(event));
+    platform::SetEvent(*static_cast<const platform::EventHandle*>(event));
     return 0;
 }
 
@@ -64,16 +66,16 @@ TEST(Win32Threads, ShortPausesNeverEndEarlyAndStillSeeTheirEvent) {
     for (int i = 0; i < 20; ++i) platform::Sleep(1);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
 
-    const platform::Handle event = platform::CreateEventW(true, false, nullptr);
-    ASSERT_NE(event, platform::kNoHandle);
+    const platform::EventHandle event = platform::CreateEventW(true, false, nullptr);
+    ASSERT_NE(event, platform::kNoEvent);
     const auto waitStart = std::chrono::steady_clock::now();
     EXPECT_EQ(platform::WaitForSingleObject(event, 3), WAIT_TIMEOUT);
     EXPECT_GE(std::chrono::steady_clock::now() - waitStart, std::chrono::milliseconds(3));
 
     // A quit sets the event in the middle of a pause: the pause reports it.
-    const platform::Handle setter =
-        platform::CreateThread(SetAfterAWhile, reinterpret_cast<void*>(event), nullptr);
-    ASSERT_NE(setter, platform::kNoHandle);
+    const platform::ThreadHandle setter =
+        platform::CreateThread(SetAfterAWhile, const_cast<platform::EventHandle*>(&event), nullptr);
+    ASSERT_NE(setter, platform::kNoThread);
     EXPECT_EQ(platform::WaitForSingleObject(event, 50), WAIT_OBJECT_0);
     platform::WaitForSingleObject(setter, INFINITE);
     platform::CloseHandle(setter);
@@ -82,14 +84,14 @@ TEST(Win32Threads, ShortPausesNeverEndEarlyAndStillSeeTheirEvent) {
 
 std::uint32_t ShowBox(void* result) {
     *static_cast<std::int32_t*>(result) = platform::MessageBoxW(
-        platform::kNoHandle, u"Ouverture du port série impossible (5)", u"Erreur", MB_OK);
+        platform::kNoWindow, u"Ouverture du port série impossible (5)", u"Erreur", MB_OK);
     return 0;
 }
 
 TEST(Win32Shell, DismissEndsAMessageBoxOfAnotherThread) {
     std::int32_t result = -1;
-    const platform::Handle thread = platform::CreateThread(ShowBox, &result, nullptr);
-    ASSERT_NE(thread, platform::kNoHandle);
+    const platform::ThreadHandle thread = platform::CreateThread(ShowBox, &result, nullptr);
+    ASSERT_NE(thread, platform::kNoThread);
     // The box appears some time after the thread starts; keep dismissing
     // until the thread has left it.
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -179,11 +181,12 @@ TEST(Win32Shell, TrayIconAddModifyDelete) {
     ASSERT_NE(window, nullptr);
     platform::NotifyIconData record;
     record.cbSize = 152;
-    record.hWnd = reinterpret_cast<platform::Handle>(window);
+    record.hWnd = platform::WindowHandle{reinterpret_cast<std::uintptr_t>(window)};
     record.uID = 126;
     record.uFlags = 7;
     record.uCallbackMessage = 1124;
-    record.hIcon = reinterpret_cast<platform::Handle>(LoadIconW(nullptr, MAKEINTRESOURCEW(32512)));
+    record.hIcon = platform::IconHandle{
+        reinterpret_cast<std::uintptr_t>(LoadIconW(nullptr, MAKEINTRESOURCEW(32512)))};
     const char16_t tip[] = u"LS3578 Not Ready";
     std::copy(std::begin(tip), std::end(tip), record.szTip);
     EXPECT_TRUE(platform::Shell_NotifyIconW(NIM_ADD, &record));
