@@ -4,7 +4,7 @@ in a fresh prefix: silent install, the program started as its Startup
 shortcut starts it types a scan from a pty, a settings change survives a
 silent upgrade (which ends the running program through its tray quit), the
 silent uninstall leaves only that settings file, and the zip runs unpacked.
-  windows_installer.py --build build/windows --setup build/windows/QuorvelCE-X-setup.exe
+  windows_installer.py --build build/windows --setup build/windows/QuorvelCE-X-setup.exe --version X
 """
 import argparse
 import os
@@ -117,6 +117,13 @@ class Prefix:
         return found[0]
 
 
+def product_versions(data):
+    """The ProductVersion strings of the version resources in an executable."""
+    key = re.escape("ProductVersion".encode("utf-16-le"))
+    return {m.group(1).decode("utf-16-le")
+            for m in re.finditer(key + rb"(?:\0\0)+((?:[^\0]\0)+)", data)}
+
+
 def run_setup(args, what):
     started = time.monotonic()
     code = subprocess.call([wine()] + args, stdout=subprocess.DEVNULL,
@@ -150,6 +157,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", required=True)
     parser.add_argument("--setup", required=True)
+    parser.add_argument("--version", required=True)
     options = parser.parse_args()
     build = os.path.abspath(options.build)
     setup = os.path.abspath(options.setup)
@@ -158,6 +166,13 @@ def main():
     shipped_ini = read(os.path.join(harness.SOURCE, "dist", "QuorvelCE.INI"))
     check(os.path.exists(setup), "no installer at %s (is makensis installed?)" % setup)
     print("installer %s: %d bytes" % (os.path.basename(setup), os.path.getsize(setup)))
+    # One version number everywhere: the file name, both version resources
+    # and (below) the installed-programs list.
+    check(os.path.basename(setup) == "QuorvelCE-%s-setup.exe" % options.version,
+          "installer named %s" % os.path.basename(setup))
+    for name, data in (("QuorvelCE.exe", shipped_exe), ("the installer", read(setup))):
+        check(product_versions(data) == {options.version},
+              "%s says version %s" % (name, product_versions(data)))
 
     xvfb = harness.ensure_display()
     prefix = Prefix(os.path.join(build, "tests", "package", "prefix"))
@@ -178,7 +193,7 @@ def main():
         folder = prefix.unix(location)
         expected_values = {
             "DisplayName": "QuorvelCE",
-            "DisplayVersion": re.search(r"QuorvelCE-([0-9.]+)-setup", setup).group(1),
+            "DisplayVersion": options.version,
             "Publisher": "Trevanix",
             "InstallLocation": location,
             "DisplayIcon": location + "\\QuorvelCE.exe,0",
