@@ -116,6 +116,23 @@ Function ${un}EndRunningProgram
         Abort "${NAME} is still running."
       ${Loop}
       System::Call "kernel32::CloseHandle(p r3) i"
+    ${Else}
+      ; No handle on the process: wait for its window to go instead.
+      StrCpy $1 0
+      ${Do}
+        System::Call "user32::IsWindow(p r0) i .r2"
+        ${If} $2 = 0
+          ${Break}
+        ${EndIf}
+        ${If} $1 >= 150
+          MessageBox MB_OK|MB_ICONEXCLAMATION \
+            "${NAME} is still running. Quit it with a right click on its tray icon, then run this again." \
+            /SD IDOK
+          Abort "${NAME} is still running."
+        ${EndIf}
+        Sleep 100
+        IntOp $1 $1 + 1
+      ${Loop}
     ${EndIf}
     StrCpy $WasRunning 1
     ; Start over: the list of windows has changed.
