@@ -30,12 +30,17 @@ if(WIN32)
     set(_nsi "${PROJECT_SOURCE_DIR}/dist/windows/QuorvelCE.nsi")
     set(_ini "${PROJECT_SOURCE_DIR}/dist/QuorvelCE.INI")
     set(_ico "${PROJECT_SOURCE_DIR}/app/resources/ready.ico")
+    # Stripped, as cpack strips what goes into the zip: both ship the same files.
+    set(_staged "${CMAKE_BINARY_DIR}/packaging")
     add_custom_command(
       OUTPUT "${QUORVEL_SETUP_EXE}"
+      COMMAND ${CMAKE_COMMAND} -E make_directory "${_staged}"
+      COMMAND "${CMAKE_STRIP}" -o "${_staged}/QuorvelCE.exe" "$<TARGET_FILE:QuorvelCE>"
+      COMMAND "${CMAKE_STRIP}" -o "${_staged}/quorvel-ini.exe" "$<TARGET_FILE:quorvel-ini>"
       COMMAND "${QUORVEL_MAKENSIS}" -V2 -INPUTCHARSET UTF8
               "-DVERSION=${PROJECT_VERSION}" "-DPUBLISHER=${QUORVEL_PUBLISHER}"
               "-DOUTFILE=${QUORVEL_SETUP_EXE}"
-              "-DPROGRAM=$<TARGET_FILE:QuorvelCE>" "-DTOOL=$<TARGET_FILE:quorvel-ini>"
+              "-DPROGRAM=${_staged}/QuorvelCE.exe" "-DTOOL=${_staged}/quorvel-ini.exe"
               "-DSETTINGS=${_ini}" "-DICON=${_ico}" "${_nsi}"
       DEPENDS QuorvelCE quorvel-ini "${_nsi}" "${_ini}" "${_ico}"
       COMMENT "Making QuorvelCE-${PROJECT_VERSION}-setup.exe"
