@@ -70,7 +70,16 @@ elseif(TARGET quorvelce)
   install(FILES "${_linux}/quorvelce.desktop" DESTINATION share/applications COMPONENT system)
   # The session starts every entry of /etc/xdg/autostart; a user turns it off
   # with an entry of the same name in ~/.config/autostart (see the README).
-  install(FILES "${_linux}/quorvelce.desktop" DESTINATION /etc/xdg/autostart COMPONENT system)
+  # That is outside the prefix /usr (the package's); under any other prefix
+  # (cmake --install --prefix) it stays inside it.
+  install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+      set(_autostart /etc/xdg/autostart)
+    else()
+      set(_autostart \"\${CMAKE_INSTALL_PREFIX}/etc/xdg/autostart\")
+    endif()
+    file(INSTALL \"${_linux}/quorvelce.desktop\" DESTINATION \"\${_autostart}\")
+    " COMPONENT system)
   install(FILES "${_linux}/70-quorvelce-uinput.rules"
           DESTINATION lib/udev/rules.d COMPONENT system)
   install(FILES "${_linux}/copyright" DESTINATION share/doc/quorvelce COMPONENT system)
@@ -116,8 +125,11 @@ elseif(TARGET quorvelce)
   endforeach()
   add_custom_target(quorvel_package_files ALL DEPENDS ${_made})
 
-  install(TARGETS quorvelce quorvel-ini RUNTIME DESTINATION . COMPONENT portable)
-  install(FILES "${PROJECT_SOURCE_DIR}/dist/QuorvelCE.INI" DESTINATION . COMPONENT portable)
+  # Only for the archive: a plain `cmake --install` gives the system layout.
+  install(TARGETS quorvelce quorvel-ini RUNTIME DESTINATION . COMPONENT portable
+          EXCLUDE_FROM_ALL)
+  install(FILES "${PROJECT_SOURCE_DIR}/dist/QuorvelCE.INI" DESTINATION . COMPONENT portable
+          EXCLUDE_FROM_ALL)
 
   set(CPACK_GENERATOR DEB TGZ)
   set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/PackagingGenerators.cmake")
