@@ -7,8 +7,8 @@
 
 std::atomic<std::int32_t> RunningFlag{1};
 std::atomic<std::int32_t> LineWaitFlag{1};
-platform::Handle ReadyIcon = platform::kNoHandle;
-platform::Handle NotReadyIcon = platform::kNoHandle;
+platform::IconHandle ReadyIcon = platform::kNoIcon;
+platform::IconHandle NotReadyIcon = platform::kNoIcon;
 platform::NotifyIconData TrayIconRecord;
 
 namespace {
@@ -27,28 +27,38 @@ void CopyTip(const char16_t* tip) {
     TrayIconRecord.szTip[i] = 0;
 }
 
+void ReportPortStatus(bool ready) {
+    if (ready) {
+        SetTrayStatus(kTipReady, ReadyIcon);
+    } else {
+        SetTrayStatus(kTipPortClosed, NotReadyIcon);
+    }
+}
+
 }  // namespace
 
-void AddTrayIcon(platform::Handle dialogWindow) {
+const ReceptionLinks RunStateLinks = {&RunningFlag, &LineWaitFlag, ReportPortStatus};
+
+void AddTrayIcon(platform::WindowHandle dialogWindow) {
     std::lock_guard lock(trayLock);
     TrayIconRecord.cbSize = kTrayRecordSize;
     TrayIconRecord.hWnd = dialogWindow;
     TrayIconRecord.uID = kTrayIconId;
-    TrayIconRecord.uFlags = platform::NIF_MESSAGE | platform::NIF_ICON | platform::NIF_TIP;
+    TrayIconRecord.uFlags = platform::kNifMessage | platform::kNifIcon | platform::kNifTip;
     TrayIconRecord.uCallbackMessage = kTrayNotifyMessage;
     TrayIconRecord.hIcon = NotReadyIcon;
-    CopyTip(u"LS3578 Not Ready");
-    platform::Shell_NotifyIconW(platform::NIM_ADD, &TrayIconRecord);
+    CopyTip(kTipNotReady);
+    platform::Shell_NotifyIconW(platform::kNimAdd, &TrayIconRecord);
 }
 
-void SetTrayStatus(const char16_t* tip, platform::Handle icon) {
+void SetTrayStatus(const char16_t* tip, platform::IconHandle icon) {
     std::lock_guard lock(trayLock);
     CopyTip(tip);
     TrayIconRecord.hIcon = icon;
-    platform::Shell_NotifyIconW(platform::NIM_MODIFY, &TrayIconRecord);
+    platform::Shell_NotifyIconW(platform::kNimModify, &TrayIconRecord);
 }
 
 void RemoveTrayIcon() {
     std::lock_guard lock(trayLock);
-    platform::Shell_NotifyIconW(platform::NIM_DELETE, &TrayIconRecord);
+    platform::Shell_NotifyIconW(platform::kNimDelete, &TrayIconRecord);
 }

@@ -6,17 +6,27 @@
 #include <cstdint>
 
 #include "platform/services.h"
+#include "serial/reception.h"
 
 inline constexpr std::uint32_t kTrayIconId = 126;
-inline constexpr std::uint32_t kTrayNotifyMessage = 1124;  // WM_USER + 100
+inline constexpr std::uint32_t kTrayNotifyMessage = 1124;  // kWmUser + 100
 
 extern std::atomic<std::int32_t> RunningFlag;   // 1 at program start
 extern std::atomic<std::int32_t> LineWaitFlag;  // 1 at program start
-extern platform::Handle ReadyIcon;              // small image of icon 128
-extern platform::Handle NotReadyIcon;           // small image of icon 130
+extern platform::IconHandle ReadyIcon;          // small image of icon 128
+extern platform::IconHandle NotReadyIcon;       // small image of icon 130
 extern platform::NotifyIconData TrayIconRecord;
 
-void AddTrayIcon(platform::Handle dialogWindow);
-// Tip and icon travel together: every NIM_MODIFY carries the icon of its tip.
-void SetTrayStatus(const char16_t* tip, platform::Handle icon);
+// The tray tips: before the first open and after a Stop; while the port is
+// open; after the port has closed under a running reception.
+inline constexpr char16_t kTipNotReady[] = u"LS3578 Not Ready";
+inline constexpr char16_t kTipReady[] = u"LS3578 ready";
+inline constexpr char16_t kTipPortClosed[] = u"LS3578 not ready";
+
+void AddTrayIcon(platform::WindowHandle dialogWindow);
+// Tip and icon travel together: every kNimModify carries the icon of its tip.
+void SetTrayStatus(const char16_t* tip, platform::IconHandle icon);
 void RemoveTrayIcon();
+
+// How the reception thread reaches the flags above and the tray.
+extern const ReceptionLinks RunStateLinks;

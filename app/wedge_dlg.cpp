@@ -2,6 +2,7 @@
 // end of the window. Everything here runs on the dialog thread.
 #include "app/wedge_dlg.h"
 
+#include "app/load_settings.h"
 #include "app/resources/dialog_template.h"
 #include "app/run_state.h"
 #include "keymap/active_layout.h"
@@ -15,14 +16,14 @@
 using namespace platform;
 using namespace resources;
 
-std::atomic<Handle> ReceptionThreadHandle{kNoHandle};
+std::atomic<ThreadHandle> ReceptionThreadHandle{kNoThread};
 
 namespace {
 
 // Process-wide state of the dialog; the dialog thread alone touches it.
 std::int32_t StartedFlag = 0;  // chooses the Start or the Stop path
 std::int32_t VisibleFlag = 1;  // whether the dialog is meant to be shown
-Handle InstanceEvent = kNoHandle;
+EventHandle InstanceEvent = kNoEvent;
 
 constexpr std::uint32_t kPathCapacity = 260;
 
@@ -40,7 +41,7 @@ void SelectByText(CComboBox& combo, std::int32_t value) {
 
 }  // namespace
 
-CWedgeDlg::CWedgeDlg(CWnd* parent) : CDialog(IDD_MAIN_DIALOG, parent) {
+CWedgeDlg::CWedgeDlg(CWnd* parent) : CDialog(kMainDialogTemplate, parent) {
     // One dialog per program run: this is where its run begins.
     StartedFlag = 0;
     VisibleFlag = 1;
@@ -50,6 +51,7 @@ CWedgeDlg::CWedgeDlg(CWnd* parent) : CDialog(IDD_MAIN_DIALOG, parent) {
     ExtractIconExW(path, -IDI_READY, nullptr, &m_hIcon, 1);
     ExtractIconExW(path, -IDI_NOT_READY, nullptr, &NotReadyIcon, 1);
     ReadyIcon = m_hIcon;
+    ConnectReception(RunStateLinks);
 }
 
 CWedgeDlg::~CWedgeDlg() = default;
@@ -97,12 +99,12 @@ bool CWedgeDlg::OnInitDialog() {
     // short: the rest still runs, the loop is never entered, and the window's
     // destruction takes the tray icon away again. No message: the user just
     // started something that already runs.
-    SetLastError(ERROR_SUCCESS);
+    SetLastError(kErrorSuccess);
     InstanceEvent = CreateEventW(false, false, kInstanceEventName);
-    if (InstanceEvent == kNoHandle || GetLastError() == ERROR_ALREADY_EXISTS) EndDialog(0);
+    if (InstanceEvent == kNoEvent || GetLastError() == kErrorAlreadyExists) EndDialog(0);
 
-    SendMessageW(WM_SETICON, ICON_BIG, static_cast<LParam>(m_hIcon));
-    SendMessageW(WM_SETICON, ICON_SMALL, static_cast<LParam>(m_hIcon));
+    SendMessageW(kWmSetIcon, kIconBig, static_cast<LParam>(m_hIcon));
+    SendMessageW(kWmSetIcon, kIconSmall, static_cast<LParam>(m_hIcon));
 
     ListAvailablePorts(AvailablePorts, &AvailablePortCount);
     LoadSettings();
@@ -130,10 +132,10 @@ bool CWedgeDlg::OnInitDialog() {
     m_keyboardCombo.SetCurSel(m_keyboardCombo.FindString(-1, SerialSettings.keyTableName));
 
     // Line-wait mode is on from program start; the radios are never shown.
-    m_activeRadio.SetCheck(BST_CHECKED);
+    m_activeRadio.SetCheck(kBstChecked);
 
-    ShowSettings(SW_HIDE);
-    m_startStopButton.ShowWindow(SW_HIDE);
+    ShowSettings(kSwHide);
+    m_startStopButton.ShowWindow(kSwHide);
 
     AddTrayIcon(m_hWnd);
     SetTimer(kAutoStartTimer, 1000);
@@ -168,7 +170,7 @@ void CWedgeDlg::OnStartStop() {
 // keyboard name is saved back unchanged.
 void CWedgeDlg::CopyComboChoicesToSettings() {
     int at = m_keyboardCombo.GetCurSel();
-    if (at != CB_ERR) {
+    if (at != kCbErr) {
         char16_t name[kPathCapacity];
         const int length = m_keyboardCombo.GetLBTextLen(at);
         if (length >= 0 && length < static_cast<int>(kPathCapacity)) {
@@ -180,12 +182,12 @@ void CWedgeDlg::CopyComboChoicesToSettings() {
     if (const int bits = ItemValue(IDC_DATA, at); bits > 0)
         SerialSettings.dataBits = static_cast<std::uint16_t>(bits);
     at = m_parityCombo.GetCurSel();
-    if (at != CB_ERR) SerialSettings.parity = static_cast<std::uint16_t>(at);
+    if (at != kCbErr) SerialSettings.parity = static_cast<std::uint16_t>(at);
     at = m_portCombo.GetCurSel();
-    if (at != CB_ERR && at < AvailablePortCount)
+    if (at != kCbErr && at < AvailablePortCount)
         SerialSettings.port = static_cast<std::uint16_t>(AvailablePorts[at]);
     at = m_stopCombo.GetCurSel();
-    if (at != CB_ERR) SerialSettings.stopBits = static_cast<std::uint16_t>(at);
+    if (at != kCbErr) SerialSettings.stopBits = static_cast<std::uint16_t>(at);
     at = m_baudrateCombo.GetCurSel();
     if (const int rate = ItemValue(IDC_BAUDRATE, at); rate > 0)
         SerialSettings.baudRate = static_cast<std::uint32_t>(rate);
@@ -198,7 +200,7 @@ void CWedgeDlg::StartReception() {
     // port again; so nothing below runs until it has ended. Retrying on a
     // timer keeps the dialog answering meanwhile (and a box the thread shows
     // owned by this window is never blocked on).
-    const Handle previous = ReceptionThreadHandle.load();
+    const ThreadHandle previous = ReceptionThreadHandle.load();
     if (!ReceptionThreadEnded(previous)) {
         SetTimer(kStartRetryTimer, kStartRetryMs);
         return;
@@ -206,10 +208,10 @@ void CWedgeDlg::StartReception() {
     KillTimer(kStartRetryTimer);
     // It has ended, so this returns at once; it releases the old handle.
     AwaitReceptionThreadEnd(previous);
-    ReceptionThreadHandle.store(kNoHandle);
+    ReceptionThreadHandle.store(kNoThread);
 
-    ShowSettings(SW_HIDE);
-    m_logo.ShowWindow(SW_SHOWNORMAL);
+    ShowSettings(kSwHide);
+    m_logo.ShowWindow(kSwShowNormal);
     StartedFlag = 1;
 
     CopyComboChoicesToSettings();
@@ -222,15 +224,15 @@ void CWedgeDlg::StartReception() {
     RunningFlag.store(1);
     SetWindowTextW(u"QuorvelCE - Starting...");
     std::uint32_t threadId = 0;
-    const Handle thread = CreateThread(ReceptionThreadProc, nullptr, &threadId);
+    const ThreadHandle thread = CreateThread(ReceptionThreadProc, nullptr, &threadId);
     ReceptionThreadHandle.store(thread);
 
-    if (thread != kNoHandle) {
+    if (thread != kNoThread) {
         m_startStopButton.SetWindowTextW(u"Stop");
         SetWindowTextW(u"QuorvelCE - Started");
         Sleep(500);  // leaves "Started" on screen a moment before hiding
-        ShowWindow(SW_MINIMIZE);
-        ShowWindow(SW_HIDE);
+        ShowWindow(kSwMinimize);
+        ShowWindow(kSwHide);
         VisibleFlag = 0;
         SetTimer(kLineWatchTimer, 1000);
         return;
@@ -243,7 +245,7 @@ void CWedgeDlg::StartReception() {
     StrCopy(text, kPathCapacity, u"Démarrage du thread impossible  ");
     FormatDecimal(number, 16, static_cast<std::int32_t>(GetLastError()));
     StrAppend(text, kPathCapacity, number);
-    MessageBoxW(text, u"Erreur", MB_OK);
+    MessageBoxW(text, u"Erreur", kMbOk);
     EndDialog(0);
 }
 
@@ -253,11 +255,11 @@ void CWedgeDlg::StopReception() {
     // Cleared before the close wakes the thread, or it would open the port again.
     RunningFlag.store(0);
     CloseSerialPort();
-    SetTrayStatus(u"LS3578 Not Ready", NotReadyIcon);
+    SetTrayStatus(kTipNotReady, NotReadyIcon);
     m_startStopButton.SetWindowTextW(u"Start");
     StartedFlag = 0;
-    m_logo.ShowWindow(SW_HIDE);
-    ShowSettings(SW_SHOWNORMAL);
+    m_logo.ShowWindow(kSwHide);
+    ShowSettings(kSwShowNormal);
 }
 
 LResult CWedgeDlg::WindowProc(std::uint32_t message, WParam wParam, LParam lParam) {
@@ -265,18 +267,18 @@ LResult CWedgeDlg::WindowProc(std::uint32_t message, WParam wParam, LParam lPara
         return CDialog::WindowProc(message, wParam, lParam);
 
     switch (static_cast<std::uint32_t>(lParam) & 0xFFFFu) {
-        case WM_LBUTTONDOWN:
+        case kWmLButtonDown:
             if (VisibleFlag == 0) {
                 VisibleFlag = 1;
-                ShowWindow(SW_SHOWNORMAL);
+                ShowWindow(kSwShowNormal);
                 SetForegroundWindow();
             } else {
                 VisibleFlag = 0;
-                ShowWindow(SW_MINIMIZE);
-                ShowWindow(SW_HIDE);
+                ShowWindow(kSwMinimize);
+                ShowWindow(kSwHide);
             }
             break;
-        case WM_RBUTTONDOWN:
+        case kWmRButtonDown:
             QuitFromTray();
             break;
         default:
@@ -290,9 +292,9 @@ void CWedgeDlg::QuitFromTray() {
     // The thread is ended in an orderly way, wherever it stands, so that no
     // modifier stays pressed (it also releases the handle); with no thread yet
     // this does nothing and the window's destruction still closes the port.
-    const Handle thread = ReceptionThreadHandle.exchange(kNoHandle);
+    const ThreadHandle thread = ReceptionThreadHandle.exchange(kNoThread);
     QuitReception(thread);
-    if (thread != kNoHandle) StartedFlag = 0;
+    if (thread != kNoThread) StartedFlag = 0;
     EndDialog(0);
 }
 
@@ -303,7 +305,7 @@ void CWedgeDlg::OnTimer(std::uintptr_t timerId) {
             break;
         case kAutoStartTimer:
             OnStartStop();
-            m_startStopButton.ShowWindow(SW_SHOWNORMAL);
+            m_startStopButton.ShowWindow(kSwShowNormal);
             KillTimer(kAutoStartTimer);
             break;
         case kStartRetryTimer:
@@ -319,28 +321,28 @@ void CWedgeDlg::OnTimer(std::uintptr_t timerId) {
 void CWedgeDlg::OnDestroy() {
     CDialog::OnDestroy();
     CloseHandle(InstanceEvent);
-    InstanceEvent = kNoHandle;
+    InstanceEvent = kNoEvent;
     RunningFlag.store(0);
     CloseSerialPort();
     // The program ends with the window (Escape, a failed start): a reception
     // thread still typing would be cut off by the process exit with Shift or
     // AltGr held down, so it is ended the way a tray quit ends it.
-    QuitReception(ReceptionThreadHandle.exchange(kNoHandle));
+    QuitReception(ReceptionThreadHandle.exchange(kNoThread));
     RemoveTrayIcon();
 }
 
 void CWedgeDlg::OnActive() {
-    m_activeRadio.SetCheck(BST_CHECKED);
+    m_activeRadio.SetCheck(kBstChecked);
     if (LineWaitFlag.load() == 0) {
-        m_inactiveRadio.SetCheck(BST_UNCHECKED);
+        m_inactiveRadio.SetCheck(kBstUnchecked);
         LineWaitFlag.store(1);
     }
 }
 
 void CWedgeDlg::OnInactive() {
-    m_inactiveRadio.SetCheck(BST_CHECKED);
+    m_inactiveRadio.SetCheck(kBstChecked);
     if (LineWaitFlag.load() != 0) {
-        m_activeRadio.SetCheck(BST_UNCHECKED);
+        m_activeRadio.SetCheck(kBstUnchecked);
         LineWaitFlag.store(0);
     }
 }
@@ -349,8 +351,8 @@ void CWedgeDlg::OnInactive() {
 // reception goes on.
 void CWedgeDlg::OnOK() {
     VisibleFlag = 0;
-    ShowWindow(SW_MINIMIZE);
-    ShowWindow(SW_HIDE);
+    ShowWindow(kSwMinimize);
+    ShowWindow(kSwHide);
 }
 
 void CWedgeDlg::OnCancel() {

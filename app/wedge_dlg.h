@@ -19,9 +19,9 @@ inline constexpr std::uint32_t kStartRetryMs = 50;
 
 inline constexpr const char16_t kInstanceEventName[] = u"TREVANIX_QUORVEL_EVENT";
 
-// The most recent reception thread (kNoHandle before the first Start and after
+// The most recent reception thread (kNoThread before the first Start and after
 // a quit). Written by the dialog thread only.
-extern std::atomic<platform::Handle> ReceptionThreadHandle;
+extern std::atomic<platform::ThreadHandle> ReceptionThreadHandle;
 
 class CWedgeDlg : public platform::CDialog {
   public:
@@ -51,7 +51,7 @@ class CWedgeDlg : public platform::CDialog {
     void ShowSettings(int command);
     void CopyComboChoicesToSettings();
 
-    platform::Handle m_hIcon = platform::kNoHandle;
+    platform::IconHandle m_hIcon = platform::kNoIcon;
 
     platform::CStatic m_portLabel;
     platform::CComboBox m_portCombo;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/run_state.h"
+#include "keymap/key_table.h"
 #include "platform/services.h"
 #include "platform/sim/keyboard.h"
 #include "platform/sim/serial.h"
@@ -61,15 +62,16 @@ std::uint32_t CountedReceptionThread(void* parameter) {
 
 void SetUpTable() {
     SerialSettings = {};
+    for (KeyTableEntry& entry : KeyTable) entry = {};
     SerialSettings.port = 1;
     SerialSettings.baudRate = 9600;
     SerialSettings.dataBits = 8;
-    for (int c = '0'; c <= '9'; ++c) SerialSettings.keyTable[c] = {0, 0, std::uint16_t(c)};
-    for (int c = 'A'; c <= 'Z'; ++c) SerialSettings.keyTable[c] = {1, 0, std::uint16_t(c)};
-    for (int c = 'a'; c <= 'z'; ++c) SerialSettings.keyTable[c] = {0, 0, std::uint16_t(c - 32)};
-    SerialSettings.keyTable['-'] = {0, 0, 0xBD};
-    SerialSettings.keyTable['@'] = {0, 1, '2'};
-    SerialSettings.keyTable['\r'] = {0, 0, 0x0D};
+    for (int c = '0'; c <= '9'; ++c) KeyTable[c] = {0, 0, std::uint16_t(c)};
+    for (int c = 'A'; c <= 'Z'; ++c) KeyTable[c] = {1, 0, std::uint16_t(c)};
+    for (int c = 'a'; c <= 'z'; ++c) KeyTable[c] = {0, 0, std::uint16_t(c - 32)};
+    KeyTable['-'] = {0, 0, 0xBD};
+    KeyTable['@'] = {0, 1, '2'};
+    KeyTable['\r'] = {0, 0, 0x0D};
 }
 
 // Lines of 8 to 30 characters (mostly digits and capitals, as bar codes
@@ -88,13 +90,14 @@ std::string ScanStream(std::size_t size) {
     return stream;
 }
 
-Handle StartReception() {
+ThreadHandle StartReception() {
     sim::ResetSerial();
     sim::AttachSerialDevice(1);
-    AwaitReceptionThreadEnd(kNoHandle);
+    ConnectReception(RunStateLinks);
+    AwaitReceptionThreadEnd(kNoThread);
     RunningFlag = 1;
     LineWaitFlag = 1;
-    Handle thread = CreateThread(CountedReceptionThread, nullptr, nullptr);
+    ThreadHandle thread = CreateThread(CountedReceptionThread, nullptr, nullptr);
     while (!sim::SerialDevice(1).open || sim::BlockedThreadCount(true) != 1)
         std::this_thread::sleep_for(std::chrono::microseconds(100));
     return thread;
@@ -113,7 +116,7 @@ void BM_ScanStreamNoDelay(benchmark::State& state) {
     sim::SetClockMode(sim::ClockMode::Virtual);
     sim::ResetKeyboard(16);  // count, do not keep: the stream is long
     const std::string stream = ScanStream(std::size_t(state.range(0)));
-    Handle thread = StartReception();
+    ThreadHandle thread = StartReception();
     receptionAllocations = 0;
     std::size_t bytes = 0;
     std::clock_t cpuStart = std::clock();
@@ -142,7 +145,7 @@ void BM_HundredKeystrokeLineOneMsDelay(benchmark::State& state) {
     std::string line;
     for (int i = 0; i < 99; ++i) line += char('0' + i % 10);
     line += '\r';
-    Handle thread = StartReception();
+    ThreadHandle thread = StartReception();
     const std::size_t eventsPerLine = 600;
     double measured = 0, ideal = 0;
     for (auto _ : state) {

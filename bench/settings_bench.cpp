@@ -74,7 +74,7 @@ void BM_LoadKeyTable(benchmark::State& state) {
     SelectLastTable();
     for (auto _ : state) {
         LoadKeyTable();
-        benchmark::DoNotOptimize(SerialSettings.keyTable);
+        benchmark::DoNotOptimize(KeyTable);
     }
 }
 BENCHMARK(BM_LoadKeyTable)->Unit(benchmark::kMicrosecond);

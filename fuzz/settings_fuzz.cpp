@@ -23,6 +23,7 @@
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
+#include "tests/settings/key_reads_oracle.h"
 
 namespace {
 
@@ -129,7 +130,8 @@ std::vector<std::u16string> CheckSectionList(const reference::File& file) {
     // Stale names from an earlier input must not survive the new list.
     std::memset(SerialSettings.SettingSectionList, 0x5A, sizeof SerialSettings.SettingSectionList);
     SerialSettings.SettingSectionCount = 0xBEEF;
-    ListSettingSections(settingsPath.c_str());
+    ListSettingSections(settingsPath.c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
     std::uint16_t count = SerialSettings.SettingSectionCount;
     Require(count <= kMaxSettingSections,
             "SettingSectionCount " + std::to_string(count) + " is over 10");
@@ -256,18 +258,17 @@ void CheckKeyTable(const reference::File& file, const std::u16string& section) {
     // as it was; the 256 file scans would only repeat what the reads checked.
     KeyTableEntry byLookups[kKeyTableSize];
     if (reference::Read(file, stored, u"", u"ERROR", 1).headerLine >= 0) {
-        for (int n = 0; n < kKeyTableSize; ++n) SerialSettings.keyTable[n] = Prefilled(n);
+        for (int n = 0; n < kKeyTableSize; ++n) KeyTable[n] = Prefilled(n);
         LoadKeyTableByKeyReads();
-        std::copy(std::begin(SerialSettings.keyTable), std::end(SerialSettings.keyTable),
-                  byLookups);
+        std::copy(std::begin(KeyTable), std::end(KeyTable), byLookups);
         CompareTables(byLookups, model, "LoadKeyTableByKeyReads(" + Show(stored) + ")");
     } else {
         std::copy(std::begin(model), std::end(model), byLookups);
     }
 
-    for (int n = 0; n < kKeyTableSize; ++n) SerialSettings.keyTable[n] = Prefilled(n);
+    for (int n = 0; n < kKeyTableSize; ++n) KeyTable[n] = Prefilled(n);
     LoadKeyTable();
-    CompareTables(SerialSettings.keyTable, byLookups,
+    CompareTables(KeyTable, byLookups,
                   "LoadKeyTable(" + Show(stored) + ") differs from 256 lookups");
 }
 

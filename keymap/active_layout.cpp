@@ -50,13 +50,13 @@ class LayoutProbe {
     // accent is cleared again unless `keepDead`.
     int Type(KeyStroke stroke, char16_t* out, bool keepDead = false) {
         std::uint8_t state[256] = {};
-        if (stroke.shift != 0) state[VK_SHIFT] = 0x80;
+        if (stroke.shift != 0) state[kVkShift] = 0x80;
         if (stroke.altGr != 0) {
-            state[VK_CONTROL] = 0x80;
-            state[kKeyAlt] = 0x80;
-            state[VK_LMENU] = 0x80;
+            state[kVkControl] = 0x80;
+            state[kVkMenu] = 0x80;
+            state[kVkLMenu] = 0x80;
         }
-        const std::uint32_t scan = MapVirtualKeyExW(stroke.virtualKey, kMapVkToVsc, layout_);
+        const std::uint32_t scan = MapVirtualKeyExW(stroke.virtualKey, kMapVkVkToVsc, layout_);
         int n = ToUnicodeEx(stroke.virtualKey, scan, state, out, 4, 0, layout_);
         if (n < 0 && !keepDead) {
             // The same dead key again gives up the waiting accent.
@@ -67,7 +67,7 @@ class LayoutProbe {
         return n;
     }
 
-    bool HasKey(std::uint8_t key) { return MapVirtualKeyExW(key, kMapVkToVsc, layout_) != 0; }
+    bool HasKey(std::uint8_t key) { return MapVirtualKeyExW(key, kMapVkVkToVsc, layout_) != 0; }
 
   private:
     KeyboardLayout layout_;
@@ -103,8 +103,8 @@ void BuildPlans(KeyboardLayout layout, LayoutPlans& result) {
         result.plans[byte] = {PlanKind::kNothing, {}, {}, 0};
         if (Windows1252Character(static_cast<std::uint8_t>(byte)) == 0) planned[byte] = true;
     }
-    plan(0x0D, PlanKind::kKey, {}, {kKeyReturn, 0, 0});
-    plan(0x09, PlanKind::kKey, {}, {kKeyTab, 0, 0});
+    plan(0x0D, PlanKind::kKey, {}, {kVkReturn, 0, 0});
+    plan(0x09, PlanKind::kKey, {}, {kVkTab, 0, 0});
     result.plans[0x0D].character = u'\r';
     result.plans[0x09].character = u'\t';
 
@@ -173,9 +173,9 @@ char16_t Windows1252Character(std::uint8_t byte) {
 }
 
 KeyboardLayout ActiveKeyboardLayout() {
-    const Handle window = GetForegroundWindow();
+    const WindowHandle window = GetForegroundWindow();
     const KeyboardLayout layout =
-        GetKeyboardLayout(window == kNoHandle ? 0 : GetWindowThreadProcessId(window, nullptr));
+        GetKeyboardLayout(window == kNoWindow ? 0 : GetWindowThreadProcessId(window, nullptr));
     // Some windows' threads name no layout (a console's, for one): then the
     // layout this thread was given is the best guess.
     return layout != 0 ? layout : GetKeyboardLayout(0);

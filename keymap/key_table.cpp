@@ -11,15 +11,10 @@
 #include "settings/settings_file.h"
 #include "settings/text_file.h"
 
-namespace {
+KeyTableEntry KeyTable[kKeyTableSize];
 
-constexpr const char16_t* kAbsent = u"ERROR";
-
-// Applies the value read for one byte to its entry. `value` is the text the
-// reader handed back (the absent marker when there was none); it is used as
-// scratch space.
 void ApplyKeyValue(KeyTableEntry& entry, char16_t* value) {
-    if (platform::StrCmp(value, kAbsent) == 0) return;
+    if (platform::StrCmp(value, kAbsentValue) == 0) return;
     if (platform::StrChr(value, u',') == nullptr) {
         entry.virtualKey = static_cast<std::uint16_t>(platform::wcstoul16(value));
         entry.shift = 0;
@@ -52,6 +47,8 @@ void ApplyKeyValue(KeyTableEntry& entry, char16_t* value) {
             break;
     }
 }
+
+namespace {
 
 bool IsDigit(char16_t c) {
     return c >= u'0' && c <= u'9';
@@ -86,15 +83,7 @@ void LoadKeyTable() {
     // That name chooses the layout itself, never a section.
     if (IsActiveLayoutName(SerialSettings.keyTableName)) return;
     settings_text::TextFileReader reader;
-    if (!reader.Open(SettingsFilePath)) return;
-    char16_t header[kSettingTextCapacity] = u"[";
-    if (!platform::StrAppend(header, kSettingTextCapacity, SerialSettings.keyTableName) ||
-        !platform::StrAppend(header, kSettingTextCapacity, u"]"))
-        return;
-    bool inSection = false;
-    while (!inSection && reader.Next())
-        inSection = platform::StrStr(reader.Text(), header) != nullptr;
-    if (!inSection) return;
+    if (!reader.Open(SettingsFilePath) || !SeekSection(reader, SerialSettings.keyTableName)) return;
 
     // Each piece after the header is the key line of every byte value whose
     // digits it contains and that no earlier piece has claimed.
@@ -107,28 +96,12 @@ void LoadKeyTable() {
         unsettled -= count;
         // What ReadSettingValue would hand back for this line.
         char16_t value[kSettingTextCapacity];
-        platform::StrCopy(value, kSettingTextCapacity, kAbsent);
-        if (platform::StrChr(reader.Text(), u'=') != nullptr) {
-            TrimSettingValue(reader.Text(), u'=');
-            if (reader.Text()[0] != 0)
-                platform::StrCopy(value, kSettingTextCapacity, reader.Text());
-        }
+        platform::StrCopy(value, kSettingTextCapacity,
+                          TakeSettingValue(reader.Text()) ? reader.Text() : kAbsentValue);
         for (int i = 0; i < count; ++i) {
             char16_t scratch[kSettingTextCapacity];
             platform::StrCopy(scratch, kSettingTextCapacity, value);
-            ApplyKeyValue(SerialSettings.keyTable[keys[i]], scratch);
+            ApplyKeyValue(KeyTable[keys[i]], scratch);
         }
-    }
-}
-
-void LoadKeyTableByKeyReads() {
-    if (IsActiveLayoutName(SerialSettings.keyTableName)) return;
-    for (int n = 0; n < kKeyTableSize; ++n) {
-        char16_t key[12];
-        platform::FormatDecimal(key, 12, n);
-        char16_t value[kSettingTextCapacity];
-        ReadSettingValue(SerialSettings.keyTableName, key, kAbsent, value, kSettingTextCapacity,
-                         SettingsFilePath);
-        ApplyKeyValue(SerialSettings.keyTable[n], value);
     }
 }

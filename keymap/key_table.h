@@ -12,13 +12,17 @@ struct KeyTableEntry {
 
 inline constexpr int kKeyTableSize = 256;
 
-// Fills SerialSettings.keyTable from the section named by
-// SerialSettings.keyTableName in the settings file at SettingsFilePath.
-// Entries the section does not define keep their earlier values; the name of
-// the active keyboard layout reads nothing. Reads the
-// file once; the result is always that of LoadKeyTableByKeyReads.
+// The keyboard table in use, indexed by the received byte value; all zero at
+// program start (no byte produces a key).
+extern KeyTableEntry KeyTable[kKeyTableSize];
+
+// Fills KeyTable from the section named by SerialSettings.keyTableName in the
+// settings file at SettingsFilePath. Entries the section does not define keep
+// their earlier values; the name of the active keyboard layout reads nothing.
+// Reads the file once, yet gives what 256 separate ReadSettingValue calls, one
+// per byte value, would give.
 void LoadKeyTable();
 
-// The same load as 256 separate ReadSettingValue calls, one per byte value:
-// the plain form that LoadKeyTable must agree with (for tests and benchmarks).
-void LoadKeyTableByKeyReads();
+// Applies the value read for one byte (the absent marker when there was
+// none) to its entry. `value` is used as scratch space.
+void ApplyKeyValue(KeyTableEntry& entry, char16_t* value);

@@ -3,8 +3,6 @@
 // initialisation, control binding, the application object and its entry.
 #include "platform/framework.h"
 
-#include "app/resources/dialog_template.h"
-
 namespace platform {
 
 // ---------------------------------------------------------------------------
@@ -47,12 +45,12 @@ bool CWnd::OnWndMsg(std::uint32_t message, WParam wParam, LParam lParam, LResult
     const auto id = static_cast<std::uint32_t>(wParam & 0xFFFFu);
     const auto code = static_cast<std::uint32_t>((wParam >> 16) & 0xFFFFu);
     const MessageMapEntry* found = nullptr;
-    if (message == WM_COMMAND || message == WM_TIMER || message == WM_DESTROY) {
+    if (message == kWmCommand || message == kWmTimer || message == kWmDestroy) {
         for (const MessageMap* map = GetMessageMap(); map != nullptr && found == nullptr;
              map = map->base) {
             for (const MessageMapEntry* e = map->entries; e->message != 0; ++e) {
                 if (e->message != message) continue;
-                if (message == WM_COMMAND && (e->id != id || e->code != code)) continue;
+                if (message == kWmCommand && (e->id != id || e->code != code)) continue;
                 found = e;
                 break;
             }
@@ -64,7 +62,7 @@ bool CWnd::OnWndMsg(std::uint32_t message, WParam wParam, LParam lParam, LResult
         (this->*(found->onTimer))(wParam);
     } else if (found != nullptr && found->onCommand != nullptr) {
         (this->*(found->onCommand))();
-    } else if (message == WM_COMMAND) {
+    } else if (message == kWmCommand) {
         handled = OnCommand(wParam, lParam);
     } else {
         handled = false;
@@ -89,21 +87,25 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
 // ---------------------------------------------------------------------------
 // CDialog
 
-CDialog::CDialog(std::uint32_t templateId, CWnd* parent)
-    : m_templateId(templateId), m_pParentWnd(parent) {}
+const ComboList* FindComboList(const DialogTemplate& dialog, int id) {
+    for (int i = 0; i < dialog.comboListCount; ++i)
+        if (dialog.comboLists[i].controlId == id) return &dialog.comboLists[i];
+    return nullptr;
+}
+
+CDialog::CDialog(const DialogTemplate& dialogTemplate, CWnd* parent)
+    : m_template(dialogTemplate), m_pParentWnd(parent) {}
 
 CDialog::~CDialog() = default;
 
 bool CDialog::OnInitDialog() {
-    if (const resources::DialogTemplate* dialog = resources::FindDialogTemplate(m_templateId)) {
-        for (int i = 0; i < dialog->comboListCount; ++i) {
-            const resources::ComboList& list = dialog->comboLists[i];
-            CWnd combo;
-            combo.m_hWnd = GetDlgItem(list.controlId);
-            if (combo.m_hWnd == kNoHandle) continue;
-            for (int item = 0; item < list.count; ++item)
-                combo.SendMessageW(CB_ADDSTRING, 0, reinterpret_cast<LParam>(list.items[item]));
-        }
+    for (int i = 0; i < m_template.comboListCount; ++i) {
+        const ComboList& list = m_template.comboLists[i];
+        CWnd combo;
+        combo.m_hWnd = GetDlgItem(list.controlId);
+        if (combo.m_hWnd == kNoWindow) continue;
+        for (int item = 0; item < list.count; ++item)
+            combo.SendMessageW(kCbAddString, 0, reinterpret_cast<LParam>(list.items[item]));
     }
     UpdateData(false);
     return true;
@@ -118,24 +120,24 @@ bool CDialog::UpdateData(bool saveAndValidate) {
 void CDialog::DoDataExchange(CDataExchange*) {}
 
 void CDialog::OnOK() {
-    EndDialog(IDOK);
+    EndDialog(kIdOk);
 }
 
 void CDialog::OnCancel() {
-    EndDialog(IDCANCEL);
+    EndDialog(kIdCancel);
 }
 
 bool CDialog::OnCommand(WParam wParam, LParam) {
-    // Enter and Escape arrive as the commands of buttons IDOK and IDCANCEL
+    // Enter and Escape arrive as the commands of buttons kIdOk and kIdCancel
     // (notification 0), or from an accelerator (1).
     const auto id = static_cast<std::int32_t>(wParam & 0xFFFFu);
     const auto code = (wParam >> 16) & 0xFFFFu;
     if (code > 1) return false;
-    if (id == IDOK) {
+    if (id == kIdOk) {
         OnOK();
         return true;
     }
-    if (id == IDCANCEL) {
+    if (id == kIdCancel) {
         OnCancel();
         return true;
     }

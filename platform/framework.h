@@ -1,26 +1,26 @@
 // The small dialog framework the main dialog is written against: one
-// application object, a modal dialog built from a template id, control
+// application object, a modal dialog built from the template it is given, control
 // objects bound by id, a message map, timers and message boxes owned by the
 // dialog. Only what the main dialog uses.
 //
 // Who implements what:
 // - platform/framework.cpp (portable, shared by every backend): the message
-//   dispatch (WindowProc, the map, IDOK/IDCANCEL), the base OnInitDialog (the
+//   dispatch (WindowProc, the map, kIdOk/kIdCancel), the base OnInitDialog (the
 //   template's combo lists, then DoDataExchange), DDX_Control, the dialog-owned
 //   message box, CWinApp and RunApplication.
 // - platform/<backend>/framework.cpp: the window side, i.e. every member marked
 //   "backend" below.
-// The template a dialog is built from comes from app/resources/dialog_template.h.
+// A dialog is handed the template it is built from (platform/dialog_template.h).
 // A backend's window procedure hands every message to the dialog's virtual
 // WindowProc, except the creation itself, for which DoModal calls the virtual
 // OnInitDialog once the controls exist (GetDlgItem must work by then).
 //
-// Constants keep their Windows names and values inside namespace platform; a
-// win32 file includes this header before <windows.h>.
+// Constants are named as in platform/services.h: kWmCommand for WM_COMMAND.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/dialog_template.h"
 #include "platform/services.h"
 
 namespace platform {
@@ -30,61 +30,43 @@ using LParam = std::intptr_t;   // LPARAM
 using LResult = std::intptr_t;  // LRESULT
 
 // Messages.
-inline constexpr std::uint32_t WM_DESTROY = 0x0002;
-inline constexpr std::uint32_t WM_SETICON = 0x0080;
-inline constexpr std::uint32_t WM_INITDIALOG = 0x0110;
-inline constexpr std::uint32_t WM_COMMAND = 0x0111;      // 273
-inline constexpr std::uint32_t WM_TIMER = 0x0113;        // 275
-inline constexpr std::uint32_t WM_LBUTTONDOWN = 0x0201;  // 513
-inline constexpr std::uint32_t WM_RBUTTONDOWN = 0x0204;  // 516
-inline constexpr std::uint32_t WM_USER = 0x0400;
+inline constexpr std::uint32_t kWmDestroy = 0x0002;
+inline constexpr std::uint32_t kWmSetIcon = 0x0080;
+inline constexpr std::uint32_t kWmCommand = 0x0111;      // 273
+inline constexpr std::uint32_t kWmTimer = 0x0113;        // 275
+inline constexpr std::uint32_t kWmLButtonDown = 0x0201;  // 513
+inline constexpr std::uint32_t kWmRButtonDown = 0x0204;  // 516
+inline constexpr std::uint32_t kWmUser = 0x0400;
 
-inline constexpr WParam ICON_SMALL = 0;
-inline constexpr WParam ICON_BIG = 1;
+inline constexpr WParam kIconSmall = 0;
+inline constexpr WParam kIconBig = 1;
 
 // ShowWindow commands.
-inline constexpr int SW_HIDE = 0;
-inline constexpr int SW_SHOWNORMAL = 1;
-inline constexpr int SW_MINIMIZE = 6;
+inline constexpr int kSwHide = 0;
+inline constexpr int kSwShowNormal = 1;
+inline constexpr int kSwMinimize = 6;
 
 // Buttons.
-inline constexpr std::uint32_t BN_CLICKED = 0;
-inline constexpr std::uint32_t BM_GETCHECK = 0x00F0;
-inline constexpr std::uint32_t BM_SETCHECK = 0x00F1;
-inline constexpr WParam BST_UNCHECKED = 0;
-inline constexpr WParam BST_CHECKED = 1;
+inline constexpr std::uint32_t kBnClicked = 0;
+inline constexpr std::uint32_t kBmGetCheck = 0x00F0;
+inline constexpr std::uint32_t kBmSetCheck = 0x00F1;
+inline constexpr WParam kBstUnchecked = 0;
+inline constexpr WParam kBstChecked = 1;
 
 // Combo boxes.
-inline constexpr LResult CB_ERR = -1;
-inline constexpr std::uint32_t CB_ADDSTRING = 0x0143;  // lParam: text; result: position
-inline constexpr std::uint32_t CB_GETCOUNT = 0x0146;
-inline constexpr std::uint32_t CB_GETCURSEL = 0x0147;     // result: position or CB_ERR
-inline constexpr std::uint32_t CB_GETLBTEXT = 0x0148;     // wParam: position; lParam: buffer
-inline constexpr std::uint32_t CB_GETLBTEXTLEN = 0x0149;  // wParam: position
-inline constexpr std::uint32_t CB_INSERTSTRING = 0x014A;  // wParam: position; lParam: text
-inline constexpr std::uint32_t CB_FINDSTRING = 0x014C;  // wParam: start (-1 = all); lParam: prefix
-inline constexpr std::uint32_t CB_SETCURSEL = 0x014E;   // wParam: position (-1 clears)
+inline constexpr LResult kCbErr = -1;
+inline constexpr std::uint32_t kCbAddString = 0x0143;  // lParam: text; result: position
+inline constexpr std::uint32_t kCbGetCount = 0x0146;
+inline constexpr std::uint32_t kCbGetCurSel = 0x0147;     // result: position or kCbErr
+inline constexpr std::uint32_t kCbGetLbText = 0x0148;     // wParam: position; lParam: buffer
+inline constexpr std::uint32_t kCbGetLbTextLen = 0x0149;  // wParam: position
+inline constexpr std::uint32_t kCbInsertString = 0x014A;  // wParam: position; lParam: text
+inline constexpr std::uint32_t kCbFindString = 0x014C;  // wParam: start (-1 = all); lParam: prefix
+inline constexpr std::uint32_t kCbSetCurSel = 0x014E;   // wParam: position (-1 clears)
 
-// Window and control styles used by the template.
-inline constexpr std::uint32_t WS_POPUP = 0x80000000u;
-inline constexpr std::uint32_t WS_CHILD = 0x40000000u;
-inline constexpr std::uint32_t WS_VISIBLE = 0x10000000u;
-inline constexpr std::uint32_t WS_DISABLED = 0x08000000u;
-inline constexpr std::uint32_t WS_CAPTION = 0x00C00000u;
-inline constexpr std::uint32_t WS_VSCROLL = 0x00200000u;
-inline constexpr std::uint32_t WS_SYSMENU = 0x00080000u;
-inline constexpr std::uint32_t WS_GROUP = 0x00020000u;
-inline constexpr std::uint32_t WS_TABSTOP = 0x00010000u;
-inline constexpr std::uint32_t DS_SETFONT = 0x00000040u;
-inline constexpr std::uint32_t DS_MODALFRAME = 0x00000080u;
-inline constexpr std::uint32_t WS_EX_CAPTIONOKBTN = 0x80000000u;  // an OK button in the caption
-inline constexpr std::uint32_t BS_PUSHBUTTON = 0x0000;
-inline constexpr std::uint32_t BS_GROUPBOX = 0x0007;
-inline constexpr std::uint32_t BS_AUTORADIOBUTTON = 0x0009;
-inline constexpr std::uint32_t SS_LEFT = 0x0000;
-inline constexpr std::uint32_t SS_BITMAP = 0x000E;
-inline constexpr std::uint32_t CBS_DROPDOWNLIST = 0x0003;
-inline constexpr std::uint32_t CBS_SORT = 0x0100;
+// Styles the simulator looks at.
+inline constexpr std::uint32_t kWsVisible = 0x10000000u;
+inline constexpr std::uint32_t kCbsSort = 0x0100;
 
 class CWnd;
 class CDialog;
@@ -106,10 +88,10 @@ using TimerHandler = void (CWnd::*)(std::uintptr_t timerId);
 
 struct MessageMapEntry {
     std::uint32_t message = 0;           // 0 ends a map
-    std::uint32_t code = 0;              // WM_COMMAND: notification code (BN_CLICKED)
-    std::uint32_t id = 0;                // WM_COMMAND: control id
-    CommandHandler onCommand = nullptr;  // WM_COMMAND and WM_DESTROY
-    TimerHandler onTimer = nullptr;      // WM_TIMER, with wParam as the timer id
+    std::uint32_t code = 0;              // kWmCommand: notification code (kBnClicked)
+    std::uint32_t id = 0;                // kWmCommand: control id
+    CommandHandler onCommand = nullptr;  // kWmCommand and kWmDestroy
+    TimerHandler onTimer = nullptr;      // kWmTimer, with wParam as the timer id
 };
 
 // A class's own entries, then its base class's map.
@@ -120,15 +102,15 @@ struct MessageMap {
 
 template <class T>
 MessageMapEntry OnBnClicked(std::uint32_t controlId, void (T::*handler)()) {
-    return {WM_COMMAND, BN_CLICKED, controlId, static_cast<CommandHandler>(handler), nullptr};
+    return {kWmCommand, kBnClicked, controlId, static_cast<CommandHandler>(handler), nullptr};
 }
 template <class T>
 MessageMapEntry OnWmTimer(void (T::*handler)(std::uintptr_t)) {
-    return {WM_TIMER, 0, 0, nullptr, static_cast<TimerHandler>(handler)};
+    return {kWmTimer, 0, 0, nullptr, static_cast<TimerHandler>(handler)};
 }
 template <class T>
 MessageMapEntry OnWmDestroy(void (T::*handler)()) {
-    return {WM_DESTROY, 0, 0, static_cast<CommandHandler>(handler), nullptr};
+    return {kWmDestroy, 0, 0, static_cast<CommandHandler>(handler), nullptr};
 }
 
 // A window: the dialog itself or one of its controls. A control object acts
@@ -140,23 +122,23 @@ class CWnd {
     CWnd& operator=(const CWnd&) = delete;
     virtual ~CWnd();
 
-    Handle GetSafeHwnd() const { return m_hWnd; }
+    WindowHandle GetSafeHwnd() const { return m_hWnd; }
 
     // backend: window operations on this object's window.
     bool ShowWindow(int command);  // true when the window was visible before
     bool SetWindowTextW(const char16_t* text);
     LResult SendMessageW(std::uint32_t message, WParam wParam = 0, LParam lParam = 0);
     bool SetForegroundWindow();
-    // Posts WM_TIMER with `id` about every `elapse` ms until KillTimer or the
+    // Posts kWmTimer with `id` about every `elapse` ms until KillTimer or the
     // window is destroyed. Returns `id`, or 0 on failure.
     std::uintptr_t SetTimer(std::uintptr_t id, std::uint32_t elapse);
     bool KillTimer(std::uintptr_t id);
-    // The control window with this id inside this (dialog) window; kNoHandle if none.
-    Handle GetDlgItem(int id) const;
+    // The control window with this id inside this (dialog) window; kNoWindow if none.
+    WindowHandle GetDlgItem(int id) const;
 
     // A message box owned by this window (blocks until dismissed).
     std::int32_t MessageBoxW(const char16_t* text, const char16_t* caption = nullptr,
-                             std::uint32_t type = MB_OK);
+                             std::uint32_t type = kMbOk);
 
     // Every message the window receives enters here. The default hands it to
     // the message map and, if nothing there handles it, to DefWindowProcW.
@@ -164,7 +146,7 @@ class CWnd {
     // backend: the platform's own processing of a message.
     virtual LResult DefWindowProcW(std::uint32_t message, WParam wParam, LParam lParam);
 
-    Handle m_hWnd = kNoHandle;
+    WindowHandle m_hWnd = kNoWindow;
 
   protected:
     // Default processing of the message now being handled.
@@ -176,7 +158,7 @@ class CWnd {
     virtual const MessageMap* GetMessageMap() const;
     // true when a handler took the message; `result` then holds its result.
     bool OnWndMsg(std::uint32_t message, WParam wParam, LParam lParam, LResult* result);
-    // WM_COMMAND that no map entry took; true when handled.
+    // kWmCommand that no map entry took; true when handled.
     virtual bool OnCommand(WParam wParam, LParam lParam);
 
   private:
@@ -190,7 +172,7 @@ class CWnd {
 
 class CButton : public CWnd {
   public:
-    void SetCheck(WParam state) { SendMessageW(BM_SETCHECK, state, 0); }
+    void SetCheck(WParam state) { SendMessageW(kBmSetCheck, state, 0); }
 };
 
 class CStatic : public CWnd {};
@@ -198,31 +180,31 @@ class CStatic : public CWnd {};
 class CComboBox : public CWnd {
   public:
     int AddString(const char16_t* text) {
-        return static_cast<int>(SendMessageW(CB_ADDSTRING, 0, ToLParam(text)));
+        return static_cast<int>(SendMessageW(kCbAddString, 0, ToLParam(text)));
     }
     int InsertString(int index, const char16_t* text) {
         return static_cast<int>(
-            SendMessageW(CB_INSERTSTRING, static_cast<WParam>(index), ToLParam(text)));
+            SendMessageW(kCbInsertString, static_cast<WParam>(index), ToLParam(text)));
     }
     // First item at or after `startAfter` + 1 (-1: from the first item) whose
-    // text begins with `prefix`, letter case ignored; CB_ERR if none.
+    // text begins with `prefix`, letter case ignored; kCbErr if none.
     int FindString(int startAfter, const char16_t* prefix) {
         return static_cast<int>(
-            SendMessageW(CB_FINDSTRING, static_cast<WParam>(startAfter), ToLParam(prefix)));
+            SendMessageW(kCbFindString, static_cast<WParam>(startAfter), ToLParam(prefix)));
     }
     int SetCurSel(int index) {
-        return static_cast<int>(SendMessageW(CB_SETCURSEL, static_cast<WParam>(index), 0));
+        return static_cast<int>(SendMessageW(kCbSetCurSel, static_cast<WParam>(index), 0));
     }
-    int GetCurSel() { return static_cast<int>(SendMessageW(CB_GETCURSEL, 0, 0)); }
-    int GetCount() { return static_cast<int>(SendMessageW(CB_GETCOUNT, 0, 0)); }
+    int GetCurSel() { return static_cast<int>(SendMessageW(kCbGetCurSel, 0, 0)); }
+    int GetCount() { return static_cast<int>(SendMessageW(kCbGetCount, 0, 0)); }
     int GetLBTextLen(int index) {
-        return static_cast<int>(SendMessageW(CB_GETLBTEXTLEN, static_cast<WParam>(index), 0));
+        return static_cast<int>(SendMessageW(kCbGetLbTextLen, static_cast<WParam>(index), 0));
     }
     // Copies item `index` with its terminator into `buffer`, which must hold
-    // GetLBTextLen(index) + 1 units. Returns the length or CB_ERR.
+    // GetLBTextLen(index) + 1 units. Returns the length or kCbErr.
     int GetLBText(int index, char16_t* buffer) {
         return static_cast<int>(
-            SendMessageW(CB_GETLBTEXT, static_cast<WParam>(index), ToLParam(buffer)));
+            SendMessageW(kCbGetLbText, static_cast<WParam>(index), ToLParam(buffer)));
     }
 
     static LParam ToLParam(const char16_t* text) { return reinterpret_cast<LParam>(text); }
@@ -231,15 +213,15 @@ class CComboBox : public CWnd {
 // Attaches the control window `id` of the exchanging dialog to `control`.
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 
-// A modal dialog built from a template of app/resources.
+// A modal dialog built from the template it is given, which must outlive it.
 class CDialog : public CWnd {
   public:
-    explicit CDialog(std::uint32_t templateId, CWnd* parent = nullptr);
+    explicit CDialog(const DialogTemplate& dialogTemplate, CWnd* parent = nullptr);
     ~CDialog() override;
 
     // backend: creates the window from the template, calls OnInitDialog, runs
     // the modal loop on the calling thread until EndDialog, destroys the window
-    // (WM_DESTROY reaches the map) and returns the result. After an EndDialog
+    // (kWmDestroy reaches the map) and returns the result. After an EndDialog
     // inside OnInitDialog the loop is never entered. -1 if the window could
     // not be created.
     std::intptr_t DoModal();
@@ -250,17 +232,17 @@ class CDialog : public CWnd {
     virtual bool OnInitDialog();
     bool UpdateData(bool saveAndValidate = true);
 
-    std::uint32_t TemplateId() const { return m_templateId; }
+    const DialogTemplate& Template() const { return m_template; }
 
   protected:
     virtual void DoDataExchange(CDataExchange* pDX);
-    // IDOK / IDCANCEL commands (Enter, Escape, the caption's buttons).
-    virtual void OnOK();      // ends the dialog with IDOK
-    virtual void OnCancel();  // ends the dialog with IDCANCEL
+    // kIdOk / kIdCancel commands (Enter, Escape, the caption's buttons).
+    virtual void OnOK();      // ends the dialog with kIdOk
+    virtual void OnCancel();  // ends the dialog with kIdCancel
 
     bool OnCommand(WParam wParam, LParam lParam) override;
 
-    std::uint32_t m_templateId;
+    const DialogTemplate& m_template;
     CWnd* m_pParentWnd;
 };
 

@@ -57,22 +57,6 @@ bool StrAppend(char16_t* destination, std::size_t capacity, const char16_t* sour
     return true;
 }
 
-bool StrCopyUtf8(char16_t* destination, std::size_t capacity, const char* source) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(source);
-    std::size_t size = 0;
-    while (bytes[size] != 0) ++size;
-    if (capacity == 0) return false;
-    if (DecodeUtf8(bytes, size, destination, capacity) >= 0) return true;
-    // Too long: keep what fits, never half a surrogate pair.
-    char16_t full[1024];
-    if (DecodeUtf8(bytes, size, full, sizeof full / sizeof full[0]) < 0) {
-        destination[0] = 0;
-        return false;
-    }
-    StrCopy(destination, capacity, full);
-    return false;
-}
-
 namespace {
 
 bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }

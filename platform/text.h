@@ -21,8 +21,6 @@ inline char16_t* StrChr(char16_t* text, char16_t c) {
 bool StrCopy(char16_t* destination, std::size_t capacity, const char16_t* source);
 // Appends; false (destination unchanged) when the result would not fit.
 bool StrAppend(char16_t* destination, std::size_t capacity, const char16_t* source);
-// Copies an ASCII/UTF-8 literal into a wide buffer (cut like StrCopy).
-bool StrCopyUtf8(char16_t* destination, std::size_t capacity, const char* source);
 
 // _wtoi: leading white space, an optional sign, decimal digits up to the first
 // other character; 0 without digits; out of range saturates to INT32_MIN/MAX.

@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-#include "app/run_state.h"
 #include "keymap/active_layout.h"
+#include "keymap/key_table.h"
 #include "platform/text.h"
 #include "serial/serial_port.h"
 #include "settings/general_settings.h"
@@ -17,8 +17,8 @@ namespace {
 
 constexpr std::uint32_t kKeyBufferSize = 100;
 constexpr std::uint32_t kRetryPauseMs = 500;
-constexpr std::uint32_t kPressFlags = KEYEVENTF_SILENT;
-constexpr std::uint32_t kReleaseFlags = KEYEVENTF_SILENT | KEYEVENTF_KEYUP;
+constexpr std::uint32_t kPressFlags = kKeyEventFSilent;
+constexpr std::uint32_t kReleaseFlags = kKeyEventFSilent | kKeyEventFKeyUp;
 constexpr std::uint8_t kLineEndHash = 0x23;
 constexpr std::uint8_t kLineEndReturn = 0x0D;
 constexpr std::uint8_t kTabByte = 0x09;
@@ -44,15 +44,21 @@ bool shiftHeld = false;
 bool altGrHeld = false;
 bool capsLockToRestore = false;
 
+// The program's words once connected; words of our own until then.
+std::atomic<std::int32_t> ownRunning{1};
+std::atomic<std::int32_t> ownLineWait{1};
+void ReportNowhere(bool) {}
+ReceptionLinks links = {&ownRunning, &ownLineWait, ReportNowhere};
+
 // A quit must reach the thread wherever it stands: every pause waits on this
 // event instead of sleeping, and typing stops at the next event.
 std::atomic<std::int32_t> quitRequested{0};
-std::atomic<Handle> quitEvent{kNoHandle};
+std::atomic<EventHandle> quitEvent{kNoEvent};
 
-Handle QuitEvent() {
-    Handle event = quitEvent.load();
-    if (event != kNoHandle) return event;
-    Handle fresh = CreateEventW(true, false, nullptr);
+EventHandle QuitEvent() {
+    EventHandle event = quitEvent.load();
+    if (event != kNoEvent) return event;
+    EventHandle fresh = CreateEventW(true, false, nullptr);
     if (quitEvent.compare_exchange_strong(event, fresh)) return fresh;
     CloseHandle(fresh);
     return event;
@@ -81,24 +87,24 @@ void SendKeystroke(std::uint8_t key, bool altGr, bool shift) {
     if (Quitting()) return;
     shiftHeld = shift;
     altGrHeld = altGr;
-    SendEvent(VK_CONTROL, !altGr);
+    SendEvent(kVkControl, !altGr);
     if (Quitting()) return;
-    SendEvent(VK_LMENU, !altGr);
+    SendEvent(kVkLMenu, !altGr);
     if (Quitting()) return;
-    SendEvent(VK_SHIFT, !shift);
+    SendEvent(kVkShift, !shift);
     if (Quitting()) return;
     SendEvent(key, false);
     if (Quitting()) return;
     SendEvent(key, true);
     if (shift || Quitting()) return;
-    SendEvent(VK_SHIFT, true);
+    SendEvent(kVkShift, true);
 }
 
 void ReleaseHeldModifiers() {
-    if (!Quitting() && shiftHeld) SendEvent(VK_SHIFT, true);
+    if (!Quitting() && shiftHeld) SendEvent(kVkShift, true);
     if (!Quitting() && altGrHeld) {
-        SendEvent(VK_LMENU, true);
-        if (!Quitting()) SendEvent(VK_CONTROL, true);
+        SendEvent(kVkLMenu, true);
+        if (!Quitting()) SendEvent(kVkControl, true);
     }
     shiftHeld = false;
     altGrHeld = false;
@@ -112,7 +118,7 @@ void SendCharacter(char16_t character) {
     for (bool release : {false, true}) {
         KeyboardInput input;
         input.wScan = character;
-        input.dwFlags = kKeyEventUnicode | (release ? KEYEVENTF_KEYUP : 0);
+        input.dwFlags = kKeyEventFUnicode | (release ? kKeyEventFKeyUp : 0);
         SendInput(1, &input);
         std::uint16_t delay = SerialSettings.strokeDelay;
         if (delay != 0) Pause(delay);
@@ -138,13 +144,13 @@ void TypePlan(const KeystrokePlan& plan) {
 // Caps Lock would turn the case of letters (and more, on some layouts), so
 // it is off while a line is typed and back on afterwards.
 void SwitchCapsLock() {
-    SendEvent(kKeyCapsLock, false);
-    SendEvent(kKeyCapsLock, true);
+    SendEvent(kVkCapital, false);
+    SendEvent(kVkCapital, true);
 }
 
 void FlushKeyBuffer() {
     if (keyCount != 0) {
-        if ((GetKeyState(kKeyCapsLock) & 1) != 0 && !Quitting()) {
+        if ((GetKeyState(kVkCapital) & 1) != 0 && !Quitting()) {
             capsLockToRestore = true;
             SwitchCapsLock();
         }
@@ -179,14 +185,14 @@ void HandleByte(std::uint8_t byte) {
             keyCharacter[keyCount] = byte;
             ++keyCount;
         }
-    } else if (const KeyTableEntry& entry = SerialSettings.keyTable[byte]; entry.virtualKey != 0) {
+    } else if (const KeyTableEntry& entry = KeyTable[byte]; entry.virtualKey != 0) {
         keyCodes[keyCount] = static_cast<std::uint8_t>(entry.virtualKey & 0xFF);
         keyAltGr[keyCount] = static_cast<std::uint8_t>(entry.altGr & 0xFF);
         keyShift[keyCount] = static_cast<std::uint8_t>(entry.shift & 0xFF);
         keyCharacter[keyCount] = -1;
         ++keyCount;
     }
-    if (byte == kLineEndHash || byte == kLineEndReturn || LineWaitFlag.load() == 0 ||
+    if (byte == kLineEndHash || byte == kLineEndReturn || links.lineWait->load() == 0 ||
         keyCount == kKeyBufferSize) {
         FlushKeyBuffer();
     }
@@ -194,11 +200,11 @@ void HandleByte(std::uint8_t byte) {
 
 // Returns true when the loop ended because the wait failed while reception
 // was still meant to run.
-bool RunWaitLoop(Handle port) {
+bool RunWaitLoop(PortHandle port) {
     for (;;) {
-        if (RunningFlag.load() == 0 || Quitting()) return false;
-        if (!WaitCommEvent(port, &eventMask)) return RunningFlag.load() != 0 && !Quitting();
-        if ((eventMask & EV_RXCHAR) == 0) continue;
+        if (links.running->load() == 0 || Quitting()) return false;
+        if (!WaitCommEvent(port, &eventMask)) return links.running->load() != 0 && !Quitting();
+        if ((eventMask & kEvRxChar) == 0) continue;
         for (;;) {
             bool ok = ReadFile(port, &receiveByte, 1, &bytesRead);
             if (!ok) {
@@ -215,9 +221,9 @@ bool RunWaitLoop(Handle port) {
 // and gives Caps Lock back if a quit came in the middle of a line.
 void ReleaseKeysStillDown() {
     if (capsLockToRestore) {
-        keybd_event(kKeyCapsLock, 0, kPressFlags, 0);
-        keybd_event(kKeyCapsLock, 0, kReleaseFlags, 0);
-        keyDown[kKeyCapsLock] = false;
+        keybd_event(kVkCapital, 0, kPressFlags, 0);
+        keybd_event(kVkCapital, 0, kReleaseFlags, 0);
+        keyDown[kVkCapital] = false;
         capsLockToRestore = false;
     }
     for (int key = 0; key < 256; ++key) {
@@ -236,10 +242,14 @@ void ShowOpenFailure(std::uint32_t code) {
     while (messageText[n] != 0) ++n;
     messageText[n++] = u')';
     messageText[n] = 0;
-    MessageBoxW(kNoHandle, messageText, u"Erreur", MB_OK);
+    MessageBoxW(kNoWindow, messageText, u"Erreur", kMbOk);
 }
 
 }  // namespace
+
+void ConnectReception(const ReceptionLinks& connected) {
+    links = connected;
+}
 
 std::uint32_t ReceptionThreadProc(void*) {
     keyCount = 0;
@@ -250,64 +260,64 @@ std::uint32_t ReceptionThreadProc(void*) {
     // Under Wine a thread's key state follows the desktop's only from its
     // first question on: ask now, so that Caps Lock switched on while
     // reception runs is seen when a line is typed.
-    GetKeyState(kKeyCapsLock);
+    GetKeyState(kVkCapital);
     QuitEvent();
-    while (RunningFlag.load() != 0 && !Quitting()) {
+    while (links.running->load() != 0 && !Quitting()) {
         if (!OpenSerialPort()) {
             std::uint32_t code = GetLastError();
-            if (code == ERROR_DEV_NOT_EXIST) {
+            if (code == kErrorDevNotExist) {
                 Pause(kRetryPauseMs);
                 continue;
             }
             if (!Quitting()) ShowOpenFailure(code);
-            RunningFlag.store(0);
+            links.running->store(0);
             break;
         }
-        SetTrayStatus(u"LS3578 ready", ReadyIcon);
-        bool failed = RunWaitLoop(PortHandle.load());
-        SetTrayStatus(u"LS3578 not ready", NotReadyIcon);
+        links.reportPortStatus(true);
+        bool failed = RunWaitLoop(SerialPortHandle.load());
+        links.reportPortStatus(false);
         CloseSerialPort();
         // A port that opens but fails at once must not make the thread spin.
-        if (failed && RunningFlag.load() != 0) Pause(kRetryPauseMs);
+        if (failed && links.running->load() != 0) Pause(kRetryPauseMs);
     }
     ReleaseKeysStillDown();
     return 0;
 }
 
-void QuitReception(Handle thread) {
+void QuitReception(ThreadHandle thread) {
     quitRequested.store(1);
     SetEvent(QuitEvent());
-    RunningFlag.store(0);
+    links.running->store(0);
     CloseSerialPort();
-    if (thread == kNoHandle) return;
+    if (thread == kNoThread) return;
     // A box may appear just after a dismissal, so dismiss again until the
     // thread is gone; give up after about two seconds and let the process end.
     for (int attempt = 0; attempt < 20; ++attempt) {
         DismissMessageBoxes(thread);
-        if (WaitForSingleObject(thread, 100) != WAIT_TIMEOUT) break;
+        if (WaitForSingleObject(thread, 100) != kWaitTimeout) break;
     }
     CloseHandle(thread);
 }
 
-bool ReceptionThreadEnded(Handle thread) {
-    return thread == kNoHandle || WaitForSingleObject(thread, 0) != WAIT_TIMEOUT;
+bool ReceptionThreadEnded(ThreadHandle thread) {
+    return thread == kNoThread || WaitForSingleObject(thread, 0) != kWaitTimeout;
 }
 
-void AwaitReceptionThreadEnd(Handle thread) {
-    RunningFlag.store(0);
+void AwaitReceptionThreadEnd(ThreadHandle thread) {
+    links.running->store(0);
     CloseSerialPort();
-    if (thread != kNoHandle) {
+    if (thread != kNoThread) {
         // The previous thread may be finishing a line (let it) or showing its
         // open-failure box, which a new Start makes moot.
         for (;;) {
             DismissMessageBoxes(thread);
-            if (WaitForSingleObject(thread, 100) != WAIT_TIMEOUT) break;
+            if (WaitForSingleObject(thread, 100) != kWaitTimeout) break;
         }
         CloseHandle(thread);
     }
     if (quitRequested.load() != 0) {
-        Handle old = quitEvent.exchange(kNoHandle);
-        if (old != kNoHandle) CloseHandle(old);
+        EventHandle old = quitEvent.exchange(kNoEvent);
+        if (old != kNoEvent) CloseHandle(old);
         quitRequested.store(0);
     }
     QuitEvent();

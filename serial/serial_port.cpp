@@ -7,19 +7,19 @@
 
 using namespace platform;
 
-std::atomic<Handle> PortHandle{kNoHandle};
+std::atomic<PortHandle> SerialPortHandle{kNoPort};
 
 namespace {
 
 // The handle of the open port until someone closes it. Kept apart from
-// PortHandle, which keeps a closed handle's value until the next open: the
+// SerialPortHandle, which keeps a closed handle's value until the next open: the
 // thread that takes the handle out of here is the one that closes it.
-std::atomic<Handle> portToClose{kNoHandle};
+std::atomic<PortHandle> portToClose{kNoPort};
 
 // Written and read by WatchModemLines only, on the dialog thread.
 std::int32_t ctsSeen = 0;
 
-CommTimeouts portTimeouts{MAXDWORD, 0, 1000, 0, 0};
+CommTimeouts portTimeouts{kMaxDword, 0, 1000, 0, 0};
 
 }  // namespace
 
@@ -34,12 +34,12 @@ bool OpenSerialPort() {
     name[n++] = u':';
     name[n] = 0;
 
-    Handle port = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
-    PortHandle.store(port);
-    if (port == kInvalidHandle) return false;
+    PortHandle port = CreateFileW(name, kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
+    SerialPortHandle.store(port);
+    if (port == kInvalidPort) return false;
     portToClose.store(port);
 
-    SetCommMask(port, EV_RXCHAR);
+    SetCommMask(port, kEvRxChar);
     SetCommTimeouts(port, portTimeouts);
     Dcb dcb;
     dcb.DCBlength = 28;
@@ -49,34 +49,34 @@ bool OpenSerialPort() {
     dcb.fParity = SerialSettings.parity != 0 ? 1 : 0;
     dcb.fOutxCtsFlow = 0;
     dcb.fOutxDsrFlow = 0;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDtrControl = kDtrControlEnable;
     dcb.fTXContinueOnXoff = 0;
     dcb.fOutX = 0;
     dcb.fInX = 0;
     dcb.fErrorChar = 0;
     dcb.fNull = 0;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fRtsControl = kRtsControlEnable;
     dcb.fAbortOnError = 0;
     dcb.XonLim = 100;
     dcb.XoffLim = 100;
     dcb.ByteSize = static_cast<std::uint8_t>(SerialSettings.dataBits & 0xFF);
     dcb.Parity = SerialSettings.parity != 0
                      ? static_cast<std::uint8_t>(SerialSettings.parity & 0xFF)
-                     : NOPARITY;
+                     : kNoParity;
     dcb.StopBits = static_cast<std::uint8_t>(SerialSettings.stopBits & 0xFF);
     SetCommState(port, dcb);
     return true;
 }
 
 void CloseSerialPort() {
-    Handle port = portToClose.exchange(kNoHandle);
-    if (port != kNoHandle) CloseHandle(port);
+    PortHandle port = portToClose.exchange(kNoPort);
+    if (port != kNoPort) CloseHandle(port);
 }
 
 void WatchModemLines() {
-    Handle port = PortHandle.load();
-    if (ctsSeen == 0) EscapeCommFunction(port, SETRTS);
+    PortHandle port = SerialPortHandle.load();
+    if (ctsSeen == 0) EscapeCommFunction(port, kSetRts);
     std::uint32_t status = 0;  // a failed read counts as CTS off, so RTS is raised again
     GetCommModemStatus(port, &status);
-    ctsSeen = (status & MS_CTS_ON) != 0 ? 1 : 0;
+    ctsSeen = (status & kMsCtsOn) != 0 ? 1 : 0;
 }

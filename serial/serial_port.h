@@ -6,8 +6,8 @@
 
 #include "platform/services.h"
 
-// kNoHandle before the first open; kInvalidHandle after a failed one.
-extern std::atomic<platform::Handle> PortHandle;
+// kNoPort before the first open; kInvalidPort after a failed one.
+extern std::atomic<platform::PortHandle> SerialPortHandle;
 
 // true: open and configured; false: the open failed and GetLastError() tells why.
 bool OpenSerialPort();

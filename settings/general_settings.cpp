@@ -4,7 +4,6 @@
 
 #include <iterator>
 
-#include "keymap/key_table.h"
 #include "platform/text.h"
 #include "settings/settings_file.h"
 
@@ -15,31 +14,23 @@ std::int32_t AvailablePortCount;
 namespace {
 
 constexpr const char16_t* kGeneral = u"GENERAL";
-constexpr const char16_t* kAbsent = u"ERROR";
-
-struct NamedValue {
-    const char16_t* text;
-    std::uint32_t value;
-};
-
-constexpr std::uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
-                                        19200, 38400, 56000, 57600, 115200, 128000, 256000};
-constexpr const char16_t* kBaudRateTexts[] = {u"110",   u"300",   u"600",    u"1200",   u"2400",
-                                              u"4800",  u"9600",  u"14400",  u"19200",  u"38400",
-                                              u"56000", u"57600", u"115200", u"128000", u"256000"};
-
-// Compared in this order when reading; indexed by code when writing.
-constexpr NamedValue kParityNames[] = {
-    {u"NONE", 0}, {u"EVEN", 2}, {u"ODD", 1}, {u"SPACE", 4}, {u"MARK", 3}};
-constexpr const char16_t* kParityTexts[] = {u"NONE", u"ODD", u"EVEN", u"MARK", u"SPACE"};
-constexpr const char16_t* kStopTexts[] = {u"1", u"1.5", u"2"};
 
 bool IsAbsent(const char16_t* value) {
-    return platform::StrCmp(value, kAbsent) == 0;
+    return platform::StrCmp(value, kAbsentValue) == 0;
 }
 
 void ReadGeneral(const char16_t* key, char16_t* value) {
-    ReadSettingValue(kGeneral, key, kAbsent, value, kSettingTextCapacity, SettingsFilePath);
+    ReadSettingValue(kGeneral, key, kAbsentValue, value, kSettingTextCapacity, SettingsFilePath);
+}
+
+// The code a PARITY or STOP text stands for: its position in `list`, or
+// `otherwise` when the list does not hold it (the absent marker included).
+template <std::size_t N>
+std::uint16_t CodeOf(const char16_t* value, const char16_t* const (&list)[N],
+                     std::uint16_t otherwise) {
+    for (std::size_t code = 0; code < N; ++code)
+        if (platform::StrCmp(value, list[code]) == 0) return static_cast<std::uint16_t>(code);
+    return otherwise;
 }
 
 }  // namespace
@@ -47,14 +38,6 @@ void ReadGeneral(const char16_t* key, char16_t* value) {
 void ListAvailablePorts(std::int32_t* ports, std::int32_t* count) {
     for (int i = 0; i < kMaxAvailablePorts; ++i) ports[i] = i + 1;
     *count = kMaxAvailablePorts;
-}
-
-void LoadSettings() {
-    ComputeSettingsFilePath();
-    SerialSettings.SettingSectionCount = 0;
-    ListSettingSections(SettingsFilePath);
-    LoadGeneralSettings();
-    LoadKeyTable();
 }
 
 void LoadGeneralSettings() {
@@ -80,20 +63,13 @@ void LoadGeneralSettings() {
     SerialSettings.baudRate = 9600;
     if (!IsAbsent(value)) {
         auto wanted = static_cast<std::uint32_t>(platform::wtoi(value));
-        for (std::uint32_t rate : kBaudRates)
-            if (wanted == rate) SerialSettings.baudRate = rate;
+        for (const char16_t* rate : kBaudRateTexts)
+            if (wanted == static_cast<std::uint32_t>(platform::wtoi(rate)))
+                SerialSettings.baudRate = wanted;
     }
 
     ReadGeneral(u"PARITY", value);
-    SerialSettings.parity = 0;
-    if (!IsAbsent(value)) {
-        for (const NamedValue& name : kParityNames) {
-            if (platform::StrCmp(value, name.text) == 0) {
-                SerialSettings.parity = static_cast<std::uint16_t>(name.value);
-                break;
-            }
-        }
-    }
+    SerialSettings.parity = CodeOf(value, kParityTexts, 0);
 
     ReadGeneral(u"DATA", value);
     SerialSettings.dataBits = 8;
@@ -104,17 +80,9 @@ void LoadGeneralSettings() {
     }
 
     ReadGeneral(u"STOP", value);
-    SerialSettings.stopBits = 0;
-    if (!IsAbsent(value)) {
-        for (std::uint16_t code = 0; code < 3; ++code) {
-            if (platform::StrCmp(value, kStopTexts[code]) == 0) {
-                SerialSettings.stopBits = code;
-                break;
-            }
-        }
-    }
+    SerialSettings.stopBits = CodeOf(value, kStopBitsTexts, 0);
 
-    ReadSettingValue(kGeneral, u"KEYTABLE", kAbsent, SerialSettings.keyTableName,
+    ReadSettingValue(kGeneral, u"KEYTABLE", kAbsentValue, SerialSettings.keyTableName,
                      kSectionNameCapacity, SettingsFilePath);
 }
 
@@ -125,15 +93,16 @@ void SaveSettings() {
     platform::FormatDecimal(number, kSettingTextCapacity, SerialSettings.dataBits);
     WriteSettingValue(kGeneral, u"DATA", number, SettingsFilePath);
     WriteSettingValue(kGeneral, u"KEYTABLE", SerialSettings.keyTableName, SettingsFilePath);
-    for (std::size_t i = 0; i < std::size(kBaudRates); ++i) {
-        if (SerialSettings.baudRate == kBaudRates[i]) {
-            WriteSettingValue(kGeneral, u"BAUDRATE", kBaudRateTexts[i], SettingsFilePath);
+    for (const char16_t* rate : kBaudRateTexts) {
+        if (SerialSettings.baudRate == static_cast<std::uint32_t>(platform::wtoi(rate))) {
+            WriteSettingValue(kGeneral, u"BAUDRATE", rate, SettingsFilePath);
             break;
         }
     }
     if (SerialSettings.parity < std::size(kParityTexts))
         WriteSettingValue(kGeneral, u"PARITY", kParityTexts[SerialSettings.parity],
                           SettingsFilePath);
-    if (SerialSettings.stopBits < std::size(kStopTexts))
-        WriteSettingValue(kGeneral, u"STOP", kStopTexts[SerialSettings.stopBits], SettingsFilePath);
+    if (SerialSettings.stopBits < std::size(kStopBitsTexts))
+        WriteSettingValue(kGeneral, u"STOP", kStopBitsTexts[SerialSettings.stopBits],
+                          SettingsFilePath);
 }

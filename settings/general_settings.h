@@ -4,11 +4,17 @@
 
 #include <cstdint>
 
-#include "keymap/key_table.h"
+#include "settings/settings_file.h"
 
-inline constexpr int kSectionNameCapacity = 33;  // 32 characters and the terminator
-inline constexpr int kMaxSettingSections = 10;
 inline constexpr int kMaxAvailablePorts = 10;
+
+// The values BAUDRATE, PARITY and STOP may take, in the order the dialog
+// offers them; a parity or stop-bits code is its position in the list.
+inline constexpr const char16_t* kBaudRateTexts[] = {
+    u"256000", u"128000", u"115200", u"57600", u"56000", u"38400", u"19200", u"14400",
+    u"9600",   u"4800",   u"2400",   u"1200",  u"600",   u"300",   u"110"};
+inline constexpr const char16_t* kParityTexts[] = {u"NONE", u"ODD", u"EVEN", u"MARK", u"SPACE"};
+inline constexpr const char16_t* kStopBitsTexts[] = {u"1", u"1.5", u"2"};
 
 struct SerialSettingsRecord {
     std::uint16_t strokeDelay;  // milliseconds after every key event; 0: no pause
@@ -20,7 +26,6 @@ struct SerialSettingsRecord {
     char16_t keyTableName[kSectionNameCapacity];
     char16_t SettingSectionList[kMaxSettingSections][kSectionNameCapacity];
     std::uint16_t SettingSectionCount;
-    KeyTableEntry keyTable[kKeyTableSize];
 };
 
 // All zero at program start.
@@ -31,8 +36,6 @@ extern std::int32_t AvailablePorts[kMaxAvailablePorts];
 extern std::int32_t AvailablePortCount;
 
 void ListAvailablePorts(std::int32_t* ports, std::int32_t* count);
-// Computes SettingsFilePath, lists the sections, reads GENERAL, loads the table.
-void LoadSettings();
 void LoadGeneralSettings();
 // Writes COM, DATA, KEYTABLE, BAUDRATE, PARITY and STOP back to GENERAL.
 void SaveSettings();

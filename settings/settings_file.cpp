@@ -9,7 +9,6 @@
 
 #include "platform/services.h"
 #include "platform/text.h"
-#include "settings/general_settings.h"
 #include "settings/text_file.h"
 
 using settings_text::LineEnd;
@@ -20,18 +19,10 @@ char16_t SettingsFilePath[kSettingTextCapacity];
 namespace {
 
 void ShowInMessageBox(const char16_t* text) {
-    platform::MessageBoxW(platform::kNoHandle, text, nullptr, platform::MB_OK);
+    platform::MessageBoxW(platform::kNoWindow, text, nullptr, platform::kMbOk);
 }
 
 SettingsErrorReporter errorReporter = ShowInMessageBox;
-
-// "[%s]"; false when it does not fit the 260-unit header buffer.
-bool BuildHeaderText(char16_t* header, const char16_t* section) {
-    header[0] = u'[';
-    header[1] = 0;
-    return platform::StrAppend(header, kSettingTextCapacity, section) &&
-           platform::StrAppend(header, kSettingTextCapacity, u"]");
-}
 
 bool IsPathSeparator(char16_t c) {
     return c == u'/' || c == u'\\';
@@ -73,7 +64,7 @@ bool StartsSection(const TextFileReader& reader) {
 // buffer-full, not per line) and remembers the first failure.
 class CheckedWriter {
   public:
-    explicit CheckedWriter(platform::Handle file) : file_(file) {}
+    explicit CheckedWriter(platform::FileHandle file) : file_(file) {}
 
     void Bytes(const void* data, std::size_t size) {
         const auto* bytes = static_cast<const unsigned char*>(data);
@@ -125,13 +116,42 @@ class CheckedWriter {
         used_ = 0;
     }
 
-    platform::Handle file_;
+    platform::FileHandle file_;
     unsigned char buffer_[8192];
     std::size_t used_ = 0;
     bool failed_ = false;
 };
 
 }  // namespace
+
+bool BuildSectionHeader(char16_t* header, const char16_t* section) {
+    header[0] = u'[';
+    header[1] = 0;
+    return platform::StrAppend(header, kSettingTextCapacity, section) &&
+           platform::StrAppend(header, kSettingTextCapacity, u"]");
+}
+
+bool LineHasHeader(const char16_t* line, const char16_t* header) {
+    return platform::StrStr(line, header) != nullptr;
+}
+
+bool LineHasKey(const char16_t* line, const char16_t* key) {
+    return platform::StrStr(line, key) != nullptr;
+}
+
+bool TakeSettingValue(char16_t* line) {
+    if (platform::StrChr(line, u'=') == nullptr) return false;
+    TrimSettingValue(line, u'=');
+    return line[0] != 0;
+}
+
+bool SeekSection(TextFileReader& reader, const char16_t* section) {
+    char16_t header[kSettingTextCapacity];
+    if (!BuildSectionHeader(header, section)) return false;
+    while (reader.Next())
+        if (LineHasHeader(reader.Text(), header)) return true;
+    return false;
+}
 
 void SetSettingsErrorReporter(SettingsErrorReporter reporter) {
     errorReporter = reporter != nullptr ? reporter : ShowInMessageBox;
@@ -187,22 +207,12 @@ void TrimSettingValue(char16_t* text, char16_t separator) {
 int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
                      char16_t* destination, std::uint32_t count, const char16_t* path) {
     TextFileReader reader;
-    if (reader.Open(path)) {
-        char16_t header[kSettingTextCapacity];
-        if (BuildHeaderText(header, section)) {
-            bool inSection = false;
-            while (!inSection && reader.Next())
-                inSection = platform::StrStr(reader.Text(), header) != nullptr;
-            bool found = false;
-            while (inSection && !found && reader.Next())
-                found = platform::StrStr(reader.Text(), key) != nullptr;
-            if (found && platform::StrChr(reader.Text(), u'=') != nullptr) {
-                TrimSettingValue(reader.Text(), u'=');
-                if (reader.Text()[0] != 0) {
-                    platform::StrCopy(destination, count, reader.Text());
-                    return 0;
-                }
-            }
+    if (reader.Open(path) && SeekSection(reader, section)) {
+        bool found = false;
+        while (!found && reader.Next()) found = LineHasKey(reader.Text(), key);
+        if (found && TakeSettingValue(reader.Text())) {
+            platform::StrCopy(destination, count, reader.Text());
+            return 0;
         }
     }
     platform::StrCopy(destination, count, defaultText);
@@ -213,14 +223,14 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
                       const char16_t* path) {
     char16_t header[kSettingTextCapacity];
     char16_t temporaryName[kSettingTextCapacity];
-    if (!BuildHeaderText(header, section) || !BuildTemporaryName(temporaryName, path) ||
+    if (!BuildSectionHeader(header, section) || !BuildTemporaryName(temporaryName, path) ||
         SameFileName(temporaryName, path))
         return 1;
 
     TextFileReader reader;
     if (!reader.Open(path)) return 1;
-    platform::Handle temporary = platform::CreateFileForWriting(temporaryName);
-    if (temporary == platform::kInvalidHandle) return 1;
+    platform::FileHandle temporary = platform::CreateFileForWriting(temporaryName);
+    if (temporary == platform::kInvalidFile) return 1;
 
     CheckedWriter out(temporary);
     if (reader.HasBom()) out.Bytes("\xEF\xBB\xBF", 3);
@@ -228,7 +238,7 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
     bool inSection = false;
     while (!inSection && !out.Failed() && reader.Next()) {
         out.Bytes(reader.Raw(), reader.RawLength());
-        inSection = platform::StrStr(reader.Text(), header) != nullptr;
+        inSection = LineHasHeader(reader.Text(), header);
     }
     bool replaced = false;
     while (inSection && !replaced && !out.Failed() && reader.Next()) {
@@ -238,7 +248,7 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
             out.Bytes(reader.Raw(), reader.RawLength());
             break;
         }
-        if (platform::StrStr(reader.Text(), key) == nullptr) {
+        if (!LineHasKey(reader.Text(), key)) {
             out.Bytes(reader.Raw(), reader.RawLength());
             continue;
         }
@@ -274,11 +284,12 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
     return 0;
 }
 
-void ListSettingSections(const char16_t* path) {
-    SerialSettings.SettingSectionCount = 0;
+void ListSettingSections(const char16_t* path, char16_t (*list)[kSectionNameCapacity],
+                         std::uint16_t* count) {
+    *count = 0;
     TextFileReader reader;
     if (!reader.Open(path)) return;
-    while (SerialSettings.SettingSectionCount < kMaxSettingSections && reader.Next()) {
+    while (*count < kMaxSettingSections && reader.Next()) {
         char16_t* line = reader.Text();
         if (platform::StrChr(line, u'[') == nullptr ||
             platform::StrStr(line, u"GENERAL") != nullptr)
@@ -286,8 +297,7 @@ void ListSettingSections(const char16_t* path) {
         TrimSettingValue(line, u'[');
         CutSettingText(line, u']');
         // A slot holds 32 characters; a longer name is listed cut.
-        platform::StrCopy(SerialSettings.SettingSectionList[SerialSettings.SettingSectionCount],
-                          kSectionNameCapacity, line);
-        ++SerialSettings.SettingSectionCount;
+        platform::StrCopy(list[*count], kSectionNameCapacity, line);
+        ++*count;
     }
 }

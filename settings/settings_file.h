@@ -6,7 +6,16 @@
 
 #include <cstdint>
 
+namespace settings_text {
+class TextFileReader;
+}
+
 inline constexpr int kSettingTextCapacity = 260;  // lines, paths, values, messages
+inline constexpr int kSectionNameCapacity = 33;   // 32 characters and the terminator
+inline constexpr int kMaxSettingSections = 10;
+// The default text every reader passes: finding exactly this text back means
+// the key is missing or unusable.
+inline constexpr char16_t kAbsentValue[] = u"ERROR";
 
 // The executable's path with its last three characters replaced by "INI".
 extern char16_t SettingsFilePath[kSettingTextCapacity];
@@ -19,9 +28,24 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
 // 1: the settings file is exactly as it was.
 int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,
                       const char16_t* path);
-// Fills SerialSettings.SettingSectionList and SettingSectionCount.
-void ListSettingSections(const char16_t* path);
+// Fills `list` with the names of the first kMaxSettingSections lines that
+// contain "[" (and not GENERAL), each cut to 32 characters, and sets `count`.
+void ListSettingSections(const char16_t* path, char16_t (*list)[kSectionNameCapacity],
+                         std::uint16_t* count);
 void TrimSettingValue(char16_t* text, char16_t separator);
+
+// The lookup rules every reader of the file shares. A section starts at the
+// first line that contains "[section]" anywhere; a key is read from the first
+// later line that contains the key's text anywhere.
+// "[section]"; false when it does not fit kSettingTextCapacity units.
+bool BuildSectionHeader(char16_t* header, const char16_t* section);
+bool LineHasHeader(const char16_t* line, const char16_t* header);
+bool LineHasKey(const char16_t* line, const char16_t* key);
+// Turns the line a key search stopped at into the value a read hands back (in
+// place); false when the line has no "=" or nothing after it.
+bool TakeSettingValue(char16_t* line);
+// Reads pieces up to the first that contains "[section]"; false when none does.
+bool SeekSection(settings_text::TextFileReader& reader, const char16_t* section);
 void CutSettingText(char16_t* text, char16_t c);
 
 // Where a failed replace of the settings file is reported. The program shows

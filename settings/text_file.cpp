@@ -16,7 +16,7 @@ bool TextFileReader::Open(const char16_t* path) {
     length_ = rawLength_ = 0;
     text_[0] = 0;
     file_ = platform::OpenFileForReading(path);
-    if (file_ == platform::kInvalidHandle) return false;
+    if (file_ == platform::kInvalidFile) return false;
     Fill(3);
     if (Available() >= 3 && buffer_[0] == 0xEF && buffer_[1] == 0xBB && buffer_[2] == 0xBF) {
         hasBom_ = true;
@@ -26,9 +26,9 @@ bool TextFileReader::Open(const char16_t* path) {
 }
 
 bool TextFileReader::Close() {
-    if (file_ == platform::kInvalidHandle) return true;
+    if (file_ == platform::kInvalidFile) return true;
     bool ok = platform::CloseFile(file_);
-    file_ = platform::kInvalidHandle;
+    file_ = platform::kInvalidFile;
     return ok;
 }
 
@@ -55,7 +55,7 @@ bool TextFileReader::Next() {
     length_ = rawLength_ = 0;
     text_[0] = 0;
     startsLine_ = nextStartsLine_;
-    if (file_ == platform::kInvalidHandle) return false;
+    if (file_ == platform::kInvalidFile) return false;
     bool lineEnded = false;
     while (length_ < kPieceUnits && !lineEnded) {
         if (Available() < 4) {
@@ -113,8 +113,8 @@ bool TextFileReader::Next() {
 }
 
 LineEnd DetectFirstLineEnd(const char16_t* path) {
-    platform::Handle file = platform::OpenFileForReading(path);
-    if (file == platform::kInvalidHandle) return LineEnd::kUnknown;
+    platform::FileHandle file = platform::OpenFileForReading(path);
+    if (file == platform::kInvalidFile) return LineEnd::kUnknown;
     unsigned char buffer[4096];
     LineEnd result = LineEnd::kUnknown;
     bool previousCr = false;

@@ -53,7 +53,7 @@ class TextFileReader {
     void Fill(std::size_t want);
     std::size_t Available() const { return end_ - position_; }
 
-    platform::Handle file_ = platform::kInvalidHandle;
+    platform::FileHandle file_ = platform::kInvalidFile;
     unsigned char buffer_[8192];
     std::size_t position_ = 0;
     std::size_t end_ = 0;

@@ -15,10 +15,13 @@
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
 #include "tools/commands.h"
+#include "tools/engine_bridge.h"
+#include "tools/ini_lines.h"
+#include "tools/key_names.h"
+#include "tools/text_conversion.h"
 
 namespace {
 
-constexpr char16_t kAbsent[] = u"ERROR";
 constexpr const char16_t* kGeneralKeys[] = {u"STROKE_DELAY", u"COM",  u"BAUDRATE", u"PARITY",
                                             u"DATA",         u"STOP", u"KEYTABLE"};
 
@@ -86,6 +89,9 @@ class Checker {
     bool Contains(int i, const char16_t* needle) const {
         return platform::StrStr(Text(i), needle) != nullptr;
     }
+    // The line a person reads as `key`'s own: its KEY = VALUE line among the
+    // section's lines after `start` and before `end`; -1 when there is none.
+    int OwnLine(int start, int end, const std::u16string& key) const;
     std::u16string_view View(int i) const {
         std::u16string_view v(Text(i));
         if (!v.empty() && v.back() == u'\n') v.remove_suffix(1);
@@ -120,19 +126,28 @@ class Checker {
     bool disagreed_ = false;
 };
 
+// Where the engine's own search finds the section and the key.
 int Checker::FindHeader(const std::u16string& name) const {
-    std::u16string header = u"[" + name + u"]";
+    char16_t header[kSettingTextCapacity];
     // A header text that does not fit the engine's buffer is never found.
-    if (header.size() + 1 > static_cast<std::size_t>(kSettingTextCapacity)) return -1;
+    if (!BuildSectionHeader(header, name.c_str())) return -1;
     for (int i = 0; i < size(); ++i) {
-        if (Contains(i, header.c_str())) return i;
+        if (LineHasHeader(Text(i), header)) return i;
     }
     return -1;
 }
 
 int Checker::Locate(int start, const char16_t* key) const {
     for (int i = start + 1; i < size(); ++i) {
-        if (Contains(i, key)) return i;
+        if (LineHasKey(Text(i), key)) return i;
+    }
+    return -1;
+}
+
+int Checker::OwnLine(int start, int end, const std::u16string& key) const {
+    std::u16string k;
+    for (int i = start + 1; i < end; ++i) {
+        if (KeyOf(i, k) && k == key) return i;
     }
     return -1;
 }
@@ -188,12 +203,11 @@ bool Checker::KeyOf(int i, std::u16string& key) const {
 // What ReadSettingValue should give when its search stops at `located`
 // (-1: nowhere), with the capacity every caller in the program passes.
 int Checker::ExpectedRead(int located, std::u16string& value) const {
-    value = kAbsent;
-    if (located < 0 || platform::StrChr(Text(located), u'=') == nullptr) return 1;
+    value = kAbsentValue;
+    if (located < 0) return 1;
     char16_t line[kSettingTextCapacity];
     platform::StrCopy(line, kSettingTextCapacity, Text(located));
-    TrimSettingValue(line, u'=');
-    if (line[0] == 0) return 1;
+    if (!TakeSettingValue(line)) return 1;
     value = line;
     return 0;
 }
@@ -202,7 +216,7 @@ void Checker::CompareWithEngine(const std::u16string& section, const char16_t* k
     std::u16string expected;
     int expectedResult = ExpectedRead(located, expected);
     char16_t actual[kSettingTextCapacity];
-    int result = ReadSettingValue(section.c_str(), key, kAbsent, actual, kSettingTextCapacity,
+    int result = ReadSettingValue(section.c_str(), key, kAbsentValue, actual, kSettingTextCapacity,
                                   path_.c_str());
     if (result == expectedResult && expected == actual) return;
     disagreed_ = true;
@@ -254,7 +268,8 @@ std::vector<std::u16string> Checker::CheckSectionList() {
         }
     }
     // The engine's own list must name the same sections, in the same order.
-    ListSettingSections(path_.c_str());
+    ListSettingSections(path_.c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
     std::vector<std::u16string> engineList;
     for (int i = 0; i < SerialSettings.SettingSectionCount; ++i) {
         engineList.emplace_back(SerialSettings.SettingSectionList[i]);
@@ -274,11 +289,7 @@ void Checker::CheckGeneral() {
     for (const char16_t* key : kGeneralKeys) {
         int located = Locate(start, key);
         CompareWithEngine(general, key, located);
-        std::u16string k;
-        int own = -1;
-        for (int i = start + 1; i < end && own < 0; ++i) {
-            if (KeyOf(i, k) && k == key) own = i;
-        }
+        const int own = OwnLine(start, end, key);
         if (located < 0 || located == own) continue;
         std::string message =
             "[GENERAL] " + ToUtf8(key) + " is read from this line " + Quoted(Text(located));
@@ -384,11 +395,7 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
                    effect);
             continue;
         }
-        int own = -1;
-        std::u16string k;
-        for (int i = start + 1; i < end && own < 0; ++i) {
-            if (KeyOf(i, k) && k == key) own = i;
-        }
+        const int own = OwnLine(start, end, key);
         if (at != own) {
             std::string message = byte + " is read from this line " + Quoted(Text(at));
             message += own >= 0
@@ -401,11 +408,11 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         std::u16string value;
         const bool valueFound = ExpectedRead(at, value) == 0;
         if (undefined || keptFlags) {
-            std::string why = !valueFound        ? "the line has no value"
-                              : value == kAbsent ? "the value ERROR counts as absent"
-                              : value[0] == u',' ? "the value starts with \",\""
-                              : keptFlags        ? "nothing follows the \",\""
-                                                 : "the line gives no value";
+            std::string why = !valueFound             ? "the line has no value"
+                              : value == kAbsentValue ? "the value ERROR counts as absent"
+                              : value[0] == u','      ? "the value starts with \",\""
+                              : keptFlags             ? "nothing follows the \",\""
+                                                      : "the line gives no value";
             ReportAt(at, byte + ": " + why + ", so " + effect);
             continue;
         }

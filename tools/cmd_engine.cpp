@@ -8,14 +8,16 @@
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
 #include "tools/commands.h"
+#include "tools/engine_bridge.h"
+#include "tools/text_conversion.h"
 
 namespace {
 
 // The engine treats a file it cannot open like an empty one; the user should
 // still hear about a mistyped name.
 void NoteIfUnreadable(const std::u16string& path, ToolOutput& io) {
-    platform::Handle file = platform::OpenFileForReading(path.c_str());
-    if (file == platform::kInvalidHandle) {
+    platform::FileHandle file = platform::OpenFileForReading(path.c_str());
+    if (file == platform::kInvalidFile) {
         Note(io, "cannot open " + ToUtf8(path) + " (error " +
                      std::to_string(platform::GetLastError()) +
                      "); the engine reads it as a file without keys");
@@ -57,8 +59,8 @@ int RunRead(const ToolArgs& args, ToolOutput& io) {
     // COUNT gives the same result; the buffer need not be larger than that.
     std::uint32_t capacity = count < 4096 ? count : 4096;
     std::vector<char16_t> destination(capacity, u'\0');
-    int result = ReadSettingValue(args[1].c_str(), args[2].c_str(), u"ERROR", destination.data(),
-                                  capacity, args[0].c_str());
+    int result = ReadSettingValue(args[1].c_str(), args[2].c_str(), kAbsentValue,
+                                  destination.data(), capacity, args[0].c_str());
     PrintLine(io, destination.data());
     return result;
 }
@@ -72,7 +74,8 @@ int RunWrite(const ToolArgs& args, ToolOutput& io) {
 int RunSections(const ToolArgs& args, ToolOutput& io) {
     if (args.size() != 1) return UsageError(io, "sections needs FILE");
     NoteIfUnreadable(args[0], io);
-    ListSettingSections(args[0].c_str());
+    ListSettingSections(args[0].c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
     for (int i = 0; i < SerialSettings.SettingSectionCount; ++i) {
         PrintLine(io, SerialSettings.SettingSectionList[i]);
     }

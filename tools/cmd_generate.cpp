@@ -12,8 +12,12 @@
 #include <cstdio>
 #include <queue>
 
+#include "platform/services.h"
 #include "platform/text.h"
 #include "tools/commands.h"
+#include "tools/cp1252.h"
+#include "tools/key_names.h"
+#include "tools/text_conversion.h"
 
 namespace {
 
@@ -255,6 +259,23 @@ bool ValidSectionName(const std::u16string& name, std::string& why) {
     else if (name.find(u'\n') != std::u16string::npos)
         why = "the section name contains a line feed";
     return why.empty();
+}
+
+// Raw bytes of a file, for the list; false when it cannot be read.
+bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
+    bytes.clear();
+    platform::FileHandle file = platform::OpenFileForReading(path.c_str());
+    if (file == platform::kInvalidFile) return false;
+    char chunk[65536];
+    bool ok = true;
+    for (;;) {
+        std::int32_t n = platform::ReadFileBytes(file, chunk, sizeof chunk);
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    platform::CloseFile(file);
+    return ok;
 }
 
 }  // namespace

@@ -3,21 +3,13 @@
 #include <cstdio>
 
 #include "keymap/active_layout.h"
-#include "settings/general_settings.h"
+#include "keymap/key_table.h"
 #include "tools/commands.h"
-
-std::string DescribeKey(const KeyTableEntry& entry) {
-    char code[16];
-    std::snprintf(code, sizeof code, entry.virtualKey > 0xFF ? "0x%04X" : "0x%02X",
-                  static_cast<unsigned>(entry.virtualKey));
-    // Only the low byte reaches the keyboard, so a larger code types that key.
-    std::string name = VirtualKeyName(static_cast<std::uint16_t>(entry.virtualKey & 0xFF));
-    std::string text = name.empty() ? std::string(code) : name + " " + code;
-    if (entry.shift != 0 && entry.altGr != 0) return text + " Shift+AltGr";
-    if (entry.shift != 0) return text + " Shift";
-    if (entry.altGr != 0) return text + " AltGr";
-    return text + " plain";
-}
+#include "tools/cp1252.h"
+#include "tools/engine_bridge.h"
+#include "tools/ini_lines.h"
+#include "tools/key_names.h"
+#include "tools/text_conversion.h"
 
 namespace {
 

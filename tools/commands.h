@@ -2,7 +2,7 @@
 // name, writes into `io` and returns the exit status.
 #pragma once
 
-#include "tools/ini_tool.h"
+#include "tools/tool_output.h"
 
 int RunRead(const ToolArgs& args, ToolOutput& io);
 int RunWrite(const ToolArgs& args, ToolOutput& io);

@@ -1,6 +1,8 @@
 // quorvel-ini's command table and help text, apart from main() so that the
 // tests can run the whole tool in-process.
 #include "tools/commands.h"
+#include "tools/engine_bridge.h"
+#include "tools/text_conversion.h"
 
 namespace {
 

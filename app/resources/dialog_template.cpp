@@ -2,10 +2,17 @@
 // dialog that every backend builds its window from.
 #include "app/resources/dialog_template.h"
 
+#include <iterator>
+
+#include "settings/general_settings.h"
+
 namespace resources {
 namespace {
 
-using C = ControlClass;
+using platform::ComboList;
+using platform::DialogControl;
+using platform::DialogTemplate;
+using C = platform::ControlClass;
 
 // Style words exactly as the dialog has always had them; the comment names
 // the bits (WS_CHILD 0x40000000, WS_VISIBLE 0x10000000, WS_DISABLED
@@ -37,22 +44,17 @@ constexpr DialogControl kControls[] = {
 };
 
 constexpr const char16_t* kDataItems[] = {u"8", u"7", u"6", u"5"};
-constexpr const char16_t* kStopItems[] = {u"1", u"1.5", u"2"};
-constexpr const char16_t* kBaudrateItems[] = {u"256000", u"128000", u"115200", u"57600", u"56000",
-                                              u"38400",  u"19200",  u"14400",  u"9600",  u"4800",
-                                              u"2400",   u"1200",   u"600",    u"300",   u"110"};
-constexpr const char16_t* kParityItems[] = {u"NONE", u"ODD", u"EVEN", u"MARK", u"SPACE"};
 
-template <class T, int N>
-constexpr int CountOf(T (&)[N]) {
-    return N;
+constexpr int Count(const auto& list) {
+    return static_cast<int>(std::size(list));
 }
 
+// Baud rate, parity and stop bits offer exactly what the settings accept.
 constexpr ComboList kComboLists[] = {
-    {IDC_DATA, kDataItems, CountOf(kDataItems)},
-    {IDC_STOP, kStopItems, CountOf(kStopItems)},
-    {IDC_BAUDRATE, kBaudrateItems, CountOf(kBaudrateItems)},
-    {IDC_PARITY, kParityItems, CountOf(kParityItems)},
+    {IDC_DATA, kDataItems, Count(kDataItems)},
+    {IDC_STOP, kStopBitsTexts, Count(kStopBitsTexts)},
+    {IDC_BAUDRATE, kBaudRateTexts, Count(kBaudRateTexts)},
+    {IDC_PARITY, kParityTexts, Count(kParityTexts)},
 };
 
 }  // namespace
@@ -71,25 +73,9 @@ const DialogTemplate kMainDialogTemplate = {
     u"System",
     8,
     kControls,
-    CountOf(kControls),
+    Count(kControls),
     kComboLists,
-    CountOf(kComboLists),
+    Count(kComboLists),
 };
-
-const DialogTemplate* FindDialogTemplate(std::uint32_t id) {
-    return id == kMainDialogTemplate.id ? &kMainDialogTemplate : nullptr;
-}
-
-const DialogControl* FindDialogControl(const DialogTemplate& dialog, int id) {
-    for (int i = 0; i < dialog.controlCount; ++i)
-        if (dialog.controls[i].id == id) return &dialog.controls[i];
-    return nullptr;
-}
-
-const ComboList* FindComboList(const DialogTemplate& dialog, int id) {
-    for (int i = 0; i < dialog.comboListCount; ++i)
-        if (dialog.comboLists[i].controlId == id) return &dialog.comboLists[i];
-    return nullptr;
-}
 
 }  // namespace resources

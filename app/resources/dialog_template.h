@@ -1,11 +1,12 @@
 // The program's dialog resources in one place: dialog template 102 with its
 // controls in tab order and the combo lists its DLGINIT gives, plus the ids of
-// the icon and bitmap resources. Every backend builds its window from this
-// (the win32 one as an in-memory DLGTEMPLATE, the simulator as control state),
-// so the dialog looks and behaves the same everywhere.
+// the icon and bitmap resources. The main dialog hands this template to the
+// framework, so every backend builds the same window.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/dialog_template.h"
 
 namespace resources {
 
@@ -33,49 +34,9 @@ inline constexpr int IDC_INACTIVE = 1016;
 inline constexpr int IDC_LINE_WAIT_GROUP = 1017;
 inline constexpr int IDC_START_STOP = 1018;
 inline constexpr int IDC_LOGO = 1021;
-inline constexpr int IDC_OK_BUTTON = 1;      // IDOK
-inline constexpr int IDC_CANCEL_BUTTON = 2;  // IDCANCEL
+inline constexpr int IDC_OK_BUTTON = 1;      // kIdOk
+inline constexpr int IDC_CANCEL_BUTTON = 2;  // kIdCancel
 
-enum class ControlClass { Button, Static, ComboBox };
-
-struct DialogControl {
-    int id;
-    ControlClass controlClass;
-    const char16_t* text;   // null when the control has no text
-    std::uint32_t imageId;  // a static picture's bitmap resource; 0 otherwise
-    std::uint32_t style;    // full style word, WS_CHILD | WS_VISIBLE | ... as in the template
-    std::uint32_t exStyle;
-    short x, y, cx, cy;  // dialog units
-};
-
-struct ComboList {
-    int controlId;
-    const char16_t* const* items;
-    int count;
-};
-
-struct DialogTemplate {
-    std::uint32_t id;
-    const char16_t* caption;
-    std::uint32_t style;
-    std::uint32_t exStyle;
-    short x, y, cx, cy;  // dialog units
-    const char16_t* fontName;
-    std::uint16_t pointSize;
-    const DialogControl* controls;  // template order, which is the tab order
-    int controlCount;
-    const ComboList* comboLists;  // in the order the framework adds them
-    int comboListCount;
-};
-
-extern const DialogTemplate kMainDialogTemplate;
-
-// The dialog template with this id, or null: how the framework finds a
-// dialog's template by id, as from the program's resources.
-const DialogTemplate* FindDialogTemplate(std::uint32_t id);
-// The control with this id in `dialog`, or null.
-const DialogControl* FindDialogControl(const DialogTemplate& dialog, int id);
-// The combo list of control `id`, or null.
-const ComboList* FindComboList(const DialogTemplate& dialog, int id);
+extern const platform::DialogTemplate kMainDialogTemplate;
 
 }  // namespace resources

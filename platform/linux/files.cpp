@@ -9,22 +9,22 @@ std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
     return posix::ModuleFileName(buffer, size);
 }
 
-Handle OpenFileForReading(const char16_t* path) {
+FileHandle OpenFileForReading(const char16_t* path) {
     return posix::OpenForReading(path);
 }
-Handle CreateFileForWriting(const char16_t* path) {
+FileHandle CreateFileForWriting(const char16_t* path) {
     return posix::CreateForWriting(path);
 }
-std::int32_t ReadFileBytes(Handle file, void* buffer, std::uint32_t size) {
+std::int32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t size) {
     return posix::Read(file, buffer, size);
 }
-bool WriteFileBytes(Handle file, const void* data, std::uint32_t size) {
+bool WriteFileBytes(FileHandle file, const void* data, std::uint32_t size) {
     return posix::Write(file, data, size);
 }
-bool FlushFileToDisk(Handle file) {
+bool FlushFileToDisk(FileHandle file) {
     return posix::Flush(file);
 }
-bool CloseFile(Handle file) {
+bool CloseFile(FileHandle file) {
     return posix::Close(file);
 }
 bool ReplaceFileAtomically(const char16_t* from, const char16_t* to) {

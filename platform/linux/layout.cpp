@@ -4,11 +4,11 @@
 
 namespace platform {
 
-Handle GetForegroundWindow() {
-    return kNoHandle;
+WindowHandle GetForegroundWindow() {
+    return kNoWindow;
 }
 
-std::uint32_t GetWindowThreadProcessId(Handle, std::uint32_t* processId) {
+std::uint32_t GetWindowThreadProcessId(WindowHandle, std::uint32_t* processId) {
     if (processId != nullptr) *processId = 0;
     return 0;
 }

@@ -1,5 +1,6 @@
-// Linux shell services for the command-line tools: a message is written to
-// standard error, since there is no one to click OK.
+// Linux shell services for the command-line tools: a message box is a line on
+// standard error, since there is no one to click OK. No tray icon and no icons
+// yet: those calls report failure.
 #include <cstdio>
 
 #include "platform/services.h"
@@ -7,7 +8,8 @@
 
 namespace platform {
 
-std::int32_t MessageBoxW(Handle, const char16_t* text, const char16_t* caption, std::uint32_t) {
+std::int32_t MessageBoxW(WindowHandle, const char16_t* text, const char16_t* caption,
+                         std::uint32_t) {
     unsigned char line[2048];
     auto put = [&](const char16_t* t) {
         std::ptrdiff_t n = EncodeUtf8(t, line, sizeof line);
@@ -19,14 +21,15 @@ std::int32_t MessageBoxW(Handle, const char16_t* text, const char16_t* caption, 
     }
     put(text);
     std::fputc('\n', stderr);
-    return IDOK;
+    return kIdOk;
 }
 
-void DismissMessageBoxes(Handle) {}
+void DismissMessageBoxes(ThreadHandle) {}
 
 bool Shell_NotifyIconW(std::uint32_t, const NotifyIconData*) { return false; }
 
-std::uint32_t ExtractIconExW(const char16_t*, std::int32_t, Handle*, Handle*, std::uint32_t) {
+std::uint32_t ExtractIconExW(const char16_t*, std::int32_t, IconHandle*, IconHandle*,
+                             std::uint32_t) {
     return 0;
 }
 

@@ -1,4 +1,5 @@
-// Linux threads, events and timing.
+// Linux: only the calling thread's last error code, which the file code
+// reports through. Threads, events and timing are not written yet.
 #include "platform/services.h"
 
 namespace platform {

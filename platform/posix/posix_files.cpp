@@ -22,13 +22,14 @@ constexpr std::uint32_t kErrorDirectory = 267;
 
 constexpr std::size_t kPathBytes = 4096;
 
-// fd + 1, so that descriptor 0 never looks like kNoHandle.
-Handle FromFd(int fd) {
-    return static_cast<Handle>(fd) + 1;
+// fd + 1, so that descriptor 0 never looks like a zero handle.
+FileHandle FromFd(int fd) {
+    return FileHandle{static_cast<std::uintptr_t>(fd) + 1};
 }
-int ToFd(Handle file) {
-    if (file == kNoHandle || file == kInvalidHandle) return -1;
-    return static_cast<int>(file - 1);
+int ToFd(FileHandle file) {
+    const auto word = static_cast<std::uintptr_t>(file);
+    if (word == 0 || file == kInvalidFile) return -1;
+    return static_cast<int>(word - 1);
 }
 
 bool Fail(int error) {
@@ -36,11 +37,11 @@ bool Fail(int error) {
     return false;
 }
 
-Handle OpenWith(const char16_t* path, int flags) {
+FileHandle OpenWith(const char16_t* path, int flags) {
     char name[kPathBytes];
     if (!PathToUtf8(path, name, sizeof name)) {
         SetLastError(kErrorFilenameTooLong);
-        return kInvalidHandle;
+        return kInvalidFile;
     }
     int fd;
     do {
@@ -48,7 +49,7 @@ Handle OpenWith(const char16_t* path, int flags) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         Fail(errno);
-        return kInvalidHandle;
+        return kInvalidFile;
     }
     return FromFd(fd);
 }
@@ -58,17 +59,17 @@ Handle OpenWith(const char16_t* path, int flags) {
 std::uint32_t ErrorFromErrno(int error) {
     switch (error) {
         case 0:
-            return ERROR_SUCCESS;
+            return kErrorSuccess;
         case ENOENT:
-            return ERROR_FILE_NOT_FOUND;
+            return kErrorFileNotFound;
         case ENOTDIR:
             return kErrorPathNotFound;
         case EACCES:
         case EPERM:
         case EROFS:
-            return ERROR_ACCESS_DENIED;
+            return kErrorAccessDenied;
         case EBADF:
-            return ERROR_INVALID_HANDLE;
+            return kErrorInvalidHandle;
         case ENOMEM:
             return kErrorNotEnoughMemory;
         case EBUSY:
@@ -79,13 +80,13 @@ std::uint32_t ErrorFromErrno(int error) {
         case ENOSPC:
         case EDQUOT:
         case EFBIG:
-            return ERROR_DISK_FULL;
+            return kErrorDiskFull;
         case ENAMETOOLONG:
             return kErrorFilenameTooLong;
         case EISDIR:
             return kErrorDirectory;
         default:
-            return ERROR_WRITE_FAULT;
+            return kErrorWriteFault;
     }
 }
 
@@ -121,18 +122,18 @@ std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t size) {
     return static_cast<std::uint32_t>(StrLen(buffer));
 }
 
-Handle OpenForReading(const char16_t* path) {
+FileHandle OpenForReading(const char16_t* path) {
     return OpenWith(path, O_RDONLY);
 }
 
-Handle CreateForWriting(const char16_t* path) {
+FileHandle CreateForWriting(const char16_t* path) {
     return OpenWith(path, O_WRONLY | O_CREAT | O_TRUNC);
 }
 
-std::int32_t Read(Handle file, void* buffer, std::uint32_t size) {
+std::int32_t Read(FileHandle file, void* buffer, std::uint32_t size) {
     int fd = ToFd(file);
     if (fd < 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        SetLastError(kErrorInvalidHandle);
         return -1;
     }
     if (size > 0x40000000u) size = 0x40000000u;
@@ -146,7 +147,7 @@ std::int32_t Read(Handle file, void* buffer, std::uint32_t size) {
     }
 }
 
-bool Write(Handle file, const void* data, std::uint32_t size) {
+bool Write(FileHandle file, const void* data, std::uint32_t size) {
     int fd = ToFd(file);
     if (fd < 0) return Fail(EBADF);
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -163,14 +164,14 @@ bool Write(Handle file, const void* data, std::uint32_t size) {
     return true;
 }
 
-bool Flush(Handle file) {
+bool Flush(FileHandle file) {
     int fd = ToFd(file);
     if (fd < 0) return Fail(EBADF);
     if (::fsync(fd) != 0) return Fail(errno);
     return true;
 }
 
-bool Close(Handle file) {
+bool Close(FileHandle file) {
     int fd = ToFd(file);
     if (fd < 0) return Fail(EBADF);
     // The descriptor is gone whatever close reports; EINTR must not be retried.

@@ -19,12 +19,12 @@ bool PathToUtf8(const char16_t* path, char* destination, std::size_t capacity);
 std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t size);
 
 // Each sets the error code (SetLastError) when it fails.
-Handle OpenForReading(const char16_t* path);
-Handle CreateForWriting(const char16_t* path);
-std::int32_t Read(Handle file, void* buffer, std::uint32_t size);
-bool Write(Handle file, const void* data, std::uint32_t size);
-bool Flush(Handle file);
-bool Close(Handle file);
+FileHandle OpenForReading(const char16_t* path);
+FileHandle CreateForWriting(const char16_t* path);
+std::int32_t Read(FileHandle file, void* buffer, std::uint32_t size);
+bool Write(FileHandle file, const void* data, std::uint32_t size);
+bool Flush(FileHandle file);
+bool Close(FileHandle file);
 // rename(2) and then an fsync of the target's directory, so the new name
 // survives a power cut.
 bool Replace(const char16_t* from, const char16_t* to);

@@ -95,7 +95,7 @@ std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
     return posix::ModuleFileName(buffer, size);
 }
 
-Handle OpenFileForReading(const char16_t* path) {
+FileHandle OpenFileForReading(const char16_t* path) {
     {
         std::lock_guard lock(sim::mutex);
         ++sim::counts.opens;
@@ -103,27 +103,27 @@ Handle OpenFileForReading(const char16_t* path) {
     return posix::OpenForReading(path);
 }
 
-Handle CreateFileForWriting(const char16_t* path) {
-    if (sim::Strike(sim::createFault, sim::counts.creates)) return kInvalidHandle;
+FileHandle CreateFileForWriting(const char16_t* path) {
+    if (sim::Strike(sim::createFault, sim::counts.creates)) return kInvalidFile;
     return posix::CreateForWriting(path);
 }
 
-std::int32_t ReadFileBytes(Handle file, void* buffer, std::uint32_t size) {
+std::int32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t size) {
     if (sim::Strike(sim::readFault, sim::counts.reads)) return -1;
     return posix::Read(file, buffer, size);
 }
 
-bool WriteFileBytes(Handle file, const void* data, std::uint32_t size) {
+bool WriteFileBytes(FileHandle file, const void* data, std::uint32_t size) {
     if (sim::Strike(sim::writeFault, sim::counts.writes)) return false;
     return posix::Write(file, data, size);
 }
 
-bool FlushFileToDisk(Handle file) {
+bool FlushFileToDisk(FileHandle file) {
     if (sim::Strike(sim::flushFault, sim::counts.flushes)) return false;
     return posix::Flush(file);
 }
 
-bool CloseFile(Handle file) {
+bool CloseFile(FileHandle file) {
     if (sim::Strike(sim::closeFault, sim::counts.closes)) {
         std::uint32_t code = GetLastError();
         posix::Close(file);

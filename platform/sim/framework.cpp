@@ -10,7 +10,6 @@
 #include <map>
 #include <mutex>
 
-#include "app/resources/dialog_template.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -19,15 +18,16 @@ namespace {
 
 // Handles of the one simulated dialog and its controls; far from the small
 // numbers the other simulated objects use.
-constexpr Handle kDialogHandle = 0x7D0F0000u;
-constexpr Handle kControlHandleBase = 0x7D000000u;
+constexpr std::uintptr_t kDialogWord = 0x7D0F0000u;
+constexpr WindowHandle kDialogHandle{kDialogWord};
+constexpr std::uintptr_t kControlHandleBase = 0x7D000000u;
 
 struct Control {
-    resources::ControlClass controlClass = resources::ControlClass::Static;
+    ControlClass controlClass = ControlClass::Static;
     bool sorted = false;
     bool visible = false;
     std::u16string text;
-    WParam check = BST_UNCHECKED;
+    WParam check = kBstUnchecked;
     std::vector<std::u16string> items;
     int selection = -1;
 };
@@ -51,8 +51,8 @@ struct State {
     std::vector<std::u16string> captions;
     std::vector<ShowWindowCall> showCalls;
     int foreground = 0;
-    Handle iconBig = kNoHandle;
-    Handle iconSmall = kNoHandle;
+    IconHandle iconBig = kNoIcon;
+    IconHandle iconSmall = kNoIcon;
     std::map<std::uintptr_t, std::uint32_t> timers;
     std::deque<Posted> queue;
     std::uint64_t nextSerial = 1;
@@ -73,13 +73,14 @@ bool WindowAlive() {
     return state.phase == DialogPhase::Initialising || state.phase == DialogPhase::Modal;
 }
 
-bool IsDialog(Handle h) {
+bool IsDialog(WindowHandle h) {
     return h == kDialogHandle && WindowAlive();
 }
 
 // A control window, while its dialog exists.
-Control* FindControl(Handle h) {
+Control* FindControl(WindowHandle window) {
     if (!WindowAlive()) return nullptr;
+    const auto h = static_cast<std::uintptr_t>(window);
     if (h < kControlHandleBase || h >= kControlHandleBase + 0x10000u) return nullptr;
     auto it = state.controls.find(static_cast<int>(h - kControlHandleBase));
     return it == state.controls.end() ? nullptr : &it->second;
@@ -90,8 +91,8 @@ Control* FindControlById(int id) {
     return it == state.controls.end() ? nullptr : &it->second;
 }
 
-int ControlIdOf(Handle h) {
-    return static_cast<int>(h - kControlHandleBase);
+int ControlIdOf(WindowHandle h) {
+    return static_cast<int>(static_cast<std::uintptr_t>(h) - kControlHandleBase);
 }
 
 // The letter case a combo box ignores: ASCII and Latin-1 letters.
@@ -122,7 +123,7 @@ LResult ComboMessage(Control& c, std::uint32_t message, WParam wParam, LParam lP
     const auto count = static_cast<LResult>(c.items.size());
     const auto index = static_cast<LResult>(static_cast<std::intptr_t>(wParam));
     switch (message) {
-        case CB_ADDSTRING: {
+        case kCbAddString: {
             std::u16string text(reinterpret_cast<const char16_t*>(lParam));
             auto at = c.items.end();
             if (c.sorted) {
@@ -133,16 +134,16 @@ LResult ComboMessage(Control& c, std::uint32_t message, WParam wParam, LParam lP
             at = c.items.insert(at, std::move(text));
             return at - c.items.begin();
         }
-        case CB_INSERTSTRING: {
+        case kCbInsertString: {
             // Inserted where asked even in a sorted combo: no sorting here.
-            if (index > count) return CB_ERR;
+            if (index > count) return kCbErr;
             const LResult at = index < 0 ? count : index;
             c.items.insert(c.items.begin() + at, reinterpret_cast<const char16_t*>(lParam));
             if (c.selection >= at) ++c.selection;
             return at;
         }
-        case CB_FINDSTRING: {
-            if (count == 0) return CB_ERR;
+        case kCbFindString: {
+            if (count == 0) return kCbErr;
             const std::u16string prefix(reinterpret_cast<const char16_t*>(lParam));
             // From the item after `start` to the end, then from the top round to it.
             const LResult start = (index < 0 || index >= count) ? -1 : index;
@@ -150,24 +151,24 @@ LResult ComboMessage(Control& c, std::uint32_t message, WParam wParam, LParam lP
                 const LResult i = (start + step) % count;
                 if (StartsWithFolded(c.items[static_cast<std::size_t>(i)], prefix)) return i;
             }
-            return CB_ERR;
+            return kCbErr;
         }
-        case CB_SETCURSEL:
+        case kCbSetCurSel:
             if (index < 0 || index >= count) {
                 c.selection = -1;
-                return CB_ERR;
+                return kCbErr;
             }
             c.selection = static_cast<int>(index);
             return index;
-        case CB_GETCURSEL:
+        case kCbGetCurSel:
             return c.selection;
-        case CB_GETCOUNT:
+        case kCbGetCount:
             return count;
-        case CB_GETLBTEXTLEN:
-            if (index < 0 || index >= count) return CB_ERR;
+        case kCbGetLbTextLen:
+            if (index < 0 || index >= count) return kCbErr;
             return static_cast<LResult>(c.items[static_cast<std::size_t>(index)].size());
-        case CB_GETLBTEXT: {
-            if (index < 0 || index >= count) return CB_ERR;
+        case kCbGetLbText: {
+            if (index < 0 || index >= count) return kCbErr;
             const std::u16string& item = c.items[static_cast<std::size_t>(index)];
             auto* buffer = reinterpret_cast<char16_t*>(lParam);
             std::copy(item.begin(), item.end(), buffer);
@@ -179,20 +180,20 @@ LResult ComboMessage(Control& c, std::uint32_t message, WParam wParam, LParam lP
     }
 }
 
-void BuildWindow(const resources::DialogTemplate& t) {
+void BuildWindow(const DialogTemplate& t) {
     state.controls.clear();
     for (int i = 0; i < t.controlCount; ++i) {
-        const resources::DialogControl& d = t.controls[i];
+        const DialogControl& d = t.controls[i];
         Control c;
         c.controlClass = d.controlClass;
-        c.sorted = d.controlClass == resources::ControlClass::ComboBox && (d.style & CBS_SORT) != 0;
-        c.visible = (d.style & WS_VISIBLE) != 0;
+        c.sorted = d.controlClass == ControlClass::ComboBox && (d.style & kCbsSort) != 0;
+        c.visible = (d.style & kWsVisible) != 0;
         if (d.text != nullptr) c.text = d.text;
         state.controls[d.id] = std::move(c);
     }
     state.caption = t.caption;
     state.captions.assign(1, state.caption);
-    state.visible = (t.style & WS_VISIBLE) != 0;
+    state.visible = (t.style & kWsVisible) != 0;
 }
 
 // Every action is queued behind the messages before it, like user input.
@@ -222,8 +223,8 @@ bool CommandFromUser(int id, int timeoutMs, bool needControl) {
         }
     }
     const auto wParam = static_cast<WParam>(static_cast<std::uint32_t>(id) & 0xFFFFu) |
-                        (static_cast<WParam>(BN_CLICKED) << 16);
-    return PostAndWait(WM_COMMAND, wParam, 0, timeoutMs);
+                        (static_cast<WParam>(kBnClicked) << 16);
+    return PostAndWait(kWmCommand, wParam, 0, timeoutMs);
 }
 
 }  // namespace
@@ -272,17 +273,17 @@ bool FireTimer(std::uintptr_t timerId, int timeoutMs) {
         Lock lock(mutex);
         if (state.timers.count(timerId) == 0) return false;
     }
-    return PostAndWait(WM_TIMER, timerId, 0, timeoutMs);
+    return PostAndWait(kWmTimer, timerId, 0, timeoutMs);
 }
 
 bool ClickButton(int controlId, int timeoutMs) {
     return CommandFromUser(controlId, timeoutMs, true);
 }
 bool PressEnter(int timeoutMs) {
-    return CommandFromUser(IDOK, timeoutMs, false);
+    return CommandFromUser(kIdOk, timeoutMs, false);
 }
 bool PressEscape(int timeoutMs) {
-    return CommandFromUser(IDCANCEL, timeoutMs, false);
+    return CommandFromUser(kIdCancel, timeoutMs, false);
 }
 
 bool PickComboItem(int controlId, int index) {
@@ -294,13 +295,13 @@ bool PickComboItem(int controlId, int index) {
     return true;
 }
 
-Handle DialogWindow() {
+WindowHandle DialogWindow() {
     Lock lock(mutex);
-    return WindowAlive() ? kDialogHandle : kNoHandle;
+    return WindowAlive() ? kDialogHandle : kNoWindow;
 }
 
 bool DialogExists() {
-    return DialogWindow() != kNoHandle;
+    return DialogWindow() != kNoWindow;
 }
 
 bool DialogShown() {
@@ -328,9 +329,9 @@ int ForegroundRequests() {
     return state.foreground;
 }
 
-Handle WindowIcon(WParam which) {
+IconHandle WindowIcon(WParam which) {
     Lock lock(mutex);
-    return which == ICON_BIG ? state.iconBig : state.iconSmall;
+    return which == kIconBig ? state.iconBig : state.iconSmall;
 }
 
 std::vector<std::uintptr_t> ArmedTimers() {
@@ -365,7 +366,7 @@ std::u16string ControlText(int controlId) {
 WParam ControlCheck(int controlId) {
     Lock lock(mutex);
     const Control* c = FindControlById(controlId);
-    return c != nullptr ? c->check : BST_UNCHECKED;
+    return c != nullptr ? c->check : kBstUnchecked;
 }
 
 std::vector<std::u16string> ComboItems(int controlId) {
@@ -406,11 +407,11 @@ bool CWnd::ShowWindow(int command) {
         const bool was = state.visible;
         state.showCalls.push_back({0, command});
         // A minimised window is still visible; it is just not on screen.
-        if (command == SW_HIDE) {
+        if (command == kSwHide) {
             state.visible = false;
         } else {
             state.visible = true;
-            state.minimised = command == SW_MINIMIZE;
+            state.minimised = command == kSwMinimize;
         }
         changed.notify_all();
         return was;
@@ -418,7 +419,7 @@ bool CWnd::ShowWindow(int command) {
     if (Control* c = FindControl(m_hWnd)) {
         const bool was = c->visible;
         state.showCalls.push_back({ControlIdOf(m_hWnd), command});
-        c->visible = command != SW_HIDE;
+        c->visible = command != kSwHide;
         changed.notify_all();
         return was;
     }
@@ -444,10 +445,10 @@ bool CWnd::SetWindowTextW(const char16_t* text) {
 LResult CWnd::SendMessageW(std::uint32_t message, WParam wParam, LParam lParam) {
     Lock lock(mutex);
     if (IsDialog(m_hWnd)) {
-        if (message == WM_SETICON) {
-            Handle& slot = wParam == ICON_BIG ? state.iconBig : state.iconSmall;
-            const Handle previous = slot;
-            slot = static_cast<Handle>(lParam);
+        if (message == kWmSetIcon) {
+            IconHandle& slot = wParam == kIconBig ? state.iconBig : state.iconSmall;
+            const IconHandle previous = slot;
+            slot = IconHandle{static_cast<std::uintptr_t>(lParam)};
             return static_cast<LResult>(previous);
         }
         // Anything else sent to the dialog goes through its window procedure,
@@ -459,11 +460,11 @@ LResult CWnd::SendMessageW(std::uint32_t message, WParam wParam, LParam lParam) 
     Control* c = FindControl(m_hWnd);
     if (c == nullptr) return 0;
     LResult result = 0;
-    if (c->controlClass == resources::ControlClass::ComboBox) {
+    if (c->controlClass == ControlClass::ComboBox) {
         result = ComboMessage(*c, message, wParam, lParam);
-    } else if (message == BM_SETCHECK) {
+    } else if (message == kBmSetCheck) {
         c->check = wParam;
-    } else if (message == BM_GETCHECK) {
+    } else if (message == kBmGetCheck) {
         result = static_cast<LResult>(c->check);
     }
     changed.notify_all();
@@ -491,10 +492,10 @@ bool CWnd::KillTimer(std::uintptr_t id) {
     return state.timers.erase(id) != 0;
 }
 
-Handle CWnd::GetDlgItem(int id) const {
+WindowHandle CWnd::GetDlgItem(int id) const {
     Lock lock(mutex);
-    if (!IsDialog(m_hWnd) || FindControlById(id) == nullptr) return kNoHandle;
-    return kControlHandleBase + static_cast<Handle>(id);
+    if (!IsDialog(m_hWnd) || FindControlById(id) == nullptr) return kNoWindow;
+    return WindowHandle{kControlHandleBase + static_cast<std::uintptr_t>(id)};
 }
 
 LResult CWnd::DefWindowProcW(std::uint32_t, WParam, LParam) {
@@ -502,13 +503,11 @@ LResult CWnd::DefWindowProcW(std::uint32_t, WParam, LParam) {
 }
 
 std::intptr_t CDialog::DoModal() {
-    const resources::DialogTemplate* t = resources::FindDialogTemplate(m_templateId);
-    if (t == nullptr) return -1;
     {
         Lock lock(mutex);
         // One dialog at a time: its history starts afresh.
         state = State{};
-        BuildWindow(*t);
+        BuildWindow(m_template);
         state.phase = DialogPhase::Initialising;
         state.dialog = this;
         m_hWnd = kDialogHandle;
@@ -528,7 +527,7 @@ std::intptr_t CDialog::DoModal() {
             state.queue.pop_front();
             // A killed timer's tick that was already queued is dropped, as the
             // platform removes it from the queue.
-            const bool deliver = m.message != WM_TIMER || state.timers.count(m.wParam) != 0;
+            const bool deliver = m.message != kWmTimer || state.timers.count(m.wParam) != 0;
             lock.unlock();
             if (deliver) WindowProc(m.message, m.wParam, m.lParam);
             lock.lock();
@@ -538,14 +537,14 @@ std::intptr_t CDialog::DoModal() {
     }
     lock.unlock();
 
-    WindowProc(WM_DESTROY, 0, 0);
+    WindowProc(kWmDestroy, 0, 0);
 
     lock.lock();
     state.timers.clear();
     state.queue.clear();
     state.phase = DialogPhase::Ended;
     state.dialog = nullptr;
-    m_hWnd = kNoHandle;
+    m_hWnd = kNoWindow;
     const std::intptr_t result = state.result;
     changed.notify_all();
     return result;

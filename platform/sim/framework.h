@@ -48,7 +48,7 @@ bool FireTimer(std::uintptr_t timerId, int timeoutMs = kDialogWaitMs);
 // A user's click on a button: only a shown button in a shown dialog can be
 // clicked (false otherwise).
 bool ClickButton(int controlId, int timeoutMs = kDialogWaitMs);
-// Enter and Escape (the IDOK and IDCANCEL commands); only a shown dialog has
+// Enter and Escape (the kIdOk and kIdCancel commands); only a shown dialog has
 // the keyboard.
 bool PressEnter(int timeoutMs = kDialogWaitMs);
 bool PressEscape(int timeoutMs = kDialogWaitMs);
@@ -56,7 +56,7 @@ bool PressEscape(int timeoutMs = kDialogWaitMs);
 bool PickComboItem(int controlId, int index);
 
 // Window state, readable from any thread.
-Handle DialogWindow();  // the dialog's window handle while it exists
+WindowHandle DialogWindow();  // the dialog's window handle while it exists
 bool DialogExists();
 // Shown: visible and not minimised.
 bool DialogShown();
@@ -68,7 +68,7 @@ struct ShowWindowCall {
 };
 std::vector<ShowWindowCall> ShowWindowCalls();
 int ForegroundRequests();
-Handle WindowIcon(WParam which);  // ICON_BIG or ICON_SMALL
+IconHandle WindowIcon(WParam which);  // kIconBig or kIconSmall
 std::vector<std::uintptr_t> ArmedTimers();
 bool TimerArmed(std::uintptr_t timerId);
 

@@ -51,7 +51,7 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t f
     if (n < capacity) storage[n] = {virtualKey, scanCode, flags, extraInfo, NowUs(), 0};
     checksum.store(checksum.load(std::memory_order_relaxed) * 31 + virtualKey * 8u + flags,
                    std::memory_order_relaxed);
-    detail::ApplyKeyEvent(virtualKey, (flags & KEYEVENTF_KEYUP) != 0);
+    detail::ApplyKeyEvent(virtualKey, (flags & kKeyEventFKeyUp) != 0);
     count.store(n + 1, std::memory_order_release);
 }
 
@@ -59,14 +59,14 @@ std::uint32_t SendInput(std::uint32_t inputs, const KeyboardInput* input) {
     using namespace sim;
     for (std::uint32_t i = 0; i < inputs; ++i) {
         const KeyboardInput& in = input[i];
-        const bool character = (in.dwFlags & kKeyEventUnicode) != 0;
+        const bool character = (in.dwFlags & kKeyEventFUnicode) != 0;
         const auto key = static_cast<std::uint8_t>(character ? 0 : in.wVk);
         std::size_t n = count.load(std::memory_order_relaxed);
         if (n < capacity)
             storage[n] = {key, 0, in.dwFlags, 0, NowUs(), static_cast<char16_t>(character ? in.wScan : 0)};
         checksum.store(checksum.load(std::memory_order_relaxed) * 31 + in.wScan * 8u + in.dwFlags,
                        std::memory_order_relaxed);
-        const bool release = (in.dwFlags & KEYEVENTF_KEYUP) != 0;
+        const bool release = (in.dwFlags & kKeyEventFKeyUp) != 0;
         if (!character) {
             detail::ApplyKeyEvent(key, release);
         } else if (!release) {

@@ -16,7 +16,7 @@ struct KeyEvent {
     std::uint32_t flags;
     std::uintptr_t extraInfo;
     std::uint64_t timeUs;
-    char16_t character = 0;  // SendInput with kKeyEventUnicode: the character sent
+    char16_t character = 0;  // SendInput with kKeyEventFUnicode: the character sent
 };
 
 // Forgets every event, and the focused application's text and Caps Lock

@@ -258,17 +258,17 @@ void ApplyKeyEvent(std::uint8_t virtualKey, bool release) {
         return;
     }
     appDown[virtualKey] = true;
-    if (virtualKey == kKeyCapsLock) {
+    if (virtualKey == kVkCapital) {
         capsLock.store(!capsLock.load());
         return;
     }
-    if (virtualKey == kKeyReturn || virtualKey == kKeyTab) {
-        const char16_t c = virtualKey == kKeyReturn ? u'\r' : u'\t';
+    if (virtualKey == kVkReturn || virtualKey == kVkTab) {
+        const char16_t c = virtualKey == kVkReturn ? u'\r' : u'\t';
         Append(&c, 1);
         return;
     }
-    const bool shift = appDown[VK_SHIFT];
-    const bool altGr = appDown[VK_CONTROL] && (appDown[VK_LMENU] || appDown[kKeyAlt]);
+    const bool shift = appDown[kVkShift];
+    const bool altGr = appDown[kVkControl] && (appDown[kVkLMenu] || appDown[kVkMenu]);
     char16_t out[2];
     const int n =
         Translate(focusedLayout.load(), virtualKey, shift, altGr, capsLock.load(), appPending, out);
@@ -284,14 +284,14 @@ void ApplyCharacter(char16_t character) {
 }  // namespace sim
 
 // The focused window belongs to one simulated application thread.
-constexpr Handle kFocusedWindow = 0x5157;
+constexpr WindowHandle kFocusedWindow{0x5157};
 constexpr std::uint32_t kFocusedThread = 4242;
 
-Handle GetForegroundWindow() {
+WindowHandle GetForegroundWindow() {
     return kFocusedWindow;
 }
 
-std::uint32_t GetWindowThreadProcessId(Handle window, std::uint32_t* processId) {
+std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) {
     if (processId != nullptr) *processId = window == kFocusedWindow ? 1 : 0;
     return window == kFocusedWindow ? kFocusedThread : 0;
 }
@@ -323,9 +323,9 @@ std::int32_t ToUnicodeEx(std::uint32_t virtualKey, std::uint32_t, const std::uin
                          char16_t* buffer, std::int32_t bufferSize, std::uint32_t,
                          KeyboardLayout layout) {
     sim::layoutQueries.fetch_add(1);
-    const bool shift = (keyState[VK_SHIFT] & 0x80) != 0;
-    const bool altGr = (keyState[VK_CONTROL] & 0x80) != 0 && (keyState[kKeyAlt] & 0x80) != 0;
-    const bool caps = (keyState[kKeyCapsLock] & 0x01) != 0;
+    const bool shift = (keyState[kVkShift] & 0x80) != 0;
+    const bool altGr = (keyState[kVkControl] & 0x80) != 0 && (keyState[kVkMenu] & 0x80) != 0;
+    const bool caps = (keyState[kVkCapital] & 0x01) != 0;
     char16_t out[2];
     const int n = sim::Translate(sim::FindLayout(layout), virtualKey, shift, altGr, caps,
                                  sim::probePending, out);
@@ -335,14 +335,14 @@ std::int32_t ToUnicodeEx(std::uint32_t virtualKey, std::uint32_t, const std::uin
 
 std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, KeyboardLayout layout) {
     sim::SimLayout* l = sim::FindLayout(layout);
-    if (mapType != kMapVkToVsc || l == nullptr) return 0;
+    if (mapType != kMapVkVkToVsc || l == nullptr) return 0;
     for (int i = 0; i < l->count; ++i)
         if (l->keys[i].virtualKey == code) return static_cast<std::uint32_t>(0x10 + i);
     return 0;
 }
 
 std::int16_t GetKeyState(std::int32_t virtualKey) {
-    if (virtualKey == kKeyCapsLock) return sim::capsLock.load() ? 1 : 0;
+    if (virtualKey == kVkCapital) return sim::capsLock.load() ? 1 : 0;
     return 0;
 }
 

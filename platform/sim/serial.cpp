@@ -19,7 +19,7 @@ inline constexpr std::size_t kRecordLimit = 1000;
 
 struct Device {
     bool attached = false;
-    Handle handle = kNoHandle;
+    PortHandle handle = kNoPort;
     bool lost = false;  // unplugged while open
     bool broken = false;
     std::vector<std::uint8_t> rx;
@@ -37,7 +37,7 @@ struct Device {
 };
 
 Device devices[kSerialDeviceCount];
-std::vector<Handle> closedHandles;
+std::vector<PortHandle> closedHandles;
 std::vector<std::u16string> openNames;
 std::uint32_t doubleCloses = 0;
 
@@ -51,9 +51,9 @@ Device* Port(int port) {
 
 // The open device behind a handle; null (and the error set) when the handle
 // is no open port or its device has gone.
-Device* Open(Handle handle) {
+Device* Open(PortHandle handle) {
     for (Device& d : devices) {
-        if (d.handle == handle && handle != kNoHandle) {
+        if (d.handle == handle && handle != kNoPort) {
             if (d.lost) {
                 SetLastError(kErrorDeviceNotConnected);
                 return nullptr;
@@ -61,7 +61,7 @@ Device* Open(Handle handle) {
             return &d;
         }
     }
-    SetLastError(ERROR_INVALID_HANDLE);
+    SetLastError(kErrorInvalidHandle);
     return nullptr;
 }
 
@@ -125,7 +125,7 @@ void DetachSerialDevice(int port) {
     Device* d = Port(port);
     if (d == nullptr) return;
     d->attached = false;
-    if (d->handle != kNoHandle) d->lost = true;
+    if (d->handle != kNoPort) d->lost = true;
     d->rx.clear();
     d->rxPos = 0;
     detail::Changed().notify_all();
@@ -134,7 +134,7 @@ void DetachSerialDevice(int port) {
 bool FeedSerial(int port, const void* bytes, std::size_t size) {
     auto lock = Lock();
     Device* d = Port(port);
-    if (d == nullptr || d->handle == kNoHandle || d->lost) return false;
+    if (d == nullptr || d->handle == kNoPort || d->lost) return false;
     if (d->rxPos == d->rx.size()) {
         d->rx.clear();
         d->rxPos = 0;
@@ -178,7 +178,7 @@ SerialDeviceState SerialDevice(int port) {
     const Device* d = Port(port);
     if (d == nullptr) return s;
     s.attached = d->attached;
-    s.open = d->handle != kNoHandle;
+    s.open = d->handle != kNoPort;
     s.handle = d->handle;
     s.mask = d->mask;
     s.timeouts = d->timeouts;
@@ -216,16 +216,19 @@ bool WaitSerialDrained(int port) {
     auto lock = Lock();
     Device* d = Port(port);
     return d != nullptr && detail::Changed().wait_for(lock, std::chrono::seconds(20), [&] {
-        return !Pending(*d) || d->handle == kNoHandle || d->lost;
+        return !Pending(*d) || d->handle == kNoPort || d->lost;
     });
 }
 
-bool detail::CloseSerialHandle(Handle handle, bool* known) {
-    // Called by CloseHandle with the lock held.
+}  // namespace sim
+
+using namespace sim;
+
+bool CloseHandle(PortHandle handle) {
+    auto lock = Lock();
     for (Device& d : devices) {
-        if (d.handle == handle && handle != kNoHandle) {
-            *known = true;
-            d.handle = kNoHandle;
+        if (d.handle == handle && handle != kNoPort) {
+            d.handle = kNoPort;
             d.lost = false;
             d.rx.clear();
             d.rxPos = 0;
@@ -233,24 +236,18 @@ bool detail::CloseSerialHandle(Handle handle, bool* known) {
             d.dtr = false;
             ++d.closes;
             closedHandles.push_back(handle);
-            Changed().notify_all();
+            detail::Changed().notify_all();
             return true;
         }
     }
-    if (std::find(closedHandles.begin(), closedHandles.end(), handle) != closedHandles.end()) {
-        *known = true;
+    if (std::find(closedHandles.begin(), closedHandles.end(), handle) != closedHandles.end())
         ++doubleCloses;
-        SetLastError(ERROR_INVALID_HANDLE);
-    }
+    SetLastError(kErrorInvalidHandle);
     return false;
 }
 
-}  // namespace sim
-
-using namespace sim;
-
-Handle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t shareMode,
-                   std::uint32_t creation, std::uint32_t flags) {
+PortHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t shareMode,
+                       std::uint32_t creation, std::uint32_t flags) {
     auto lock = Lock();
     std::u16string text = name != nullptr ? name : u"";
     if (openNames.size() < kRecordLimit) openNames.push_back(text);
@@ -265,8 +262,8 @@ Handle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t sha
     }
     Device* d = wellFormed && text[3] != u'0' ? Port(port) : nullptr;
     if (d == nullptr) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return kInvalidHandle;
+        SetLastError(kErrorFileNotFound);
+        return kInvalidPort;
     }
     ++d->openAttempts;
     if (d->openAttemptTimesUs.size() < kRecordLimit) d->openAttemptTimesUs.push_back(NowUs());
@@ -276,17 +273,17 @@ Handle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t sha
     d->flags = flags;
     if (d->failNextOpen != 0) {
         SetLastError(std::exchange(d->failNextOpen, 0));
-        return kInvalidHandle;
+        return kInvalidPort;
     }
     if (!d->attached) {
-        SetLastError(ERROR_DEV_NOT_EXIST);
-        return kInvalidHandle;
+        SetLastError(kErrorDevNotExist);
+        return kInvalidPort;
     }
-    if (d->handle != kNoHandle) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return kInvalidHandle;
+    if (d->handle != kNoPort) {
+        SetLastError(kErrorAccessDenied);
+        return kInvalidPort;
     }
-    d->handle = detail::NewHandle();
+    d->handle = PortHandle{detail::NewHandle()};
     d->lost = false;
     d->rx.clear();
     d->rxPos = 0;
@@ -295,11 +292,11 @@ Handle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t sha
     d->rts = d->dcb.fRtsControl != 0;
     d->dtr = d->dcb.fDtrControl != 0;
     ++d->opens;
-    SetLastError(ERROR_SUCCESS);
+    SetLastError(kErrorSuccess);
     return d->handle;
 }
 
-bool SetCommMask(Handle port, std::uint32_t mask) {
+bool SetCommMask(PortHandle port, std::uint32_t mask) {
     auto lock = Lock();
     Device* d = Open(port);
     if (d == nullptr) return false;
@@ -309,7 +306,7 @@ bool SetCommMask(Handle port, std::uint32_t mask) {
     return true;
 }
 
-bool SetCommTimeouts(Handle port, const CommTimeouts& timeouts) {
+bool SetCommTimeouts(PortHandle port, const CommTimeouts& timeouts) {
     auto lock = Lock();
     Device* d = Open(port);
     if (d == nullptr) return false;
@@ -318,7 +315,7 @@ bool SetCommTimeouts(Handle port, const CommTimeouts& timeouts) {
     return true;
 }
 
-bool GetCommState(Handle port, Dcb& dcb) {
+bool GetCommState(PortHandle port, Dcb& dcb) {
     auto lock = Lock();
     Device* d = Open(port);
     if (d == nullptr) return false;
@@ -328,7 +325,7 @@ bool GetCommState(Handle port, Dcb& dcb) {
     return true;
 }
 
-bool SetCommState(Handle port, const Dcb& dcb) {
+bool SetCommState(PortHandle port, const Dcb& dcb) {
     auto lock = Lock();
     Device* d = Open(port);
     if (d == nullptr) return false;
@@ -339,7 +336,7 @@ bool SetCommState(Handle port, const Dcb& dcb) {
     return true;
 }
 
-bool WaitCommEvent(Handle port, std::uint32_t* eventMask) {
+bool WaitCommEvent(PortHandle port, std::uint32_t* eventMask) {
     auto lock = Lock();
     Device* d = Open(port);
     if (d == nullptr) return false;
@@ -348,27 +345,27 @@ bool WaitCommEvent(Handle port, std::uint32_t* eventMask) {
         return false;
     }
     detail::BlockUntil(lock, detail::kNever, [&] {
-        return d->handle != port || d->lost || ((d->mask & EV_RXCHAR) != 0 && Pending(*d));
+        return d->handle != port || d->lost || ((d->mask & kEvRxChar) != 0 && Pending(*d));
     });
     if (d->handle != port) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        SetLastError(kErrorInvalidHandle);
         return false;
     }
     if (d->lost) {
         SetLastError(kErrorDeviceNotConnected);
         return false;
     }
-    if (eventMask != nullptr) *eventMask = EV_RXCHAR;
+    if (eventMask != nullptr) *eventMask = kEvRxChar;
     return true;
 }
 
-bool ReadFile(Handle port, void* buffer, std::uint32_t toRead, std::uint32_t* bytesRead) {
+bool ReadFile(PortHandle port, void* buffer, std::uint32_t toRead, std::uint32_t* bytesRead) {
     auto lock = Lock();
     if (bytesRead != nullptr) *bytesRead = 0;
     Device* d = Open(port);
     if (d == nullptr) return false;
     const CommTimeouts& t = d->timeouts;
-    bool immediate = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+    bool immediate = t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
                      t.ReadTotalTimeoutConstant == 0;
     std::uint64_t totalMs =
         std::uint64_t{t.ReadTotalTimeoutMultiplier} * toRead + t.ReadTotalTimeoutConstant;
@@ -378,7 +375,7 @@ bool ReadFile(Handle port, void* buffer, std::uint32_t toRead, std::uint32_t* by
             return d->handle != port || d->lost || d->rx.size() - d->rxPos >= toRead;
         });
         if (d->handle != port) {
-            SetLastError(ERROR_INVALID_HANDLE);
+            SetLastError(kErrorInvalidHandle);
             return false;
         }
         if (d->lost) {
@@ -394,23 +391,23 @@ bool ReadFile(Handle port, void* buffer, std::uint32_t toRead, std::uint32_t* by
     return true;
 }
 
-bool EscapeCommFunction(Handle port, std::uint32_t function) {
+bool EscapeCommFunction(PortHandle port, std::uint32_t function) {
     auto lock = Lock();
     Device* d = Open(port);
     if (d == nullptr) return false;
-    if (function == SETRTS) {
+    if (function == kSetRts) {
         d->rts = true;
         ++d->setRtsCalls;
     }
     return true;
 }
 
-bool GetCommModemStatus(Handle port, std::uint32_t* status) {
+bool GetCommModemStatus(PortHandle port, std::uint32_t* status) {
     auto lock = Lock();
     Device* d = Open(port);
     if (d == nullptr) return false;
     ++d->modemStatusCalls;
-    if (status != nullptr) *status = d->cts ? MS_CTS_ON : 0;
+    if (status != nullptr) *status = d->cts ? kMsCtsOn : 0;
     return true;
 }
 

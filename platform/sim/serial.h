@@ -21,7 +21,7 @@ enum class SerialCall { SetCommMask, SetCommTimeouts, GetCommState, SetCommState
 struct SerialDeviceState {
     bool attached = false;
     bool open = false;
-    Handle handle = kNoHandle;  // the open handle, kNoHandle when closed
+    PortHandle handle = kNoPort;  // the open handle, kNoPort when closed
     std::uint32_t mask = 0;
     CommTimeouts timeouts{};
     Dcb dcb{};                         // what the driver holds now

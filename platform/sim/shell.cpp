@@ -13,7 +13,7 @@ namespace {
 
 struct OpenBox {
     std::uint64_t serial;
-    Handle thread;
+    ThreadHandle thread;
     bool dismissed;
 };
 
@@ -84,20 +84,20 @@ void ResetTray() {
     trayCalls.clear();
 }
 
-Handle FakeIcon(std::int32_t id) {
-    return Handle{0x1C0000} + static_cast<Handle>(id);
+IconHandle FakeIcon(std::int32_t id) {
+    return IconHandle{std::uintptr_t{0x1C0000} + static_cast<std::uintptr_t>(id)};
 }
 
 }  // namespace sim
 
-std::int32_t MessageBoxW(Handle owner, const char16_t* text, const char16_t* caption,
+std::int32_t MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption,
                          std::uint32_t) {
     using namespace sim;
     auto lock = Lock();
-    Handle thread = detail::CurrentThread();
+    ThreadHandle thread = detail::CurrentThread();
     shown.push_back({text, caption ? caption : u"", caption != nullptr, owner, thread});
     detail::Changed().notify_all();
-    if (autoDismiss) return IDOK;
+    if (autoDismiss) return kIdOk;
     std::uint64_t serial = nextSerial++;
     open.push_back({serial, thread, false});
     detail::BlockUntil(lock, detail::kNever, [&] {
@@ -107,10 +107,10 @@ std::int32_t MessageBoxW(Handle owner, const char16_t* text, const char16_t* cap
     });
     std::erase_if(open, [&](const OpenBox& box) { return box.serial == serial; });
     detail::Changed().notify_all();
-    return IDOK;
+    return kIdOk;
 }
 
-void DismissMessageBoxes(Handle thread) {
+void DismissMessageBoxes(ThreadHandle thread) {
     auto lock = sim::Lock();
     for (auto& box : sim::open)
         if (box.thread == thread) box.dismissed = true;
@@ -123,8 +123,8 @@ bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData* data) {
     return true;
 }
 
-std::uint32_t ExtractIconExW(const char16_t*, std::int32_t index, Handle* largeIcons,
-                             Handle* smallIcons, std::uint32_t icons) {
+std::uint32_t ExtractIconExW(const char16_t*, std::int32_t index, IconHandle* largeIcons,
+                             IconHandle* smallIcons, std::uint32_t icons) {
     if (index >= 0 || icons == 0) return 0;
     if (largeIcons != nullptr) *largeIcons = sim::FakeIcon(-index);
     if (smallIcons != nullptr) *smallIcons = sim::FakeIcon(-index);

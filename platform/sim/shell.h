@@ -17,8 +17,8 @@ struct MessageBoxRecord {
     std::u16string text;
     std::u16string caption;  // empty when the box had no caption of its own
     bool hasCaption = false;
-    Handle owner = kNoHandle;
-    Handle thread = kNoHandle;  // the simulated thread that showed it (kNoHandle: another)
+    WindowHandle owner = kNoWindow;
+    ThreadHandle thread = kNoThread;  // the simulated thread that showed it (kNoThread: another)
 };
 
 // Boxes return at once when set (the default); otherwise they block.
@@ -38,6 +38,6 @@ struct TrayCall {
 std::vector<TrayCall> TrayCalls();
 void ResetTray();
 // The handle ExtractIconExW gives for icon resource `id`.
-Handle FakeIcon(std::int32_t id);
+IconHandle FakeIcon(std::int32_t id);
 
 }  // namespace platform::sim

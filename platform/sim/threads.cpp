@@ -54,7 +54,7 @@ struct State {
     bool held = false;
     Clock::time_point realBase = Clock::now();
     detail::Waiter* waiters = nullptr;
-    std::unordered_map<Handle, std::shared_ptr<Object>> objects;
+    std::unordered_map<std::uintptr_t, std::shared_ptr<Object>> objects;
     std::size_t alive = 0;
     std::size_t maxAlive = 0;
     std::size_t created = 0;
@@ -67,9 +67,9 @@ State& S() {
     return state;
 }
 
-std::atomic<Handle> nextHandle{0x100};
+std::atomic<std::uintptr_t> nextHandle{0x100};
 thread_local bool simThread = false;
-thread_local Handle selfHandle = kNoHandle;
+thread_local ThreadHandle selfHandle = kNoThread;
 
 bool RealTime() {
     return S().mode.load(std::memory_order_relaxed) == int(ClockMode::RealTime);
@@ -100,7 +100,8 @@ void MaybeAdvance() {
     s.changed.notify_all();
 }
 
-std::shared_ptr<Object> Find(Handle handle) {
+// Threads and events share one table, as on the real system.
+std::shared_ptr<Object> Find(std::uintptr_t handle) {
     auto it = S().objects.find(handle);
     return it == S().objects.end() ? nullptr : it->second;
 }
@@ -115,13 +116,13 @@ std::mutex& Mutex() {
 std::condition_variable& Changed() {
     return S().changed;
 }
-Handle NewHandle() {
+std::uintptr_t NewHandle() {
     return nextHandle.fetch_add(4);
 }
 bool IsSimThread() {
     return simThread;
 }
-Handle CurrentThread() {
+ThreadHandle CurrentThread() {
     return selfHandle;
 }
 
@@ -246,9 +247,9 @@ void FailNextCreateThread(std::uint32_t code) {
     S().failNextCreate = code;
 }
 
-std::uint64_t ThreadEndedAtUs(Handle thread) {
+std::uint64_t ThreadEndedAtUs(ThreadHandle thread) {
     std::lock_guard lock(S().mutex);
-    auto object = Find(thread);
+    auto object = Find(static_cast<std::uintptr_t>(thread));
     return object && object->ended ? object->endedAtUs : 0;
 }
 
@@ -256,17 +257,17 @@ std::uint64_t ThreadEndedAtUs(Handle thread) {
 
 using sim::S;
 
-Handle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
+ThreadHandle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     std::lock_guard lock(S().mutex);
     if (S().failNextCreate != 0) {
         SetLastError(S().failNextCreate);
         S().failNextCreate = 0;
-        return kNoHandle;
+        return kNoThread;
     }
     auto object = std::make_shared<sim::Object>();
     object->isThread = true;
-    Handle handle = sim::detail::NewHandle();
-    S().objects[handle] = object;
+    const ThreadHandle handle{sim::detail::NewHandle()};
+    S().objects[static_cast<std::uintptr_t>(handle)] = object;
     // Counted as running before it starts, so the clock cannot run ahead of it.
     ++S().alive;
     ++S().created;
@@ -287,15 +288,15 @@ Handle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     return handle;
 }
 
-Handle CreateEventW(bool manualReset, bool initialState, const char16_t* name) {
+EventHandle CreateEventW(bool manualReset, bool initialState, const char16_t* name) {
     std::lock_guard lock(S().mutex);
     if (name != nullptr) {
         for (auto& [handle, object] : S().objects) {
             if (!object->isThread && object->name == name) {
-                Handle again = sim::detail::NewHandle();
+                std::uintptr_t again = sim::detail::NewHandle();
                 S().objects[again] = object;
-                SetLastError(ERROR_ALREADY_EXISTS);
-                return again;
+                SetLastError(kErrorAlreadyExists);
+                return EventHandle{again};
             }
         }
     }
@@ -303,17 +304,17 @@ Handle CreateEventW(bool manualReset, bool initialState, const char16_t* name) {
     object->manualReset = manualReset;
     object->signalled = initialState;
     if (name != nullptr) object->name = name;
-    Handle handle = sim::detail::NewHandle();
+    std::uintptr_t handle = sim::detail::NewHandle();
     S().objects[handle] = object;
-    SetLastError(ERROR_SUCCESS);
-    return handle;
+    SetLastError(kErrorSuccess);
+    return EventHandle{handle};
 }
 
-bool SetEvent(Handle event) {
+bool SetEvent(EventHandle event) {
     std::lock_guard lock(S().mutex);
-    auto object = sim::Find(event);
+    auto object = sim::Find(static_cast<std::uintptr_t>(event));
     if (!object || object->isThread) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        SetLastError(kErrorInvalidHandle);
         return false;
     }
     object->signalled = true;
@@ -321,22 +322,51 @@ bool SetEvent(Handle event) {
     return true;
 }
 
-std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
-    if (milliseconds != INFINITE) S().pauses.fetch_add(1);
+namespace {
+
+std::uint32_t WaitForObject(std::uintptr_t handle, std::uint32_t milliseconds) {
+    if (milliseconds != kInfinite) S().pauses.fetch_add(1);
     std::unique_lock lock(S().mutex);
     auto object = sim::Find(handle);
     if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
+        SetLastError(kErrorInvalidHandle);
+        return kWaitFailed;
     }
-    std::uint64_t deadline = milliseconds == INFINITE
+    std::uint64_t deadline = milliseconds == kInfinite
                                  ? sim::detail::kNever
                                  : sim::NowUs() + std::uint64_t{milliseconds} * 1000;
     bool done = sim::detail::BlockUntil(
         lock, deadline, [&] { return object->isThread ? object->ended : object->signalled; });
-    if (!done) return WAIT_TIMEOUT;
+    if (!done) return kWaitTimeout;
     if (!object->isThread && !object->manualReset) object->signalled = false;
-    return WAIT_OBJECT_0;
+    return kWaitObject0;
+}
+
+bool CloseObject(std::uintptr_t handle) {
+    std::unique_lock lock(S().mutex);
+    auto it = S().objects.find(handle);
+    if (it == S().objects.end()) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    std::shared_ptr<sim::Object> object = it->second;
+    S().objects.erase(it);
+    if (object->isThread && object->ended && object->thread.joinable()) {
+        std::thread finished = std::move(object->thread);
+        lock.unlock();
+        finished.join();
+    }
+    return true;
+}
+
+}  // namespace
+
+std::uint32_t WaitForSingleObject(EventHandle event, std::uint32_t milliseconds) {
+    return WaitForObject(static_cast<std::uintptr_t>(event), milliseconds);
+}
+
+std::uint32_t WaitForSingleObject(ThreadHandle thread, std::uint32_t milliseconds) {
+    return WaitForObject(static_cast<std::uintptr_t>(thread), milliseconds);
 }
 
 void Sleep(std::uint32_t milliseconds) {
@@ -350,23 +380,12 @@ void Sleep(std::uint32_t milliseconds) {
                             [] { return false; });
 }
 
-bool CloseHandle(Handle handle) {
-    std::unique_lock lock(S().mutex);
-    auto it = S().objects.find(handle);
-    if (it == S().objects.end()) {
-        bool known = false;
-        bool closed = sim::detail::CloseSerialHandle(handle, &known);
-        if (!known) SetLastError(ERROR_INVALID_HANDLE);
-        return closed;
-    }
-    std::shared_ptr<sim::Object> object = it->second;
-    S().objects.erase(it);
-    if (object->isThread && object->ended && object->thread.joinable()) {
-        std::thread finished = std::move(object->thread);
-        lock.unlock();
-        finished.join();
-    }
-    return true;
+bool CloseHandle(EventHandle event) {
+    return CloseObject(static_cast<std::uintptr_t>(event));
+}
+
+bool CloseHandle(ThreadHandle thread) {
+    return CloseObject(static_cast<std::uintptr_t>(thread));
 }
 
 }  // namespace platform

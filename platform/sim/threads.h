@@ -44,12 +44,12 @@ std::size_t ThreadsCreated();
 std::size_t OpenObjectHandleCount();
 void ResetThreadStats();
 // Calls of Sleep and of WaitForSingleObject with a timeout other than
-// INFINITE: the pauses a thread asked for.
+// kInfinite: the pauses a thread asked for.
 std::size_t PauseCount();
 // The next CreateThread fails with `code` (no thread, no handle).
 void FailNextCreateThread(std::uint32_t code);
 // Virtual time at which the thread behind `thread` returned (0 while it runs).
-std::uint64_t ThreadEndedAtUs(Handle thread);
+std::uint64_t ThreadEndedAtUs(ThreadHandle thread);
 
 namespace detail {
 
@@ -57,9 +57,10 @@ inline constexpr std::uint64_t kNever = ~std::uint64_t{0};
 
 std::mutex& Mutex();
 std::condition_variable& Changed();
-Handle NewHandle();
+// A fresh word for a thread, an event or a port, never 0.
+std::uintptr_t NewHandle();
 bool IsSimThread();
-Handle CurrentThread();
+ThreadHandle CurrentThread();
 
 struct Waiter {
     bool (*ready)(void* context);
@@ -78,9 +79,6 @@ bool BlockUntil(std::unique_lock<std::mutex>& lock, std::uint64_t deadlineUs, Re
                   deadlineUs, false, nullptr};
     return BlockUntilImpl(lock, waiter);
 }
-
-// Closes a serial handle; false when `handle` is no port (serial.cpp).
-bool CloseSerialHandle(Handle handle, bool* known);
 
 }  // namespace detail
 }  // namespace platform::sim

@@ -2,7 +2,6 @@
 // REPLACE_EXISTING | WRITE_THROUGH after the caller's FlushFileBuffers: atomic
 // on NTFS and under Wine (ReplaceFileW is not atomic under Wine), so the
 // settings file is at every moment either the old or the new one.
-// The seam comes before <windows.h>: its constants share names with Windows macros.
 #include "platform/services.h"
 
 #include <windows.h>
@@ -13,11 +12,12 @@ namespace {
 const wchar_t* Wide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
 }
-HANDLE ToWindows(Handle file) {
-    return reinterpret_cast<HANDLE>(file);
+HANDLE ToWindows(FileHandle file) {
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(file));
 }
-Handle FromWindows(HANDLE file) {
-    return file == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<Handle>(file);
+FileHandle FromWindows(HANDLE file) {
+    return file == INVALID_HANDLE_VALUE ? kInvalidFile
+                                        : FileHandle{reinterpret_cast<std::uintptr_t>(file)};
 }
 
 // Another program (a virus scanner, an editor) holding the settings file open
@@ -31,25 +31,25 @@ std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
     return ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), size);
 }
 
-Handle OpenFileForReading(const char16_t* path) {
+FileHandle OpenFileForReading(const char16_t* path) {
     return FromWindows(::CreateFileW(Wide(path), GENERIC_READ,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-Handle CreateFileForWriting(const char16_t* path) {
+FileHandle CreateFileForWriting(const char16_t* path) {
     return FromWindows(::CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::int32_t ReadFileBytes(Handle file, void* buffer, std::uint32_t size) {
+std::int32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t size) {
     if (size > 0x40000000u) size = 0x40000000u;
     DWORD read = 0;
     if (!::ReadFile(ToWindows(file), buffer, size, &read, nullptr)) return -1;
     return static_cast<std::int32_t>(read);
 }
 
-bool WriteFileBytes(Handle file, const void* data, std::uint32_t size) {
+bool WriteFileBytes(FileHandle file, const void* data, std::uint32_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         DWORD written = 0;
@@ -64,11 +64,11 @@ bool WriteFileBytes(Handle file, const void* data, std::uint32_t size) {
     return true;
 }
 
-bool FlushFileToDisk(Handle file) {
+bool FlushFileToDisk(FileHandle file) {
     return ::FlushFileBuffers(ToWindows(file)) != FALSE;
 }
 
-bool CloseFile(Handle file) {
+bool CloseFile(FileHandle file) {
     return ::CloseHandle(ToWindows(file)) != FALSE;
 }
 

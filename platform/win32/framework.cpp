@@ -1,15 +1,12 @@
 // The window side of the dialog framework on the real Windows API: the modal
-// dialog is built in memory from the template in app/resources (windres has
-// no DLGINIT, so the one description serves every backend), its window is
+// dialog is built in memory from the template it is handed (windres has no
+// DLGINIT, so the one description serves every backend), its window is
 // subclassed so that every message passes through CWnd::WindowProc, and
 // WinMain runs the application object.
-// The seam comes before <windows.h>: its constants share names with Windows macros.
 #include "platform/framework.h"
 
-#include "app/resources/dialog_template.h"
-
 #include <windows.h>
-// After <windows.h>, which it builds on.
+// commctrl.h builds on windows.h.
 #include <commctrl.h>
 
 #include <cstddef>
@@ -24,8 +21,8 @@ namespace {
 constexpr wchar_t kObjectProperty[] = L"QuorvelCWnd";
 constexpr wchar_t kProcProperty[] = L"QuorvelWndProc";
 
-HWND Hwnd(Handle handle) {
-    return reinterpret_cast<HWND>(handle);
+HWND Hwnd(WindowHandle handle) {
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
 }
 
 CWnd* ObjectOf(HWND window) {
@@ -45,7 +42,7 @@ LRESULT CALLBACK FrameworkWindowProc(HWND window, UINT message, WPARAM wParam, L
         ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
         ::RemovePropW(window, kObjectProperty);
         ::RemovePropW(window, kProcProperty);
-        object->m_hWnd = kNoHandle;
+        object->m_hWnd = kNoWindow;
         return ::CallWindowProcW(original, window, message, wParam, lParam);
     }
     return static_cast<LRESULT>(object->WindowProc(message, wParam, lParam));
@@ -56,7 +53,7 @@ LRESULT CALLBACK FrameworkWindowProc(HWND window, UINT message, WPARAM wParam, L
 INT_PTR CALLBACK FrameworkDialogProc(HWND window, UINT message, WPARAM, LPARAM lParam) {
     if (message != WM_INITDIALOG) return FALSE;
     auto* dialog = reinterpret_cast<CDialog*>(lParam);
-    dialog->m_hWnd = reinterpret_cast<Handle>(window);
+    dialog->m_hWnd = WindowHandle{reinterpret_cast<std::uintptr_t>(window)};
     ::SetPropW(window, kObjectProperty, static_cast<CWnd*>(dialog));
     const LONG_PTR original =
         ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameworkWindowProc));
@@ -105,13 +102,13 @@ class TemplateWriter {
 TemplateWriter templateBuffer;
 
 // Predefined window classes by atom, as a dialog template names them.
-std::uint16_t ClassAtom(resources::ControlClass controlClass) {
+std::uint16_t ClassAtom(ControlClass controlClass) {
     switch (controlClass) {
-        case resources::ControlClass::Button:
+        case ControlClass::Button:
             return 0x0080;
-        case resources::ControlClass::Static:
+        case ControlClass::Static:
             return 0x0082;
-        case resources::ControlClass::ComboBox:
+        case ControlClass::ComboBox:
             return 0x0085;
     }
     return 0x0082;
@@ -127,7 +124,7 @@ constexpr std::uint32_t kCaptionOkButton = 0x80000000u;
 // own dialog face at the same size. Layout stays in dialog units either way.
 constexpr char16_t kDesktopDialogFont[] = u"MS Shell Dlg";
 
-const DLGTEMPLATE* BuildTemplate(const resources::DialogTemplate& dialog) {
+const DLGTEMPLATE* BuildTemplate(const DialogTemplate& dialog) {
     TemplateWriter& w = templateBuffer;
     w = TemplateWriter{};
     bool ok = w.Dword(dialog.style) && w.Dword(dialog.exStyle & ~kCaptionOkButton);
@@ -142,7 +139,7 @@ const DLGTEMPLATE* BuildTemplate(const resources::DialogTemplate& dialog) {
     }
     std::uint16_t count = 0;
     for (int i = 0; ok && i < dialog.controlCount; ++i) {
-        const resources::DialogControl& c = dialog.controls[i];
+        const DialogControl& c = dialog.controls[i];
         ok = w.AlignDword() && w.Dword(c.style) && w.Dword(c.exStyle) &&
              w.Word(static_cast<std::uint16_t>(c.x)) && w.Word(static_cast<std::uint16_t>(c.y)) &&
              w.Word(static_cast<std::uint16_t>(c.cx)) && w.Word(static_cast<std::uint16_t>(c.cy)) &&
@@ -191,8 +188,8 @@ bool CWnd::KillTimer(std::uintptr_t id) {
     return ::KillTimer(Hwnd(m_hWnd), id) != FALSE;
 }
 
-Handle CWnd::GetDlgItem(int id) const {
-    return reinterpret_cast<Handle>(::GetDlgItem(Hwnd(m_hWnd), id));
+WindowHandle CWnd::GetDlgItem(int id) const {
+    return WindowHandle{reinterpret_cast<std::uintptr_t>(::GetDlgItem(Hwnd(m_hWnd), id))};
 }
 
 LResult CWnd::DefWindowProcW(std::uint32_t message, WParam wParam, LParam lParam) {
@@ -207,8 +204,7 @@ LResult CWnd::DefWindowProcW(std::uint32_t message, WParam wParam, LParam lParam
 // CDialog
 
 std::intptr_t CDialog::DoModal() {
-    const resources::DialogTemplate* dialog = resources::FindDialogTemplate(m_templateId);
-    const DLGTEMPLATE* built = dialog ? BuildTemplate(*dialog) : nullptr;
+    const DLGTEMPLATE* built = BuildTemplate(m_template);
     if (!built) return -1;
     const HWND parent = m_pParentWnd ? Hwnd(m_pParentWnd->m_hWnd) : nullptr;
     // EndDialog inside OnInitDialog makes the dialog manager destroy the

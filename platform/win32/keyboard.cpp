@@ -1,7 +1,6 @@
 // Synthetic keystrokes on desktop Windows. The core asks for "silent" presses
 // and releases (flag 0x0004); on the desktop that bit means a Unicode packet
 // instead, so only the key-up bit is passed on.
-// The seam comes before <windows.h>: its constants share names with Windows macros.
 #include "platform/services.h"
 
 #include <windows.h>

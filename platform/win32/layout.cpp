@@ -37,13 +37,14 @@ HKL ToHkl(KeyboardLayout layout) {
 
 }  // namespace
 
-Handle GetForegroundWindow() {
-    return reinterpret_cast<Handle>(::GetForegroundWindow());
+WindowHandle GetForegroundWindow() {
+    return static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(::GetForegroundWindow()));
 }
 
-std::uint32_t GetWindowThreadProcessId(Handle window, std::uint32_t* processId) {
+std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) {
     DWORD process = 0;
-    const DWORD thread = ::GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &process);
+    const DWORD thread = ::GetWindowThreadProcessId(
+        reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)), &process);
     if (processId != nullptr) *processId = process;
     return thread;
 }

@@ -5,9 +5,7 @@
 // that (its WaitCommEvent returns at once, its reads ignore CloseHandle), so
 // every port is opened overlapped and the waits are built from overlapped
 // one-byte reads that a close cancels.
-// The seam comes before <windows.h>: its constants share names with Windows macros.
 #include "platform/services.h"
-#include "platform/win32/serial_handles.h"
 
 #include <windows.h>
 
@@ -19,15 +17,15 @@ namespace platform {
 
 namespace {
 
-// Port handles are tagged words that no Windows handle can take, so that a
-// stale or foreign value is refused instead of touching someone else's object.
-constexpr Handle kSerialTag = Handle{0x5157} << 48;
-constexpr Handle kTagMask = Handle{0xFFFF} << 48;
-constexpr Handle kClosingBit = Handle{1} << 47;
-constexpr Handle kSlotMask = 0xFF;
-constexpr Handle kReserved = 1;  // a slot being filled by an open
+// A port handle is the open's slot and a generation count, so that a stale
+// handle (of a port closed since) is refused instead of touching the port
+// that took its slot.
+using Word = std::uintptr_t;
+constexpr Word kClosingBit = Word{1} << 47;
+constexpr Word kSlotMask = 0xFF;
+constexpr Word kReserved = 1;  // a slot being filled by an open
 constexpr std::size_t kSlots = 16;
-static_assert(sizeof(Handle) == 8, "tagged serial handles need a 64-bit word");
+static_assert(sizeof(Word) == 8, "port handles need a 64-bit word");
 
 // How long a port that fails by itself keeps its reader waiting before the
 // failure is reported: a device that opens but fails every read must not turn
@@ -37,7 +35,7 @@ constexpr DWORD kDeviceFailurePauseMs = 250;
 struct PortSlot {
     // 0 free, kReserved while an open fills the slot, the handle while open,
     // the handle with kClosingBit while a close drains it.
-    std::atomic<Handle> id{0};
+    std::atomic<Word> id{0};
     // Calls in progress on this port; a close waits for them to leave.
     std::atomic<int> users{0};
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -53,21 +51,24 @@ struct PortSlot {
 };
 
 PortSlot slots[kSlots];
-std::atomic<Handle> nextGeneration{1};
+std::atomic<Word> nextGeneration{1};
 
-PortSlot* SlotOf(Handle handle) {
-    if ((handle & kTagMask) != kSerialTag) return nullptr;
-    const Handle index = handle & kSlotMask;
-    return index < kSlots ? &slots[index] : nullptr;
+// The slot a handle names; null for a word no open ever gave (no generation,
+// or the closing bit set).
+PortSlot* SlotOf(PortHandle handle) {
+    const Word word = static_cast<Word>(handle);
+    const Word index = word & kSlotMask;
+    if ((word >> 8) == 0 || (word & kClosingBit) != 0 || index >= kSlots) return nullptr;
+    return &slots[index];
 }
 
 // Takes a reference on an open port, or fails with ERROR_INVALID_HANDLE.
 class PortUse {
   public:
-    explicit PortUse(Handle handle) : slot_(SlotOf(handle)) {
+    explicit PortUse(PortHandle handle) : slot_(SlotOf(handle)) {
         if (!slot_) return;
         slot_->users.fetch_add(1);
-        if (slot_->id.load() != handle) {
+        if (slot_->id.load() != static_cast<Word>(handle)) {
             slot_->users.fetch_sub(1);
             slot_ = nullptr;
         }
@@ -158,17 +159,14 @@ bool DeviceFailed(PortSlot& slot, DWORD error) {
 
 }  // namespace
 
-namespace win32 {
-
-bool IsSerialHandle(Handle handle) {
-    return (handle & kTagMask) == kSerialTag;
-}
-
-bool CloseSerialPortHandle(Handle handle) {
+// Wakes every wait or read pending on the port in other threads, waits until
+// they have left, then releases the port. False when the port is not open
+// (already closed, or never was).
+bool CloseHandle(PortHandle handle) {
     PortSlot* slot = SlotOf(handle);
-    Handle expected = handle;
+    Word expected = static_cast<Word>(handle);
     // One closer per open: the other thread's close finds the bit set and fails.
-    if (!slot || !slot->id.compare_exchange_strong(expected, handle | kClosingBit)) {
+    if (!slot || !slot->id.compare_exchange_strong(expected, expected | kClosingBit)) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
@@ -189,10 +187,8 @@ bool CloseSerialPortHandle(Handle handle) {
     return true;
 }
 
-}  // namespace win32
-
-Handle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t shareMode,
-                   std::uint32_t creation, std::uint32_t flags) {
+PortHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t shareMode,
+                       std::uint32_t creation, std::uint32_t flags) {
     wchar_t path[64];
     DevicePath(name, path);
     const HANDLE file = ::CreateFileW(path, access, shareMode, nullptr, creation,
@@ -200,11 +196,11 @@ Handle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t sha
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         ::SetLastError(MeansDeviceMissing(error) ? ERROR_DEV_NOT_EXIST : error);
-        return kInvalidHandle;
+        return kInvalidPort;
     }
     for (std::size_t i = 0; i < kSlots; ++i) {
         PortSlot& slot = slots[i];
-        Handle free = 0;
+        Word free = 0;
         if (!slot.id.compare_exchange_strong(free, kReserved)) continue;
         slot.file = file;
         slot.wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -217,7 +213,7 @@ Handle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t sha
             ::CloseHandle(file);
             slot.id.store(0);
             ::SetLastError(error);
-            return kInvalidHandle;
+            return kInvalidPort;
         }
         slot.hasByte = false;
         slot.mask = 0;
@@ -227,24 +223,25 @@ Handle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t sha
         slot.timeouts = COMMTIMEOUTS{};
         COMMTIMEOUTS none{};
         ::SetCommTimeouts(file, &none);
-        const Handle generation = nextGeneration.fetch_add(1) & 0x7FFFFFFFFFull;
-        const Handle handle = kSerialTag | (generation << 8) | i;
+        // Generation 1 and up: no handle is 0, and none has the closing bit.
+        const Word generation = ((nextGeneration.fetch_add(1) - 1) % 0x7FFFFFFFFFull) + 1;
+        const Word handle = (generation << 8) | i;
         slot.id.store(handle);
-        return handle;
+        return PortHandle{handle};
     }
     ::CloseHandle(file);
     ::SetLastError(ERROR_TOO_MANY_OPEN_FILES);
-    return kInvalidHandle;
+    return kInvalidPort;
 }
 
-bool SetCommMask(Handle port, std::uint32_t mask) {
+bool SetCommMask(PortHandle port, std::uint32_t mask) {
     PortUse use(port);
     if (use.Failed()) return false;
     use.get()->mask = mask;
     return ::SetCommMask(use.get()->file, mask) != FALSE;
 }
 
-bool SetCommTimeouts(Handle port, const CommTimeouts& timeouts) {
+bool SetCommTimeouts(PortHandle port, const CommTimeouts& timeouts) {
     PortUse use(port);
     if (use.Failed()) return false;
     COMMTIMEOUTS& t = use.get()->timeouts;
@@ -256,7 +253,7 @@ bool SetCommTimeouts(Handle port, const CommTimeouts& timeouts) {
     return true;
 }
 
-bool GetCommState(Handle port, Dcb& dcb) {
+bool GetCommState(PortHandle port, Dcb& dcb) {
     PortUse use(port);
     if (use.Failed()) return false;
     DCB d{};
@@ -289,7 +286,7 @@ bool GetCommState(Handle port, Dcb& dcb) {
     return true;
 }
 
-bool SetCommState(Handle port, const Dcb& dcb) {
+bool SetCommState(PortHandle port, const Dcb& dcb) {
     PortUse use(port);
     if (use.Failed()) return false;
     // Start from the driver's block so that fields the seam does not carry
@@ -325,7 +322,7 @@ bool SetCommState(Handle port, const Dcb& dcb) {
     return ::SetCommState(use.get()->file, &d) != FALSE;
 }
 
-bool WaitCommEvent(Handle port, std::uint32_t* eventMask) {
+bool WaitCommEvent(PortHandle port, std::uint32_t* eventMask) {
     if (eventMask) *eventMask = 0;
     PortUse use(port);
     if (use.Failed()) return false;
@@ -360,7 +357,7 @@ bool WaitCommEvent(Handle port, std::uint32_t* eventMask) {
     return true;
 }
 
-bool ReadFile(Handle port, void* buffer, std::uint32_t toRead, std::uint32_t* bytesRead) {
+bool ReadFile(PortHandle port, void* buffer, std::uint32_t toRead, std::uint32_t* bytesRead) {
     if (bytesRead) *bytesRead = 0;
     PortUse use(port);
     if (use.Failed()) return false;
@@ -395,13 +392,13 @@ bool ReadFile(Handle port, void* buffer, std::uint32_t toRead, std::uint32_t* by
     return true;
 }
 
-bool EscapeCommFunction(Handle port, std::uint32_t function) {
+bool EscapeCommFunction(PortHandle port, std::uint32_t function) {
     PortUse use(port);
     if (use.Failed()) return false;
     return ::EscapeCommFunction(use.get()->file, function) != FALSE;
 }
 
-bool GetCommModemStatus(Handle port, std::uint32_t* status) {
+bool GetCommModemStatus(PortHandle port, std::uint32_t* status) {
     PortUse use(port);
     if (use.Failed()) return false;
     DWORD s = 0;

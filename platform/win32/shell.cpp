@@ -1,9 +1,8 @@
 // Windows shell services: message boxes, the tray icon and icons.
-// The seam comes before <windows.h>: its constants share names with Windows macros.
 #include "platform/services.h"
 
 #include <windows.h>
-// After <windows.h>, which it builds on.
+// shellapi.h builds on windows.h.
 #include <shellapi.h>
 
 #include <cstring>
@@ -14,13 +13,24 @@ namespace platform {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
 
-std::int32_t MessageBoxW(Handle owner, const char16_t* text, const char16_t* caption,
+namespace {
+
+// A seam handle as the Windows handle it holds.
+template <class T>
+T FromWord(std::uintptr_t word) {
+    return reinterpret_cast<T>(word);
+}
+
+}  // namespace
+
+std::int32_t MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption,
                          std::uint32_t type) {
     // A box without an owner comes from the reception thread of a program that
     // lives in the tray: on the desktop it would open behind whatever window
     // has the focus, where nobody sees it, so it is put on top.
-    if (owner == kNoHandle) type |= MB_TOPMOST;
-    return ::MessageBoxW(reinterpret_cast<HWND>(owner), reinterpret_cast<const wchar_t*>(text),
+    if (owner == kNoWindow) type |= MB_TOPMOST;
+    return ::MessageBoxW(FromWord<HWND>(static_cast<std::uintptr_t>(owner)),
+                         reinterpret_cast<const wchar_t*>(text),
                          reinterpret_cast<const wchar_t*>(caption), type);
 }
 
@@ -39,8 +49,8 @@ BOOL CALLBACK DismissIfMessageBox(HWND window, LPARAM) {
 
 }  // namespace
 
-void DismissMessageBoxes(Handle thread) {
-    const DWORD id = ::GetThreadId(reinterpret_cast<HANDLE>(thread));
+void DismissMessageBoxes(ThreadHandle thread) {
+    const DWORD id = ::GetThreadId(FromWord<HANDLE>(static_cast<std::uintptr_t>(thread)));
     if (id != 0) ::EnumThreadWindows(id, DismissIfMessageBox, 0);
 }
 
@@ -50,20 +60,20 @@ bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData* data) {
     // the small device's); the shell is told the desktop size.
     NOTIFYICONDATAW nid{};
     nid.cbSize = sizeof nid;
-    nid.hWnd = reinterpret_cast<HWND>(data->hWnd);
+    nid.hWnd = FromWord<HWND>(static_cast<std::uintptr_t>(data->hWnd));
     nid.uID = data->uID;
     nid.uFlags = data->uFlags & (NIF_MESSAGE | NIF_ICON | NIF_TIP);
     nid.uCallbackMessage = data->uCallbackMessage;
-    nid.hIcon = reinterpret_cast<HICON>(data->hIcon);
+    nid.hIcon = FromWord<HICON>(static_cast<std::uintptr_t>(data->hIcon));
     static_assert(sizeof nid.szTip >= sizeof data->szTip);
     std::memcpy(nid.szTip, data->szTip, sizeof data->szTip);
     nid.szTip[std::size(data->szTip) - 1] = 0;
     return ::Shell_NotifyIconW(message, &nid) != FALSE;
 }
 
-std::uint32_t ExtractIconExW(const char16_t* file, std::int32_t index, Handle* largeIcons,
-                             Handle* smallIcons, std::uint32_t icons) {
-    static_assert(sizeof(HICON) == sizeof(Handle));
+std::uint32_t ExtractIconExW(const char16_t* file, std::int32_t index, IconHandle* largeIcons,
+                             IconHandle* smallIcons, std::uint32_t icons) {
+    static_assert(sizeof(HICON) == sizeof(IconHandle));
     return ::ExtractIconExW(reinterpret_cast<const wchar_t*>(file), index,
                             reinterpret_cast<HICON*>(largeIcons),
                             reinterpret_cast<HICON*>(smallIcons), icons);

@@ -1,11 +1,8 @@
-// Windows threads, events and timing, and the one CloseHandle of the seam,
-// which sends serial ports through their wake-then-close path.
-// The seam comes before <windows.h>: its constants share names with Windows macros.
+// Windows threads, events and timing.
 #include "platform/services.h"
-#include "platform/win32/serial_handles.h"
 
 #include <windows.h>
-// After <windows.h>, which it builds on.
+// timeapi.h builds on windows.h.
 #include <timeapi.h>
 
 #include <atomic>
@@ -73,6 +70,25 @@ DWORD PreciseWait(HANDLE object, std::uint32_t milliseconds) {
     return WAIT_TIMEOUT;
 }
 
+HANDLE ToWindows(std::uintptr_t word) {
+    return reinterpret_cast<HANDLE>(word);
+}
+
+std::uint32_t WaitForObject(HANDLE object, std::uint32_t milliseconds) {
+    if (milliseconds > 0 && milliseconds <= kPreciseUpToMs) {
+        return PreciseWait(object, milliseconds);
+    }
+    return ::WaitForSingleObject(object, milliseconds);
+}
+
+bool CloseObject(HANDLE object) {
+    if (object == nullptr || object == INVALID_HANDLE_VALUE) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    return ::CloseHandle(object) != FALSE;
+}
+
 }  // namespace
 
 std::uint32_t GetLastError() {
@@ -82,42 +98,39 @@ void SetLastError(std::uint32_t code) {
     ::SetLastError(code);
 }
 
-Handle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
+ThreadHandle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     RaiseTimerResolution();
     auto* start = new (std::nothrow) ThreadStart{proc, parameter};
     if (!start) {
         ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return kNoHandle;
+        return kNoThread;
     }
     DWORD id = 0;
     const HANDLE thread = ::CreateThread(nullptr, 0, ThreadEntry, start, 0, &id);
     if (!thread) {
         delete start;
-        return kNoHandle;
+        return kNoThread;
     }
     if (threadId) *threadId = id;
-    return reinterpret_cast<Handle>(thread);
+    return ThreadHandle{reinterpret_cast<std::uintptr_t>(thread)};
 }
 
-Handle CreateEventW(bool manualReset, bool initialState, const char16_t* name) {
+EventHandle CreateEventW(bool manualReset, bool initialState, const char16_t* name) {
     const HANDLE event =
         ::CreateEventW(nullptr, manualReset, initialState, reinterpret_cast<const wchar_t*>(name));
-    return reinterpret_cast<Handle>(event);
+    return EventHandle{reinterpret_cast<std::uintptr_t>(event)};
 }
 
-bool SetEvent(Handle event) {
-    return ::SetEvent(reinterpret_cast<HANDLE>(event)) != FALSE;
+bool SetEvent(EventHandle event) {
+    return ::SetEvent(ToWindows(static_cast<std::uintptr_t>(event))) != FALSE;
 }
 
-std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
-    if (win32::IsSerialHandle(object)) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
-    }
-    if (milliseconds > 0 && milliseconds <= kPreciseUpToMs) {
-        return PreciseWait(reinterpret_cast<HANDLE>(object), milliseconds);
-    }
-    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(object), milliseconds);
+std::uint32_t WaitForSingleObject(EventHandle event, std::uint32_t milliseconds) {
+    return WaitForObject(ToWindows(static_cast<std::uintptr_t>(event)), milliseconds);
+}
+
+std::uint32_t WaitForSingleObject(ThreadHandle thread, std::uint32_t milliseconds) {
+    return WaitForObject(ToWindows(static_cast<std::uintptr_t>(thread)), milliseconds);
 }
 
 void Sleep(std::uint32_t milliseconds) {
@@ -128,13 +141,12 @@ void Sleep(std::uint32_t milliseconds) {
     ::Sleep(milliseconds);
 }
 
-bool CloseHandle(Handle handle) {
-    if (win32::IsSerialHandle(handle)) return win32::CloseSerialPortHandle(handle);
-    if (handle == kNoHandle || handle == kInvalidHandle) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
-    return ::CloseHandle(reinterpret_cast<HANDLE>(handle)) != FALSE;
+bool CloseHandle(EventHandle event) {
+    return CloseObject(ToWindows(static_cast<std::uintptr_t>(event)));
+}
+
+bool CloseHandle(ThreadHandle thread) {
+    return CloseObject(ToWindows(static_cast<std::uintptr_t>(thread)));
 }
 
 }  // namespace platform

@@ -34,8 +34,8 @@ std::string TypedKeys() {
     std::string typed;
     for (const auto& e : sim::KeyEvents()) {
         const bool modifier =
-            e.virtualKey == VK_SHIFT || e.virtualKey == VK_CONTROL || e.virtualKey == VK_LMENU;
-        if (!modifier && (e.flags & KEYEVENTF_KEYUP) == 0) typed += char(e.virtualKey);
+            e.virtualKey == kVkShift || e.virtualKey == kVkControl || e.virtualKey == kVkLMenu;
+        if (!modifier && (e.flags & kKeyEventFKeyUp) == 0) typed += char(e.virtualKey);
     }
     return typed;
 }
@@ -64,9 +64,9 @@ TEST_F(ProgramStartTest, OpensWithTheLogoAndStartsByItselfAtTheFirstTick) {
     EXPECT_EQ(sim::ComboSelectedText(IDC_BAUDRATE), u"9600");
     EXPECT_EQ(sim::ComboSelectedText(IDC_PARITY), u"NONE");
     EXPECT_EQ(sim::ComboSelectedText(IDC_KEYBOARD), u"US");
-    EXPECT_EQ(sim::ControlCheck(IDC_ACTIVE), BST_CHECKED);
-    EXPECT_EQ(sim::WindowIcon(ICON_BIG), sim::FakeIcon(128));
-    EXPECT_EQ(sim::WindowIcon(ICON_SMALL), sim::FakeIcon(128));
+    EXPECT_EQ(sim::ControlCheck(IDC_ACTIVE), kBstChecked);
+    EXPECT_EQ(sim::WindowIcon(kIconBig), sim::FakeIcon(128));
+    EXPECT_EQ(sim::WindowIcon(kIconSmall), sim::FakeIcon(128));
     EXPECT_TRUE(TrayIconShown());
     EXPECT_EQ(TrayTip(), u"LS3578 Not Ready");
     EXPECT_EQ(TrayIcon(), sim::FakeIcon(130));
@@ -87,7 +87,7 @@ TEST_F(ProgramStartTest, OpensWithTheLogoAndStartsByItselfAtTheFirstTick) {
     std::vector<int> dialogCalls;
     for (const auto& call : calls)
         if (call.controlId == 0) dialogCalls.push_back(call.command);
-    EXPECT_EQ(dialogCalls, (std::vector<int>{SW_MINIMIZE, SW_HIDE}));
+    EXPECT_EQ(dialogCalls, (std::vector<int>{kSwMinimize, kSwHide}));
     // The button appears only now, labelled for what it does next.
     EXPECT_TRUE(sim::ControlVisible(IDC_START_STOP));
     EXPECT_EQ(sim::ControlText(IDC_START_STOP), u"Stop");
@@ -111,8 +111,8 @@ TEST_F(ProgramStartTest, OpensWithTheLogoAndStartsByItselfAtTheFirstTick) {
 
 TEST_F(ProgramStartTest, ASecondInstanceEndsAtOnceSilentlyAndLeavesNoTrayIcon) {
     // The first instance holds the event.
-    const Handle first = CreateEventW(false, false, kInstanceEventName);
-    ASSERT_NE(first, kNoHandle);
+    const EventHandle first = CreateEventW(false, false, kInstanceEventName);
+    ASSERT_NE(first, kNoEvent);
 
     Launch();
     ASSERT_TRUE(WaitForExit());
@@ -122,7 +122,7 @@ TEST_F(ProgramStartTest, ASecondInstanceEndsAtOnceSilentlyAndLeavesNoTrayIcon) {
     // The rest of the start-up still ran, and the window's end undid it.
     EXPECT_FALSE(TrayIconShown());
     ASSERT_FALSE(sim::TrayCalls().empty());
-    EXPECT_EQ(sim::TrayCalls().back().message, NIM_DELETE);
+    EXPECT_EQ(sim::TrayCalls().back().message, kNimDelete);
     EXPECT_EQ(sim::ThreadsCreated(), 0u);
     EXPECT_EQ(sim::SerialDevice(1).openAttempts, 0u);
     EXPECT_EQ(RunningFlag.load(), 0);
@@ -190,7 +190,7 @@ TEST_F(KeyboardComboTest, NamesAreListedAlphabeticallyAndThePickedOneIsSaved) {
     AutoStartAndWaitReady();
 
     // Show, Stop, pick the section that stands first in the file, Start.
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
     ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
     ASSERT_TRUE(sim::PickComboItem(IDC_KEYBOARD, 2));
     ClickStartAfterStop();
@@ -227,24 +227,24 @@ TEST_F(TrayTest, LeftClickTogglesTheDialogAndEnterHidesItWhileReceptionGoesOn) {
     AutoStartAndWaitReady();
     ASSERT_FALSE(sim::DialogShown());
 
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
     EXPECT_TRUE(sim::DialogShown());
     EXPECT_EQ(sim::ForegroundRequests(), 1);
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
     EXPECT_FALSE(sim::DialogShown());
     // Other mouse actions do nothing.
     ASSERT_TRUE(TrayClick(0x0200));  // WM_MOUSEMOVE
     EXPECT_FALSE(sim::DialogShown());
     // A tray message with another icon id is not ours.
-    ASSERT_TRUE(sim::SendDialogMessage(kTrayNotifyMessage, kTrayIconId + 1, WM_RBUTTONDOWN));
+    ASSERT_TRUE(sim::SendDialogMessage(kTrayNotifyMessage, kTrayIconId + 1, kWmRButtonDown));
     EXPECT_EQ(sim::GetDialogPhase(), sim::DialogPhase::Modal);
 
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
     ASSERT_TRUE(sim::PressEnter());
     EXPECT_FALSE(sim::DialogShown());
     EXPECT_EQ(sim::GetDialogPhase(), sim::DialogPhase::Modal);
     // Enter hid it, so the next click shows it again.
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
     EXPECT_TRUE(sim::DialogShown());
     ASSERT_TRUE(sim::FeedSerial(1, "B\r"));
     EXPECT_TRUE(WaitUntil([] { return TypedKeys() == "B\r"; }));
@@ -278,7 +278,7 @@ TEST_F(TrayTest, RightClickQuitsAtOnceAndLeavesNothingBehind) {
     AutoStartAndWaitReady();
     // A modifier is held mid-line when the quit comes.
     ASSERT_TRUE(sim::FeedSerial(1, "A"));
-    ASSERT_TRUE(TrayClick(WM_RBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmRButtonDown));
     ASSERT_TRUE(WaitForExit());
     EXPECT_EQ(exitCode_, 0);
     EXPECT_EQ(sim::DialogResult(), 0);
@@ -286,17 +286,17 @@ TEST_F(TrayTest, RightClickQuitsAtOnceAndLeavesNothingBehind) {
     EXPECT_EQ(sim::AliveThreadCount(), 0u);
     EXPECT_FALSE(sim::SerialDevice(1).open);
     EXPECT_EQ(RunningFlag.load(), 0);
-    EXPECT_EQ(ReceptionThreadHandle.load(), kNoHandle);
+    EXPECT_EQ(ReceptionThreadHandle.load(), kNoThread);
     EXPECT_TRUE(sim::MessageBoxes().empty());
     // Nothing pressed stays pressed.
     bool down[256] = {};
-    for (const auto& e : sim::KeyEvents()) down[e.virtualKey] = (e.flags & KEYEVENTF_KEYUP) == 0;
+    for (const auto& e : sim::KeyEvents()) down[e.virtualKey] = (e.flags & kKeyEventFKeyUp) == 0;
     for (int k = 0; k < 256; ++k) EXPECT_FALSE(down[k]) << k;
 }
 
 TEST_F(TrayTest, RightClickBeforeTheFirstTickEndsWithoutEverStartingReception) {
     Launch();
-    ASSERT_TRUE(TrayClick(WM_RBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmRButtonDown));
     ASSERT_TRUE(WaitForExit());
     EXPECT_EQ(exitCode_, 0);
     EXPECT_EQ(sim::ThreadsCreated(), 0u);
@@ -312,7 +312,7 @@ using StartStopTest = ProgramTest;
 TEST_F(StartStopTest, StopSavesNothingAndANewBaudRateIsSavedAndUsedAtTheNextStart) {
     Launch();
     AutoStartAndWaitReady();
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
 
     const std::string saved = Contents();
     const auto replaces = sim::FileCalls().replaces;
@@ -352,13 +352,13 @@ TEST_F(StartStopTest, StopSavesNothingAndANewBaudRateIsSavedAndUsedAtTheNextStar
 TEST_F(StartStopTest, StartWaitsForAThreadStillShowingItsBoxAndTheDialogKeepsAnswering) {
     sim::SetMessageBoxAutoDismiss(false);
     // The open fails for good: the thread shows its box and gives up after it.
-    sim::FailNextOpen(1, ERROR_ACCESS_DENIED);
+    sim::FailNextOpen(1, kErrorAccessDenied);
     Launch();
     ASSERT_TRUE(sim::FireTimer(kAutoStartTimer));
     ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20000));
     EXPECT_EQ(sim::Caption(), u"QuorvelCE - Started");
 
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
     ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));  // Stop
     ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));  // Start: the old thread still runs
     EXPECT_TRUE(sim::TimerArmed(kStartRetryTimer));
@@ -366,9 +366,9 @@ TEST_F(StartStopTest, StartWaitsForAThreadStillShowingItsBoxAndTheDialogKeepsAns
     EXPECT_EQ(sim::ThreadsCreated(), 1u);
     EXPECT_EQ(sim::Caption(), u"QuorvelCE - Stopped");
     // Still answering meanwhile.
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
     EXPECT_FALSE(sim::DialogShown());
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
     EXPECT_TRUE(sim::DialogShown());
 
     // The user answers the box; the thread ends and Start goes on.
@@ -394,7 +394,7 @@ TEST_F(StartStopTest, AFailedThreadCreationIsReportedAndEndsTheProgram) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, u"Démarrage du thread impossible  8");
     EXPECT_EQ(boxes[0].caption, u"Erreur");
-    EXPECT_NE(boxes[0].owner, kNoHandle);
+    EXPECT_NE(boxes[0].owner, kNoWindow);
     EXPECT_EQ(sim::Caption(), u"QuorvelCE - Starting...");
     EXPECT_FALSE(TrayIconShown());
     EXPECT_EQ(RunningFlag.load(), 0);
@@ -404,10 +404,10 @@ TEST_F(StartStopTest, AFailedThreadCreationIsReportedAndEndsTheProgram) {
 TEST_F(StartStopTest, EscapeEndsTheProgramAndTheThreadEndsByItself) {
     Launch();
     AutoStartAndWaitReady();
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
     ASSERT_TRUE(sim::PressEscape());
     ASSERT_TRUE(WaitForExit());
-    EXPECT_EQ(sim::DialogResult(), IDCANCEL);
+    EXPECT_EQ(sim::DialogResult(), kIdCancel);
     EXPECT_FALSE(TrayIconShown());
     EXPECT_TRUE(WaitUntil([] { return sim::AliveThreadCount() == 0; }));
     EXPECT_FALSE(sim::SerialDevice(1).open);
@@ -416,7 +416,7 @@ TEST_F(StartStopTest, EscapeEndsTheProgramAndTheThreadEndsByItself) {
 TEST_F(StartStopTest, EscapeWhileALineIsTypedLeavesNoKeyHeldDown) {
     Launch();
     AutoStartAndWaitReady();
-    ASSERT_TRUE(TrayClick(WM_LBUTTONDOWN));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
     // Caught between the Shift press and the key of the first keystroke.
     sim::HoldClock(true);
     ASSERT_TRUE(sim::FeedSerial(1, "ABAB\r"));
@@ -430,10 +430,10 @@ TEST_F(StartStopTest, EscapeWhileALineIsTypedLeavesNoKeyHeldDown) {
     ASSERT_TRUE(sim::PressEscape());
     ASSERT_TRUE(WaitForExit());
     sim::HoldClock(false);
-    EXPECT_EQ(sim::DialogResult(), IDCANCEL);
+    EXPECT_EQ(sim::DialogResult(), kIdCancel);
     EXPECT_EQ(sim::AliveThreadCount(), 0u);
     bool down[256] = {};
-    for (const auto& e : sim::KeyEvents()) down[e.virtualKey] = (e.flags & KEYEVENTF_KEYUP) == 0;
+    for (const auto& e : sim::KeyEvents()) down[e.virtualKey] = (e.flags & kKeyEventFKeyUp) == 0;
     for (int k = 0; k < 256; ++k) EXPECT_FALSE(down[k]) << k;
 }
 
@@ -441,14 +441,14 @@ TEST_F(StartStopTest, TheHiddenRadiosStillSwitchLineWaitMode) {
     Launch();
     const WParam inactive = static_cast<WParam>(IDC_INACTIVE);
     const WParam active = static_cast<WParam>(IDC_ACTIVE);
-    ASSERT_TRUE(sim::SendDialogMessage(WM_COMMAND, inactive, 0));
+    ASSERT_TRUE(sim::SendDialogMessage(kWmCommand, inactive, 0));
     EXPECT_EQ(LineWaitFlag.load(), 0);
-    EXPECT_EQ(sim::ControlCheck(IDC_INACTIVE), BST_CHECKED);
-    EXPECT_EQ(sim::ControlCheck(IDC_ACTIVE), BST_UNCHECKED);
-    ASSERT_TRUE(sim::SendDialogMessage(WM_COMMAND, active, 0));
+    EXPECT_EQ(sim::ControlCheck(IDC_INACTIVE), kBstChecked);
+    EXPECT_EQ(sim::ControlCheck(IDC_ACTIVE), kBstUnchecked);
+    ASSERT_TRUE(sim::SendDialogMessage(kWmCommand, active, 0));
     EXPECT_EQ(LineWaitFlag.load(), 1);
-    EXPECT_EQ(sim::ControlCheck(IDC_ACTIVE), BST_CHECKED);
-    EXPECT_EQ(sim::ControlCheck(IDC_INACTIVE), BST_UNCHECKED);
+    EXPECT_EQ(sim::ControlCheck(IDC_ACTIVE), kBstChecked);
+    EXPECT_EQ(sim::ControlCheck(IDC_INACTIVE), kBstUnchecked);
 }
 
 }  // namespace

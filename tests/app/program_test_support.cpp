@@ -8,6 +8,7 @@
 
 #include "app/run_state.h"
 #include "app/wedge_dlg.h"
+#include "keymap/key_table.h"
 #include "platform/sim/files.h"
 #include "platform/sim/framework.h"
 #include "platform/sim/keyboard.h"
@@ -81,12 +82,13 @@ void ProgramTest::SetUp() {
 
     // What a fresh process starts with.
     SerialSettings = {};
+    for (KeyTableEntry& entry : KeyTable) entry = {};
     RunningFlag = 1;
     LineWaitFlag = 1;
-    ReadyIcon = kNoHandle;
-    NotReadyIcon = kNoHandle;
+    ReadyIcon = kNoIcon;
+    NotReadyIcon = kNoIcon;
     TrayIconRecord = {};
-    ReceptionThreadHandle = kNoHandle;
+    ReceptionThreadHandle = kNoThread;
 
     Put(DefaultSettings());
 }
@@ -94,7 +96,7 @@ void ProgramTest::SetUp() {
 void ProgramTest::TearDown() {
     Close();
     // A thread left running by an ending dialog ends by itself; collect it.
-    QuitReception(ReceptionThreadHandle.exchange(kNoHandle));
+    QuitReception(ReceptionThreadHandle.exchange(kNoThread));
     EXPECT_TRUE(WaitUntil([] { return sim::AliveThreadCount() == 0; }));
     // Every thread and event handle the program took has been given back;
     // only the reception code's one lasting quit event may be left.
@@ -132,7 +134,7 @@ bool ProgramTest::WaitForExit() {
 
 void ProgramTest::Close() {
     if (!program_.joinable()) return;
-    sim::SendDialogMessage(WM_COMMAND, static_cast<WParam>(IDCANCEL), 0);
+    sim::SendDialogMessage(kWmCommand, static_cast<WParam>(kIdCancel), 0);
     program_.join();
 }
 
@@ -157,8 +159,8 @@ void ProgramTest::ClickStartAfterStop() {
 bool ProgramTest::TrayIconShown() const {
     bool shown = false;
     for (const auto& call : sim::TrayCalls()) {
-        if (call.message == NIM_ADD) shown = true;
-        if (call.message == NIM_DELETE) shown = false;
+        if (call.message == kNimAdd) shown = true;
+        if (call.message == kNimDelete) shown = false;
     }
     return shown;
 }
@@ -166,14 +168,14 @@ bool ProgramTest::TrayIconShown() const {
 std::u16string ProgramTest::TrayTip() const {
     std::u16string tip;
     for (const auto& call : sim::TrayCalls())
-        if (call.message != NIM_DELETE) tip = call.data.szTip;
+        if (call.message != kNimDelete) tip = call.data.szTip;
     return tip;
 }
 
-Handle ProgramTest::TrayIcon() const {
-    Handle icon = kNoHandle;
+IconHandle ProgramTest::TrayIcon() const {
+    IconHandle icon = kNoIcon;
     for (const auto& call : sim::TrayCalls())
-        if (call.message != NIM_DELETE) icon = call.data.hIcon;
+        if (call.message != kNimDelete) icon = call.data.hIcon;
     return icon;
 }
 

@@ -54,7 +54,7 @@ class ProgramTest : public ::testing::Test {
     // The tray icon as the shell shows it now.
     bool TrayIconShown() const;
     std::u16string TrayTip() const;
-    platform::Handle TrayIcon() const;
+    platform::IconHandle TrayIcon() const;
 
     std::filesystem::path directory_;
     std::thread program_;

@@ -64,7 +64,7 @@ class ActiveLayoutTest : public ReceptionTest {
     // Ends the thread of a previous round, so the keyboard can be reset.
     void EndThread() {
         AwaitReceptionThreadEnd(thread);
-        thread = kNoHandle;
+        thread = kNoThread;
     }
     void UseActiveLayout(const char* layout) {
         StrCopy(SerialSettings.keyTableName, kSectionNameCapacity, kActiveLayoutName);
@@ -146,7 +146,7 @@ TEST_F(ActiveLayoutTest, EachCharacterTakesTheFirstWayThatWorks) {
     const KeystrokePlan& diaeresis = Plan("fr", u'¨');
     EXPECT_EQ(diaeresis.kind, PlanKind::kDeadKey);
     EXPECT_EQ(diaeresis.dead.shift, 1);
-    EXPECT_EQ(diaeresis.key.virtualKey, kKeySpace);
+    EXPECT_EQ(diaeresis.key.virtualKey, kVkSpace);
     EXPECT_EQ(Plan("de", u'Ý').kind, PlanKind::kDeadKey);
     // The character itself where the layout has no way.
     EXPECT_EQ(Plan("lean", u'!').kind, PlanKind::kCharacter);
@@ -155,8 +155,8 @@ TEST_F(ActiveLayoutTest, EachCharacterTakesTheFirstWayThatWorks) {
     const LayoutPlans& us = PlansForLayout(sim::SimulatedLayout("us"));
     for (int b : {0x00, 0x0A, 0x1B, 0x7F, 0x81, 0x8D, 0x8F, 0x90, 0x9D})
         EXPECT_EQ(us.plans[b].kind, PlanKind::kNothing) << b;
-    EXPECT_EQ(us.plans['\r'].key.virtualKey, kKeyReturn);
-    EXPECT_EQ(us.plans['\t'].key.virtualKey, kKeyTab);
+    EXPECT_EQ(us.plans['\r'].key.virtualKey, kVkReturn);
+    EXPECT_EQ(us.plans['\t'].key.virtualKey, kVkTab);
     // Kept: asking again does not ask the layout again.
     const std::size_t queries = sim::LayoutQueryCount();
     PlansForLayout(sim::SimulatedLayout("fr"));
@@ -188,8 +188,8 @@ TEST_F(ActiveLayoutTest, CapsLockChangesNoScanAndStaysOn) {
     EXPECT_TRUE(sim::CapsLockOn());
     const auto strokes = Strokes(sim::KeyEvents());
     ASSERT_GE(strokes.size(), 4u);
-    EXPECT_EQ(strokes.front(), Press(kKeyCapsLock));
-    EXPECT_EQ(strokes.back(), Release(kKeyCapsLock));
+    EXPECT_EQ(strokes.front(), Press(kVkCapital));
+    EXPECT_EQ(strokes.back(), Release(kVkCapital));
 
     // fr: Caps Lock shifts the digit row too, and dead keys meet it.
     EndThread();
@@ -208,7 +208,7 @@ TEST_F(ActiveLayoutTest, CapsLockChangesNoScanAndStaysOn) {
     const std::size_t before = sim::KeyEventCount();
     Scan("x\r");
     for (std::size_t i = before; i < sim::KeyEvents().size(); ++i)
-        EXPECT_NE(sim::KeyEvents()[i].virtualKey, kKeyCapsLock);
+        EXPECT_NE(sim::KeyEvents()[i].virtualKey, kVkCapital);
     EXPECT_FALSE(sim::CapsLockOn());
 }
 
@@ -218,7 +218,7 @@ TEST_F(ActiveLayoutTest, TypingAllocatesNothingOnTheReceptionThread) {
     AwaitReceptionThreadEnd(thread);
     RunningFlag = 1;
     thread = CreateThread(CountedReceptionThread, nullptr, nullptr);
-    ASSERT_NE(thread, kNoHandle);
+    ASSERT_NE(thread, kNoThread);
     WaitReady();
     receptionAllocations = 0;  // opening the port may; typing may not
     std::string lines;

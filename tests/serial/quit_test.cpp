@@ -14,8 +14,8 @@ class Quit : public ReceptionTest {
     void QuitNow() {
         eventsBeforeQuit = sim::KeyEventCount();
         quitAt = sim::NowUs();
-        Handle quitting = thread;
-        thread = kNoHandle;  // QuitReception releases it
+        ThreadHandle quitting = thread;
+        thread = kNoThread;  // QuitReception releases it
         QuitReception(quitting);
         EXPECT_EQ(sim::AliveThreadCount(), 0u);
         EXPECT_LT(sim::NowUs() - quitAt, 1'000'000u);
@@ -24,7 +24,7 @@ class Quit : public ReceptionTest {
         EXPECT_EQ(sim::SerialDoubleCloses(), 0u);
         auto events = sim::KeyEvents();
         for (std::size_t i = eventsBeforeQuit; i < events.size(); ++i)
-            EXPECT_NE(events[i].flags & KEYEVENTF_KEYUP, 0u) << "press after the quit, event " << i;
+            EXPECT_NE(events[i].flags & kKeyEventFKeyUp, 0u) << "press after the quit, event " << i;
         EXPECT_TRUE(KeysLeftDown(events).empty());
     }
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <thread>
+#include "keymap/key_table.h"
 #include "tests/serial/sim_reset.h"
 
 using namespace platform;
@@ -21,7 +22,7 @@ bool WaitUntil(const std::function<bool()>& condition) {
 std::vector<Stroke> Strokes(const std::vector<sim::KeyEvent>& events) {
     std::vector<Stroke> strokes;
     for (const auto& e : events)
-        strokes.push_back({e.virtualKey, (e.flags & KEYEVENTF_KEYUP) != 0});
+        strokes.push_back({e.virtualKey, (e.flags & kKeyEventFKeyUp) != 0});
     return strokes;
 }
 
@@ -29,15 +30,15 @@ std::string TypedKeys(const std::vector<sim::KeyEvent>& events) {
     std::string typed;
     for (const auto& e : events) {
         bool modifier =
-            e.virtualKey == VK_SHIFT || e.virtualKey == VK_CONTROL || e.virtualKey == VK_LMENU;
-        if (!modifier && (e.flags & KEYEVENTF_KEYUP) == 0) typed += char(e.virtualKey);
+            e.virtualKey == kVkShift || e.virtualKey == kVkControl || e.virtualKey == kVkLMenu;
+        if (!modifier && (e.flags & kKeyEventFKeyUp) == 0) typed += char(e.virtualKey);
     }
     return typed;
 }
 
 std::vector<std::uint8_t> KeysLeftDown(const std::vector<sim::KeyEvent>& events) {
     bool down[256] = {};
-    for (const auto& e : events) down[e.virtualKey] = (e.flags & KEYEVENTF_KEYUP) == 0;
+    for (const auto& e : events) down[e.virtualKey] = (e.flags & kKeyEventFKeyUp) == 0;
     std::vector<std::uint8_t> keys;
     for (int k = 0; k < 256; ++k)
         if (down[k]) keys.push_back(std::uint8_t(k));
@@ -48,18 +49,20 @@ void ReceptionTest::SetUp() {
     ResetReceptionPlatform();
 
     SerialSettings = {};
+
+    for (KeyTableEntry& entry : KeyTable) entry = {};
     SerialSettings.port = 1;
     SerialSettings.baudRate = 9600;
     SerialSettings.dataBits = 8;
     // Letters and digits type their own key; "#" is Shift+3 as on a US
     // keyboard; "@" is AltGr+2 as on a German one; CR types Return.
-    for (int c = 'A'; c <= 'Z'; ++c) SerialSettings.keyTable[c] = {0, 0, std::uint16_t(c)};
-    for (int c = 'a'; c <= 'z'; ++c) SerialSettings.keyTable[c] = {0, 0, std::uint16_t(c - 32)};
-    for (int c = '0'; c <= '9'; ++c) SerialSettings.keyTable[c] = {0, 0, std::uint16_t(c)};
-    for (int c = 'A'; c <= 'Z'; ++c) SerialSettings.keyTable[c].shift = 1;
-    SerialSettings.keyTable['#'] = {1, 0, '3'};
-    SerialSettings.keyTable['@'] = {0, 1, '2'};
-    SerialSettings.keyTable['\r'] = {0, 0, kVkReturn};
+    for (int c = 'A'; c <= 'Z'; ++c) KeyTable[c] = {0, 0, std::uint16_t(c)};
+    for (int c = 'a'; c <= 'z'; ++c) KeyTable[c] = {0, 0, std::uint16_t(c - 32)};
+    for (int c = '0'; c <= '9'; ++c) KeyTable[c] = {0, 0, std::uint16_t(c)};
+    for (int c = 'A'; c <= 'Z'; ++c) KeyTable[c].shift = 1;
+    KeyTable['#'] = {1, 0, '3'};
+    KeyTable['@'] = {0, 1, '2'};
+    KeyTable['\r'] = {0, 0, kVkReturn};
 
     RunningFlag = 1;
     LineWaitFlag = 1;
@@ -71,8 +74,8 @@ void ReceptionTest::SetUp() {
 void ReceptionTest::TearDown() {
     sim::HoldClock(false);
     QuitReception(thread);
-    thread = kNoHandle;
-    AwaitReceptionThreadEnd(kNoHandle);
+    thread = kNoThread;
+    AwaitReceptionThreadEnd(kNoThread);
     EXPECT_EQ(sim::AliveThreadCount(), 0u);
 }
 
@@ -80,7 +83,7 @@ void ReceptionTest::Start() {
     AwaitReceptionThreadEnd(thread);
     RunningFlag = 1;
     thread = CreateThread(ReceptionThreadProc, nullptr, nullptr);
-    ASSERT_NE(thread, kNoHandle);
+    ASSERT_NE(thread, kNoThread);
 }
 
 void ReceptionTest::Stop() {

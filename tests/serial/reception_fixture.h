@@ -22,7 +22,7 @@
 
 namespace testing_support {
 
-inline constexpr std::uint8_t kVkReturn = 0x0D;
+using platform::kVkReturn;
 
 // Polls `condition` until it holds; false after 20 s (a hang, not a margin).
 bool WaitUntil(const std::function<bool()>& condition);
@@ -61,7 +61,7 @@ class ReceptionTest : public ::testing::Test {
     void WaitIdle();
     void Feed(const std::string& bytes);
 
-    platform::Handle thread = platform::kNoHandle;
+    platform::ThreadHandle thread = platform::kNoThread;
 };
 
 }  // namespace testing_support

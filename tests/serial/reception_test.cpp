@@ -3,6 +3,8 @@
 // refused, unplugged or broken.
 #include "tests/serial/reception_fixture.h"
 
+#include "keymap/key_table.h"
+
 using namespace platform;
 using namespace testing_support;
 
@@ -10,7 +12,7 @@ namespace {
 
 using Reception = ReceptionTest;
 
-constexpr std::uint8_t C = VK_CONTROL, M = VK_LMENU, S = VK_SHIFT;
+constexpr std::uint8_t C = kVkControl, M = kVkLMenu, S = kVkShift;
 
 TEST_F(Reception, EndsAtOnceWhenNotRunningAtItsStart) {
     RunningFlag = 0;
@@ -71,9 +73,9 @@ TEST_F(Reception, LineWaitOffTypesEveryByteAsItArrives) {
 }
 
 TEST_F(Reception, BytesWithoutAKeyAreNotTypedButLineEndsStillFlush) {
-    SerialSettings.keyTable['\r'] = {0, 0, 0};
-    SerialSettings.keyTable['#'] = {0, 0, 0};
-    SerialSettings.keyTable['!'] = {0, 0, 0x1C5};  // only the low 8 bits are a key
+    KeyTable['\r'] = {0, 0, 0};
+    KeyTable['#'] = {0, 0, 0};
+    KeyTable['!'] = {0, 0, 0x1C5};  // only the low 8 bits are a key
     Start();
     WaitReady();
     Feed("A~B\r");
@@ -123,7 +125,7 @@ TEST_F(Reception, EachKeystrokeSetsItsModifiersAndTheLineLetsGoOfThem) {
 
     // A line whose last key has AltGr and Shift lets go of all three.
     sim::ResetKeyboard();
-    SerialSettings.keyTable['@'] = {1, 1, '2'};
+    KeyTable['@'] = {1, 1, '2'};
     LineWaitFlag = 0;
     Feed("@");
     WaitIdle();
@@ -134,7 +136,7 @@ TEST_F(Reception, EachKeystrokeSetsItsModifiersAndTheLineLetsGoOfThem) {
     EXPECT_TRUE(KeysLeftDown(sim::KeyEvents()).empty());
 
     for (const auto& e : sim::KeyEvents()) {
-        EXPECT_EQ(e.flags, (e.flags & KEYEVENTF_KEYUP) ? 0x0006u : 0x0004u);
+        EXPECT_EQ(e.flags, (e.flags & kKeyEventFKeyUp) ? 0x0006u : 0x0004u);
         EXPECT_EQ(e.scanCode, 0);
         EXPECT_EQ(e.extraInfo, 0u);
     }
@@ -170,7 +172,7 @@ TEST_F(Reception, TrayTipFollowsThePort) {
     ASSERT_TRUE(WaitUntil([this] { return ReceptionThreadEnded(thread); }));
     auto calls = sim::TrayCalls();
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].message, NIM_MODIFY);
+    EXPECT_EQ(calls[0].message, kNimModify);
     EXPECT_EQ(std::u16string(calls[0].data.szTip), u"LS3578 ready");
     EXPECT_EQ(calls[0].data.hIcon, ReadyIcon);
     EXPECT_EQ(std::u16string(calls[1].data.szTip), u"LS3578 not ready");
@@ -223,14 +225,14 @@ TEST_F(Reception, MissingDeviceIsRetriedEveryHalfSecondSilently) {
 TEST_F(Reception, OtherOpenFailureShowsOneMessageThenGivesUp) {
     sim::SetMessageBoxAutoDismiss(false);
     // Another program holds the port: the exclusive open is refused.
-    Handle other = CreateFileW(u"COM1:", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
-    ASSERT_NE(other, kInvalidHandle);
+    PortHandle other = CreateFileW(u"COM1:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
+    ASSERT_NE(other, kInvalidPort);
     Start();
     ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20'000));
     auto box = sim::MessageBoxes().at(0);
     EXPECT_EQ(box.text, u"Ouverture du port série impossible (5)");
     EXPECT_EQ(box.caption, u"Erreur");
-    EXPECT_EQ(box.owner, kNoHandle);
+    EXPECT_EQ(box.owner, kNoWindow);
     // While the box is up the thread waits in it, still running.
     EXPECT_EQ(RunningFlag.load(), 1);
     EXPECT_FALSE(ReceptionThreadEnded(thread));

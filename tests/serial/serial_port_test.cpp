@@ -22,7 +22,7 @@ TEST_F(SerialPort, OpenConfiguresTheDeviceInOrderAndKeepsTheDriversOtherFields) 
 
     auto port = sim::SerialDevice(3);
     EXPECT_EQ(sim::SerialOpenNames().back(), u"COM3:");
-    EXPECT_EQ(PortHandle.load(), port.handle);
+    EXPECT_EQ(SerialPortHandle.load(), port.handle);
     EXPECT_EQ(port.access, 0xC0000000u);
     EXPECT_EQ(port.shareMode, 0u);
     EXPECT_EQ(port.creation, 3u);
@@ -31,7 +31,7 @@ TEST_F(SerialPort, OpenConfiguresTheDeviceInOrderAndKeepsTheDriversOtherFields) 
               (std::vector<sim::SerialCall>{
                   sim::SerialCall::SetCommMask, sim::SerialCall::SetCommTimeouts,
                   sim::SerialCall::GetCommState, sim::SerialCall::SetCommState}));
-    EXPECT_EQ(port.mask, EV_RXCHAR);
+    EXPECT_EQ(port.mask, kEvRxChar);
     EXPECT_EQ(port.timeouts.ReadIntervalTimeout, 0xFFFFFFFFu);
     EXPECT_EQ(port.timeouts.ReadTotalTimeoutMultiplier, 0u);
     EXPECT_EQ(port.timeouts.ReadTotalTimeoutConstant, 1000u);
@@ -78,20 +78,20 @@ TEST_F(SerialPort, NoParityAndPortTen) {
     ASSERT_TRUE(OpenSerialPort());
     EXPECT_EQ(sim::SerialOpenNames().back(), u"COM10:");
     EXPECT_EQ(sim::SerialDevice(10).dcb.fParity, 0u);
-    EXPECT_EQ(sim::SerialDevice(10).dcb.Parity, NOPARITY);
+    EXPECT_EQ(sim::SerialDevice(10).dcb.Parity, kNoParity);
     CloseSerialPort();
 }
 
 TEST_F(SerialPort, FailedOpenLeavesTheInvalidHandleAndTheReason) {
     sim::DetachSerialDevice(1);
     EXPECT_FALSE(OpenSerialPort());
-    EXPECT_EQ(PortHandle.load(), kInvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(SerialPortHandle.load(), kInvalidPort);
+    EXPECT_EQ(GetLastError(), kErrorDevNotExist);
 
     sim::AttachSerialDevice(1);
-    Handle other = CreateFileW(u"COM1:", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+    PortHandle other = CreateFileW(u"COM1:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
     EXPECT_FALSE(OpenSerialPort());
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), kErrorAccessDenied);
     CloseHandle(other);
     // Nothing to close after a failed open.
     CloseSerialPort();
@@ -103,14 +103,14 @@ TEST_F(SerialPort, EachOpenIsClosedExactlyOnceWhoeverClosesFirst) {
     CloseSerialPort();  // never opened: nothing happens
     for (int round = 0; round < 300; ++round) {
         ASSERT_TRUE(OpenSerialPort());
-        Handle opened = PortHandle.load();
+        PortHandle opened = SerialPortHandle.load();
         std::thread dialog(CloseSerialPort);
         std::thread reception(CloseSerialPort);
         dialog.join();
         reception.join();
         CloseSerialPort();
         // The value stays until the next open.
-        EXPECT_EQ(PortHandle.load(), opened);
+        EXPECT_EQ(SerialPortHandle.load(), opened);
     }
     EXPECT_EQ(sim::SerialDevice(1).opens, 300u);
     EXPECT_EQ(sim::SerialDevice(1).closes, 300u);

@@ -30,7 +30,7 @@ TEST_F(StartStop, AThousandCyclesWithBytesFlowing) {
         Stop();
     }
     AwaitReceptionThreadEnd(thread);
-    thread = kNoHandle;
+    thread = kNoThread;
     scanning = false;
     scanner.join();
 

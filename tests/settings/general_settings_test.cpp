@@ -1,4 +1,5 @@
 // GENERAL: validation with fixed defaults on load, and what is written back.
+#include "app/load_settings.h"
 #include "keymap/key_table.h"
 #include "settings_test_support.h"
 
@@ -148,9 +149,9 @@ TEST_F(GeneralSettings, LoadSettingsRunsTheWholeStartUp) {
     ASSERT_EQ(SerialSettings.SettingSectionCount, 2);
     EXPECT_EQ(Narrow(SerialSettings.SettingSectionList[1]), "B");
     EXPECT_EQ(SerialSettings.port, 2);
-    EXPECT_EQ(SerialSettings.keyTable[66].virtualKey, 0x42);
-    EXPECT_EQ(SerialSettings.keyTable[66].shift, 1);
-    EXPECT_EQ(SerialSettings.keyTable[65].virtualKey, 0);
+    EXPECT_EQ(KeyTable[66].virtualKey, 0x42);
+    EXPECT_EQ(KeyTable[66].shift, 1);
+    EXPECT_EQ(KeyTable[65].virtualKey, 0);
 }
 
 TEST(SettingsPath, LastThreeCharactersBecomeIni) {

@@ -9,7 +9,8 @@ using SettingsEncoding = SettingsFileTest;
 TEST_F(SettingsEncoding, ByteOrderMarkIsAcceptedAndKept) {
     Put("\xEF\xBB\xBF[GENERAL]\nCOM = 2\n");
     EXPECT_EQ(Read(u"GENERAL", u"COM"), "2");
-    ListSettingSections(file_.c_str());
+    ListSettingSections(file_.c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
     EXPECT_EQ(SerialSettings.SettingSectionCount, 0);
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 0);
     EXPECT_EQ(Contents(), "\xEF\xBB\xBF[GENERAL]\nCOM = 3\n");
@@ -17,7 +18,8 @@ TEST_F(SettingsEncoding, ByteOrderMarkIsAcceptedAndKept) {
     Put("\xEF\xBB\xBF[T]COM\n");
     EXPECT_EQ(Read(u"T", u"T"), "ERROR");
     Put("\xEF\xBB\xBF[X]\n[T]\n");
-    ListSettingSections(file_.c_str());
+    ListSettingSections(file_.c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
     ASSERT_EQ(SerialSettings.SettingSectionCount, 2);
     EXPECT_EQ(Narrow(SerialSettings.SettingSectionList[0]), "X");
     Put("\xEF\xBB\xBF");

@@ -43,7 +43,7 @@ TEST_F(SettingsFault, DiskFullOnAnyWriteLeavesTheFileIntact) {
     for (std::uint32_t n = 1; n <= writes; ++n) {
         Put(original_);
         platform::sim::ResetFiles();
-        platform::sim::FailNthWrite(n, platform::ERROR_DISK_FULL);
+        platform::sim::FailNthWrite(n, platform::kErrorDiskFull);
         EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1) << "write " << n;
         ExpectUnchanged();
         EXPECT_FALSE(Exists("QuorvelCE.TMP")) << "a partial copy is removed";
@@ -53,11 +53,11 @@ TEST_F(SettingsFault, DiskFullOnAnyWriteLeavesTheFileIntact) {
 }
 
 TEST_F(SettingsFault, FailedFlushOrCloseOfTheCopyLeavesTheFileIntact) {
-    platform::sim::FailNextFlush(platform::ERROR_WRITE_FAULT);
+    platform::sim::FailNextFlush(platform::kErrorWriteFault);
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
     ExpectUnchanged();
     // The first close of a write is that of the temporary file.
-    platform::sim::FailNextClose(platform::ERROR_DISK_FULL);
+    platform::sim::FailNextClose(platform::kErrorDiskFull);
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
     ExpectUnchanged();
     EXPECT_EQ(platform::sim::FileCalls().replaces, 0u);
@@ -66,21 +66,21 @@ TEST_F(SettingsFault, FailedFlushOrCloseOfTheCopyLeavesTheFileIntact) {
 
 TEST_F(SettingsFault, ReadErrorIsNotMistakenForTheEndOfTheFile) {
     // The second read comes after the first buffer-full of the file.
-    platform::sim::FailNthRead(2, platform::ERROR_WRITE_FAULT);
+    platform::sim::FailNthRead(2, platform::kErrorWriteFault);
     EXPECT_EQ(Write(u"T", u"0", u"42"), 1);
     ExpectUnchanged();
     EXPECT_EQ(platform::sim::FileCalls().replaces, 0u);
 }
 
 TEST_F(SettingsFault, TemporaryFileThatCannotBeCreatedChangesNothing) {
-    platform::sim::FailNextCreate(platform::ERROR_ACCESS_DENIED);
+    platform::sim::FailNextCreate(platform::kErrorAccessDenied);
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
     ExpectUnchanged();
     EXPECT_FALSE(Exists("QuorvelCE.TMP"));
 }
 
 TEST_F(SettingsFault, FailedReplaceShowsTheCodeAndKeepsTheFile) {
-    platform::sim::FailNextReplace(platform::ERROR_ACCESS_DENIED);
+    platform::sim::FailNextReplace(platform::kErrorAccessDenied);
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
     ExpectUnchanged();
     EXPECT_EQ(Messages(), std::vector<std::string>{"5"});
@@ -95,7 +95,7 @@ TEST_F(SettingsFault, FailedReplaceShowsTheCodeAndKeepsTheFile) {
 TEST_F(SettingsFault, ReporterCanBeReplaced) {
     static std::string reported;
     SetSettingsErrorReporter([](const char16_t* text) { reported = Narrow(text); });
-    platform::sim::FailNextReplace(platform::ERROR_DISK_FULL);
+    platform::sim::FailNextReplace(platform::kErrorDiskFull);
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
     EXPECT_EQ(reported, "112");
     EXPECT_TRUE(Messages().empty());

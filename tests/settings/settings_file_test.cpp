@@ -162,7 +162,8 @@ TEST_F(SettingsList, NamesEveryLineWithABracketExceptGeneral) {
     };
     for (const Case& c : cases) {
         Put(std::string(c.line) + "\n");
-        ListSettingSections(file_.c_str());
+        ListSettingSections(file_.c_str(), SerialSettings.SettingSectionList,
+                            &SerialSettings.SettingSectionCount);
         if (c.name == nullptr) {
             EXPECT_EQ(SerialSettings.SettingSectionCount, 0) << c.line;
         } else {
@@ -177,18 +178,21 @@ TEST_F(SettingsList, KeepsFileOrderStopsAtTenAndCutsLongNames) {
     for (int i = 0; i < 12; ++i) file += "[S" + std::to_string(i) + "]\n0 = 41\n";
     file += "[S0]\n";
     Put(file);
-    ListSettingSections(file_.c_str());
+    ListSettingSections(file_.c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
     ASSERT_EQ(SerialSettings.SettingSectionCount, 10);
     EXPECT_EQ(Narrow(SerialSettings.SettingSectionList[0]), "S0");
     EXPECT_EQ(Narrow(SerialSettings.SettingSectionList[9]), "S9");
 
     Put("[" + std::string(40, 'L') + "]\n[A]\n[A]\n");
-    ListSettingSections(file_.c_str());
+    ListSettingSections(file_.c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
     ASSERT_EQ(SerialSettings.SettingSectionCount, 3);
     EXPECT_EQ(Narrow(SerialSettings.SettingSectionList[0]), std::string(32, 'L'));
     EXPECT_EQ(Narrow(SerialSettings.SettingSectionList[2]), "A");
 
     std::filesystem::remove(FsPath("QuorvelCE.INI"));
-    ListSettingSections(file_.c_str());
+    ListSettingSections(file_.c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
     EXPECT_EQ(SerialSettings.SettingSectionCount, 0);
 }

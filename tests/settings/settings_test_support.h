@@ -14,6 +14,7 @@
 #include "platform/sim/files.h"
 #include "platform/sim/shell.h"
 #endif
+#include "keymap/key_table.h"
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
@@ -54,6 +55,7 @@ class SettingsFileTest : public ::testing::Test {
 #endif
         SetSettingsErrorReporter(nullptr);
         SerialSettings = {};
+        for (KeyTableEntry& entry : KeyTable) entry = {};
         file_ = Path("QuorvelCE.INI");
     }
     void TearDown() override {

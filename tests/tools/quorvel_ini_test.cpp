@@ -11,6 +11,8 @@
 
 #include "settings/general_settings.h"
 #include "tools/commands.h"
+#include "tools/engine_bridge.h"
+#include "tools/text_conversion.h"
 
 namespace {
 

@@ -1,0 +1,52 @@
+// Reads a settings file through the engine's own reader, so that pieces, line
+// ends and undecodable bytes come out exactly as the program's lookups see them.
+#include "tools/ini_lines.h"
+
+#include "settings/text_file.h"
+#include "tools/text_conversion.h"
+
+IniFile ReadIniFile(const std::u16string& path) {
+    IniFile file;
+    settings_text::TextFileReader reader;
+    if (!reader.Open(path.c_str())) return file;
+    file.opened = true;
+    int line = 0;
+    int part = 0;
+    while (reader.Next()) {
+        if (reader.StartsLine()) {
+            ++line;
+            part = 0;
+        } else {
+            ++part;
+        }
+        file.pieces.push_back({std::u16string(reader.Text()), line, part});
+    }
+    file.failed = reader.Failed();
+    return file;
+}
+
+std::string LineLabel(const IniPiece& piece) {
+    std::string label = "line " + std::to_string(piece.line);
+    if (piece.part > 0) label += ", part " + std::to_string(piece.part + 1);
+    return label;
+}
+
+std::string Quoted(std::u16string_view text) {
+    if (!text.empty() && text.back() == u'\n') text.remove_suffix(1);
+    std::u16string shown;
+    for (char16_t c : text) {
+        if (c == 0) break;  // the engine's texts end at a null character
+        if (c < 0x20 || c == 0x7F) {
+            static const char16_t hex[] = u"0123456789ABCDEF";
+            shown += u"\\x";
+            shown += hex[c >> 4];
+            shown += hex[c & 15];
+        } else {
+            shown += c;
+        }
+    }
+    std::string quoted = "\"";
+    quoted += ToUtf8(shown);
+    quoted += '"';
+    return quoted;
+}

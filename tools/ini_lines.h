@@ -1,0 +1,29 @@
+// The settings file seen line by line as the engine reads it, and the way a
+// line is named and shown in a message.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One line as the engine reads it: CR LF and LF both end a line as one line
+// feed, and a line longer than 259 units arrives in pieces that each count as
+// a line of their own.
+struct IniPiece {
+    std::u16string text;  // with its line feed, if it had one
+    int line = 0;         // physical line number, from 1
+    int part = 0;         // 0 for the first piece of a line
+};
+
+struct IniFile {
+    bool opened = false;
+    bool failed = false;  // a read error cut the file short
+    std::vector<IniPiece> pieces;
+};
+
+IniFile ReadIniFile(const std::u16string& path);
+// "line 12" or "line 12, part 2" for the pieces of a long line.
+std::string LineLabel(const IniPiece& piece);
+// The piece's text for a one-line message: quoted, line feed dropped, control
+// characters escaped so the message stays on one line.
+std::string Quoted(std::u16string_view text);
