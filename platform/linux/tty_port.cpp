@@ -19,42 +19,11 @@
 #include <iterator>
 #include <new>
 
+#include "platform/linux/tty_speed.h"
+
 namespace platform::linux_backend {
 
 namespace {
-
-struct BaudCode {
-    std::uint32_t rate;
-    speed_t code;
-};
-
-constexpr BaudCode kBaudCodes[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-bool BaudToCode(std::uint32_t rate, speed_t* code) {
-    for (const BaudCode& b : kBaudCodes) {
-        if (b.rate == rate) {
-            *code = b.code;
-            return true;
-        }
-    }
-    return false;
-}
-
-std::uint32_t CodeToBaud(speed_t code) {
-    for (const BaudCode& b : kBaudCodes) {
-        if (b.code == code) return b.rate;
-    }
-    return 0;
-}
 
 // Unix98 pseudo-terminal slaves (devpts) have majors 136 to 143.
 bool IsPtySlave(int fd) {
@@ -172,8 +141,7 @@ int TtyPort::Close() {
 int TtyPort::Apply(const LineSettings& s) {
     PortCall call(*this);
     if (!call.Entered()) return ECANCELED;
-    speed_t speed{};
-    if (!BaudToCode(s.baudRate, &speed)) return EINVAL;
+    if (s.baudRate == 0) return EINVAL;
     tcflag_t size;
     switch (s.dataBits) {
         case 5:
@@ -218,18 +186,19 @@ int TtyPort::Apply(const LineSettings& s) {
     MakeRaw(t);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
     t.c_cflag |= size | parity | stop;
-    if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0) return EINVAL;
     // The kernel takes what it can and says nothing of the rest; glibc then
-    // compares parity and size and says EINVAL when they did not stick (on a
-    // pty only from the second time on). What stuck decides, below.
+    // compares parity and size and may say EINVAL when they did not stick
+    // (on a pty from the second such request on). What stuck decides, below.
     if (const int e = SetAttributes(fd_, t); e != 0 && e != EINVAL) return e;
+    if (const int e = SetLineSpeed(fd_, s.baudRate); e != 0) return e;
 
     termios back{};
     if (::tcgetattr(fd_, &back) != 0) return errno;
     tcflag_t checked = CSTOPB | CRTSCTS;
     if (!pseudoTerminal_) checked |= CSIZE | PARENB | PARODD | CMSPAR;
     if ((back.c_cflag & checked) != (t.c_cflag & checked)) return EINVAL;
-    if (::cfgetispeed(&back) != speed || ::cfgetospeed(&back) != speed) return EINVAL;
+    std::uint32_t rate = 0;
+    if (GetLineSpeed(fd_, &rate) != 0 || rate != s.baudRate) return EINVAL;
     if ((back.c_iflag & (IXON | IXOFF)) != 0) return EINVAL;
     return 0;
 }
@@ -239,7 +208,7 @@ int TtyPort::Current(LineSettings* s) {
     if (!call.Entered()) return ECANCELED;
     termios t{};
     if (::tcgetattr(fd_, &t) != 0) return errno;
-    s->baudRate = CodeToBaud(::cfgetispeed(&t));
+    if (const int e = GetLineSpeed(fd_, &s->baudRate); e != 0) return e;
     switch (t.c_cflag & CSIZE) {
         case CS5:
             s->dataBits = 5;
