@@ -83,6 +83,7 @@ TEST(LinuxThreadsTest, ThreadsAndEventsAreWaitableWithTimeouts) {
 
     // Manual reset: every thread blocked on it runs on once it is set; a
     // thread's handle is signalled once the thread has ended, and stays so.
+    ran.store(0);
     gate = CreateEventW(true, false, nullptr);
     ASSERT_NE(gate, kNoHandle);
     std::uint32_t id = 0;
