@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <iterator>
 #include <new>
 
 #include "platform/linux/tty_speed.h"
@@ -29,8 +28,8 @@ namespace {
 bool IsPtySlave(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    const unsigned int major = major(st.st_rdev);
-    return major >= 136 && major <= 143;
+    const unsigned int number = major(st.st_rdev);
+    return number >= 136 && number <= 143;
 }
 
 // Raw 8-bit input with no flow control and no modem-line dependence. VMIN 1
