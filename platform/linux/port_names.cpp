@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace platform::linux_backend {
 
 namespace {
@@ -137,6 +139,15 @@ std::string DescribePort(int n, const DeviceRoots& roots) {
 void SetPortsFolder(std::string folder) {
     std::lock_guard lock(rootsMutex);
     currentRoots.portsFolder = std::move(folder);
+}
+
+void SetPortsFolderOf(const char16_t* settingsFilePath) {
+    unsigned char utf8[4096];
+    const std::ptrdiff_t n = EncodeUtf8(settingsFilePath, utf8, sizeof utf8);
+    if (n < 0) return;
+    std::string path(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(n));
+    const std::size_t slash = path.rfind('/');
+    SetPortsFolder(slash == std::string::npos ? std::string(".") : path.substr(0, slash));
 }
 
 void SetDeviceRoots(DeviceRoots roots) {

@@ -34,6 +34,8 @@ std::string DescribePort(int n, const DeviceRoots& roots);
 // The roots the serial backend uses. The program sets the folder once it
 // knows where its settings file is; until then only devices are counted.
 void SetPortsFolder(std::string folder);
+// The same from the settings file's own path (its folder is taken).
+void SetPortsFolderOf(const char16_t* settingsFilePath);
 void SetDeviceRoots(DeviceRoots roots);
 DeviceRoots CurrentDeviceRoots();
 // DescribePort with the current roots.

@@ -65,6 +65,12 @@ TEST(PortNamesTest, LinksWinThenByIdThenUartsInNumberOrder) {
     bare.byIdDir = (root / "missing").string();
     bare.sysTtyDir = (root / "missing").string();
     EXPECT_EQ(ResolvePort(1, bare).source, PortSource::None);
+
+    // The program names its settings file; the links are beside it.
+    SetDeviceRoots(bare);
+    SetPortsFolderOf((root / "settings/QuorvelCE.INI").u16string().c_str());
+    EXPECT_EQ(DescribeComPort(2), "COM2  /dev/quorvel-absent (ports/com2, not present)");
+    SetDeviceRoots({});
 }
 
 }  // namespace
