@@ -224,6 +224,7 @@ const char16_t* KeyOutput::OpenUinput(EventSink* sink, const KeyboardNames& name
 
 void KeyOutput::Close() {
     typist_.ReleaseAll();
+    Sync();
     injector_ = nullptr;
     kind_ = Kind::kNone;
     xtest_.SetDisplay(nullptr);
@@ -246,6 +247,10 @@ void KeyOutput::KeyEvent(std::uint8_t virtualKey, bool down) {
     if (injector_ == nullptr) return;
     if (down && kind_ == Kind::kXTest) FollowLayoutChanges();
     typist_.KeyEvent(virtualKey, down);
+}
+
+void KeyOutput::Sync() {
+    if (display_ != nullptr) XSync(display_, False);
 }
 
 void KeyOutput::SendKey(KeyCode code, bool down) {

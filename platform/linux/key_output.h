@@ -59,6 +59,9 @@ class KeyOutput final : private KeyInjector {
     // One Windows key event; ignored while nothing is open.
     void KeyEvent(std::uint8_t virtualKey, bool down);
     void ReleaseAll() { typist_.ReleaseAll(); }
+    // Returns once the X server has handled every event sent so far (before
+    // closing, or to read what a client received).
+    void Sync();
 
   private:
     void SendKey(KeyCode code, bool down) override;
