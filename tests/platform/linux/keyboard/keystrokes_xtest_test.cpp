@@ -101,6 +101,44 @@ TEST(XTestKeystrokes, EveryListedCharacterArrivesAsLayoutsChange) {
     output.Close();
 }
 
+// The output follows the session: XTest on an X11 session; under Wayland, or
+// with no display, uinput or a message naming both what is missing.
+TEST(XTestKeystrokes, OutputFollowsTheSession) {
+    const bool uinput = access("/dev/uinput", W_OK) == 0;
+    auto text = [](const char16_t* message) {
+        std::string out;
+        for (; message != nullptr && *message != 0; ++message) out += static_cast<char>(*message);
+        return out;
+    };
+    setenv("DISPLAY", testDisplay.c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("XDG_SESSION_TYPE");
+    KeyOutput output;
+    EXPECT_EQ(output.Open(), nullptr);
+    EXPECT_EQ(output.kind(), KeyOutput::Kind::kXTest);
+
+    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    std::string message = text(output.Open());
+    if (uinput) {
+        EXPECT_EQ(output.kind(), KeyOutput::Kind::kUinput);
+    } else {
+        EXPECT_EQ(output.kind(), KeyOutput::Kind::kNone);
+        EXPECT_NE(message.find("Wayland session"), std::string::npos) << message;
+        EXPECT_NE(message.find("/dev/uinput"), std::string::npos) << message;
+        output.KeyEvent('A', true);  // nothing open: ignored
+    }
+
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("DISPLAY");
+    message = text(output.Open());
+    if (!uinput) {
+        EXPECT_NE(message.find("no X display"), std::string::npos) << message;
+        EXPECT_NE(message.find("/dev/uinput"), std::string::npos) << message;
+    }
+    std::printf("without a display: %s\n", message.empty() ? "uinput" : message.c_str());
+    output.Close();
+}
+
 // Starts Xvfb on the first free display from :73 on; 0 when none started.
 pid_t StartXvfb() {
     for (int n = 73; n < 90; ++n) {
