@@ -24,9 +24,7 @@ std::int32_t MessageBoxW(Handle, const char16_t* text, const char16_t* caption, 
 
 void DismissMessageBoxes(Handle) {}
 
-bool Shell_NotifyIconW(std::uint32_t, const NotifyIconData*) {
-    return false;
-}
+bool Shell_NotifyIconW(std::uint32_t, const NotifyIconData*) { return false; }
 
 std::uint32_t ExtractIconExW(const char16_t*, std::int32_t, Handle*, Handle*, std::uint32_t) {
     return 0;
