@@ -86,8 +86,14 @@ struct UsPositions {
 
 constexpr UsPositions kUsPositions;
 
-constexpr bool IsKeypadKeysym(std::uint32_t sym) {
-    return sym >= XKB_KEY_KP_Space && sym <= XKB_KEY_KP_Equal;
+// The keys a character is looked for on: the typing block (the top row to
+// the slash key, Space, the key left of Z, and the Brazilian and Japanese
+// extra keys). The keypad and the media keys also carry characters on some
+// layouts ('(' on KEY_KPLEFTPAREN), but no table means them.
+constexpr bool IsTypingKey(int code) {
+    const int evdev = code - kEvdevOffset;
+    return (evdev >= KEY_1 && evdev <= KEY_SLASH) || evdev == KEY_SPACE || evdev == KEY_102ND ||
+           evdev == KEY_RO || evdev == KEY_YEN;
 }
 
 KeyCode ToKeyCode(std::uint16_t evdev) {
@@ -175,7 +181,7 @@ bool KeyLayout::Build(xkb_keymap* keymap, std::uint32_t group) {
 KeyCode KeyLayout::FindCharacter(char32_t character, int level) const {
     if (character == 0) return kNoKey;
     for (int code = 8; code < 256; ++code) {
-        if (chars_[level & 3][code] == character && !IsKeypadKeysym(syms_[level & 3][code])) {
+        if (chars_[level & 3][code] == character && IsTypingKey(code)) {
             return static_cast<KeyCode>(code);
         }
     }

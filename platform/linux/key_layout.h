@@ -58,8 +58,8 @@ class KeyLayout {
     // (0 for none) and its keysym.
     char32_t CharacterAt(KeyCode code, int level) const { return chars_[level & 3][code]; }
     std::uint32_t KeysymAt(KeyCode code, int level) const { return syms_[level & 3][code]; }
-    // The first key that types `character` at `level` on the main block
-    // (keypad keys are left out), kNoKey when there is none.
+    // The first key of the typing block that types `character` at `level`
+    // (keypad and media keys are left out), kNoKey when there is none.
     KeyCode FindCharacter(char32_t character, int level) const;
 
   private:

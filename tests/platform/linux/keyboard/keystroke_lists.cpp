@@ -94,4 +94,19 @@ std::string Utf8(char32_t c) {
     return out;
 }
 
+Result TypeEach(const std::vector<Entry>& entries, const SendEvent& send,
+                const std::function<std::u32string()>& arrived) {
+    Result result;
+    for (const Entry& entry : entries) {
+        TypeAsLine(entry, send);
+        const std::u32string typed = arrived();
+        if (typed == std::u32string(1, entry.character)) continue;
+        result.differences += entry.character;
+        result.report += Utf8(entry.character) + " -> ";
+        for (char32_t c : typed) result.report += Utf8(c);
+        result.report += "  ";
+    }
+    return result;
+}
+
 }  // namespace keystroke_lists

@@ -31,4 +31,13 @@ void TypeAsLine(const Entry& entry, const SendEvent& send);
 
 std::string Utf8(char32_t character);
 
+// Types each entry as a line of its own, takes what arrived from `arrived`,
+// and gives the characters that did not arrive as listed, with a report.
+struct Result {
+    std::u32string differences;
+    std::string report;
+};
+Result TypeEach(const std::vector<Entry>& entries, const SendEvent& send,
+                const std::function<std::u32string()>& arrived);
+
 }  // namespace keystroke_lists
