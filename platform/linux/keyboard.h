@@ -1,0 +1,28 @@
+// Keystrokes on Linux beyond keybd_event: the table's hints that place the
+// punctuation keys on the active layout, an early open of the output, and
+// letting go of every key when the program quits.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/linux/key_layout.h"
+
+namespace platform {
+
+using linuxkeys::KeyHint;
+
+// What each table entry types, so that a VK_OEM_* key becomes the key that
+// types the same character on the active layout. Call after the table is
+// loaded and before reception starts; the hints are copied.
+void SetKeyHints(const KeyHint* hints, std::size_t count);
+// Opens the keystroke output now rather than at the first key event (a new
+// uinput device needs a moment before the desktop reads it). Returns null, or
+// the message naming what is missing; the first key event then shows it.
+const char16_t* OpenKeyboardOutput();
+// Releases every key our events hold down. Safe from any thread.
+void ReleaseAllKeys();
+// Releases every key and closes the output; the next key event opens it
+// again (and shows its message again if it still cannot).
+void CloseKeyboardOutput();
+
+}  // namespace platform
