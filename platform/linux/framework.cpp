@@ -48,6 +48,8 @@ const DialogTemplate* TemplateOf(const CDialog& dialog) {
 constexpr std::uint32_t kButtonKindMask = 0x000F;
 constexpr std::uint32_t kStaticKindMask = 0x001F;
 
+constexpr std::uint32_t kShortestTimerMs = 10;  // USER_TIMER_MINIMUM
+
 // Every window the framework made, by handle. GUI thread only.
 std::unordered_map<Handle, QPointer<QWidget>> liveWindows;
 
@@ -414,8 +416,9 @@ std::uintptr_t CWnd::SetTimer(std::uintptr_t id, std::uint32_t elapse) {
         QObject::connect(timer, &QTimer::timeout, dialog,
                          [owner, id] { owner->WindowProc(WM_TIMER, id, 0); });
     }
-    // Setting an armed timer again starts its period afresh.
-    timer->start(static_cast<int>(std::min<std::uint32_t>(elapse, INT32_MAX)));
+    // Setting an armed timer again starts its period afresh. As on Windows,
+    // no period is shorter than 10 ms (a zero one would tick whenever idle).
+    timer->start(static_cast<int>(std::clamp<std::uint32_t>(elapse, kShortestTimerMs, INT32_MAX)));
     return id;
 }
 

@@ -407,6 +407,11 @@ TEST(QtShellTest, TrayFollowsEveryThreadInOrderAndSendsClicksAndQuitsToItsWindow
         std::raise(SIGTERM);
         ASSERT_TRUE(PumpUntil([&] { return mouse(WM_RBUTTONDOWN) == 2; }));
         EXPECT_TRUE(held.WaitReturned());
+        // So does the end of the desktop session, which reaches the
+        // application as a Quit event.
+        QEvent sessionEnd(QEvent::Quit);
+        QCoreApplication::sendEvent(qApp, &sessionEnd);
+        EXPECT_EQ(mouse(WM_RBUTTONDOWN), 3);
 
         ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &record));
         EXPECT_EQ(qt::TrayIcon(d.m_hWnd, kId), nullptr);
