@@ -141,8 +141,16 @@ BaseUnits BaseUnitsOf(const QFont& font) {
     return {(letters / 26 + 1) / 2, metrics.height()};
 }
 
+// value * numerator / denominator, rounded to the nearest (Windows' MulDiv,
+// which maps dialog units).
+int MulDiv(int value, int numerator, int denominator) {
+    const int twice = 2 * value * numerator / denominator;
+    return twice >= 0 ? (twice + 1) / 2 : -((1 - twice) / 2);
+}
+
 QRect Pixels(const BaseUnits& units, int x, int y, int cx, int cy) {
-    return {x * units.x / 4, y * units.y / 8, cx * units.x / 4, cy * units.y / 8};
+    return {MulDiv(x, units.x, 4), MulDiv(y, units.y, 8), MulDiv(cx, units.x, 4),
+            MulDiv(cy, units.y, 8)};
 }
 
 QWidget* MakeControl(DialogWindow& window, const TemplateControl& c, const BaseUnits& units) {
