@@ -44,9 +44,9 @@ const DialogTemplate* TemplateOf(const CDialog& dialog) {
     return resources::FindDialogTemplate(dialog.TemplateId());
 }
 
-// The low three style bits of a button say which kind it is.
-constexpr std::uint32_t kButtonKindMask = 0x000F;
-constexpr std::uint32_t kStaticKindMask = 0x001F;
+// The low style bits say which kind of button or static control it is.
+constexpr std::uint32_t kButtonKindMask = 0x000F;  // BS_TYPEMASK
+constexpr std::uint32_t kStaticKindMask = 0x001F;  // SS_TYPEMASK
 
 constexpr std::uint32_t kShortestTimerMs = 10;  // USER_TIMER_MINIMUM
 
