@@ -41,7 +41,7 @@ void BM_SleepPacing1ms(benchmark::State& state) {
 BENCHMARK(BM_SleepPacing1ms)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_EventWaitPacing1ms(benchmark::State& state) {
-    const Handle event = CreateEventW(true, false, nullptr);
+    const EventHandle event = CreateEventW(true, false, nullptr);
     Paced(state, [&] { WaitForSingleObject(event, 1); });
     CloseHandle(event);
 }
@@ -58,9 +58,9 @@ void BM_PtyByteToRead(benchmark::State& state) {
     std::filesystem::create_directories(dir / "ports");
     std::filesystem::create_symlink(::ptsname(master), dir / "ports" / "com1");
     linux_backend::SetPortsFolder(dir.string());
-    const Handle port = CreateFileW(u"COM1:", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
-    SetCommMask(port, EV_RXCHAR);
-    SetCommTimeouts(port, CommTimeouts{MAXDWORD, 0, 1000, 0, 0});
+    const PortHandle port = CreateFileW(u"COM1:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
+    SetCommMask(port, kEvRxChar);
+    SetCommTimeouts(port, CommTimeouts{kMaxDword, 0, 1000, 0, 0});
     for (auto _ : state) {
         const char byte = '5';
         if (::write(master, &byte, 1) != 1) state.SkipWithError("write");

@@ -27,7 +27,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/resources/dialog_template.h"
 #include "platform/linux/qt_backend.h"
 
 namespace platform {
@@ -35,14 +34,23 @@ namespace platform {
 namespace {
 
 // The template description. Everything below reaches it through these names
-// and through TemplateOf, so that where templates come from stays in one place.
-using TemplateControlClass = resources::ControlClass;
-using TemplateControl = resources::DialogControl;
-using DialogTemplate = resources::DialogTemplate;
+// and through TemplateOf: the template the dialog was handed.
+using TemplateControlClass = ControlClass;
+using TemplateControl = DialogControl;
 
 const DialogTemplate* TemplateOf(const CDialog& dialog) {
-    return resources::FindDialogTemplate(dialog.TemplateId());
+    return &dialog.Template();
 }
+
+// The style bits of the template this window side reads (Windows values).
+constexpr std::uint32_t kWsDisabled = 0x08000000u;
+constexpr std::uint32_t kWsCaption = 0x00C00000u;
+constexpr std::uint32_t kWsSysMenu = 0x00080000u;
+constexpr std::uint32_t kWsTabStop = 0x00010000u;
+constexpr std::uint32_t kDsSetFont = 0x00000040u;
+constexpr std::uint32_t kBsGroupBox = 0x0007;
+constexpr std::uint32_t kBsAutoRadioButton = 0x0009;
+constexpr std::uint32_t kSsBitmap = 0x000E;
 
 // The low style bits say which kind of button or static control it is.
 constexpr std::uint32_t kButtonKindMask = 0x000F;  // BS_TYPEMASK
@@ -51,10 +59,10 @@ constexpr std::uint32_t kStaticKindMask = 0x001F;  // SS_TYPEMASK
 constexpr std::uint32_t kShortestTimerMs = 10;  // USER_TIMER_MINIMUM
 
 // Every window the framework made, by handle. GUI thread only.
-std::unordered_map<Handle, QPointer<QWidget>> liveWindows;
+std::unordered_map<WindowHandle, QPointer<QWidget>> liveWindows;
 
-Handle Register(QWidget* widget) {
-    const Handle handle = qt::HandleOf(widget);
+WindowHandle Register(QWidget* widget) {
+    const WindowHandle handle = qt::HandleOf(widget);
     liveWindows[handle] = widget;
     return handle;
 }
@@ -68,7 +76,7 @@ WParam CommandWParam(int id, std::uint32_t code) {
 }
 
 // The dialog window: the modal loop and the timers live here; its keyboard
-// and close button become the IDOK and IDCANCEL commands, as the Windows
+// and close button become the kIdOk and kIdCancel commands, as the Windows
 // dialog manager makes them.
 class DialogWindow final : public QDialog {
   public:
@@ -77,13 +85,13 @@ class DialogWindow final : public QDialog {
     CDialog* Owner() const { return m_owner; }
 
     void Command(int id, QWidget* control) {
-        m_owner->WindowProc(WM_COMMAND, CommandWParam(id, BN_CLICKED),
+        m_owner->WindowProc(kWmCommand, CommandWParam(id, kBnClicked),
                             control != nullptr ? static_cast<LParam>(qt::HandleOf(control)) : 0);
     }
 
     std::map<int, QPointer<QWidget>> controls;
     std::map<std::uintptr_t, QTimer*> timers;
-    Handle icons[2] = {kNoHandle, kNoHandle};  // ICON_SMALL, ICON_BIG
+    IconHandle icons[2] = {kNoIcon, kNoIcon};  // kIconSmall, kIconBig
     QEventLoop loop;
     bool endRequested = false;
     bool showCalled = false;
@@ -102,11 +110,11 @@ class DialogWindow final : public QDialog {
                         return;
                     }
                 }
-                Command(IDOK, nullptr);
+                Command(kIdOk, nullptr);
                 return;
             }
             case Qt::Key_Escape:
-                Command(IDCANCEL, nullptr);
+                Command(kIdCancel, nullptr);
                 return;
             default:
                 QWidget::keyPressEvent(event);
@@ -116,14 +124,14 @@ class DialogWindow final : public QDialog {
     // only when the dialog has ended.
     void closeEvent(QCloseEvent* event) override {
         event->ignore();
-        Command(IDCANCEL, nullptr);
+        Command(kIdCancel, nullptr);
     }
 
   private:
     CDialog* m_owner;
 };
 
-DialogWindow* DialogOf(Handle window) {
+DialogWindow* DialogOf(WindowHandle window) {
     return dynamic_cast<DialogWindow*>(qt::WidgetOf(window));
 }
 
@@ -160,15 +168,15 @@ QWidget* MakeControl(DialogWindow& window, const TemplateControl& c, const BaseU
     switch (c.controlClass) {
         case TemplateControlClass::Button: {
             const std::uint32_t kind = c.style & kButtonKindMask;
-            if (kind == BS_GROUPBOX) {
+            if (kind == kBsGroupBox) {
                 auto* group = new QGroupBox(Text(c.text), &window);
                 // A group box is only a frame: the controls inside it are its
                 // siblings and must get the clicks.
                 group->setAttribute(Qt::WA_TransparentForMouseEvents);
                 widget = group;
-            } else if (kind == BS_AUTORADIOBUTTON) {
+            } else if (kind == kBsAutoRadioButton) {
                 auto* radio = new QRadioButton(Text(c.text), &window);
-                // Checks are the dialog's business (BM_SETCHECK); a click only
+                // Checks are the dialog's business (kBmSetCheck); a click only
                 // ever checks, as an auto radio button's does.
                 radio->setAutoExclusive(false);
                 QObject::connect(radio, &QAbstractButton::clicked, &window, [&window, radio, id] {
@@ -188,7 +196,7 @@ QWidget* MakeControl(DialogWindow& window, const TemplateControl& c, const BaseU
         }
         case TemplateControlClass::ComboBox: {
             auto* combo = new QComboBox(&window);
-            combo->setProperty("quorvelSorted", (c.style & CBS_SORT) != 0);
+            combo->setProperty("quorvelSorted", (c.style & kCbsSort) != 0);
             // The template's height includes the dropped-down list; the
             // closed box is as high as its font needs.
             widget = combo;
@@ -197,7 +205,7 @@ QWidget* MakeControl(DialogWindow& window, const TemplateControl& c, const BaseU
         }
         case TemplateControlClass::Static: {
             auto* label = new QLabel(&window);
-            if ((c.style & kStaticKindMask) == SS_BITMAP) {
+            if ((c.style & kStaticKindMask) == kSsBitmap) {
                 // A picture takes the size of its bitmap.
                 const QPixmap picture(QStringLiteral(":/bitmap/%1.bmp").arg(c.imageId));
                 label->setPixmap(picture);
@@ -216,11 +224,11 @@ QWidget* MakeControl(DialogWindow& window, const TemplateControl& c, const BaseU
                              qobject_cast<QPushButton*>(widget) != nullptr ||
                              qobject_cast<QRadioButton*>(widget) != nullptr;
     if (interactive)
-        widget->setFocusPolicy((c.style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
+        widget->setFocusPolicy((c.style & kWsTabStop) ? Qt::StrongFocus : Qt::ClickFocus);
     // A disabled picture still shows its bitmap as it is.
-    if ((c.style & WS_DISABLED) && (c.style & kStaticKindMask) != SS_BITMAP)
+    if ((c.style & kWsDisabled) && (c.style & kStaticKindMask) != kSsBitmap)
         widget->setEnabled(false);
-    widget->setHidden((c.style & WS_VISIBLE) == 0);
+    widget->setHidden((c.style & kWsVisible) == 0);
     return widget;
 }
 
@@ -228,13 +236,13 @@ void BuildWindow(DialogWindow& window, const DialogTemplate& t) {
     // The template's face is the small device's system font; the desktop's
     // own face at the template's size keeps the layout in proportion.
     QFont font = QApplication::font();
-    if ((t.style & DS_SETFONT) && t.pointSize > 0) font.setPointSize(t.pointSize);
+    if ((t.style & kDsSetFont) && t.pointSize > 0) font.setPointSize(t.pointSize);
     window.setFont(font);
     const BaseUnits units = BaseUnitsOf(font);
 
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
-    if (t.style & WS_CAPTION) flags |= Qt::WindowTitleHint;
-    if (t.style & WS_SYSMENU) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (t.style & kWsCaption) flags |= Qt::WindowTitleHint;
+    if (t.style & kWsSysMenu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     window.setWindowFlags(flags);
     window.setWindowTitle(Text(t.caption));
     const QRect frame = Pixels(units, t.x, t.y, t.cx, t.cy);
@@ -271,7 +279,7 @@ LResult ComboMessage(QComboBox& combo, std::uint32_t message, WParam wParam, LPa
         return static_cast<LResult>(at);
     };
     switch (message) {
-        case CB_ADDSTRING: {
+        case kCbAddString: {
             const QString text = Text(reinterpret_cast<const char16_t*>(lParam));
             int at = count;
             if (combo.property("quorvelSorted").toBool()) {
@@ -282,14 +290,14 @@ LResult ComboMessage(QComboBox& combo, std::uint32_t message, WParam wParam, LPa
             }
             return insertAt(at, text);
         }
-        case CB_INSERTSTRING: {
+        case kCbInsertString: {
             // At the position asked for, even in a sorted box.
-            if (index > count) return CB_ERR;
+            if (index > count) return kCbErr;
             const int at = index < 0 ? count : static_cast<int>(index);
             return insertAt(at, Text(reinterpret_cast<const char16_t*>(lParam)));
         }
-        case CB_FINDSTRING: {
-            if (count == 0) return CB_ERR;
+        case kCbFindString: {
+            if (count == 0) return kCbErr;
             const QString prefix = Text(reinterpret_cast<const char16_t*>(lParam));
             // From the item after `start` to the end, then from the top round to it.
             const std::intptr_t start = (index < 0 || index >= count) ? -1 : index;
@@ -297,24 +305,24 @@ LResult ComboMessage(QComboBox& combo, std::uint32_t message, WParam wParam, LPa
                 const auto i = static_cast<int>((start + step) % count);
                 if (StartsWithAnyCase(combo.itemText(i), prefix)) return i;
             }
-            return CB_ERR;
+            return kCbErr;
         }
-        case CB_SETCURSEL:
+        case kCbSetCurSel:
             if (index < 0 || index >= count) {
                 combo.setCurrentIndex(-1);
-                return CB_ERR;
+                return kCbErr;
             }
             combo.setCurrentIndex(static_cast<int>(index));
             return static_cast<LResult>(index);
-        case CB_GETCURSEL:
-            return selection < 0 ? CB_ERR : selection;
-        case CB_GETCOUNT:
+        case kCbGetCurSel:
+            return selection < 0 ? kCbErr : selection;
+        case kCbGetCount:
             return count;
-        case CB_GETLBTEXTLEN:
-            if (index < 0 || index >= count) return CB_ERR;
+        case kCbGetLbTextLen:
+            if (index < 0 || index >= count) return kCbErr;
             return combo.itemText(static_cast<int>(index)).size();
-        case CB_GETLBTEXT: {
-            if (index < 0 || index >= count) return CB_ERR;
+        case kCbGetLbText: {
+            if (index < 0 || index >= count) return kCbErr;
             const QString item = combo.itemText(static_cast<int>(index));
             auto* buffer = reinterpret_cast<char16_t*>(lParam);
             std::copy(item.utf16(), item.utf16() + item.size(), buffer);
@@ -330,13 +338,13 @@ LResult ComboMessage(QComboBox& combo, std::uint32_t message, WParam wParam, LPa
 
 namespace qt {
 
-QWidget* WidgetOf(Handle window) {
+QWidget* WidgetOf(WindowHandle window) {
     const auto it = liveWindows.find(window);
     return it != liveWindows.end() ? it->second.data() : nullptr;
 }
 
-Handle HandleOf(QWidget* widget) {
-    return reinterpret_cast<Handle>(widget);
+WindowHandle HandleOf(QWidget* widget) {
+    return WindowHandle{reinterpret_cast<std::uintptr_t>(widget)};
 }
 
 }  // namespace qt
@@ -351,9 +359,9 @@ bool CWnd::ShowWindow(int command) {
         // A minimised window is still a visible one.
         const bool was = dialog->isVisible();
         dialog->showCalled = true;
-        if (command == SW_HIDE) {
+        if (command == kSwHide) {
             dialog->hide();
-        } else if (command == SW_MINIMIZE) {
+        } else if (command == kSwMinimize) {
             dialog->showMinimized();
         } else {
             dialog->showNormal();
@@ -361,7 +369,7 @@ bool CWnd::ShowWindow(int command) {
         return was;
     }
     const bool was = !widget->isHidden();
-    widget->setHidden(command == SW_HIDE);
+    widget->setHidden(command == kSwHide);
     return was;
 }
 
@@ -382,13 +390,13 @@ bool CWnd::SetWindowTextW(const char16_t* text) {
 
 LResult CWnd::SendMessageW(std::uint32_t message, WParam wParam, LParam lParam) {
     if (DialogWindow* dialog = DialogOf(m_hWnd)) {
-        if (message == WM_SETICON) {
-            Handle& slot = dialog->icons[wParam == ICON_BIG ? 1 : 0];
-            const Handle previous = slot;
-            slot = static_cast<Handle>(lParam);
+        if (message == kWmSetIcon) {
+            IconHandle& slot = dialog->icons[wParam == kIconBig ? 1 : 0];
+            const IconHandle previous = slot;
+            slot = IconHandle{static_cast<std::uintptr_t>(lParam)};
             // Qt has one window icon, with every size in it: the big one wins.
-            const Handle shown =
-                dialog->icons[1] != kNoHandle ? dialog->icons[1] : dialog->icons[0];
+            const IconHandle shown =
+                dialog->icons[1] != kNoIcon ? dialog->icons[1] : dialog->icons[0];
             dialog->setWindowIcon(qt::IconOf(shown));
             return static_cast<LResult>(previous);
         }
@@ -399,9 +407,9 @@ LResult CWnd::SendMessageW(std::uint32_t message, WParam wParam, LParam lParam) 
     if (auto* combo = qobject_cast<QComboBox*>(widget))
         return ComboMessage(*combo, message, wParam, lParam);
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        if (message == BM_SETCHECK && button->isCheckable())
-            button->setChecked(wParam == BST_CHECKED);
-        if (message == BM_GETCHECK) return button->isChecked() ? BST_CHECKED : BST_UNCHECKED;
+        if (message == kBmSetCheck && button->isCheckable())
+            button->setChecked(wParam == kBstChecked);
+        if (message == kBmGetCheck) return button->isChecked() ? kBstChecked : kBstUnchecked;
     }
     return 0;
 }
@@ -422,7 +430,7 @@ std::uintptr_t CWnd::SetTimer(std::uintptr_t id, std::uint32_t elapse) {
         timer = new QTimer(dialog);
         CDialog* owner = dialog->Owner();
         QObject::connect(timer, &QTimer::timeout, dialog,
-                         [owner, id] { owner->WindowProc(WM_TIMER, id, 0); });
+                         [owner, id] { owner->WindowProc(kWmTimer, id, 0); });
     }
     // Setting an armed timer again starts its period afresh. As on Windows,
     // no period is shorter than 10 ms (a zero one would tick whenever idle).
@@ -442,11 +450,11 @@ bool CWnd::KillTimer(std::uintptr_t id) {
     return true;
 }
 
-Handle CWnd::GetDlgItem(int id) const {
+WindowHandle CWnd::GetDlgItem(int id) const {
     DialogWindow* dialog = DialogOf(m_hWnd);
-    if (dialog == nullptr) return kNoHandle;
+    if (dialog == nullptr) return kNoWindow;
     const auto it = dialog->controls.find(id);
-    return it != dialog->controls.end() && it->second ? qt::HandleOf(it->second) : kNoHandle;
+    return it != dialog->controls.end() && it->second ? qt::HandleOf(it->second) : kNoWindow;
 }
 
 LResult CWnd::DefWindowProcW(std::uint32_t, WParam, LParam) {
@@ -470,25 +478,25 @@ std::intptr_t CDialog::DoModal() {
     // After an EndDialog inside OnInitDialog the window is never shown and
     // the loop never entered.
     if (!window->endRequested) {
-        if ((t->style & WS_VISIBLE) && !window->showCalled) window->show();
+        if ((t->style & kWsVisible) && !window->showCalled) window->show();
         while (!window->endRequested) {
             window->loop.exec();
             // Only EndDialog ends the loop; an application-wide exit (which
             // ends every loop) is a quit, taken the tray's way so that
             // reception ends in order.
             if (!window->endRequested) qt::QuitAsFromTray();
-            if (!window->endRequested) EndDialog(IDCANCEL);
+            if (!window->endRequested) EndDialog(kIdCancel);
         }
     }
 
     window->hide();
-    WindowProc(WM_DESTROY, 0, 0);
+    WindowProc(kWmDestroy, 0, 0);
 
     for (auto& [id, timer] : window->timers) timer->stop();
     window->timers.clear();
     for (const auto& [id, control] : window->controls) liveWindows.erase(qt::HandleOf(control));
     liveWindows.erase(m_hWnd);
-    m_hWnd = kNoHandle;
+    m_hWnd = kNoWindow;
     const std::intptr_t result = window->result;
     delete window;
     return result;

@@ -4,11 +4,22 @@
 // touching whatever now lives in its place.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/services.h"
 
 namespace platform::linux_backend {
+
+// The word behind every typed handle of the seam (PortHandle, EventHandle,
+// ThreadHandle): tagged, so a stale or foreign value is refused.
+using Handle = std::uintptr_t;
+inline constexpr Handle kNoHandle = 0;
+
+template <class Typed>
+Handle RawOf(Typed handle) {
+    return static_cast<Handle>(handle);
+}
 
 enum class ObjectKind { Port, Event, Thread };
 

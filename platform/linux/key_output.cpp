@@ -98,7 +98,10 @@ const char16_t* KeyOutput::Fail(const char* problem, const char* otherProblem) {
         std::snprintf(text, sizeof text, "Keystrokes cannot be typed: %s, and %s.", problem,
                       otherProblem);
     }
-    StrCopyUtf8(message_, sizeof message_ / sizeof message_[0], text);
+    const std::ptrdiff_t n =
+        DecodeUtf8(reinterpret_cast<const unsigned char*>(text), std::strlen(text), message_,
+                   sizeof message_ / sizeof message_[0] - 1);
+    message_[n > 0 ? n : 0] = 0;
     return message_;
 }
 

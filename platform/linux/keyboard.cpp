@@ -35,14 +35,14 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t, std::uint32_t flags, std
     {
         std::lock_guard<std::mutex> lock(outputLock);
         if (OpenLocked() == nullptr) {
-            output.KeyEvent(virtualKey, (flags & KEYEVENTF_KEYUP) == 0);
+            output.KeyEvent(virtualKey, (flags & kKeyEventFKeyUp) == 0);
             return;
         }
         if (failureShown) return;
         failureShown = true;
         message = failure;
     }
-    MessageBoxW(kNoHandle, message, u"Erreur", MB_OK);
+    MessageBoxW(kNoWindow, message, u"Erreur", kMbOk);
 }
 
 void SetKeyHints(const KeyHint* hints, std::size_t count) {

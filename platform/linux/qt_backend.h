@@ -14,15 +14,15 @@
 namespace platform::qt {
 
 // Windows. A window handle names a live widget the framework made (a dialog
-// or one of its controls); kNoHandle and handles of destroyed windows give null.
-QWidget* WidgetOf(Handle window);
-Handle HandleOf(QWidget* widget);
+// or one of its controls); kNoWindow and handles of destroyed windows give null.
+QWidget* WidgetOf(WindowHandle window);
+WindowHandle HandleOf(QWidget* widget);
 
 // Icons. A handle from ExtractIconExW; an unknown one gives a null icon.
-QIcon IconOf(Handle icon);
+QIcon IconOf(IconHandle icon);
 
-// The tray icon that NIM_ADD made for (window, id), or null. GUI thread only.
-QSystemTrayIcon* TrayIcon(Handle window, std::uint32_t id);
+// The tray icon that kNimAdd made for (window, id), or null. GUI thread only.
+QSystemTrayIcon* TrayIcon(WindowHandle window, std::uint32_t id);
 
 // Ends the program the way a right click on its tray icon does (reception
 // ended with no key left down, port closed, icon removed), and answers every

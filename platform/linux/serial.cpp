@@ -61,11 +61,11 @@ std::uint32_t OpenError(int error) {
         case ENXIO:
         case ELOOP:
         case EIO:
-            return ERROR_DEV_NOT_EXIST;
+            return kErrorDevNotExist;
         case EACCES:
         case EPERM:
         case EROFS:
-            return ERROR_ACCESS_DENIED;
+            return kErrorAccessDenied;
         case EBUSY:
             return kErrorSharingViolation;
         case ENOTTY:
@@ -102,9 +102,9 @@ bool Fail(std::uint32_t code) {
     return false;
 }
 
-std::shared_ptr<PortObject> FindPort(Handle port) {
-    std::shared_ptr<PortObject> object = Find<PortObject>(port);
-    if (!object) SetLastError(ERROR_INVALID_HANDLE);
+std::shared_ptr<PortObject> FindPort(PortHandle port) {
+    std::shared_ptr<PortObject> object = Find<PortObject>(RawOf(port));
+    if (!object) SetLastError(kErrorInvalidHandle);
     return object;
 }
 
@@ -125,8 +125,8 @@ int ComNumber(const char16_t* name) {
 
 using namespace linux_backend;
 
-Handle CreateFileW(const char16_t* name, std::uint32_t, std::uint32_t, std::uint32_t,
-                   std::uint32_t) {
+PortHandle CreateFileW(const char16_t* name, std::uint32_t, std::uint32_t, std::uint32_t,
+                       std::uint32_t) {
     std::string path;
     if (const int n = ComNumber(name); n != 0) {
         path = ResolvePort(n, CurrentDeviceRoots()).path;
@@ -134,39 +134,39 @@ Handle CreateFileW(const char16_t* name, std::uint32_t, std::uint32_t, std::uint
         char utf8[4096];
         if (!posix::PathToUtf8(name, utf8, sizeof utf8)) {
             SetLastError(kErrorInvalidParameter);
-            return kInvalidHandle;
+            return kInvalidPort;
         }
         path = utf8;
     }
     if (path.empty()) {
-        SetLastError(ERROR_DEV_NOT_EXIST);
-        return kInvalidHandle;
+        SetLastError(kErrorDevNotExist);
+        return kInvalidPort;
     }
     int error = 0;
     std::unique_ptr<TtyPort> tty = TtyPort::Open(path.c_str(), &error);
     if (!tty) {
         SetLastError(OpenError(error));
-        return kInvalidHandle;
+        return kInvalidPort;
     }
     auto object = std::make_shared<PortObject>(std::move(tty));
     const Handle handle = InsertObject(object);
     if (handle == kNoHandle) {
         object->Close();
         SetLastError(kErrorTooManyOpenFiles);
-        return kInvalidHandle;
+        return kInvalidPort;
     }
-    SetLastError(ERROR_SUCCESS);
-    return handle;
+    SetLastError(kErrorSuccess);
+    return PortHandle{handle};
 }
 
-bool SetCommMask(Handle port, std::uint32_t mask) {
+bool SetCommMask(PortHandle port, std::uint32_t mask) {
     auto object = FindPort(port);
     if (!object) return false;
     object->mask.store(mask);
     return true;
 }
 
-bool SetCommTimeouts(Handle port, const CommTimeouts& timeouts) {
+bool SetCommTimeouts(PortHandle port, const CommTimeouts& timeouts) {
     auto object = FindPort(port);
     if (!object) return false;
     object->readInterval.store(timeouts.ReadIntervalTimeout);
@@ -175,7 +175,7 @@ bool SetCommTimeouts(Handle port, const CommTimeouts& timeouts) {
     return true;
 }
 
-bool GetCommState(Handle port, Dcb& dcb) {
+bool GetCommState(PortHandle port, Dcb& dcb) {
     auto object = FindPort(port);
     if (!object) return false;
     LineSettings line;
@@ -190,20 +190,20 @@ bool GetCommState(Handle port, Dcb& dcb) {
     dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = 0;
     dcb.fOutX = dcb.fInX = dcb.fTXContinueOnXoff = 0;
     dcb.fErrorChar = dcb.fNull = dcb.fAbortOnError = 0;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fDtrControl = kDtrControlEnable;
+    dcb.fRtsControl = kRtsControlEnable;
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
     return true;
 }
 
-bool SetCommState(Handle port, const Dcb& dcb) {
+bool SetCommState(PortHandle port, const Dcb& dcb) {
     auto object = FindPort(port);
     if (!object) return false;
     // Flow control is not offered: the scanner's line needs none, and a port
     // that silently ran without what was asked would lose bytes unnoticed.
     if (dcb.fOutxCtsFlow || dcb.fOutxDsrFlow || dcb.fOutX || dcb.fInX || dcb.fRtsControl > 1 ||
-        dcb.fDtrControl > 1 || dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS) {
+        dcb.fDtrControl > 1 || dcb.Parity > kSpaceParity || dcb.StopBits > kTwoStopBits) {
         return Fail(kErrorInvalidParameter);
     }
     LineSettings line;
@@ -218,18 +218,18 @@ bool SetCommState(Handle port, const Dcb& dcb) {
     return true;
 }
 
-bool WaitCommEvent(Handle port, std::uint32_t* eventMask) {
+bool WaitCommEvent(PortHandle port, std::uint32_t* eventMask) {
     if (eventMask != nullptr) *eventMask = 0;
     auto object = FindPort(port);
     if (!object) return false;
     // Only character arrival can be waited for.
-    if ((object->mask.load() & EV_RXCHAR) == 0) return Fail(kErrorInvalidParameter);
+    if ((object->mask.load() & kEvRxChar) == 0) return Fail(kErrorInvalidParameter);
     if (const int e = object->tty->WaitForInput(); e != 0) return Fail(IoError(e));
-    if (eventMask != nullptr) *eventMask = EV_RXCHAR;
+    if (eventMask != nullptr) *eventMask = kEvRxChar;
     return true;
 }
 
-bool ReadFile(Handle port, void* buffer, std::uint32_t toRead, std::uint32_t* bytesRead) {
+bool ReadFile(PortHandle port, void* buffer, std::uint32_t toRead, std::uint32_t* bytesRead) {
     if (bytesRead != nullptr) *bytesRead = 0;
     auto object = FindPort(port);
     if (!object) return false;
@@ -237,16 +237,16 @@ bool ReadFile(Handle port, void* buffer, std::uint32_t toRead, std::uint32_t* by
     const std::uint32_t interval = object->readInterval.load();
     const std::uint32_t multiplier = object->readMultiplier.load();
     const std::uint32_t constant = object->readConstant.load();
-    // Windows read timeouts: MAXDWORD/0/0 returns what is there; MAXDWORD
+    // Windows read timeouts: kMaxDword/0/0 returns what is there; kMaxDword
     // with a total timeout returns as soon as a byte is there; otherwise the
     // read waits for all bytes up to the total timeout (none: no limit).
     // Gaps between bytes are not timed.
-    const bool anyByteEnds = interval == MAXDWORD;
+    const bool anyByteEnds = interval == kMaxDword;
     std::int64_t timeoutMs;
-    if (interval == MAXDWORD && multiplier == 0 && constant == 0) {
+    if (interval == kMaxDword && multiplier == 0 && constant == 0) {
         timeoutMs = 0;
     } else {
-        const std::uint64_t perByte = multiplier == MAXDWORD ? 0 : multiplier;
+        const std::uint64_t perByte = multiplier == kMaxDword ? 0 : multiplier;
         const std::uint64_t total = perByte * toRead + constant;
         timeoutMs = total == 0 ? -1 : static_cast<std::int64_t>(total);
     }
@@ -256,12 +256,12 @@ bool ReadFile(Handle port, void* buffer, std::uint32_t toRead, std::uint32_t* by
     return e == 0 ? true : Fail(IoError(e));
 }
 
-bool EscapeCommFunction(Handle port, std::uint32_t function) {
+bool EscapeCommFunction(PortHandle port, std::uint32_t function) {
     auto object = FindPort(port);
     if (!object) return false;
     int e;
     switch (function) {
-        case SETRTS:
+        case kSetRts:
             e = object->tty->SetModemLines(ModemLines::kRts, true);
             break;
         case kClrRts:
@@ -279,7 +279,7 @@ bool EscapeCommFunction(Handle port, std::uint32_t function) {
     return e == 0 ? true : Fail(IoError(e));
 }
 
-bool GetCommModemStatus(Handle port, std::uint32_t* status) {
+bool GetCommModemStatus(PortHandle port, std::uint32_t* status) {
     if (status != nullptr) *status = 0;
     auto object = FindPort(port);
     if (!object) return false;
@@ -288,7 +288,7 @@ bool GetCommModemStatus(Handle port, std::uint32_t* status) {
     // CTS off.
     if (const int e = object->tty->GetModemLines(&lines); e != 0) return Fail(IoError(e));
     if (status != nullptr) {
-        *status = ((lines & ModemLines::kCts) ? MS_CTS_ON : 0) |
+        *status = ((lines & ModemLines::kCts) ? kMsCtsOn : 0) |
                   ((lines & ModemLines::kDsr) ? kMsDsrOn : 0) |
                   ((lines & ModemLines::kRing) ? kMsRingOn : 0) |
                   ((lines & ModemLines::kDcd) ? kMsRlsdOn : 0);

@@ -126,7 +126,7 @@ void PrintBox(const char16_t* text, const char16_t* caption) {
 // Tray icons. Any thread says what it wants; the GUI thread makes it so.
 
 struct TrayKey {
-    Handle window;
+    WindowHandle window;
     std::uint32_t id;
     bool operator<(const TrayKey& other) const {
         return window != other.window ? window < other.window : id < other.id;
@@ -135,7 +135,7 @@ struct TrayKey {
 
 struct TrayWanted {
     std::uint32_t callbackMessage = 0;
-    Handle icon = kNoHandle;
+    IconHandle icon = kNoIcon;
     QString tip;
 };
 
@@ -151,9 +151,9 @@ constexpr std::uint32_t kMiddleButtonDown = 0x0207;  // WM_MBUTTONDOWN
 std::uint32_t MouseMessageOf(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
         case QSystemTrayIcon::Trigger:
-            return WM_LBUTTONDOWN;
+            return kWmLButtonDown;
         case QSystemTrayIcon::Context:
-            return WM_RBUTTONDOWN;
+            return kWmRButtonDown;
         case QSystemTrayIcon::DoubleClick:
             return kLeftDoubleClick;
         case QSystemTrayIcon::MiddleClick:
@@ -215,7 +215,7 @@ void SyncTray() {
 // ---------------------------------------------------------------------------
 // Icons: a handle names an icon resource of the program and its size.
 
-constexpr Handle kIconHandleBase = 0x1C000000u;
+constexpr std::uintptr_t kIconHandleBase = 0x1C000000u;
 constexpr std::int32_t kMaxResourceId = 0xFFFF;
 
 QString IconPath(std::int32_t id, int size) {
@@ -251,12 +251,13 @@ class QuitEventFilter final : public QObject {
 
 namespace qt {
 
-QIcon IconOf(Handle icon) {
-    if (icon < kIconHandleBase || icon > kIconHandleBase + 2 * kMaxResourceId + 1) return {};
-    static std::map<Handle, QIcon> made;  // GUI thread only
-    QIcon& image = made[icon];
+QIcon IconOf(IconHandle icon) {
+    const auto raw = static_cast<std::uintptr_t>(icon);
+    if (raw < kIconHandleBase || raw > kIconHandleBase + 2 * kMaxResourceId + 1) return {};
+    static std::map<std::uintptr_t, QIcon> made;  // GUI thread only
+    QIcon& image = made[raw];
     if (image.isNull()) {
-        const auto id = static_cast<std::int32_t>((icon - kIconHandleBase) / 2);
+        const auto id = static_cast<std::int32_t>((raw - kIconHandleBase) / 2);
         // Either handle carries both sizes: trays on Linux draw icons larger
         // than the 16 pixels a Windows tray uses.
         image.addFile(IconPath(id, 16), QSize(16, 16));
@@ -265,7 +266,7 @@ QIcon IconOf(Handle icon) {
     return image;
 }
 
-QSystemTrayIcon* TrayIcon(Handle window, std::uint32_t id) {
+QSystemTrayIcon* TrayIcon(WindowHandle window, std::uint32_t id) {
     const auto it = shownIcons.find({window, id});
     return it != shownIcons.end() ? it->second : nullptr;
 }
@@ -281,11 +282,11 @@ void QuitAsFromTray() {
             if (want.callbackMessage != 0) keys.push_back(key);
     }
     for (const TrayKey& key : keys)
-        if (NotifyWindow(key, WM_RBUTTONDOWN)) return;
+        if (NotifyWindow(key, kWmRButtonDown)) return;
     // No tray icon yet: the main window is cancelled, which ends the program too.
     const CWinApp* app = AfxGetApp();
-    if (app != nullptr && app->m_pMainWnd != nullptr && app->m_pMainWnd->m_hWnd != kNoHandle)
-        app->m_pMainWnd->SendMessageW(WM_COMMAND, static_cast<WParam>(IDCANCEL), 0);
+    if (app != nullptr && app->m_pMainWnd != nullptr && app->m_pMainWnd->m_hWnd != kNoWindow)
+        app->m_pMainWnd->SendMessageW(kWmCommand, static_cast<WParam>(kIdCancel), 0);
 }
 
 void RouteQuitRequestsToTray() {
@@ -313,11 +314,11 @@ void RouteQuitRequestsToTray() {
 // ---------------------------------------------------------------------------
 // The seam.
 
-std::int32_t MessageBoxW(Handle owner, const char16_t* text, const char16_t* caption,
+std::int32_t MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption,
                          std::uint32_t) {
     if (!HaveWidgets()) {
         PrintBox(text, caption);
-        return IDOK;
+        return kIdOk;
     }
     auto box = std::make_shared<OpenBox>();
     box->thread = std::this_thread::get_id();
@@ -350,11 +351,11 @@ std::int32_t MessageBoxW(Handle owner, const char16_t* text, const char16_t* cap
     }
     std::lock_guard lock(boxLock);
     std::erase(openBoxes, box);
-    return IDOK;
+    return kIdOk;
 }
 
-void DismissMessageBoxes(Handle thread) {
-    if (thread == kNoHandle) return;
+void DismissMessageBoxes(ThreadHandle thread) {
+    if (thread == kNoThread) return;
     // A thread handle belongs to the threads backend and gives no way back to
     // the thread; the one thread whose boxes the program dismisses is the
     // reception thread, and never from itself. So every box that another
@@ -370,14 +371,14 @@ bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData* data) {
         std::lock_guard lock(trayLock);
         auto it = wantedIcons.find(key);
         switch (message) {
-            case NIM_ADD:
+            case kNimAdd:
                 if (it != wantedIcons.end()) return false;
                 it = wantedIcons.emplace(key, TrayWanted{}).first;
                 break;
-            case NIM_MODIFY:
+            case kNimModify:
                 if (it == wantedIcons.end()) return false;
                 break;
-            case NIM_DELETE:
+            case kNimDelete:
                 if (it == wantedIcons.end()) return false;
                 wantedIcons.erase(it);
                 it = wantedIcons.end();
@@ -387,9 +388,9 @@ bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData* data) {
         }
         if (it != wantedIcons.end()) {
             TrayWanted& want = it->second;
-            if (data->uFlags & NIF_MESSAGE) want.callbackMessage = data->uCallbackMessage;
-            if (data->uFlags & NIF_ICON) want.icon = data->hIcon;
-            if (data->uFlags & NIF_TIP) {
+            if (data->uFlags & kNifMessage) want.callbackMessage = data->uCallbackMessage;
+            if (data->uFlags & kNifIcon) want.icon = data->hIcon;
+            if (data->uFlags & kNifTip) {
                 qsizetype length = 0;
                 while (length < qsizetype(std::size(data->szTip)) && data->szTip[length] != 0)
                     ++length;
@@ -401,16 +402,16 @@ bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData* data) {
     return true;
 }
 
-std::uint32_t ExtractIconExW(const char16_t*, std::int32_t index, Handle* largeIcons,
-                             Handle* smallIcons, std::uint32_t icons) {
+std::uint32_t ExtractIconExW(const char16_t*, std::int32_t index, IconHandle* largeIcons,
+                             IconHandle* smallIcons, std::uint32_t icons) {
     // The icons are compiled into the program, so the file named is always
     // this program's own.
     if (index >= 0 || index < -kMaxResourceId || icons == 0) return 0;
     const std::int32_t id = -index;
     if (!QFile::exists(IconPath(id, 16))) return 0;
-    const Handle large = kIconHandleBase + 2 * static_cast<Handle>(id);
-    if (largeIcons != nullptr) *largeIcons = large;
-    if (smallIcons != nullptr) *smallIcons = large + 1;
+    const std::uintptr_t large = kIconHandleBase + 2 * static_cast<std::uintptr_t>(id);
+    if (largeIcons != nullptr) *largeIcons = IconHandle{large};
+    if (smallIcons != nullptr) *smallIcons = IconHandle{large + 1};
     return 1;
 }
 

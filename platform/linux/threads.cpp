@@ -1,6 +1,7 @@
-// Linux threads, events and timing, and the one CloseHandle of the seam for
-// ports, events and threads. A named event stands for the one-instance check:
-// it holds a lock file, and a second holder learns ERROR_ALREADY_EXISTS.
+// Linux threads, events and timing, and CloseHandle for ports, events and
+// threads (one table behind them all). A named event stands for the
+// one-instance check: it holds a lock file, and a second holder learns
+// kErrorAlreadyExists.
 #include <unistd.h>
 
 #include <sched.h>
@@ -47,18 +48,51 @@ class ThreadObject final : public Object {
 
 std::atomic<std::uint32_t> nextThreadId{1};
 
-Handle Insert(std::shared_ptr<Object> object) {
-    const Handle handle = linux_backend::InsertObject(std::move(object));
-    if (handle == kNoHandle) SetLastError(kErrorTooManyOpenFiles);
+linux_backend::Handle Insert(std::shared_ptr<Object> object) {
+    const linux_backend::Handle handle = linux_backend::InsertObject(std::move(object));
+    if (handle == linux_backend::kNoHandle) SetLastError(kErrorTooManyOpenFiles);
     return handle;
 }
 
 // The event a wait on `object` waits for: an event's own, a thread's end.
-std::shared_ptr<Event> WaitableOf(Handle object) {
-    if (auto e = linux_backend::Find<EventObject>(object))
+std::shared_ptr<Event> WaitableOf(EventHandle object) {
+    if (auto e = linux_backend::Find<EventObject>(linux_backend::RawOf(object)))
         return std::shared_ptr<Event>(e, &e->event);
-    if (auto t = linux_backend::Find<ThreadObject>(object)) return t->ended;
     return nullptr;
+}
+std::shared_ptr<Event> WaitableOf(ThreadHandle object) {
+    if (auto t = linux_backend::Find<ThreadObject>(linux_backend::RawOf(object))) return t->ended;
+    return nullptr;
+}
+
+// Waits for `waitable` as WaitForSingleObject does.
+std::uint32_t WaitFor(const std::shared_ptr<Event>& waitable, std::uint32_t milliseconds) {
+    if (!waitable) {
+        SetLastError(kErrorInvalidHandle);
+        return kWaitFailed;
+    }
+    if (milliseconds == kInfinite) {
+        waitable->WaitUntil(linux_backend::kNoDeadline);
+        return kWaitObject0;
+    }
+    if (milliseconds == 0) {
+        return waitable->WaitUntil(linux_backend::MonotonicNs()) ? kWaitObject0 : kWaitTimeout;
+    }
+    // A timed wait is the stroke delay's pause (on the quit event), so it is
+    // paced like Sleep.
+    const std::int64_t deadline = linux_backend::PauseDeadline(milliseconds);
+    const bool signalled = waitable->WaitUntil(deadline);
+    linux_backend::PauseEnded(deadline, !signalled);
+    return signalled ? kWaitObject0 : kWaitTimeout;
+}
+
+bool Close(linux_backend::Handle handle) {
+    const std::shared_ptr<Object> object = linux_backend::RemoveObject(handle);
+    if (!object) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    return object->Close();
 }
 
 }  // namespace
@@ -70,20 +104,20 @@ void SetLastError(std::uint32_t code) {
     lastError = code;
 }
 
-Handle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
+ThreadHandle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     auto thread = std::make_shared<ThreadObject>();
-    const Handle handle = Insert(thread);
-    if (handle == kNoHandle) return kNoHandle;
+    const linux_backend::Handle handle = Insert(thread);
+    if (handle == linux_backend::kNoHandle) return kNoThread;
     if (const int e = linux_backend::StartThread(proc, parameter, thread->ended); e != 0) {
         linux_backend::RemoveObject(handle);
-        SetLastError(e == ENOMEM ? kErrorNotEnoughMemory : e);
-        return kNoHandle;
+        SetLastError(e == ENOMEM ? kErrorNotEnoughMemory : static_cast<std::uint32_t>(e));
+        return kNoThread;
     }
     if (threadId != nullptr) *threadId = nextThreadId.fetch_add(1);
-    return handle;
+    return ThreadHandle{handle};
 }
 
-Handle CreateEventW(bool manualReset, bool initialState, const char16_t* name) {
+EventHandle CreateEventW(bool manualReset, bool initialState, const char16_t* name) {
     auto event = std::make_shared<EventObject>(manualReset, initialState);
     bool existed = false;
     if (name != nullptr && name[0] != 0) {
@@ -97,41 +131,28 @@ Handle CreateEventW(bool manualReset, bool initialState, const char16_t* name) {
         // unguarded, rather than refusing to start.
         existed = linux_backend::AcquireInstanceLock(lockName, &event->lockFd) == EWOULDBLOCK;
     }
-    const Handle handle = Insert(event);
-    if (handle == kNoHandle) return kNoHandle;
-    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return handle;
+    const linux_backend::Handle handle = Insert(event);
+    if (handle == linux_backend::kNoHandle) return kNoEvent;
+    SetLastError(existed ? kErrorAlreadyExists : kErrorSuccess);
+    return EventHandle{handle};
 }
 
-bool SetEvent(Handle event) {
-    auto object = linux_backend::Find<EventObject>(event);
+bool SetEvent(EventHandle event) {
+    auto object = linux_backend::Find<EventObject>(linux_backend::RawOf(event));
     if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        SetLastError(kErrorInvalidHandle);
         return false;
     }
     object->event.Set();
     return true;
 }
 
-std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
-    const std::shared_ptr<Event> waitable = WaitableOf(object);
-    if (!waitable) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
-    }
-    if (milliseconds == INFINITE) {
-        waitable->WaitUntil(linux_backend::kNoDeadline);
-        return WAIT_OBJECT_0;
-    }
-    if (milliseconds == 0) {
-        return waitable->WaitUntil(linux_backend::MonotonicNs()) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
-    }
-    // A timed wait is the stroke delay's pause (on the quit event), so it is
-    // paced like Sleep.
-    const std::int64_t deadline = linux_backend::PauseDeadline(milliseconds);
-    const bool signalled = waitable->WaitUntil(deadline);
-    linux_backend::PauseEnded(deadline, !signalled);
-    return signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+std::uint32_t WaitForSingleObject(EventHandle event, std::uint32_t milliseconds) {
+    return WaitFor(WaitableOf(event), milliseconds);
+}
+
+std::uint32_t WaitForSingleObject(ThreadHandle thread, std::uint32_t milliseconds) {
+    return WaitFor(WaitableOf(thread), milliseconds);
 }
 
 void Sleep(std::uint32_t milliseconds) {
@@ -144,13 +165,14 @@ void Sleep(std::uint32_t milliseconds) {
     linux_backend::PauseEnded(deadline, true);
 }
 
-bool CloseHandle(Handle handle) {
-    const std::shared_ptr<Object> object = linux_backend::RemoveObject(handle);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
-    return object->Close();
+bool CloseHandle(PortHandle port) {
+    return Close(linux_backend::RawOf(port));
+}
+bool CloseHandle(EventHandle event) {
+    return Close(linux_backend::RawOf(event));
+}
+bool CloseHandle(ThreadHandle thread) {
+    return Close(linux_backend::RawOf(thread));
 }
 
 }  // namespace platform

@@ -42,13 +42,13 @@ class LinuxSerialTest : public ::testing::Test {
     void TearDown() override { linux_backend::SetDeviceRoots({}); }
 
     // Opens COMn and sets it up as the core does.
-    static Handle OpenAsCore(int n, std::uint32_t readTimeoutMs = 1000) {
+    static PortHandle OpenAsCore(int n, std::uint32_t readTimeoutMs = 1000) {
         const std::u16string name = u"COM" + Digits(n) + u":";
-        const Handle port =
-            CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
-        if (port == kInvalidHandle) return port;
-        SetCommMask(port, EV_RXCHAR);
-        SetCommTimeouts(port, CommTimeouts{MAXDWORD, 0, readTimeoutMs, 0, 0});
+        const PortHandle port =
+            CreateFileW(name.c_str(), kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
+        if (port == kInvalidPort) return port;
+        SetCommMask(port, kEvRxChar);
+        SetCommTimeouts(port, CommTimeouts{kMaxDword, 0, readTimeoutMs, 0, 0});
         return port;
     }
 
@@ -59,9 +59,9 @@ class LinuxSerialTest : public ::testing::Test {
     }
 
     // One byte the way the reception thread reads it: wait, then read.
-    static int WaitAndRead(Handle port) {
+    static int WaitAndRead(PortHandle port) {
         std::uint32_t mask = 0;
-        if (!WaitCommEvent(port, &mask) || (mask & EV_RXCHAR) == 0) return -1;
+        if (!WaitCommEvent(port, &mask) || (mask & kEvRxChar) == 0) return -1;
         unsigned char byte = 0;
         std::uint32_t got = 0;
         if (!ReadFile(port, &byte, 1, &got) || got != 1) return -2;
@@ -74,63 +74,63 @@ class LinuxSerialTest : public ::testing::Test {
 
 TEST_F(LinuxSerialTest, OpenIsExclusiveAndEachOpenClosesOnce) {
     scratch.LinkPort(1, pty.SlaveName());
-    const Handle port = OpenAsCore(1);
-    ASSERT_NE(port, kInvalidHandle) << GetLastError();
+    const PortHandle port = OpenAsCore(1);
+    ASSERT_NE(port, kInvalidPort) << GetLastError();
 
     // Held: a second open (another program, or a second thread) is refused
     // with a code that is not 55, so the user is told instead of waiting.
-    EXPECT_EQ(OpenAsCore(1), kInvalidHandle);
+    EXPECT_EQ(OpenAsCore(1), kInvalidPort);
     EXPECT_EQ(GetLastError(), kSharingViolation);
 
     // A pseudo-terminal has no modem lines: RTS cannot be raised and the
     // status cannot be read, which leaves CTS off.
-    EXPECT_FALSE(EscapeCommFunction(port, SETRTS));
+    EXPECT_FALSE(EscapeCommFunction(port, kSetRts));
     EXPECT_EQ(GetLastError(), kNotSupported);
     std::uint32_t status = 0xFFFF;
     EXPECT_FALSE(GetCommModemStatus(port, &status));
-    EXPECT_EQ(status & MS_CTS_ON, 0u);
+    EXPECT_EQ(status & kMsCtsOn, 0u);
 
     // Closed once; the value kept afterwards (as the core keeps it) opens
     // nothing and closes nothing, and the device is free again.
     EXPECT_TRUE(CloseHandle(port));
     EXPECT_FALSE(CloseHandle(port));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
     std::uint32_t mask = 0;
     EXPECT_FALSE(WaitCommEvent(port, &mask));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
     EXPECT_FALSE(GetCommModemStatus(port, &status));
 
-    const Handle again = OpenAsCore(1);
-    ASSERT_NE(again, kInvalidHandle) << GetLastError();
+    const PortHandle again = OpenAsCore(1);
+    ASSERT_NE(again, kInvalidPort) << GetLastError();
     EXPECT_NE(again, port);
     EXPECT_TRUE(CloseHandle(again));
 }
 
 TEST_F(LinuxSerialTest, LineSettingsAreAppliedOrRefusedAndBytesArriveRaw) {
     scratch.LinkPort(2, pty.SlaveName());
-    const Handle port = OpenAsCore(2);
-    ASSERT_NE(port, kInvalidHandle) << GetLastError();
+    const PortHandle port = OpenAsCore(2);
+    ASSERT_NE(port, kInvalidPort) << GetLastError();
 
     // Every rate the dialog offers, including those termios has no Bxxx
     // constant for (14400, 56000, 128000, 256000).
     for (std::uint32_t baud : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u,
                                56000u, 57600u, 115200u, 128000u, 256000u}) {
         for (std::uint8_t dataBits = 5; dataBits <= 8; ++dataBits) {
-            for (std::uint8_t parity = NOPARITY; parity <= SPACEPARITY; ++parity) {
-                for (std::uint8_t stop : {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS}) {
+            for (std::uint8_t parity = kNoParity; parity <= kSpaceParity; ++parity) {
+                for (std::uint8_t stop : {kOneStopBit, kOne5StopBits, kTwoStopBits}) {
                     Dcb dcb;
                     dcb.DCBlength = 28;
                     ASSERT_TRUE(GetCommState(port, dcb));
                     dcb.BaudRate = baud;
-                    dcb.fParity = parity != NOPARITY;
-                    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-                    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+                    dcb.fParity = parity != kNoParity;
+                    dcb.fDtrControl = kDtrControlEnable;
+                    dcb.fRtsControl = kRtsControlEnable;
                     dcb.ByteSize = dataBits;
                     dcb.Parity = parity;
                     dcb.StopBits = stop;
                     SCOPED_TRACE(testing::Message() << baud << " " << int(dataBits) << " "
                                                     << int(parity) << " " << int(stop));
-                    if (stop == ONE5STOPBITS && dataBits != 5) {
+                    if (stop == kOne5StopBits && dataBits != 5) {
                         // No UART sends 1.5 stop bits at that size.
                         EXPECT_FALSE(SetCommState(port, dcb));
                         EXPECT_EQ(GetLastError(), kInvalidParameter);
@@ -142,7 +142,7 @@ TEST_F(LinuxSerialTest, LineSettingsAreAppliedOrRefusedAndBytesArriveRaw) {
                     Dcb back;
                     ASSERT_TRUE(GetCommState(port, back));
                     EXPECT_EQ(back.BaudRate, baud);
-                    EXPECT_EQ(back.StopBits != ONESTOPBIT, stop != ONESTOPBIT);
+                    EXPECT_EQ(back.StopBits != kOneStopBit, stop != kOneStopBit);
                     EXPECT_EQ(back.fOutxCtsFlow | back.fOutX | back.fInX, 0u);
                 }
             }
@@ -179,8 +179,8 @@ TEST_F(LinuxSerialTest, LineSettingsAreAppliedOrRefusedAndBytesArriveRaw) {
 TEST_F(LinuxSerialTest, CloseFromAnotherThreadWakesAPendingWaitAndRead) {
     scratch.LinkPort(3, pty.SlaveName());
     // A read that would otherwise wait ten minutes for its byte.
-    const Handle port = OpenAsCore(3, 600000);
-    ASSERT_NE(port, kInvalidHandle) << GetLastError();
+    const PortHandle port = OpenAsCore(3, 600000);
+    ASSERT_NE(port, kInvalidPort) << GetLastError();
 
     auto waiter = std::async(std::launch::async, [&] {
         std::uint32_t mask = 0;
@@ -192,11 +192,11 @@ TEST_F(LinuxSerialTest, CloseFromAnotherThreadWakesAPendingWaitAndRead) {
     ASSERT_EQ(waiter.wait_for(kHang), std::future_status::ready);
     const auto [waited, waitError] = waiter.get();
     EXPECT_FALSE(waited);
-    EXPECT_TRUE(waitError == kOperationAborted || waitError == ERROR_INVALID_HANDLE) << waitError;
+    EXPECT_TRUE(waitError == kOperationAborted || waitError == kErrorInvalidHandle) << waitError;
 
     // The same for a read; and the device is free as soon as the close returns.
-    const Handle second = OpenAsCore(3, 600000);
-    ASSERT_NE(second, kInvalidHandle) << GetLastError();
+    const PortHandle second = OpenAsCore(3, 600000);
+    ASSERT_NE(second, kInvalidPort) << GetLastError();
     auto reader = std::async(std::launch::async, [&] {
         unsigned char byte = 0;
         std::uint32_t got = 7;
@@ -209,18 +209,18 @@ TEST_F(LinuxSerialTest, CloseFromAnotherThreadWakesAPendingWaitAndRead) {
     const auto [read, got] = reader.get();
     EXPECT_FALSE(read);
     EXPECT_EQ(got, 0u);
-    const Handle third = OpenAsCore(3);
-    EXPECT_NE(third, kInvalidHandle) << GetLastError();
+    const PortHandle third = OpenAsCore(3);
+    EXPECT_NE(third, kInvalidPort) << GetLastError();
     CloseHandle(third);
 }
 
 TEST_F(LinuxSerialTest, PulledCableFailsTheWaitAndTheReplugOpensAgain) {
     // Nothing there yet: 55, the code the core retries on every 500 ms.
-    EXPECT_EQ(OpenAsCore(4), kInvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(OpenAsCore(4), kInvalidPort);
+    EXPECT_EQ(GetLastError(), kErrorDevNotExist);
     scratch.LinkPort(4, pty.SlaveName());
-    Handle port = OpenAsCore(4);
-    ASSERT_NE(port, kInvalidHandle) << GetLastError();
+    PortHandle port = OpenAsCore(4);
+    ASSERT_NE(port, kInvalidPort) << GetLastError();
     ASSERT_TRUE(pty.Write("7"));
     EXPECT_EQ(WaitAndRead(port), '7');
 
@@ -242,13 +242,13 @@ TEST_F(LinuxSerialTest, PulledCableFailsTheWaitAndTheReplugOpensAgain) {
     EXPECT_TRUE(CloseHandle(port));
 
     // The link now names a node that is gone: 55 until a device is back.
-    EXPECT_EQ(OpenAsCore(4), kInvalidHandle);
-    EXPECT_EQ(GetLastError(), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(OpenAsCore(4), kInvalidPort);
+    EXPECT_EQ(GetLastError(), kErrorDevNotExist);
     Pty replugged;
     ASSERT_TRUE(replugged.Ok());
     scratch.LinkPort(4, replugged.SlaveName());
     port = OpenAsCore(4);
-    ASSERT_NE(port, kInvalidHandle) << GetLastError();
+    ASSERT_NE(port, kInvalidPort) << GetLastError();
     ASSERT_TRUE(replugged.Write("8"));
     EXPECT_EQ(WaitAndRead(port), '8');
     EXPECT_TRUE(CloseHandle(port));
@@ -278,8 +278,8 @@ TEST(TtyPortTest, AHungUpLineFailsEveryWaitWithoutLooping) {
 
 TEST_F(LinuxSerialTest, AReadReturnsAtOnceWithAByteOrEmptyAfterItsTimeout) {
     scratch.LinkPort(5, pty.SlaveName());
-    const Handle port = OpenAsCore(5, 100);
-    ASSERT_NE(port, kInvalidHandle) << GetLastError();
+    const PortHandle port = OpenAsCore(5, 100);
+    ASSERT_NE(port, kInvalidPort) << GetLastError();
     unsigned char byte = 0;
     std::uint32_t got = 9;
     EXPECT_TRUE(ReadFile(port, &byte, 1, &got));

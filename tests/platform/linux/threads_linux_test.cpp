@@ -23,12 +23,12 @@ std::uint32_t CreateInAnotherProcess() {
     const pid_t child = ::fork();
     if (child == 0) {
         SetLastError(0);
-        const Handle event = CreateEventW(false, false, kName);
-        ::_exit(event == kNoHandle ? 255 : GetLastError() == ERROR_ALREADY_EXISTS ? 1 : 0);
+        const EventHandle event = CreateEventW(false, false, kName);
+        ::_exit(event == kNoEvent ? 255 : GetLastError() == kErrorAlreadyExists ? 1 : 0);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 1 ? ERROR_ALREADY_EXISTS
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1 ? kErrorAlreadyExists
                                                          : WEXITSTATUS(status);
 }
 
@@ -39,18 +39,18 @@ TEST(LinuxThreadsTest, NamedEventAllowsOneHolderUntilItCloses) {
     ::setenv("XDG_RUNTIME_DIR", scratch.Path().c_str(), 1);
 
     SetLastError(77);
-    const Handle first = CreateEventW(false, false, kName);
-    ASSERT_NE(first, kNoHandle);
-    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    EXPECT_EQ(CreateInAnotherProcess(), ERROR_ALREADY_EXISTS);
+    const EventHandle first = CreateEventW(false, false, kName);
+    ASSERT_NE(first, kNoEvent);
+    EXPECT_EQ(GetLastError(), kErrorSuccess);
+    EXPECT_EQ(CreateInAnotherProcess(), kErrorAlreadyExists);
     // Within the process as well, as for a Windows named event.
-    const Handle second = CreateEventW(false, false, kName);
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    const EventHandle second = CreateEventW(false, false, kName);
+    EXPECT_EQ(GetLastError(), kErrorAlreadyExists);
     EXPECT_TRUE(CloseHandle(second));
-    EXPECT_EQ(CreateInAnotherProcess(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(CreateInAnotherProcess(), kErrorAlreadyExists);
 
     EXPECT_TRUE(CloseHandle(first));
-    EXPECT_EQ(CreateInAnotherProcess(), ERROR_SUCCESS);
+    EXPECT_EQ(CreateInAnotherProcess(), kErrorSuccess);
 
     if (saved) {
         ::setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
@@ -59,44 +59,44 @@ TEST(LinuxThreadsTest, NamedEventAllowsOneHolderUntilItCloses) {
     }
 }
 
-Handle gate = kNoHandle;
+EventHandle gate = kNoEvent;
 std::atomic<int> ran{0};
 
 std::uint32_t WaitAtGate(void*) {
-    WaitForSingleObject(gate, INFINITE);
+    WaitForSingleObject(gate, kInfinite);
     ran.fetch_add(1);
     return 0;
 }
 
 TEST(LinuxThreadsTest, ThreadsAndEventsAreWaitableWithTimeouts) {
     // Auto reset: one SetEvent lets one wait through.
-    const Handle autoEvent = CreateEventW(false, false, nullptr);
-    ASSERT_NE(autoEvent, kNoHandle);
-    EXPECT_EQ(WaitForSingleObject(autoEvent, 0), WAIT_TIMEOUT);
-    EXPECT_EQ(WaitForSingleObject(autoEvent, 5), WAIT_TIMEOUT);
+    const EventHandle autoEvent = CreateEventW(false, false, nullptr);
+    ASSERT_NE(autoEvent, kNoEvent);
+    EXPECT_EQ(WaitForSingleObject(autoEvent, 0), kWaitTimeout);
+    EXPECT_EQ(WaitForSingleObject(autoEvent, 5), kWaitTimeout);
     EXPECT_TRUE(SetEvent(autoEvent));
-    EXPECT_EQ(WaitForSingleObject(autoEvent, 5), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(autoEvent, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(autoEvent, 5), kWaitObject0);
+    EXPECT_EQ(WaitForSingleObject(autoEvent, 0), kWaitTimeout);
     EXPECT_TRUE(CloseHandle(autoEvent));
-    EXPECT_EQ(WaitForSingleObject(autoEvent, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForSingleObject(autoEvent, 0), kWaitFailed);
     EXPECT_FALSE(SetEvent(autoEvent));
 
     // Manual reset: every thread blocked on it runs on once it is set; a
     // thread's handle is signalled once the thread has ended, and stays so.
     ran.store(0);
     gate = CreateEventW(true, false, nullptr);
-    ASSERT_NE(gate, kNoHandle);
+    ASSERT_NE(gate, kNoEvent);
     std::uint32_t id = 0;
-    const Handle a = CreateThread(WaitAtGate, nullptr, &id);
-    const Handle b = CreateThread(WaitAtGate, nullptr, nullptr);
-    ASSERT_NE(a, kNoHandle);
-    ASSERT_NE(b, kNoHandle);
+    const ThreadHandle a = CreateThread(WaitAtGate, nullptr, &id);
+    const ThreadHandle b = CreateThread(WaitAtGate, nullptr, nullptr);
+    ASSERT_NE(a, kNoThread);
+    ASSERT_NE(b, kNoThread);
     EXPECT_NE(id, 0u);
-    EXPECT_EQ(WaitForSingleObject(a, 10), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(a, 10), kWaitTimeout);
     EXPECT_TRUE(SetEvent(gate));
-    EXPECT_EQ(WaitForSingleObject(a, INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(b, INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(a, kInfinite), kWaitObject0);
+    EXPECT_EQ(WaitForSingleObject(b, kInfinite), kWaitObject0);
+    EXPECT_EQ(WaitForSingleObject(a, 0), kWaitObject0);
     EXPECT_EQ(ran.load(), 2);
     EXPECT_TRUE(CloseHandle(a));
     EXPECT_TRUE(CloseHandle(b));

@@ -32,6 +32,10 @@ using namespace resources;
 
 namespace {
 
+// Button kinds in the template's style words (Windows values).
+constexpr std::uint32_t kBsGroupBox = 0x0007;
+constexpr std::uint32_t kBsAutoRadioButton = 0x0009;
+
 // Only keeps a broken backend from hanging the run.
 constexpr int kGuardMs = 10000;
 
@@ -70,7 +74,7 @@ class BoxThread {
   public:
     explicit BoxThread(const char16_t* text) : m_state(std::make_shared<State>()) {
         std::thread([state = m_state, text] {
-            state->result = MessageBoxW(kNoHandle, text, u"Erreur", MB_OK);
+            state->result = MessageBoxW(kNoWindow, text, u"Erreur", kMbOk);
             state->returned = true;
         }).detach();
     }
@@ -103,7 +107,7 @@ struct Received {
 class ProbeDialog : public CDialog {
   public:
     explicit ProbeDialog(std::function<void(ProbeDialog&)> step)
-        : CDialog(IDD_MAIN_DIALOG), m_step(std::move(step)) {}
+        : CDialog(kMainDialogTemplate), m_step(std::move(step)) {}
 
     std::vector<Received> received;
     int okCount = 0;
@@ -116,7 +120,7 @@ class ProbeDialog : public CDialog {
 
     LResult WindowProc(std::uint32_t message, WParam wParam, LParam lParam) override {
         received.push_back({message, wParam, lParam, QThread::currentThread() == qApp->thread()});
-        if (message == WM_TIMER && wParam == kStepTimer) {
+        if (message == kWmTimer && wParam == kStepTimer) {
             KillTimer(kStepTimer);
             if (m_step) m_step(*this);
             // A step cut short by a failed assertion still ends the dialog.
@@ -146,7 +150,7 @@ TEST(QtDialogTest, Template102BuildsEveryControlWithItsTextListAndPlace) {
         QWidget* window = qt::WidgetOf(d.m_hWnd);
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(Utf16(window->windowTitle()), t.caption);
-        EXPECT_EQ(window->isVisible(), (t.style & WS_VISIBLE) != 0);
+        EXPECT_EQ(window->isVisible(), (t.style & kWsVisible) != 0);
 
         for (int i = 0; i < t.controlCount; ++i) {
             const DialogControl& c = t.controls[i];
@@ -154,7 +158,7 @@ TEST(QtDialogTest, Template102BuildsEveryControlWithItsTextListAndPlace) {
             QWidget* w = Widget(d, c.id);
             ASSERT_NE(w, nullptr);
             EXPECT_EQ(w->parentWidget(), window);
-            EXPECT_EQ(w->isHidden(), (c.style & WS_VISIBLE) == 0);
+            EXPECT_EQ(w->isHidden(), (c.style & kWsVisible) == 0);
             const std::u16string text = c.text != nullptr ? c.text : u"";
             const std::uint32_t kind = c.style & 0x1F;
             switch (c.controlClass) {
@@ -176,7 +180,7 @@ TEST(QtDialogTest, Template102BuildsEveryControlWithItsTextListAndPlace) {
                     if (const ComboList* list = FindComboList(t, c.id))
                         expected.assign(list->items, list->items + list->count);
                     EXPECT_EQ(items, expected);
-                    EXPECT_EQ(bound.GetCurSel(), CB_ERR);
+                    EXPECT_EQ(bound.GetCurSel(), kCbErr);
                     EXPECT_EQ(combo->currentIndex(), -1);
                     break;
                 }
@@ -195,11 +199,11 @@ TEST(QtDialogTest, Template102BuildsEveryControlWithItsTextListAndPlace) {
                     }
                     break;
                 case ControlClass::Button:
-                    if (kind == BS_GROUPBOX) {
+                    if (kind == kBsGroupBox) {
                         auto* group = qobject_cast<QGroupBox*>(w);
                         ASSERT_NE(group, nullptr);
                         EXPECT_EQ(Utf16(group->title()), text);
-                    } else if (kind == BS_AUTORADIOBUTTON) {
+                    } else if (kind == kBsAutoRadioButton) {
                         auto* radio = qobject_cast<QRadioButton*>(w);
                         ASSERT_NE(radio, nullptr);
                         EXPECT_EQ(Utf16(radio->text()), text);
@@ -224,10 +228,10 @@ TEST(QtDialogTest, Template102BuildsEveryControlWithItsTextListAndPlace) {
                 }
             }
         }
-        d.EndDialog(IDOK);
+        d.EndDialog(kIdOk);
     });
-    EXPECT_EQ(dialog.DoModal(), IDOK);
-    EXPECT_EQ(dialog.m_hWnd, kNoHandle);
+    EXPECT_EQ(dialog.DoModal(), kIdOk);
+    EXPECT_EQ(dialog.m_hWnd, kNoWindow);
 }
 
 // The combo boxes as the dialog fills and reads them, which is not Qt's way:
@@ -247,13 +251,13 @@ TEST(QtDialogTest, CombosSortAddedItemsKeepInsertedPositionsAndFindPrefixesAnyCa
         QStringList names;
         for (int i = 0; i < box->count(); ++i) names << box->itemText(i);
         EXPECT_EQ(names, QStringList({"Azerty", "french", "German", "UK", "US"}));
-        EXPECT_EQ(keyboard.GetCurSel(), CB_ERR);
-        EXPECT_EQ(port.GetCurSel(), CB_ERR);
+        EXPECT_EQ(keyboard.GetCurSel(), kCbErr);
+        EXPECT_EQ(port.GetCurSel(), kCbErr);
 
         EXPECT_EQ(port.FindString(-1, u"1"), 0);
         EXPECT_EQ(port.FindString(0, u"1"), 3);  // after `start`
         EXPECT_EQ(port.FindString(3, u"1"), 0);  // and round again
-        EXPECT_EQ(port.FindString(-1, u"4"), CB_ERR);
+        EXPECT_EQ(port.FindString(-1, u"4"), kCbErr);
         EXPECT_EQ(keyboard.FindString(-1, u"FRE"), 1);
         EXPECT_EQ(keyboard.SetCurSel(keyboard.FindString(-1, u"germ")), 2);
         EXPECT_EQ(box->currentText(), "German");
@@ -263,11 +267,11 @@ TEST(QtDialogTest, CombosSortAddedItemsKeepInsertedPositionsAndFindPrefixesAnyCa
         // A selected item stays selected when another is inserted before it.
         keyboard.InsertString(0, u"Belgian");
         EXPECT_EQ(keyboard.GetCurSel(), 3);
-        EXPECT_EQ(keyboard.SetCurSel(CB_ERR), CB_ERR);
-        EXPECT_EQ(keyboard.GetCurSel(), CB_ERR);
-        d.EndDialog(IDOK);
+        EXPECT_EQ(keyboard.SetCurSel(kCbErr), kCbErr);
+        EXPECT_EQ(keyboard.GetCurSel(), kCbErr);
+        d.EndDialog(kIdOk);
     });
-    EXPECT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_EQ(dialog.DoModal(), kIdOk);
 }
 
 TEST(QtDialogTest, TimerTicksButtonsAndKeysReachWindowProcOnTheGuiThread) {
@@ -277,20 +281,20 @@ TEST(QtDialogTest, TimerTicksButtonsAndKeysReachWindowProcOnTheGuiThread) {
         // One timer killed at its first tick, one that keeps ticking.
         d.SetTimer(kEvery, 1);
         d.SetTimer(kOnce, 1);
-        ASSERT_TRUE(PumpUntil([&] { return d.Count(WM_TIMER, kOnce) >= 1; }));
+        ASSERT_TRUE(PumpUntil([&] { return d.Count(kWmTimer, kOnce) >= 1; }));
         EXPECT_TRUE(d.KillTimer(kOnce));
         EXPECT_FALSE(d.KillTimer(kOnce));
-        const int everySoFar = d.Count(WM_TIMER, kEvery);
-        ASSERT_TRUE(PumpUntil([&] { return d.Count(WM_TIMER, kEvery) > everySoFar + 2; }));
-        EXPECT_EQ(d.Count(WM_TIMER, kOnce), 1);
+        const int everySoFar = d.Count(kWmTimer, kEvery);
+        ASSERT_TRUE(PumpUntil([&] { return d.Count(kWmTimer, kEvery) > everySoFar + 2; }));
+        EXPECT_EQ(d.Count(kWmTimer, kOnce), 1);
         EXPECT_TRUE(d.KillTimer(kEvery));
 
         // A click is the button's command; Enter is OK; Escape cancels, which ends the dialog.
         auto* button = qobject_cast<QPushButton*>(Widget(d, IDC_START_STOP));
         ASSERT_NE(button, nullptr);
         button->click();
-        const WParam clicked = static_cast<WParam>(IDC_START_STOP) | (WParam{BN_CLICKED} << 16);
-        EXPECT_EQ(d.Count(WM_COMMAND, clicked), 1);
+        const WParam clicked = static_cast<WParam>(IDC_START_STOP) | (WParam{kBnClicked} << 16);
+        EXPECT_EQ(d.Count(kWmCommand, clicked), 1);
         QWidget* window = qt::WidgetOf(d.m_hWnd);
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
         QCoreApplication::sendEvent(window, &enter);
@@ -298,10 +302,10 @@ TEST(QtDialogTest, TimerTicksButtonsAndKeysReachWindowProcOnTheGuiThread) {
         QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QCoreApplication::sendEvent(window, &escape);
     });
-    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_EQ(dialog.DoModal(), kIdCancel);
     for (const Received& r : dialog.received) EXPECT_TRUE(r.onGuiThread) << r.message;
     ASSERT_FALSE(dialog.received.empty());
-    EXPECT_EQ(dialog.received.back().message, WM_DESTROY);
+    EXPECT_EQ(dialog.received.back().message, kWmDestroy);
 }
 
 TEST(QtShellTest, MessageBoxFromAnotherThreadBlocksOnlyThatThreadUntilAnsweredOrDismissed) {
@@ -316,43 +320,43 @@ TEST(QtShellTest, MessageBoxFromAnotherThreadBlocksOnlyThatThreadUntilAnsweredOr
         EXPECT_EQ(Utf16(box->text()), kText);
         EXPECT_EQ(Utf16(box->windowTitle()), u"Erreur");
         // The GUI goes on (a timer ticks) while the raising thread waits.
-        const int ticks = d.Count(WM_TIMER, 3);
+        const int ticks = d.Count(kWmTimer, 3);
         d.SetTimer(3, 1);
-        ASSERT_TRUE(PumpUntil([&] { return d.Count(WM_TIMER, 3) > ticks + 1; }));
+        ASSERT_TRUE(PumpUntil([&] { return d.Count(kWmTimer, 3) > ticks + 1; }));
         d.KillTimer(3);
         EXPECT_FALSE(answered.Returned());
         box->button(QMessageBox::Ok)->click();
         ASSERT_TRUE(answered.WaitReturned());
-        EXPECT_EQ(answered.Result(), IDOK);
+        EXPECT_EQ(answered.Result(), kIdOk);
 
         // Dismissed by a quit while shown: the thread goes on, the box goes away.
         BoxThread shown(kText);
         ASSERT_TRUE(PumpUntil([] { return ShownBox() != nullptr; }));
-        DismissMessageBoxes(Handle{1});
+        DismissMessageBoxes(ThreadHandle{1});
         ASSERT_TRUE(shown.WaitReturned());
-        EXPECT_EQ(shown.Result(), IDOK);
+        EXPECT_EQ(shown.Result(), kIdOk);
         EXPECT_TRUE(PumpUntil([] { return ShownBox() == nullptr; }));
 
         // Dismissed before the GUI thread got to show it: it never appears.
         BoxThread early(kText);
         QDeadlineTimer deadline(kGuardMs);
-        while (!early.Returned() && !deadline.hasExpired()) DismissMessageBoxes(Handle{1});
+        while (!early.Returned() && !deadline.hasExpired()) DismissMessageBoxes(ThreadHandle{1});
         ASSERT_TRUE(early.Returned());
         Pump();
         EXPECT_EQ(ShownBox(), nullptr);
-        d.EndDialog(IDOK);
+        d.EndDialog(kIdOk);
     });
-    EXPECT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_EQ(dialog.DoModal(), kIdOk);
 }
 
 TEST(QtShellTest, TrayFollowsEveryThreadInOrderAndSendsClicksAndQuitsToItsWindow) {
     constexpr std::uint32_t kId = 5;
-    constexpr std::uint32_t kCallback = WM_USER + 9;
+    constexpr std::uint32_t kCallback = kWmUser + 9;
     ProbeDialog dialog([](ProbeDialog& d) {
         char16_t self[260] = {};
         GetModuleFileNameW(self, 260);
-        Handle ready = kNoHandle;
-        Handle notReady = kNoHandle;
+        IconHandle ready = kNoIcon;
+        IconHandle notReady = kNoIcon;
         ASSERT_EQ(ExtractIconExW(self, -IDI_READY, nullptr, &ready, 1), 1u);
         ASSERT_EQ(ExtractIconExW(self, -IDI_NOT_READY, nullptr, &notReady, 1), 1u);
         EXPECT_EQ(ExtractIconExW(self, -1, nullptr, &ready, 1), 0u);
@@ -362,12 +366,12 @@ TEST(QtShellTest, TrayFollowsEveryThreadInOrderAndSendsClicksAndQuitsToItsWindow
         NotifyIconData record;
         record.hWnd = d.m_hWnd;
         record.uID = kId;
-        record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        record.uFlags = kNifMessage | kNifIcon | kNifTip;
         record.uCallbackMessage = kCallback;
         record.hIcon = notReady;
         std::copy_n(u"first", 6, record.szTip);
-        ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &record));
-        EXPECT_FALSE(Shell_NotifyIconW(NIM_ADD, &record));
+        ASSERT_TRUE(Shell_NotifyIconW(kNimAdd, &record));
+        EXPECT_FALSE(Shell_NotifyIconW(kNimAdd, &record));
         QSystemTrayIcon* icon = qt::TrayIcon(d.m_hWnd, kId);
         ASSERT_NE(icon, nullptr);
         EXPECT_EQ(icon->toolTip(), "first");
@@ -380,7 +384,7 @@ TEST(QtShellTest, TrayFollowsEveryThreadInOrderAndSendsClicksAndQuitsToItsWindow
                 const std::u16string tip = u"status " + Utf16(QString::number(i));
                 std::copy_n(tip.c_str(), tip.size() + 1, update.szTip);
                 update.hIcon = i % 2 == 0 ? ready : notReady;
-                Shell_NotifyIconW(NIM_MODIFY, &update);
+                Shell_NotifyIconW(kNimModify, &update);
             }
         });
         reception.join();
@@ -396,29 +400,29 @@ TEST(QtShellTest, TrayFollowsEveryThreadInOrderAndSendsClicksAndQuitsToItsWindow
             return n;
         };
         emit icon->activated(QSystemTrayIcon::Trigger);
-        EXPECT_EQ(mouse(WM_LBUTTONDOWN), 1);
+        EXPECT_EQ(mouse(kWmLButtonDown), 1);
         emit icon->activated(QSystemTrayIcon::Context);
-        EXPECT_EQ(mouse(WM_RBUTTONDOWN), 1);
+        EXPECT_EQ(mouse(kWmRButtonDown), 1);
 
         // SIGTERM quits the way the right click does, and answers any box
         // that would hold the quit up.
         BoxThread held(u"held");
         ASSERT_TRUE(PumpUntil([] { return ShownBox() != nullptr; }));
         std::raise(SIGTERM);
-        ASSERT_TRUE(PumpUntil([&] { return mouse(WM_RBUTTONDOWN) == 2; }));
+        ASSERT_TRUE(PumpUntil([&] { return mouse(kWmRButtonDown) == 2; }));
         EXPECT_TRUE(held.WaitReturned());
         // So does the end of the desktop session, which reaches the
         // application as a Quit event.
         QEvent sessionEnd(QEvent::Quit);
         QCoreApplication::sendEvent(qApp, &sessionEnd);
-        EXPECT_EQ(mouse(WM_RBUTTONDOWN), 3);
+        EXPECT_EQ(mouse(kWmRButtonDown), 3);
 
-        ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &record));
+        ASSERT_TRUE(Shell_NotifyIconW(kNimDelete, &record));
         EXPECT_EQ(qt::TrayIcon(d.m_hWnd, kId), nullptr);
-        EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &record));
-        d.EndDialog(IDOK);
+        EXPECT_FALSE(Shell_NotifyIconW(kNimModify, &record));
+        d.EndDialog(kIdOk);
     });
-    EXPECT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_EQ(dialog.DoModal(), kIdOk);
 }
 
 }  // namespace
