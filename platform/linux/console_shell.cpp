@@ -1,6 +1,6 @@
 // Linux shell services for the command-line tools: a message box is a line on
 // standard error, since there is no one to click OK. No tray icon and no icons:
-// those calls report failure.
+// those calls report failure. No keystrokes either.
 #include <cstdio>
 
 #include "platform/services.h"
@@ -32,5 +32,8 @@ std::uint32_t ExtractIconExW(const char16_t*, std::int32_t, IconHandle*, IconHan
                              std::uint32_t) {
     return 0;
 }
+
+// The tools type no keys: a table they load has nowhere to place its keys.
+void SetKeyHints(const KeyHint*, std::size_t) {}
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 // rebuilt only when the layout changes; lookups never allocate.
 #pragma once
 
+#include "platform/services.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -23,12 +25,7 @@ inline constexpr int kLevelCount = 4;
 
 // What the loaded keyboard table says a key types: the byte the table gives
 // this (virtual key, Shift, AltGr) entry for, as a Unicode character.
-struct KeyHint {
-    std::uint8_t virtualKey;
-    bool shift;
-    bool altGr;
-    char32_t character;
-};
+using KeyHint = platform::KeyHint;
 
 class KeyLayout {
   public:

@@ -1,5 +1,4 @@
-// Keystrokes on Linux beyond keybd_event: the table's hints that place the
-// punctuation keys on the active layout, an early open of the output, and
+// Keystrokes on Linux beyond the seam: an early open of the output, and
 // letting go of every key when the program quits.
 #pragma once
 
@@ -9,12 +8,9 @@
 
 namespace platform {
 
-using linuxkeys::KeyHint;
+// SetKeyHints (services.h) makes each VK_OEM_* key the key that types the
+// table's character on the active layout.
 
-// What each table entry types, so that a VK_OEM_* key becomes the key that
-// types the same character on the active layout. Call after the table is
-// loaded and before reception starts; the hints are copied.
-void SetKeyHints(const KeyHint* hints, std::size_t count);
 // Opens the keystroke output now rather than at the first key event (a new
 // uinput device needs a moment before the desktop reads it). Returns null, or
 // the message naming what is missing; the first key event then shows it.
