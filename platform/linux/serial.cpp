@@ -312,7 +312,8 @@ void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capaci
     if (used + 1 >= capacity) return;
     // Cut to fit rather than fail: the start of the description is the useful part.
     const std::size_t room = capacity - used - 1;
-    const std::size_t take = static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room;
+    const std::size_t take =
+        static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room;
     for (std::size_t i = 0; i < take; ++i) text[used + i] = wide[i];
     text[used + take] = 0;
 }
