@@ -2,21 +2,17 @@
 // through the seam's layout calls only, and keeping the result per layout.
 #include "keymap/active_layout.h"
 
+#include "keymap/cp1252.h"
+
 using namespace platform;
 
 namespace {
 
-// Windows-1252's 0x80 to 0x9F; 0 where it defines no character.
-constexpr char16_t kHighControls[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 // The byte whose character `c` is, or -1.
 int ByteOf(char16_t c) {
     if (c >= 0x20 && c < 0x100 && c != 0x7F && (c < 0x80 || c > 0x9F)) return c;
-    for (int i = 0; i < 32; ++i)
-        if (kHighControls[i] == c) return 0x80 + i;
+    for (int b = 0x80; b <= 0x9F; ++b)
+        if (c != 0 && Cp1252ToUnicode(static_cast<std::uint8_t>(b)) == c) return b;
     return -1;
 }
 
@@ -168,8 +164,7 @@ bool IsActiveLayoutName(const char16_t* name) {
 
 char16_t Windows1252Character(std::uint8_t byte) {
     if (byte < 0x20 || byte == 0x7F) return 0;
-    if (byte >= 0x80 && byte <= 0x9F) return kHighControls[byte - 0x80];
-    return byte;
+    return Cp1252ToUnicode(byte);
 }
 
 KeyboardLayout ActiveKeyboardLayout() {

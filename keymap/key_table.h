@@ -5,9 +5,9 @@
 #include <cstdint>
 
 struct KeyTableEntry {
-    std::int32_t shift;       // 1: Shift is held while the key is typed
-    std::int32_t altGr;       // 1: AltGr (Control + left Alt) is held
-    std::uint16_t virtualKey; // 0: the byte produces no key
+    std::int32_t shift;        // 1: Shift is held while the key is typed
+    std::int32_t altGr;        // 1: AltGr (Control + left Alt) is held
+    std::uint16_t virtualKey;  // 0: the byte produces no key
 };
 
 inline constexpr int kKeyTableSize = 256;
@@ -20,8 +20,13 @@ extern KeyTableEntry KeyTable[kKeyTableSize];
 // settings file at SettingsFilePath. Entries the section does not define keep
 // their earlier values; the name of the active keyboard layout reads nothing.
 // Reads the file once, yet gives what 256 separate ReadSettingValue calls, one
-// per byte value, would give.
+// per byte value, would give. Then tells the platform what each entry types
+// (PassKeyHints).
 void LoadKeyTable();
+
+// Hands the platform one hint per entry of KeyTable that types a key: the key,
+// its Shift and AltGr, and the Windows-1252 character of the entry's byte.
+void PassKeyHints();
 
 // Applies the value read for one byte (the absent marker when there was
 // none) to its entry. `value` is used as scratch space.

@@ -156,6 +156,13 @@ bool GetCommModemStatus(PortHandle port, std::uint32_t* status);
 // (fails) before the handle is released.
 bool CloseHandle(PortHandle port);
 
+// What the dialog's Port list shows after the number n, where a system does
+// not name its devices COMn: where COMn leads on Linux ("  /dev/ttyACM0
+// (usb-...)", "  (no device)"); nothing on Windows and the simulator. Appended
+// to the terminated `text` (capacity in units, cut to fit). The number stays
+// first: the list is searched by it.
+void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capacity);
+
 // ---------------------------------------------------------------------------
 // Keyboard input.
 inline constexpr std::uint32_t kKeyEventFKeyUp = 0x0002;
@@ -167,6 +174,19 @@ inline constexpr std::uint8_t kVkLMenu = 0xA4;
 // One synthetic key event into the keyboard input of the focused application.
 void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t flags,
                  std::uintptr_t extraInfo);
+
+// What one keyboard-table entry types: its key at its level, and the character
+// of the table's byte. A backend that has to find the keys on a layout of its
+// own (Linux: the VK_OEM_* keys) places each key where that character is;
+// Windows and the simulator need nothing (no-op there).
+struct KeyHint {
+    std::uint8_t virtualKey;
+    bool shift;
+    bool altGr;
+    char32_t character;
+};
+// Called after each table load, before reception starts; the hints are copied.
+void SetKeyHints(const KeyHint* hints, std::size_t count);
 
 // ---------------------------------------------------------------------------
 // Keyboard layouts: what a key types on the layout of the focused window, and

@@ -77,4 +77,7 @@ std::uint32_t SendInput(std::uint32_t inputs, const KeyboardInput* input) {
     return inputs;
 }
 
+// The simulated keyboard types virtual keys as given: no layout to place them on.
+void SetKeyHints(const KeyHint*, std::size_t) {}
+
 }  // namespace platform
