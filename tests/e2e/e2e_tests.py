@@ -53,10 +53,12 @@ def autostart(stage):
     stage.plug(PORT)
     stage.start_sink()
     program = stage.program("main", us_settings(PORT)).start()
-    # The dialog's window exists before all its controls do.
-    first = wait_until("the dialog with its controls",
-                       lambda: (lambda d: d if d and len(d["controls"]) >= 20 else None)(
-                           stage.dialog()), timeout=20, interval=0.02)
+    # The dialog's window exists before all its controls do, and its controls
+    # carry the template's visibility until the dialog's initialisation has run:
+    # what counts is the dialog once it is on the screen.
+    first = wait_until("the dialog on the screen with its controls",
+                       lambda: (lambda d: d if d and d.get("visible") and len(d["controls"]) >= 20
+                                else None)(stage.dialog()), timeout=20, interval=0.02)
     opened = time.monotonic()
     # Before the auto-start only the logo shows.
     if first["caption"] == "QuorvelCE":
