@@ -23,10 +23,12 @@ SCAN = b"4006381333931"
 # Shift set, the key down and up, Shift released; a pause after each.
 EVENTS_PER_KEYSTROKE = 6
 
-# The users' script: one `xdotool type` per carriage-return-ended line.
+# The users' script: one `xdotool type` per carriage-return-ended line (the
+# line discipline turns the CR into a line end; `read -d $'\r'` would not
+# do: on a terminal it switches the line to a mode that maps CR to LF).
 PEER_SCRIPT = r'''
-stty -F "$1" raw -echo 2>/dev/null
-while IFS= read -r -d $'\r' line; do
+stty -F "$1" raw -echo icrnl
+while IFS= read -r line; do
   xdotool type --delay 1 -- "$line"
 done < "$1"
 '''
