@@ -19,6 +19,7 @@ SCANS = [b"QUORVEL-0001\r", b"4006381333931\r", b"Hello, World! 42#"]
 
 
 def virtual_scanner(st, args, out):
+    tray_before = len(st.display.tray_windows())
     sink = st.start_sink()
     program = st.program("QuorvelCE", us_settings(args.port))
     line = st.line(program, args.port)
@@ -62,8 +63,14 @@ def virtual_scanner(st, args, out):
 
     st.display.click(icon, 8, 8, button=3)
     wait_until("the program to end", lambda: not program.running(), timeout=10)
-    print("ended through the tray icon's quit (exit status %d); icon left in the tray: %s" %
-          (program.process.returncode, "yes" if program.tray_icon() else "no"))
+    try:
+        wait_until("the tray emptied", lambda: len(st.display.tray_windows()) == tray_before,
+                   timeout=5)
+        left = "none"
+    except Failure:
+        left = "still there"
+    print("ended through the tray icon's quit (exit status %d); icon in the tray: %s" %
+          (program.process.returncode, left))
 
 
 def real_device(st, args):
