@@ -4,6 +4,8 @@
 // file once and settles all 256 keys in that single pass.
 #include "keymap/key_table.h"
 
+#include "keymap/cp1252.h"
+#include "platform/services.h"
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
@@ -77,7 +79,9 @@ int TakeKeysFoundIn(const char16_t* text, bool* settled, std::uint8_t* keys) {
 
 }  // namespace
 
-void LoadKeyTable() {
+namespace {
+
+void LoadKeyTableEntries() {
     settings_text::TextFileReader reader;
     if (!reader.Open(SettingsFilePath) || !SeekSection(reader, SerialSettings.keyTableName)) return;
 
@@ -100,4 +104,24 @@ void LoadKeyTable() {
             ApplyKeyValue(KeyTable[keys[i]], scratch);
         }
     }
+}
+
+}  // namespace
+
+void LoadKeyTable() {
+    LoadKeyTableEntries();
+    PassKeyHints();
+}
+
+void PassKeyHints() {
+    platform::KeyHint hints[kKeyTableSize];
+    std::size_t count = 0;
+    for (int b = 0; b < kKeyTableSize; ++b) {
+        const KeyTableEntry& entry = KeyTable[b];
+        const char16_t character = Cp1252ToUnicode(static_cast<std::uint8_t>(b));
+        if (entry.virtualKey == 0 || entry.virtualKey > 0xFF || character == 0) continue;
+        hints[count++] = {static_cast<std::uint8_t>(entry.virtualKey), entry.shift == 1,
+                          entry.altGr == 1, character};
+    }
+    platform::SetKeyHints(hints, count);
 }

@@ -19,8 +19,13 @@ extern KeyTableEntry KeyTable[kKeyTableSize];
 // Fills KeyTable from the section named by SerialSettings.keyTableName in the
 // settings file at SettingsFilePath. Entries the section does not define keep
 // their earlier values. Reads the file once, yet gives what 256 separate
-// ReadSettingValue calls, one per byte value, would give.
+// ReadSettingValue calls, one per byte value, would give. Then tells the
+// platform what each entry types (PassKeyHints).
 void LoadKeyTable();
+
+// Hands the platform one hint per entry of KeyTable that types a key: the key,
+// its Shift and AltGr, and the Windows-1252 character of the entry's byte.
+void PassKeyHints();
 
 // Applies the value read for one byte (the absent marker when there was
 // none) to its entry. `value` is used as scratch space.

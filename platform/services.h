@@ -168,6 +168,19 @@ inline constexpr std::uint8_t kVkLMenu = 0xA4;
 void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t flags,
                  std::uintptr_t extraInfo);
 
+// What one keyboard-table entry types: its key at its level, and the character
+// of the table's byte. A backend that has to find the keys on a layout of its
+// own (Linux: the VK_OEM_* keys) places each key where that character is;
+// Windows and the simulator need nothing (no-op there).
+struct KeyHint {
+    std::uint8_t virtualKey;
+    bool shift;
+    bool altGr;
+    char32_t character;
+};
+// Called after each table load, before reception starts; the hints are copied.
+void SetKeyHints(const KeyHint* hints, std::size_t count);
+
 // ---------------------------------------------------------------------------
 // Threads, events and timing.
 inline constexpr std::uint32_t kWaitObject0 = 0;

@@ -4,9 +4,8 @@
 #include <cstdint>
 #include <string>
 
-// The character a byte stands for, or 0 for the five bytes the code page
-// leaves undefined. Bytes below 0x80 are ASCII.
-char16_t Cp1252ToUnicode(std::uint8_t byte);
+#include "keymap/cp1252.h"  // Cp1252ToUnicode
+
 // -1 when the character has no byte in Windows-1252.
 int UnicodeToCp1252(char32_t character);
 // Readable name of a byte's character: "A", "SPACE", "CR", "NBSP", "(undefined)".

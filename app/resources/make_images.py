@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Draws the program's own artwork and writes it beside this script:
-ready.ico (icon 128), not_ready.ico (icon 130) and logo.bmp (bitmap 136).
+ready.ico (icon 128), not_ready.ico (icon 130) and logo.bmp (bitmap 136), and
+the same icons as PNG files (ready_16.png, ready_32.png, not_ready_16.png,
+not_ready_32.png) for the Linux program, whose toolkit reads PNG and BMP
+without plugins but needs one for ICO.
 
 Icons: 16 colours, a 32x32 and a 16x16 image each; a hand-held scanner with a
 green beam when ready, a grey scanner with a red cross when not ready, so the
@@ -10,6 +13,7 @@ in, so run this again only when the artwork changes.
 """
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -107,6 +111,23 @@ def write_ico(path, canvases):
         f.write(out + b"".join(images))
 
 
+def write_png(path, canvas):
+    """The canvas as an 8-bit RGBA PNG; transparent where the icon's mask is."""
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    n = len(canvas)
+    raw = b"".join(
+        b"\0" + b"".join(bytes((0, 0, 0, 0)) if p is CLEAR else bytes(PALETTE[p] + (255,))
+                         for p in row)
+        for row in canvas)
+    header = struct.pack(">IIBBBBB", n, n, 8, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+                chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
 # A 5x7 capital font for the name, one string of five bits per row.
 FONT = {
     "Q": ["01110", "10001", "10001", "10001", "10101", "10010", "01101"],
@@ -161,9 +182,11 @@ def write_logo(path):
 
 
 def main():
-    write_ico(os.path.join(HERE, "ready.ico"), [draw_scanner(32, True), draw_scanner(16, True)])
-    write_ico(os.path.join(HERE, "not_ready.ico"),
-              [draw_scanner(32, False), draw_scanner(16, False)])
+    for name, ready in (("ready", True), ("not_ready", False)):
+        canvases = [draw_scanner(32, ready), draw_scanner(16, ready)]
+        write_ico(os.path.join(HERE, name + ".ico"), canvases)
+        for canvas in canvases:
+            write_png(os.path.join(HERE, "%s_%d.png" % (name, len(canvas))), canvas)
     write_logo(os.path.join(HERE, "logo.bmp"))
 
 

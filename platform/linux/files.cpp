@@ -1,12 +1,36 @@
-// Linux files: real files through the shared POSIX code; the settings file
-// lies beside the executable found through /proc/self/exe.
+// Linux files: real files through the shared POSIX code. The core finds its
+// settings file from the module file name.
+#include <string>
+
+#include "platform/linux/settings_location.h"
 #include "platform/posix/posix_files.h"
 #include "platform/services.h"
+#include "platform/text.h"
 
 namespace platform {
 
+// The core names its settings file after the program's file, as on Windows
+// (QuorvelCE.exe -> QuorvelCE.INI, the last three characters replaced). The
+// Linux program's file is `quorvelce`, and its settings may live away from it
+// (in the user's configuration folder), so once the program has chosen the
+// folder it reports `<folder>/QuorvelCE.exe`: the Windows program's name in
+// the chosen folder, which the core's rule turns into the right file. The
+// command-line tools set no folder (they take explicit files) and get the
+// real executable from /proc/self/exe.
 std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
-    return posix::ModuleFileName(buffer, size);
+    const std::string& folder = linux_backend::ModuleFolder();
+    if (folder.empty()) return posix::ModuleFileName(buffer, size);
+    if (size == 0) return 0;
+    const std::string path = folder + "/QuorvelCE.exe";
+    const std::ptrdiff_t n = DecodeUtf8(reinterpret_cast<const unsigned char*>(path.data()),
+                                        path.size(), buffer, size);
+    if (n < 0) {
+        // As Windows does with a short buffer: cut, terminated, and `size` returned.
+        buffer[0] = 0;
+        return size;
+    }
+    buffer[n] = 0;
+    return static_cast<std::uint32_t>(n);
 }
 
 FileHandle OpenFileForReading(const char16_t* path) {

@@ -52,4 +52,7 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t f
     count.store(n + 1, std::memory_order_release);
 }
 
+// The simulated keyboard types virtual keys as given: no layout to place them on.
+void SetKeyHints(const KeyHint*, std::size_t) {}
+
 }  // namespace platform

@@ -18,4 +18,7 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t f
     ::keybd_event(virtualKey, scanCode, desktopFlags, static_cast<ULONG_PTR>(extraInfo));
 }
 
+// Windows places the virtual keys on the active layout itself.
+void SetKeyHints(const KeyHint*, std::size_t) {}
+
 }  // namespace platform

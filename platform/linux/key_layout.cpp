@@ -1,0 +1,237 @@
+// Virtual keys to XKB key codes on the active layout: letters by the keysym
+// they type, digits on the top row, named keys at their fixed places, and
+// punctuation by the character the loaded table says it types.
+#include "platform/linux/key_layout.h"
+
+#include <linux/input-event-codes.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+#include <xkbcommon/xkbcommon.h>
+
+namespace platform::linuxkeys {
+namespace {
+
+// Evdev codes of the keys of a US keyboard, by virtual key.
+struct UsPositions {
+    std::uint16_t code[256] = {};
+
+    constexpr UsPositions() {
+        code[0x08] = KEY_BACKSPACE;
+        code[0x09] = KEY_TAB;
+        code[0x0C] = KEY_KP5;  // VK_CLEAR: keypad 5 without Num Lock
+        code[0x0D] = KEY_ENTER;
+        code[0x10] = KEY_LEFTSHIFT;
+        code[0x11] = KEY_LEFTCTRL;
+        code[0x12] = KEY_LEFTALT;
+        code[0x13] = KEY_PAUSE;
+        code[0x14] = KEY_CAPSLOCK;
+        code[0x1B] = KEY_ESC;
+        code[0x20] = KEY_SPACE;
+        code[0x21] = KEY_PAGEUP;
+        code[0x22] = KEY_PAGEDOWN;
+        code[0x23] = KEY_END;
+        code[0x24] = KEY_HOME;
+        code[0x25] = KEY_LEFT;
+        code[0x26] = KEY_UP;
+        code[0x27] = KEY_RIGHT;
+        code[0x28] = KEY_DOWN;
+        code[0x2C] = KEY_SYSRQ;
+        code[0x2D] = KEY_INSERT;
+        code[0x2E] = KEY_DELETE;
+        code[0x30] = KEY_0;
+        for (int i = 1; i <= 9; ++i) code[0x30 + i] = static_cast<std::uint16_t>(KEY_1 + i - 1);
+        const std::uint16_t letters[26] = {KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G,
+                                           KEY_H, KEY_I, KEY_J, KEY_K, KEY_L, KEY_M, KEY_N,
+                                           KEY_O, KEY_P, KEY_Q, KEY_R, KEY_S, KEY_T, KEY_U,
+                                           KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z};
+        for (int i = 0; i < 26; ++i) code[0x41 + i] = letters[i];
+        code[0x5B] = KEY_LEFTMETA;
+        code[0x5C] = KEY_RIGHTMETA;
+        code[0x5D] = KEY_COMPOSE;
+        const std::uint16_t keypad[10] = {KEY_KP0, KEY_KP1, KEY_KP2, KEY_KP3, KEY_KP4,
+                                          KEY_KP5, KEY_KP6, KEY_KP7, KEY_KP8, KEY_KP9};
+        for (int i = 0; i < 10; ++i) code[0x60 + i] = keypad[i];
+        code[0x6A] = KEY_KPASTERISK;
+        code[0x6B] = KEY_KPPLUS;
+        code[0x6C] = KEY_KPCOMMA;  // VK_SEPARATOR
+        code[0x6D] = KEY_KPMINUS;
+        code[0x6E] = KEY_KPDOT;
+        code[0x6F] = KEY_KPSLASH;
+        for (int i = 0; i < 10; ++i) code[0x70 + i] = static_cast<std::uint16_t>(KEY_F1 + i);
+        code[0x7A] = KEY_F11;
+        code[0x7B] = KEY_F12;
+        for (int i = 0; i < 12; ++i) code[0x7C + i] = static_cast<std::uint16_t>(KEY_F13 + i);
+        code[0x90] = KEY_NUMLOCK;
+        code[0x91] = KEY_SCROLLLOCK;
+        code[0xA0] = KEY_LEFTSHIFT;
+        code[0xA1] = KEY_RIGHTSHIFT;
+        code[0xA2] = KEY_LEFTCTRL;
+        code[0xA3] = KEY_RIGHTCTRL;
+        code[0xA4] = KEY_LEFTALT;
+        code[0xA5] = KEY_RIGHTALT;
+        code[0xBA] = KEY_SEMICOLON;   // VK_OEM_1
+        code[0xBB] = KEY_EQUAL;       // VK_OEM_PLUS
+        code[0xBC] = KEY_COMMA;       // VK_OEM_COMMA
+        code[0xBD] = KEY_MINUS;       // VK_OEM_MINUS
+        code[0xBE] = KEY_DOT;         // VK_OEM_PERIOD
+        code[0xBF] = KEY_SLASH;       // VK_OEM_2
+        code[0xC0] = KEY_GRAVE;       // VK_OEM_3
+        code[0xDB] = KEY_LEFTBRACE;   // VK_OEM_4
+        code[0xDC] = KEY_BACKSLASH;   // VK_OEM_5
+        code[0xDD] = KEY_RIGHTBRACE;  // VK_OEM_6
+        code[0xDE] = KEY_APOSTROPHE;  // VK_OEM_7
+        code[0xDF] = KEY_GRAVE;       // VK_OEM_8: where UK keyboards have it
+        code[0xE2] = KEY_102ND;       // VK_OEM_102: the key between left Shift and Z
+    }
+};
+
+constexpr UsPositions kUsPositions;
+
+// The keys a character is looked for on: the typing block (the top row to
+// the slash key, Space, the key left of Z, and the Brazilian and Japanese
+// extra keys). The keypad and the media keys also carry characters on some
+// layouts ('(' on KEY_KPLEFTPAREN), but no table means them.
+constexpr bool IsTypingKey(int code) {
+    const int evdev = code - kEvdevOffset;
+    return (evdev >= KEY_1 && evdev <= KEY_SLASH) || evdev == KEY_SPACE || evdev == KEY_102ND ||
+           evdev == KEY_RO || evdev == KEY_YEN;
+}
+
+KeyCode ToKeyCode(std::uint16_t evdev) {
+    return evdev == 0 ? kNoKey : static_cast<KeyCode>(evdev + kEvdevOffset);
+}
+
+// Among the keys that produce `keysym` at the first level, the preferred one if
+// it is there, else the lowest.
+KeyCode FindModifierKey(xkb_keymap* keymap, std::uint32_t group, xkb_keysym_t keysym,
+                        KeyCode preferred) {
+    KeyCode found = kNoKey;
+    for (std::uint32_t code = 8; code < 256; ++code) {
+        const xkb_layout_index_t layouts = xkb_keymap_num_layouts_for_key(keymap, code);
+        if (layouts == 0) continue;
+        const xkb_keysym_t* syms = nullptr;
+        int n = xkb_keymap_key_get_syms_by_level(keymap, code, group % layouts, 0, &syms);
+        if (n != 1 || syms[0] != keysym) continue;
+        if (code == preferred) return preferred;
+        if (found == kNoKey) found = static_cast<KeyCode>(code);
+    }
+    return found;
+}
+
+}  // namespace
+
+std::uint16_t UsPositionOf(std::uint8_t virtualKey) {
+    return kUsPositions.code[virtualKey];
+}
+
+bool IsOemKey(std::uint8_t vk) {
+    return (vk >= 0xBA && vk <= 0xC0) || (vk >= 0xDB && vk <= 0xDF) || (vk >= 0xE1 && vk <= 0xE4) ||
+           vk == 0xE6 || (vk >= 0x92 && vk <= 0x96) || (vk >= 0xE9 && vk <= 0xF5);
+}
+
+void KeyLayout::BuildFallback() {
+    for (auto& level : chars_)
+        for (auto& c : level) c = 0;
+    for (auto& level : syms_)
+        for (auto& s : level) s = 0;
+    level3_ = kNoKey;
+    shift_ = ToKeyCode(KEY_LEFTSHIFT);
+    ApplyMapping();
+}
+
+bool KeyLayout::Build(xkb_keymap* keymap, std::uint32_t group) {
+    if (keymap == nullptr) {
+        BuildFallback();
+        return false;
+    }
+    // The right Alt key is AltGr on a physical keyboard; the <LVL3> key (92)
+    // exists only in keymaps, so take the right Alt key when it selects the
+    // third level.
+    level3_ = FindModifierKey(keymap, group, XKB_KEY_ISO_Level3_Shift, ToKeyCode(KEY_RIGHTALT));
+    shift_ = FindModifierKey(keymap, group, XKB_KEY_Shift_L, ToKeyCode(KEY_LEFTSHIFT));
+    if (shift_ == kNoKey) shift_ = ToKeyCode(KEY_LEFTSHIFT);
+
+    // What each key types at each level, found by pressing the modifier keys
+    // in a state of our own, so that the keymap's own actions decide.
+    for (int level = 0; level < kLevelCount; ++level) {
+        xkb_state* state = xkb_state_new(keymap);
+        if (state == nullptr) {
+            BuildFallback();
+            return false;
+        }
+        xkb_state_update_mask(state, 0, 0, 0, 0, 0, group);
+        bool usable = true;
+        if ((level & kLevelShift) != 0) xkb_state_update_key(state, shift_, XKB_KEY_DOWN);
+        if ((level & kLevelAltGr) != 0) {
+            if (level3_ == kNoKey)
+                usable = false;
+            else
+                xkb_state_update_key(state, level3_, XKB_KEY_DOWN);
+        }
+        for (std::uint32_t code = 0; code < 256; ++code) {
+            const bool valid = usable && code >= 8;
+            chars_[level][code] = valid ? xkb_state_key_get_utf32(state, code) : 0;
+            syms_[level][code] = valid ? xkb_state_key_get_one_sym(state, code) : 0;
+        }
+        xkb_state_unref(state);
+    }
+    ApplyMapping();
+    return true;
+}
+
+KeyCode KeyLayout::FindCharacter(char32_t character, int level) const {
+    if (character == 0) return kNoKey;
+    for (int code = 8; code < 256; ++code) {
+        if (chars_[level & 3][code] == character && IsTypingKey(code)) {
+            return static_cast<KeyCode>(code);
+        }
+    }
+    return kNoKey;
+}
+
+void KeyLayout::SetHints(const KeyHint* hints, std::size_t count) {
+    for (auto& vk : hints_)
+        for (auto& c : vk) c = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const KeyHint& hint = hints[i];
+        if (!IsOemKey(hint.virtualKey)) continue;
+        const int level = (hint.shift ? kLevelShift : 0) | (hint.altGr ? kLevelAltGr : 0);
+        char32_t& slot = hints_[hint.virtualKey][level];
+        if (slot == 0) slot = hint.character;  // the first byte a table gives a key wins
+    }
+    ApplyMapping();
+}
+
+void KeyLayout::ApplyMapping() {
+    for (int vk = 0; vk < 256; ++vk) {
+        const KeyCode us = ToKeyCode(UsPositionOf(static_cast<std::uint8_t>(vk)));
+        KeyCode code = us;
+        if (vk >= 'A' && vk <= 'Z') {
+            // The key whose plain level types the lower-case letter, as
+            // Windows finds it on AZERTY or QWERTZ.
+            KeyCode letter = FindCharacter(static_cast<char32_t>(vk - 'A' + 'a'), 0);
+            if (letter != kNoKey) code = letter;
+        }
+        for (int level = 0; level < kLevelCount; ++level) codes_[vk][level] = code;
+        if (!IsOemKey(static_cast<std::uint8_t>(vk))) continue;
+
+        // A punctuation key is the key that types, at the same level, what
+        // the table says it types. A level whose character the layout lacks
+        // takes the key found for another level of the same virtual key, so
+        // the key stays one key as on Windows; with no hint found at all it
+        // keeps its US position.
+        KeyCode found[kLevelCount] = {};
+        KeyCode any = kNoKey;
+        for (int level = 0; level < kLevelCount; ++level) {
+            found[level] = FindCharacter(hints_[vk][level], level);
+            if (any == kNoKey) any = found[level];
+        }
+        for (int level = 0; level < kLevelCount; ++level) {
+            if (found[level] != kNoKey)
+                codes_[vk][level] = found[level];
+            else if (any != kNoKey)
+                codes_[vk][level] = any;
+        }
+    }
+}
+
+}  // namespace platform::linuxkeys

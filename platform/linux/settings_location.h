@@ -1,0 +1,28 @@
+// Where the Linux program keeps its settings file: beside the executable in a
+// portable folder, otherwise in the user's configuration folder, made there
+// once from the installed default.
+#pragma once
+
+#include <string>
+
+namespace platform::linux_backend {
+
+// The folder holding the executable (from /proc/self/exe); empty if unknown.
+std::string ExecutableFolder();
+
+// The folder whose QuorvelCE.INI the program uses: `exeFolder` when the file
+// is there; otherwise `$XDG_CONFIG_HOME/QuorvelCE` (`$HOME/.config/QuorvelCE`
+// when XDG_CONFIG_HOME is unset or not absolute). On the first start the
+// file is copied there from `<exeFolder>/../share/quorvelce/QuorvelCE.INI`,
+// the installed default: the only time the program creates its settings file.
+// Without a default the folder is still given, and the settings stay at their
+// built-in values until the first save.
+std::string ChooseSettingsFolder(const std::string& exeFolder, const char* xdgConfigHome,
+                                 const char* home);
+
+// Makes GetModuleFileNameW report `folder`/QuorvelCE.exe (see files.cpp).
+void SetModuleFolder(std::string folder);
+// The folder set above; empty (the real executable is reported) until then.
+const std::string& ModuleFolder();
+
+}  // namespace platform::linux_backend
