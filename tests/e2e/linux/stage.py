@@ -60,6 +60,15 @@ def _run(command, timeout=30, check=False):
                           timeout=timeout, check=check).stdout.decode("utf-8", "replace")
 
 
+def _lock_owner(number):
+    """The pid in display `number`'s lock file, or None."""
+    try:
+        with open("/tmp/.X%d-lock" % number) as f:
+            return int(f.read().strip() or 0)
+    except (OSError, ValueError):
+        return None
+
+
 class Display:
     """An Xvfb of our own (-noreset keeps the layout set on it when its last
     client leaves), with an X keyboard layout and a tray host."""
@@ -79,12 +88,18 @@ class Display:
             xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24",
                                      "-noreset", "-nolisten", "tcp"],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            # Another run may have taken the number between our look and its start.
-            wait_until("Xvfb :%d" % number, lambda: xvfb.poll() is not None or
-                       os.path.exists("/tmp/.X11-unix/X%d" % number), timeout=15)
-            if xvfb.poll() is None:
+            # Another run may have taken the number between our look and its
+            # start: the server whose pid the lock file holds has it.
+            wait_until("Xvfb :%d" % number, lambda: xvfb.poll() is not None or (
+                _lock_owner(number) == xvfb.pid and
+                os.path.exists("/tmp/.X11-unix/X%d" % number)) or (
+                _lock_owner(number) not in (None, xvfb.pid)), timeout=15)
+            if xvfb.poll() is None and _lock_owner(number) == xvfb.pid:
                 self.xvfb, self.number = xvfb, number
                 break
+            if xvfb.poll() is None:
+                xvfb.kill()
+            xvfb.wait()
         if self.xvfb is None:
             raise Failure("no free display number from :%d" % FIRST_DISPLAY)
         self.name = ":%d" % self.number
