@@ -115,6 +115,9 @@ bool CWedgeDlg::OnInitDialog() {
     for (int i = 0; i < AvailablePortCount && i < kMaxAvailablePorts; ++i) {
         char16_t text[kPathCapacity];
         FormatDecimal(text, kPathCapacity, AvailablePorts[i]);
+        // Where the port leads, on a system that names its devices otherwise;
+        // after the number, which the list is searched and read back by.
+        AppendPortDescription(AvailablePorts[i], text, kPathCapacity);
         m_portCombo.InsertString(i, text);
     }
 

@@ -58,7 +58,8 @@ void BM_PtyByteToRead(benchmark::State& state) {
     std::filesystem::create_directories(dir / "ports");
     std::filesystem::create_symlink(::ptsname(master), dir / "ports" / "com1");
     linux_backend::SetPortsFolder(dir.string());
-    const PortHandle port = CreateFileW(u"COM1:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
+    const PortHandle port =
+        CreateFileW(u"COM1:", kGenericRead | kGenericWrite, 0, kOpenExisting, 0);
     SetCommMask(port, kEvRxChar);
     SetCommTimeouts(port, CommTimeouts{kMaxDword, 0, 1000, 0, 0});
     for (auto _ : state) {

@@ -5,9 +5,9 @@
 #include <cstdint>
 
 struct KeyTableEntry {
-    std::int32_t shift;       // 1: Shift is held while the key is typed
-    std::int32_t altGr;       // 1: AltGr (Control + left Alt) is held
-    std::uint16_t virtualKey; // 0: the byte produces no key
+    std::int32_t shift;        // 1: Shift is held while the key is typed
+    std::int32_t altGr;        // 1: AltGr (Control + left Alt) is held
+    std::uint16_t virtualKey;  // 0: the byte produces no key
 };
 
 inline constexpr int kKeyTableSize = 256;

@@ -156,6 +156,13 @@ bool GetCommModemStatus(PortHandle port, std::uint32_t* status);
 // (fails) before the handle is released.
 bool CloseHandle(PortHandle port);
 
+// What the dialog's Port list shows after the number n, where a system does
+// not name its devices COMn: where COMn leads on Linux ("  /dev/ttyACM0
+// (usb-...)", "  (no device)"); nothing on Windows and the simulator. Appended
+// to the terminated `text` (capacity in units, cut to fit). The number stays
+// first: the list is searched by it.
+void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capacity);
+
 // ---------------------------------------------------------------------------
 // Keyboard input.
 inline constexpr std::uint32_t kKeyEventFKeyUp = 0x0002;

@@ -26,7 +26,9 @@ std::int32_t MessageBoxW(WindowHandle, const char16_t* text, const char16_t* cap
 
 void DismissMessageBoxes(ThreadHandle) {}
 
-bool Shell_NotifyIconW(std::uint32_t, const NotifyIconData*) { return false; }
+bool Shell_NotifyIconW(std::uint32_t, const NotifyIconData*) {
+    return false;
+}
 
 std::uint32_t ExtractIconExW(const char16_t*, std::int32_t, IconHandle*, IconHandle*,
                              std::uint32_t) {

@@ -22,8 +22,8 @@ std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
     if (folder.empty()) return posix::ModuleFileName(buffer, size);
     if (size == 0) return 0;
     const std::string path = folder + "/QuorvelCE.exe";
-    const std::ptrdiff_t n = DecodeUtf8(reinterpret_cast<const unsigned char*>(path.data()),
-                                        path.size(), buffer, size);
+    const std::ptrdiff_t n =
+        DecodeUtf8(reinterpret_cast<const unsigned char*>(path.data()), path.size(), buffer, size);
     if (n < 0) {
         // As Windows does with a short buffer: cut, terminated, and `size` returned.
         buffer[0] = 0;

@@ -8,6 +8,7 @@
 #include "platform/framework.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
 #include <map>
@@ -275,7 +277,12 @@ LResult ComboMessage(QComboBox& combo, std::uint32_t message, WParam wParam, LPa
     // selects nothing until told to.
     auto insertAt = [&](int at, const QString& text) {
         combo.insertItem(at, text);
+        combo.setItemData(at, text, Qt::ToolTipRole);
         if (selection < 0) combo.setCurrentIndex(-1);
+        // The template's narrow box cannot show a long item (the Port list
+        // says where each port leads): the open list is as wide as its items.
+        combo.view()->setMinimumWidth(combo.view()->sizeHintForColumn(0) +
+                                      combo.view()->verticalScrollBar()->sizeHint().width());
         return static_cast<LResult>(at);
     };
     switch (message) {

@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("QuorvelCE"));
 
-    const std::string folder =
-        ChooseSettingsFolder(ExecutableFolder(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    const std::string folder = ChooseSettingsFolder(
+        ExecutableFolder(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
     SetModuleFolder(folder);
     SetPortsFolder(folder);
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "platform/linux/tty_port.h"
 #include "platform/posix/posix_files.h"
 #include "platform/services.h"
+#include "platform/text.h"
 
 namespace platform {
 
@@ -294,6 +296,26 @@ bool GetCommModemStatus(PortHandle port, std::uint32_t* status) {
                   ((lines & ModemLines::kDcd) ? kMsRlsdOn : 0);
     }
     return true;
+}
+
+void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capacity) {
+    // DescribePort's line without its leading "COMn": the list shows the number.
+    const std::string line = DescribeComPort(port);
+    const std::size_t gap = line.find("  ");
+    if (gap == std::string::npos) return;
+    char16_t wide[260];
+    const std::ptrdiff_t n = DecodeUtf8(reinterpret_cast<const unsigned char*>(line.data()) + gap,
+                                        line.size() - gap, wide, std::size(wide) - 1);
+    if (n < 0) return;
+    wide[n] = 0;
+    const std::size_t used = StrLen(text);
+    if (used + 1 >= capacity) return;
+    // Cut to fit rather than fail: the start of the description is the useful part.
+    const std::size_t room = capacity - used - 1;
+    const std::size_t take =
+        static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room;
+    for (std::size_t i = 0; i < take; ++i) text[used + i] = wide[i];
+    text[used + take] = 0;
 }
 
 }  // namespace platform

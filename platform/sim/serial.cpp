@@ -411,4 +411,7 @@ bool GetCommModemStatus(PortHandle port, std::uint32_t* status) {
     return true;
 }
 
+// Simulated ports are named COMn as they are.
+void AppendPortDescription(std::int32_t, char16_t*, std::size_t) {}
+
 }  // namespace platform

@@ -407,4 +407,7 @@ bool GetCommModemStatus(PortHandle port, std::uint32_t* status) {
     return ok;
 }
 
+// Windows names its ports COMn: the number says it all.
+void AppendPortDescription(std::int32_t, char16_t*, std::size_t) {}
+
 }  // namespace platform

@@ -1,0 +1,85 @@
+// Where the Linux program finds its settings file: beside the executable when
+// it is there, else in the configuration folder, made from the installed
+// default on the first start only; and the module name the core derives the
+// file's path from.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/linux/settings_location.h"
+#include "platform/services.h"
+#include "tests/platform/linux/pty_fixture.h"
+
+namespace {
+
+using namespace platform::linux_backend;
+namespace fs = std::filesystem;
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+TEST(SettingsLocationTest, PortableFirstElseConfigFolderMadeFromTheDefaultOnce) {
+    quorvel_test::ScratchFolder scratch;
+    const fs::path root = scratch.Path();
+    const fs::path bin = root / "usr/bin";
+    fs::create_directories(bin);
+    WriteFile(root / "usr/share/quorvelce/QuorvelCE.INI", "[GENERAL]\nCOM = 1\n");
+    const fs::path config = root / "config";
+
+    // Installed: the first start copies the default into the XDG folder.
+    const std::string folder = ChooseSettingsFolder(bin, config.c_str(), "/nonexistent");
+    EXPECT_EQ(folder, (config / "QuorvelCE").string());
+    EXPECT_EQ(ReadFile(config / "QuorvelCE/QuorvelCE.INI"), "[GENERAL]\nCOM = 1\n");
+    EXPECT_FALSE(fs::exists(config / "QuorvelCE/QuorvelCE.INI.new"));
+
+    // The user's own file is never replaced by the default again.
+    WriteFile(config / "QuorvelCE/QuorvelCE.INI", "[GENERAL]\nCOM = 4\n");
+    EXPECT_EQ(ChooseSettingsFolder(bin, config.c_str(), nullptr), folder);
+    EXPECT_EQ(ReadFile(config / "QuorvelCE/QuorvelCE.INI"), "[GENERAL]\nCOM = 4\n");
+
+    // No XDG_CONFIG_HOME (or a relative one): ~/.config.
+    const fs::path home = root / "home";
+    EXPECT_EQ(ChooseSettingsFolder(bin, "relative", home.c_str()),
+              (home / ".config/QuorvelCE").string());
+    EXPECT_TRUE(fs::exists(home / ".config/QuorvelCE/QuorvelCE.INI"));
+
+    // A portable folder: the file beside the executable wins, nothing is made.
+    WriteFile(bin / "QuorvelCE.INI", "[GENERAL]\n");
+    const fs::path other = root / "other";
+    EXPECT_EQ(ChooseSettingsFolder(bin, other.c_str(), nullptr), bin.string());
+    EXPECT_FALSE(fs::exists(other));
+
+    // No installed default: the folder is named but nothing is created.
+    const fs::path bare = root / "bare/bin";
+    fs::create_directories(bare);
+    EXPECT_EQ(ChooseSettingsFolder(bare, other.c_str(), nullptr), (other / "QuorvelCE").string());
+    EXPECT_FALSE(fs::exists(other / "QuorvelCE/QuorvelCE.INI"));
+}
+
+TEST(SettingsLocationTest, ModuleNameIsTheWindowsProgramsNameInTheChosenFolder) {
+    char16_t name[260];
+    // The tools set no folder: the real executable.
+    ASSERT_GT(platform::GetModuleFileNameW(name, 260), 0u);
+    EXPECT_EQ(std::u16string(name).find(u"QuorvelCE.exe"), std::u16string::npos);
+
+    SetModuleFolder("/home/ann/.config/QuorvelCE");
+    const std::uint32_t length = platform::GetModuleFileNameW(name, 260);
+    EXPECT_EQ(std::u16string(name), u"/home/ann/.config/QuorvelCE/QuorvelCE.exe");
+    EXPECT_EQ(length, std::u16string(name).size());
+    // Too small a buffer: cut and the size returned, as Windows does.
+    EXPECT_EQ(platform::GetModuleFileNameW(name, 8), 8u);
+    SetModuleFolder("");
+}
+
+}  // namespace
