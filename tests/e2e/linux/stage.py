@@ -76,6 +76,7 @@ class Display:
     def __init__(self, layout="us", tray=True, existing=None):
         self.xvfb = None
         self.tray = None
+        self.panel = None
         if existing:
             # The user's own display: its layout and tray host are theirs.
             self.name, self.layout = existing, None
@@ -147,6 +148,8 @@ class Display:
     def tray_windows(self):
         """Every window inside the tray host's panel: the host's socket for
         each icon and the icon's own window inside it."""
+        if self.panel is None:
+            return []
         out = self.x("xwininfo", "-tree", "-id", self.panel)
         return re.findall(r"^\s+(0x[0-9a-f]+) (.*)$", out, re.M)
 
@@ -227,9 +230,11 @@ class KeySink:
 
     def focus(self):
         if self.display.xvfb is None:
-            # A desktop's window manager decides on focus: ask it.
-            self.display.x("xdotool", "windowactivate", self.window)
-            return
+            # A desktop's window manager decides on focus: ask it first.
+            self.display.x("xdotool", "windowactivate", self.window, timeout=10)
+            time.sleep(0.3)
+            if self.display.x("xdotool", "getwindowfocus").strip() == self.window:
+                return
         self.display.focus(self.window)
         wait_until("the key sink in focus",
                    lambda: self.display.x("xdotool", "getwindowfocus").strip() == self.window,
