@@ -19,7 +19,6 @@ SCANS = [b"QUORVEL-0001\r", b"4006381333931\r", b"Hello, World! 42#"]
 
 
 def virtual_scanner(st, args, out):
-    tray_before = len(st.display.tray_windows())
     sink = st.start_sink()
     program = st.program("QuorvelCE", us_settings(args.port))
     line = st.line(program, args.port)
@@ -33,6 +32,7 @@ def virtual_scanner(st, args, out):
     wait_until("LS3578 ready (port open)", lambda: program.holds(line.device), timeout=20)
     print("LS3578 ready after %.2f s" % (time.monotonic() - program.started_at))
     icon = wait_until("the tray icon", program.tray_icon, timeout=10)
+    slot = st.display.tray_slot(icon)
 
     sink.focus()
     expected = ""
@@ -64,8 +64,7 @@ def virtual_scanner(st, args, out):
     st.display.click(icon, 8, 8, button=3)
     wait_until("the program to end", lambda: not program.running(), timeout=10)
     try:
-        wait_until("the tray emptied", lambda: len(st.display.tray_windows()) == tray_before,
-                   timeout=5)
+        wait_until("the tray emptied", lambda: st.display.tray_gone(slot), timeout=5)
         left = "none"
     except Failure:
         left = "still there"

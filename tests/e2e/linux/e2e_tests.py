@@ -45,7 +45,6 @@ def session(stage):
     keys; tray left click toggles; Stop, new baud rate, Start saves; a
     second instance ends at once; tray right click quits leaving no icon."""
     display = stage.display
-    tray_before = len(display.tray_windows())
     sink = stage.start_sink()
     program = stage.program("main", us_settings(PORT))
     line = stage.line(program, PORT)
@@ -57,6 +56,8 @@ def session(stage):
     wait_until("LS3578 ready (port open)", lambda: program.holds(line.device), timeout=20)
     print("port open %.2f s after launch" % (time.monotonic() - program.started_at))
     icon = wait_until("the tray icon", program.tray_icon, timeout=10)
+    slot = display.tray_slot(icon)
+    check(slot and not display.tray_gone(slot), "the icon is not in the tray host")
 
     case("a scan typed into the Tk application")
     sink.focus()
@@ -116,7 +117,7 @@ def session(stage):
     so_far = sink.wait_typed(so_far + "Go\r")
 
     case("a second instance ends at once")
-    icons = len(display.tray_windows())
+    icons = display.tray_icons()
     second = stage.program("second", us_settings(PORT)).start()
     wait_until("the second instance to end", lambda: not second.running(), timeout=20)
     print("second instance ended %.2f s after launch, status %s" %
@@ -124,7 +125,7 @@ def session(stage):
     check(program.running(), "the first instance ended too")
     # Its start-up runs to the end before it goes, tray icon included (as
     # on Windows), so the icon may flash; none of it stays.
-    wait_until("the tray back to one icon", lambda: len(display.tray_windows()) == icons,
+    wait_until("the tray back to the first's icon", lambda: display.tray_icons() == icons,
                timeout=10)
     line.write(b"Still\r")
     so_far = sink.wait_typed(so_far + "Still\r")
@@ -136,7 +137,7 @@ def session(stage):
     took = time.monotonic() - clicked
     print("ended %.3f s after the right click, status %d" % (took, program.process.returncode))
     check(program.process.returncode == 0, "exit status %d" % program.process.returncode)
-    wait_until("the tray emptied", lambda: len(display.tray_windows()) == tray_before,
+    wait_until("the icon and its place in the tray gone", lambda: display.tray_gone(slot),
                timeout=10)
     check(took < 5, "the right click took %.1f s to end the program" % took)
 
@@ -147,7 +148,6 @@ def cable(stage):
     a pulled cable turns the tray icon to "not ready" and typing resumes on
     replug; SIGTERM ends the program cleanly."""
     display = stage.display
-    tray_before = len(display.tray_windows())
     sink = stage.start_sink()
     program = stage.program("main", us_settings(PORT)).start()
     line = stage.line(program, PORT)
@@ -155,6 +155,8 @@ def cable(stage):
     case("missing port, then the device appears")
     started(program)
     icon = wait_until("the tray icon", program.tray_icon, timeout=10)
+    slot = display.tray_slot(icon)
+    check(slot and not display.tray_gone(slot), "the icon is not in the tray host")
     not_ready = wait_until("the icon drawn", lambda: display.window_image(icon), timeout=10)
     time.sleep(1.5)
     check(program.running(), "the program ended without its port")
@@ -194,7 +196,7 @@ def cable(stage):
     status = program.end()
     check(status == 0, "exit status after SIGTERM: %r" % status)
     check(not program.holds(line.device), "the port is still held")
-    wait_until("the tray emptied", lambda: len(display.tray_windows()) == tray_before,
+    wait_until("the icon and its place in the tray gone", lambda: display.tray_gone(slot),
                timeout=10)
     # No key left down: a key typed now arrives as itself.
     display.x("xdotool", "type", "z")

@@ -153,6 +153,23 @@ class Display:
         out = self.x("xwininfo", "-tree", "-id", self.panel)
         return re.findall(r"^\s+(0x[0-9a-f]+) (.*)$", out, re.M)
 
+    def tray_icons(self):
+        """The icons' own windows in the panel (they carry a name; the host's
+        sockets do not). A client that dies while being embedded can leave
+        trayer an empty socket, which is no icon."""
+        return [w for w, rest in self.tray_windows() if rest.startswith('"')]
+
+    def tray_slot(self, icon):
+        """The host's socket that holds `icon`: the room the icon takes in
+        the tray, which the host removes when the icon goes."""
+        m = re.search(r"Parent window id: (0x[0-9a-f]+)", self.x("xwininfo", "-children",
+                                                                  "-id", str(icon)))
+        return m.group(1) if m else None
+
+    def tray_gone(self, slot):
+        """Neither the icon nor its place in the tray is left."""
+        return all(w != slot for w, _ in self.tray_windows())
+
     def tray_icon(self, pid):
         """The window of `pid`'s tray icon inside the panel, or None."""
         mine = set(int(w) for w in self.x("xdotool", "search", "--pid", str(pid)).split())
