@@ -1,0 +1,457 @@
+"""The stage for the Linux end-to-end tests, the performance script and the
+run command: the real quorvelce from a portable folder of its own, on an Xvfb
+display of its own with a tray host (trayer), a pty as the scanner's serial
+line linked as ports/com1 beside the settings file, and a Tk application in
+focus that logs every key press it receives. Python standard library only;
+the X side is driven with xdotool, xwininfo, setxkbmap and ImageMagick.
+"""
+import hashlib
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+E2E = os.path.dirname(HERE)
+sys.path.insert(0, E2E)
+import vserial  # noqa: E402
+from harness import Failure, us_settings, wait_until  # noqa: E402,F401
+
+SOURCE = os.path.normpath(os.path.join(E2E, "..", ".."))
+# Displays :80 and up; each stage takes the first free one, so runs can go
+# side by side with other users of the machine.
+FIRST_DISPLAY = 80
+
+# Template 102's size and the controls the tests press, in dialog units
+# (x, y, width, height as app/resources/dialog_template.cpp has them). The
+# window is the template's client area scaled by the dialog font, so pixel
+# positions follow from the window's own size. The height of a drop-down
+# list is that of its closed box.
+DIALOG_UNITS = (117, 121)
+START_STOP = (24, 97, 70, 15)
+BAUDRATE = (59, 46, 40, 12)
+
+
+class PortLine(vserial.VirtualSerial):
+    """A pty as the scanner's line, linked as ports/comN in the program's
+    folder (the first place the program looks for COMn)."""
+
+    def __init__(self, folder, port):
+        super().__init__(port)
+        os.makedirs(os.path.join(folder, "ports"), exist_ok=True)
+        self.link = os.path.join(folder, "ports", "com%d" % port)
+        self.device = None
+
+    def open(self):
+        super().open()
+        self.device = os.ttyname(self.slave)
+
+    def close(self):
+        super().close()
+        self.device = None
+
+
+def _run(command, timeout=30, check=False):
+    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          timeout=timeout, check=check).stdout.decode("utf-8", "replace")
+
+
+def _lock_owner(number):
+    """The pid in display `number`'s lock file, or None."""
+    try:
+        with open("/tmp/.X%d-lock" % number) as f:
+            return int(f.read().strip() or 0)
+    except (OSError, ValueError):
+        return None
+
+
+class Display:
+    """An Xvfb of our own (-noreset keeps the layout set on it when its last
+    client leaves), with an X keyboard layout and a tray host."""
+
+    def __init__(self, layout="us", tray=True, existing=None):
+        self.xvfb = None
+        self.tray = None
+        self.panel = None
+        if existing:
+            # The user's own display: its layout and tray host are theirs.
+            self.name, self.layout = existing, None
+            self.env = dict(os.environ, DISPLAY=existing)
+            return
+        for number in range(FIRST_DISPLAY, FIRST_DISPLAY + 120):
+            if os.path.exists("/tmp/.X%d-lock" % number) or \
+                    os.path.exists("/tmp/.X11-unix/X%d" % number):
+                continue
+            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24",
+                                     "-noreset", "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # Another run may have taken the number between our look and its
+            # start: the server whose pid the lock file holds has it.
+            wait_until("Xvfb :%d" % number, lambda: xvfb.poll() is not None or (
+                _lock_owner(number) == xvfb.pid and
+                os.path.exists("/tmp/.X11-unix/X%d" % number)) or (
+                _lock_owner(number) not in (None, xvfb.pid)), timeout=15)
+            if xvfb.poll() is None and _lock_owner(number) == xvfb.pid:
+                self.xvfb, self.number = xvfb, number
+                break
+            if xvfb.poll() is None:
+                xvfb.kill()
+            xvfb.wait()
+        if self.xvfb is None:
+            raise Failure("no free display number from :%d" % FIRST_DISPLAY)
+        self.name = ":%d" % self.number
+        self.env = dict(os.environ, DISPLAY=self.name)
+        self.env.pop("WAYLAND_DISPLAY", None)
+        try:
+            # Wait until the server answers before the first real request.
+            wait_until("the X server", lambda: subprocess.call(
+                ["xdpyinfo"] if shutil.which("xdpyinfo") else ["xwininfo", "-root"],
+                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) == 0,
+                timeout=15)
+            self.set_layout(layout)
+            if tray:
+                self.start_tray()
+        except BaseException:
+            self.close()
+            raise
+
+    def x(self, *command, timeout=30, check=False):
+        return subprocess.run(list(command), env=self.env, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, timeout=timeout,
+                              check=check).stdout.decode("utf-8", "replace")
+
+    def set_layout(self, layout):
+        self.x("setxkbmap", layout, check=True)
+        query = self.x("setxkbmap", "-query", check=True)
+        if not re.search(r"^layout:\s*%s\s*$" % re.escape(layout), query, re.M):
+            raise Failure("setxkbmap %s did not take: %s" % (layout, query))
+        self.layout = layout
+
+    # -- the tray host --------------------------------------------------------
+    def start_tray(self):
+        self.tray = subprocess.Popen(
+            ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request",
+             "--height", "32", "--SetDockType", "false", "--SetPartialStrut", "false",
+             "--transparent", "false"],
+            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.panel = wait_until("the tray host's panel", lambda: self.tray_panel(), timeout=15)
+
+    def tray_panel(self):
+        m = re.search(r"^\s+(0x[0-9a-f]+) \"panel\": \(\"panel\" \"trayer\"\)",
+                      self.x("xwininfo", "-root", "-children"), re.M)
+        return m.group(1) if m else None
+
+    def tray_windows(self):
+        """Every window inside the tray host's panel: the host's socket for
+        each icon and the icon's own window inside it."""
+        if self.panel is None:
+            return []
+        out = self.x("xwininfo", "-tree", "-id", self.panel)
+        return re.findall(r"^\s+(0x[0-9a-f]+) (.*)$", out, re.M)
+
+    def tray_icons(self):
+        """The icons' own windows in the panel (they carry a name; the host's
+        sockets do not). A client that dies while being embedded can leave
+        trayer an empty socket, which is no icon."""
+        return [w for w, rest in self.tray_windows() if rest.startswith('"')]
+
+    def tray_slot(self, icon):
+        """The host's socket that holds `icon`: the room the icon takes in
+        the tray, which the host removes when the icon goes."""
+        m = re.search(r"Parent window id: (0x[0-9a-f]+)", self.x("xwininfo", "-children",
+                                                                  "-id", str(icon)))
+        return m.group(1) if m else None
+
+    def tray_gone(self, slot):
+        """Neither the icon nor its place in the tray is left."""
+        return all(w != slot for w, _ in self.tray_windows())
+
+    def tray_icon(self, pid):
+        """The window of `pid`'s tray icon inside the panel, or None."""
+        mine = set(int(w) for w in self.x("xdotool", "search", "--pid", str(pid)).split())
+        for window, _ in self.tray_windows():
+            if int(window, 16) in mine:
+                return window
+        return None
+
+    def click(self, window, x, y, button=1):
+        # Two clicks closer than the double-click interval would be one
+        # double click to the toolkit, not two clicks.
+        wait = getattr(self, "last_click", 0) + 0.6 - time.monotonic()
+        if wait > 0:
+            time.sleep(wait)
+        self.last_click = time.monotonic()
+        self.x("xdotool", "mousemove", "--window", str(window), str(x), str(y),
+               "click", str(button))
+
+    def focus(self, window):
+        """Keyboard focus to `window`: there is no window manager, so the
+        input focus is set directly (XSetInputFocus)."""
+        self.x("xdotool", "windowfocus", str(window))
+
+    def mapped(self, window):
+        return "IsViewable" in self.x("xwininfo", "-id", str(window))
+
+    def geometry(self, window):
+        out = self.x("xwininfo", "-id", str(window))
+        values = [int(re.search(r"%s:\s+(-?\d+)" % key, out).group(1)) for key in
+                  ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")]
+        return values
+
+    def window_image(self, window):
+        """A digest of what `window` shows (to tell the tray icon's images apart)."""
+        data = subprocess.run(["import", "-display", self.name, "-window", str(window),
+                               "-depth", "8", "rgb:-"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, timeout=30).stdout
+        return hashlib.sha1(data).hexdigest() if data else None
+
+    def screenshot(self, path, rect=None):
+        command = ["import", "-display", self.name, "-window", "root"]
+        if rect:
+            x, y, w, h = rect
+            command += ["-crop", "%dx%d+%d+%d" % (w, h, max(x, 0), max(y, 0)), "+repage"]
+        subprocess.run(command + [path], check=True, timeout=30)
+        return path
+
+    def close(self):
+        for process in (self.tray, self.xvfb):
+            if process is not None and process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+
+
+class KeySink:
+    """The focused X application: keysink.py (Tk) logging its key presses."""
+
+    def __init__(self, display, log):
+        self.display = display
+        self.log = log
+        if os.path.exists(log):
+            os.unlink(log)
+        env = dict(display.env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        self.process = subprocess.Popen([sys.executable, os.path.join(HERE, "keysink.py"), log],
+                                        env=env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        wait_until("the key sink", lambda: "READY" in self.text(), timeout=20)
+        self.window = wait_until("the key sink's window", lambda: display.x(
+            "xdotool", "search", "--class", "QuorvelKeySink").split(), timeout=10)[0]
+        self.focus()
+
+    def focus(self):
+        if self.display.xvfb is None:
+            # A desktop's window manager decides on focus: ask it first.
+            self.display.x("xdotool", "windowactivate", self.window, timeout=10)
+            time.sleep(0.3)
+            if self.display.x("xdotool", "getwindowfocus").strip() == self.window:
+                return
+        self.display.focus(self.window)
+        wait_until("the key sink in focus",
+                   lambda: self.display.x("xdotool", "getwindowfocus").strip() == self.window,
+                   timeout=10)
+
+    def text(self):
+        try:
+            with open(self.log, encoding="utf-8") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    def events(self):
+        """(keysym, characters, arrival time) of every key press received."""
+        events = []
+        for line in self.text().splitlines():
+            parts = line.split()
+            if len(parts) == 4 and parts[0] == "KEY":
+                chars = "" if parts[2] == "-" else "".join(
+                    chr(int(c, 16)) for c in parts[2].split(","))
+                events.append((parts[1], chars, float(parts[3])))
+        return events
+
+    def typed(self):
+        return "".join(chars for _, chars, _ in self.events())
+
+    def wait_typed(self, expected, timeout=20):
+        return wait_until("typed %r" % expected, lambda: self.typed() == expected and expected,
+                          timeout=timeout, interval=0.005)
+
+    def quiet_for(self, seconds, expected):
+        """Nothing more arrives for a while (what a user would notice)."""
+        time.sleep(seconds)
+        if self.typed() != expected:
+            raise Failure("typed %r, expected only %r" % (self.typed(), expected))
+
+    def quiet_count(self, seconds):
+        """The number of key presses received after waiting `seconds`."""
+        time.sleep(seconds)
+        return len(self.events())
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+class Program:
+    """quorvelce in a portable folder of its own (the executable with
+    QuorvelCE.INI beside it and ports/comN), with its own runtime folder so
+    that its one-instance lock is its own."""
+
+    def __init__(self, stage, name, settings, runtime=None):
+        self.stage = stage
+        self.folder = os.path.join(stage.work, name)
+        shutil.rmtree(self.folder, ignore_errors=True)
+        os.makedirs(self.folder)
+        self.exe = os.path.join(self.folder, "quorvelce")
+        shutil.copy(stage.exe, self.exe)
+        self.ini = os.path.join(self.folder, "QuorvelCE.INI")
+        with open(self.ini, "wb") as f:
+            f.write(settings.encode("utf-8"))
+        self.runtime = runtime or stage.runtime
+        self.process = None
+        self.started_at = None
+        self.output = os.path.join(self.folder, "output.log")
+
+    def start(self):
+        env = dict(self.stage.display.env, XDG_RUNTIME_DIR=self.runtime,
+                   XDG_CONFIG_HOME=os.path.join(self.stage.work, "config"),
+                   QT_QPA_PLATFORM="xcb", LANG="C.UTF-8")
+        self.started_at = time.monotonic()
+        with open(self.output, "ab") as out:
+            self.process = subprocess.Popen([self.exe], cwd=self.folder, env=env,
+                                            stdout=out, stderr=out)
+        return self
+
+    def running(self):
+        return self.process is not None and self.process.poll() is None
+
+    def settings_text(self):
+        with open(self.ini, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def general(self, key):
+        m = re.search(r"^\s*%s\s*=\s*(.*?)\s*$" % re.escape(key), self.settings_text(), re.M)
+        return m.group(1) if m else None
+
+    def holds(self, device):
+        """Whether the program has `device` open (its port is open: "LS3578 ready")."""
+        if device is None or not self.running():
+            return False
+        fd_dir = "/proc/%d/fd" % self.process.pid
+        try:
+            fds = os.listdir(fd_dir)
+        except OSError:
+            return False
+        for fd in fds:
+            try:
+                if os.readlink(os.path.join(fd_dir, fd)) == device:
+                    return True
+            except OSError:
+                pass
+        return False
+
+    def windows(self):
+        if not self.running():
+            return []
+        return self.stage.display.x("xdotool", "search", "--pid",
+                                    str(self.process.pid)).split()
+
+    def dialog(self):
+        """The dialog's window (its caption starts with "QuorvelCE - " once
+        started, or is "QuorvelCE" before), not the tray icon."""
+        icon = self.tray_icon()
+        for window in self.windows():
+            if window == icon or (icon and int(window) == int(icon, 16)):
+                continue
+            name = self.stage.display.x("xdotool", "getwindowname", window).strip()
+            if name.startswith("QuorvelCE"):
+                width = self.stage.display.geometry(window)[2]
+                if width > 50:
+                    return window
+        return None
+
+    def caption(self, window):
+        return self.stage.display.x("xdotool", "getwindowname", str(window)).strip()
+
+    def tray_icon(self):
+        return self.stage.display.tray_icon(self.process.pid) if self.running() else None
+
+    def press(self, dialog, control):
+        """A click in the middle of a control of the dialog, placed by the
+        template's dialog units scaled to the window's size."""
+        _, _, width, height = self.stage.display.geometry(dialog)
+        x, y, cx, cy = control
+        self.stage.display.click(dialog, int((x + cx / 2) * width / DIALOG_UNITS[0]),
+                                 int((y + cy / 2) * height / DIALOG_UNITS[1]))
+
+    def end(self, timeout=10):
+        """SIGTERM (the tray quit); returns the exit status."""
+        if self.running():
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                pass
+        return self.process.poll() if self.process else None
+
+    def kill(self):
+        if self.running():
+            self.process.kill()
+            self.process.wait()
+
+
+class Stage:
+    """Display, tray host, key sink, scanner line and programs for one test."""
+
+    def __init__(self, build, name, layout="us", tray=True, existing_display=None):
+        self.build = os.path.abspath(build)
+        self.exe = os.path.join(self.build, "app", "quorvelce")
+        if not os.path.exists(self.exe):
+            raise Failure("%s is missing: build the linux preset" % self.exe)
+        self.work = os.path.join(self.build, "tests", "e2e", "linux-work", name)
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.runtime = tempfile.mkdtemp(prefix="quorvel-run-")
+        self.programs = []
+        self.lines = []
+        self.sink = None
+        self.display = Display(layout, tray, existing_display)
+
+    def start_sink(self):
+        self.sink = KeySink(self.display, os.path.join(self.work, "keys.log"))
+        return self.sink
+
+    def program(self, name, settings, runtime=None):
+        p = Program(self, name, settings, runtime)
+        self.programs.append(p)
+        return p
+
+    def line(self, program, port=1):
+        line = PortLine(program.folder, port)
+        self.lines.append(line)
+        return line
+
+    def close(self):
+        for p in self.programs:
+            p.kill()
+        if self.sink:
+            self.sink.close()
+        for line in self.lines:
+            line.close()
+        self.display.close()
+        shutil.rmtree(self.runtime, ignore_errors=True)
+
+
+def started(program, timeout=30):
+    """Waits for the auto-start: the dialog hidden with "QuorvelCE - Started"."""
+    dialog = wait_until("the dialog", program.dialog, timeout=timeout)
+    wait_until("auto-start", lambda: program.caption(dialog) == "QuorvelCE - Started"
+               and not program.stage.display.mapped(dialog), timeout=timeout)
+    return dialog
