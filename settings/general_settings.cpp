@@ -10,6 +10,7 @@
 SerialSettingsRecord SerialSettings;
 std::int32_t AvailablePorts[kMaxAvailablePorts];
 std::int32_t AvailablePortCount;
+bool GeneralSettingsUnreadable = false;
 
 namespace {
 
@@ -19,8 +20,10 @@ bool IsAbsent(const char16_t* value) {
     return platform::StrCmp(value, kAbsentValue) == 0;
 }
 
-void ReadGeneral(const char16_t* key, char16_t* value) {
-    ReadSettingValue(kGeneral, key, kAbsentValue, value, kSettingTextCapacity, SettingsFilePath);
+void ReadGeneral(const char16_t* key, char16_t* value, std::uint32_t count = kSettingTextCapacity) {
+    bool unreadable = false;
+    ReadSettingValue(kGeneral, key, kAbsentValue, value, count, SettingsFilePath, &unreadable);
+    if (unreadable) GeneralSettingsUnreadable = true;
 }
 
 // The code a PARITY or STOP text stands for: its position in `list`, or
@@ -42,6 +45,7 @@ void ListAvailablePorts(std::int32_t* ports, std::int32_t* count) {
 
 void LoadGeneralSettings() {
     char16_t value[kSettingTextCapacity];
+    GeneralSettingsUnreadable = false;
 
     ReadGeneral(u"STROKE_DELAY", value);
     SerialSettings.strokeDelay =
@@ -82,11 +86,11 @@ void LoadGeneralSettings() {
     ReadGeneral(u"STOP", value);
     SerialSettings.stopBits = CodeOf(value, kStopBitsTexts, 0);
 
-    ReadSettingValue(kGeneral, u"KEYTABLE", kAbsentValue, SerialSettings.keyTableName,
-                     kSectionNameCapacity, SettingsFilePath);
+    ReadGeneral(u"KEYTABLE", SerialSettings.keyTableName, kSectionNameCapacity);
 }
 
 void SaveSettings() {
+    if (GeneralSettingsUnreadable) return;
     char16_t number[kSettingTextCapacity];
     platform::FormatDecimal(number, kSettingTextCapacity, SerialSettings.port);
     WriteSettingValue(kGeneral, u"COM", number, SettingsFilePath);

@@ -35,7 +35,13 @@ extern SerialSettingsRecord SerialSettings;
 extern std::int32_t AvailablePorts[kMaxAvailablePorts];
 extern std::int32_t AvailablePortCount;
 
+// Set by LoadGeneralSettings when the settings file exists but could not be
+// read: the values in use are then defaults, not the user's, and saving them
+// would overwrite the user's settings, so SaveSettings writes nothing.
+extern bool GeneralSettingsUnreadable;
+
 void ListAvailablePorts(std::int32_t* ports, std::int32_t* count);
 void LoadGeneralSettings();
-// Writes COM, DATA, KEYTABLE, BAUDRATE, PARITY and STOP back to GENERAL.
+// Writes COM, DATA, KEYTABLE, BAUDRATE, PARITY and STOP back to GENERAL
+// (nothing when the load could not read the file).
 void SaveSettings();

@@ -18,6 +18,9 @@ char16_t SettingsFilePath[kSettingTextCapacity];
 
 namespace {
 
+// ERROR_PATH_NOT_FOUND: a folder of the path is missing, so the file is too.
+constexpr std::uint32_t kErrorPathNotFound = 3;
+
 void ShowInMessageBox(const char16_t* text) {
     platform::MessageBoxW(platform::kNoWindow, text, nullptr, platform::kMbOk);
 }
@@ -206,14 +209,28 @@ void TrimSettingValue(char16_t* text, char16_t separator) {
 
 int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
                      char16_t* destination, std::uint32_t count, const char16_t* path) {
+    bool unreadable = false;
+    return ReadSettingValue(section, key, defaultText, destination, count, path, &unreadable);
+}
+
+int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
+                     char16_t* destination, std::uint32_t count, const char16_t* path,
+                     bool* unreadable) {
+    *unreadable = false;
     TextFileReader reader;
-    if (reader.Open(path) && SeekSection(reader, section)) {
-        bool found = false;
-        while (!found && reader.Next()) found = LineHasKey(reader.Text(), key);
-        if (found && TakeSettingValue(reader.Text())) {
-            platform::StrCopy(destination, count, reader.Text());
-            return 0;
+    if (reader.Open(path)) {
+        if (SeekSection(reader, section)) {
+            bool found = false;
+            while (!found && reader.Next()) found = LineHasKey(reader.Text(), key);
+            if (found && TakeSettingValue(reader.Text())) {
+                platform::StrCopy(destination, count, reader.Text());
+                return 0;
+            }
         }
+        *unreadable = reader.Failed();
+    } else {
+        const std::uint32_t error = platform::GetLastError();
+        *unreadable = error != platform::kErrorFileNotFound && error != kErrorPathNotFound;
     }
     platform::StrCopy(destination, count, defaultText);
     return 1;

@@ -24,6 +24,12 @@ void ComputeSettingsFilePath();
 // 0: the key's value was copied to `destination`; 1: `defaultText` was.
 int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
                      char16_t* destination, std::uint32_t count, const char16_t* path);
+// The same read, and whether the file exists but could not be read through
+// (another program holds it, a read error): the value handed back then says
+// nothing about what the file holds. A missing file is not unreadable.
+int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
+                     char16_t* destination, std::uint32_t count, const char16_t* path,
+                     bool* unreadable);
 // 0: the key line was replaced and the new file put in place atomically;
 // 1: the settings file is exactly as it was.
 int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,

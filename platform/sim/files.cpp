@@ -20,6 +20,7 @@ struct Fault {
 std::mutex mutex;
 Fault writeFault, readFault, createFault, flushFault, closeFault, replaceFault, deleteFault;
 FileCallCounts counts;
+std::uint32_t openFailure = 0;
 bool hasModulePath = false;
 char16_t modulePath[1024];
 
@@ -52,6 +53,10 @@ void FailNthWrite(std::uint32_t n, std::uint32_t code) {
 void FailNthRead(std::uint32_t n, std::uint32_t code) {
     Arm(readFault, n, code);
 }
+void FailOpens(std::uint32_t code) {
+    std::lock_guard lock(mutex);
+    openFailure = code;
+}
 void FailNextCreate(std::uint32_t code) {
     Arm(createFault, 1, code);
 }
@@ -78,6 +83,7 @@ void ResetFiles() {
     writeFault = readFault = createFault = flushFault = closeFault = replaceFault =
         deleteFault = {};
     counts = {};
+    openFailure = 0;
     hasModulePath = false;
 }
 
@@ -99,6 +105,10 @@ FileHandle OpenFileForReading(const char16_t* path) {
     {
         std::lock_guard lock(sim::mutex);
         ++sim::counts.opens;
+        if (sim::openFailure != 0) {
+            SetLastError(sim::openFailure);
+            return kInvalidFile;
+        }
     }
     return posix::OpenForReading(path);
 }

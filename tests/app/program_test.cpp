@@ -347,6 +347,23 @@ TEST_F(StartStopTest, StopSavesNothingAndANewBaudRateIsSavedAndUsedAtTheNextStar
     EXPECT_EQ(sim::OpenObjectHandleCount(), handles);
 }
 
+TEST_F(StartStopTest, ASettingsFileThatCouldNotBeReadAtOpeningIsNotOverwrittenByStart) {
+    // Another program holds the file while the dialog loads it: every value
+    // falls back to its default, and Start must not save those over the
+    // user's own.
+    const std::string original = Contents();
+    sim::FailOpens(32);
+    Launch();
+    sim::FailOpens(0);
+    EXPECT_EQ(std::u16string(SerialSettings.keyTableName), u"ERROR");
+    AutoStartAndWaitReady();
+    EXPECT_EQ(Contents(), original);
+    EXPECT_EQ(sim::FileCalls().creates, 0u);
+    EXPECT_EQ(sim::FileCalls().replaces, 0u);
+    // Reception runs all the same, with the values in use.
+    EXPECT_EQ(sim::SerialDevice(1).dcb.BaudRate, 9600u);
+}
+
 TEST_F(StartStopTest, StartWaitsForAThreadStillShowingItsBoxAndTheDialogKeepsAnswering) {
     sim::SetMessageBoxAutoDismiss(false);
     // The open fails for good: the thread shows its box and gives up after it.
