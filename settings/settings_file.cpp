@@ -20,6 +20,7 @@ namespace {
 
 // ERROR_PATH_NOT_FOUND: a folder of the path is missing, so the file is too.
 constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorFilenameTooLong = 206;
 
 void ShowInMessageBox(const char16_t* text) {
     platform::MessageBoxW(platform::kNoWindow, text, nullptr, platform::kMbOk);
@@ -31,27 +32,58 @@ bool IsPathSeparator(char16_t c) {
     return c == u'/' || c == u'\\';
 }
 
-// The settings path with its file name's extension (from the file name's first
-// ".") replaced by ".TMP": beside the settings file, as an atomic replace
-// needs, and never inside a directory whose name has a ".".
-bool BuildTemporaryName(char16_t* name, const char16_t* path) {
-    if (!platform::StrCopy(name, kSettingTextCapacity, path)) return false;
-    char16_t* fileName = name;
-    for (char16_t* c = name; *c != 0; ++c)
+// A temporary name of our own beside `target`:
+// ".<file name>.<process id>-<counter>.tmp". The file is created new and
+// exclusively, so whatever already has a name (another program's file, a
+// link, a leftover copy) is never opened, emptied or followed; a taken name
+// just moves on to the next counter.
+platform::FileHandle CreateTemporaryBeside(const char16_t* target, char16_t* name) {
+    static std::uint32_t counter = 0;
+    constexpr int kAttempts = 100;
+    const char16_t* fileName = target;
+    for (const char16_t* c = target; *c != 0; ++c)
         if (IsPathSeparator(*c)) fileName = c + 1;
-    if (char16_t* dot = platform::StrChr(fileName, u'.')) *dot = 0;
-    return platform::StrAppend(name, kSettingTextCapacity, u".TMP");
-}
-
-char16_t FoldAscii(char16_t c) {
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
-}
-
-// Windows file names ignore letter case: "x.tmp" and "x.TMP" are one file.
-bool SameFileName(const char16_t* a, const char16_t* b) {
-    for (; *a != 0 && FoldAscii(*a) == FoldAscii(*b); ++a, ++b) {
+    // A folder that fills the buffer leaves no room for any name: cut short.
+    const auto folderLength = std::min(static_cast<std::size_t>(fileName - target),
+                                       static_cast<std::size_t>(kSettingTextCapacity - 1));
+    char16_t pid[16];
+    platform::FormatDecimal(
+        pid, 16, static_cast<std::int32_t>(platform::GetCurrentProcessId() & 0x7FFFFFFFu));
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        char16_t number[16];
+        counter = (counter + 1) & 0x7FFFFFFFu;
+        platform::FormatDecimal(number, 16, static_cast<std::int32_t>(counter));
+        for (std::size_t i = 0; i < folderLength; ++i) name[i] = target[i];
+        name[folderLength] = 0;
+        if (!platform::StrAppend(name, kSettingTextCapacity, u".") ||
+            !platform::StrAppend(name, kSettingTextCapacity, fileName) ||
+            !platform::StrAppend(name, kSettingTextCapacity, u".") ||
+            !platform::StrAppend(name, kSettingTextCapacity, pid) ||
+            !platform::StrAppend(name, kSettingTextCapacity, u"-") ||
+            !platform::StrAppend(name, kSettingTextCapacity, number) ||
+            !platform::StrAppend(name, kSettingTextCapacity, u".tmp")) {
+            platform::SetLastError(kErrorFilenameTooLong);
+            return platform::kInvalidFile;
+        }
+        platform::FileHandle file = platform::CreateNewFile(name);
+        if (file != platform::kInvalidFile) return file;
+        const std::uint32_t error = platform::GetLastError();
+        if (error != platform::kErrorFileExists && error != platform::kErrorAlreadyExists)
+            return platform::kInvalidFile;
     }
-    return FoldAscii(*a) == FoldAscii(*b);
+    return platform::kInvalidFile;
+}
+
+// The file a write must replace: a settings file that is a symbolic link is
+// updated where the link points, and the link stays a link.
+bool ResolveSettingsFile(const char16_t* path, char16_t* target) {
+    const std::uint32_t length = platform::GetFinalPathNameW(path, target, kSettingTextCapacity);
+    if (length == 0) return false;
+    if (length >= kSettingTextCapacity) {
+        platform::SetLastError(kErrorFilenameTooLong);
+        return false;
+    }
+    return true;
 }
 
 // A line that opens another section ends the key search of a write: the write
@@ -239,14 +271,13 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
 int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,
                       const char16_t* path) {
     char16_t header[kSettingTextCapacity];
+    char16_t target[kSettingTextCapacity];
     char16_t temporaryName[kSettingTextCapacity];
-    if (!BuildSectionHeader(header, section) || !BuildTemporaryName(temporaryName, path) ||
-        SameFileName(temporaryName, path))
-        return 1;
+    if (!BuildSectionHeader(header, section) || !ResolveSettingsFile(path, target)) return 1;
 
     TextFileReader reader;
-    if (!reader.Open(path)) return 1;
-    platform::FileHandle temporary = platform::CreateFileForWriting(temporaryName);
+    if (!reader.Open(target)) return 1;
+    platform::FileHandle temporary = CreateTemporaryBeside(target, temporaryName);
     if (temporary == platform::kInvalidFile) return 1;
 
     CheckedWriter out(temporary);
@@ -270,31 +301,32 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
             continue;
         }
         LineEnd lineEnd = reader.FirstLineEnd();
-        if (lineEnd == LineEnd::kUnknown) lineEnd = settings_text::DetectFirstLineEnd(path);
+        if (lineEnd == LineEnd::kUnknown) lineEnd = settings_text::DetectFirstLineEnd(target);
         out.Text(key);
         out.Text(u" = ");
         out.Text(value);
         out.Text(lineEnd == LineEnd::kLf ? u"\n" : u"\r\n");
         replaced = true;
     }
-    while (!out.Failed() && reader.Next()) out.Bytes(reader.Raw(), reader.RawLength());
+    while (replaced && !out.Failed() && reader.Next()) out.Bytes(reader.Raw(), reader.RawLength());
 
     // Only a complete copy, safely on disk, may take the settings file's place.
-    bool complete = out.Finish() && !reader.Failed();
-    if (complete && replaced) complete = platform::FlushFileToDisk(temporary);
+    bool complete = replaced && out.Finish() && !reader.Failed();
+    if (complete) complete = platform::FlushFileToDisk(temporary);
     if (!platform::CloseFile(temporary)) complete = false;
     reader.Close();
     if (!complete) {
-        // A partial copy is of no use and may be what filled the disk.
+        // Nothing to replace, or a partial copy (which may be what filled the
+        // disk): no copy is left behind.
         platform::DeleteFileW(temporaryName);
         return 1;
     }
-    if (!replaced) return 1;
 
-    if (!platform::ReplaceFileAtomically(temporaryName, path)) {
+    if (!platform::ReplaceFileAtomically(temporaryName, target)) {
+        const std::uint32_t code = platform::GetLastError();
+        platform::DeleteFileW(temporaryName);
         char16_t message[kSettingTextCapacity];
-        platform::FormatDecimal(message, kSettingTextCapacity,
-                                static_cast<std::int32_t>(platform::GetLastError()));
+        platform::FormatDecimal(message, kSettingTextCapacity, static_cast<std::int32_t>(code));
         errorReporter(message);
         return 1;
     }

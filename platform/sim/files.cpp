@@ -21,6 +21,7 @@ std::mutex mutex;
 Fault writeFault, readFault, createFault, flushFault, closeFault, replaceFault, deleteFault;
 FileCallCounts counts;
 std::uint32_t openFailure = 0;
+Fault createRun;  // countdown: how many creates in a row fail
 bool hasModulePath = false;
 char16_t modulePath[1024];
 
@@ -60,6 +61,10 @@ void FailOpens(std::uint32_t code) {
 void FailNextCreate(std::uint32_t code) {
     Arm(createFault, 1, code);
 }
+void FailNextCreates(std::uint32_t count, std::uint32_t code) {
+    std::lock_guard lock(mutex);
+    createRun = {count, code};
+}
 void FailNextFlush(std::uint32_t code) {
     Arm(flushFault, 1, code);
 }
@@ -84,6 +89,7 @@ void ResetFiles() {
         deleteFault = {};
     counts = {};
     openFailure = 0;
+    createRun = {};
     hasModulePath = false;
 }
 
@@ -113,9 +119,17 @@ FileHandle OpenFileForReading(const char16_t* path) {
     return posix::OpenForReading(path);
 }
 
-FileHandle CreateFileForWriting(const char16_t* path) {
+FileHandle CreateNewFile(const char16_t* path) {
     if (sim::Strike(sim::createFault, sim::counts.creates)) return kInvalidFile;
-    return posix::CreateForWriting(path);
+    {
+        std::lock_guard lock(sim::mutex);
+        if (sim::createRun.countdown != 0) {
+            --sim::createRun.countdown;
+            SetLastError(sim::createRun.code);
+            return kInvalidFile;
+        }
+    }
+    return posix::CreateNew(path);
 }
 
 std::int32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t size) {
@@ -151,6 +165,14 @@ bool ReplaceFileAtomically(const char16_t* from, const char16_t* to) {
 bool DeleteFileW(const char16_t* path) {
     if (sim::Strike(sim::deleteFault, sim::counts.deletes)) return false;
     return posix::Delete(path);
+}
+
+std::uint32_t GetFinalPathNameW(const char16_t* path, char16_t* buffer, std::uint32_t size) {
+    return posix::FinalPath(path, buffer, size);
+}
+
+std::uint32_t GetCurrentProcessId() {
+    return posix::ProcessId();
 }
 
 }  // namespace platform

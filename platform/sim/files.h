@@ -20,6 +20,9 @@ void FailOpens(std::uint32_t code);
 // The next call of each fails with `code` (the file is still closed on a
 // failed close, as on the real systems).
 void FailNextCreate(std::uint32_t code);
+// The next `count` creates fail with `code` (say kErrorFileExists: names that
+// another file already has).
+void FailNextCreates(std::uint32_t count, std::uint32_t code);
 void FailNextFlush(std::uint32_t code);
 void FailNextClose(std::uint32_t code);
 void FailNextReplace(std::uint32_t code);

@@ -46,7 +46,7 @@ TEST_F(SettingsFault, DiskFullOnAnyWriteLeavesTheFileIntact) {
         platform::sim::FailNthWrite(n, platform::kErrorDiskFull);
         EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1) << "write " << n;
         ExpectUnchanged();
-        EXPECT_FALSE(Exists("QuorvelCE.TMP")) << "a partial copy is removed";
+        EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"}) << "a partial copy is removed";
         EXPECT_EQ(platform::sim::FileCalls().replaces, 0u);
     }
     EXPECT_TRUE(Messages().empty());
@@ -76,7 +76,7 @@ TEST_F(SettingsFault, TemporaryFileThatCannotBeCreatedChangesNothing) {
     platform::sim::FailNextCreate(platform::kErrorAccessDenied);
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
     ExpectUnchanged();
-    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+    EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"});
 }
 
 TEST_F(SettingsFault, FailedReplaceShowsTheCodeAndKeepsTheFile) {
@@ -86,10 +86,18 @@ TEST_F(SettingsFault, FailedReplaceShowsTheCodeAndKeepsTheFile) {
     EXPECT_EQ(Messages(), std::vector<std::string>{"5"});
     // The copy was complete and flushed before the replace was tried.
     EXPECT_EQ(platform::sim::FileCalls().flushes, 1u);
-    // The next write succeeds over the leftover temporary file.
+    // No copy is left behind, and the next write goes through.
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 0);
     EXPECT_EQ(Read(u"GENERAL", u"COM"), "3");
-    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+    EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"});
+}
+
+TEST_F(SettingsFault, TakenTemporaryNamesAreSkippedAndNeverOpened) {
+    platform::sim::FailNextCreates(5, platform::kErrorFileExists);
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 0);
+    EXPECT_EQ(Read(u"GENERAL", u"COM"), "3");
+    EXPECT_EQ(platform::sim::FileCalls().creates, 6u);
+    EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"});
 }
 
 TEST_F(SettingsFault, ReporterCanBeReplaced) {
