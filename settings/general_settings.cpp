@@ -91,22 +91,35 @@ void LoadGeneralSettings() {
 
 void SaveSettings() {
     if (GeneralSettingsUnreadable) return;
-    char16_t number[kSettingTextCapacity];
-    platform::FormatDecimal(number, kSettingTextCapacity, SerialSettings.port);
-    WriteSettingValue(kGeneral, u"COM", number, SettingsFilePath);
-    platform::FormatDecimal(number, kSettingTextCapacity, SerialSettings.dataBits);
-    WriteSettingValue(kGeneral, u"DATA", number, SettingsFilePath);
-    WriteSettingValue(kGeneral, u"KEYTABLE", SerialSettings.keyTableName, SettingsFilePath);
-    for (const char16_t* rate : kBaudRateTexts) {
-        if (SerialSettings.baudRate == static_cast<std::uint32_t>(platform::wtoi(rate))) {
-            WriteSettingValue(kGeneral, u"BAUDRATE", rate, SettingsFilePath);
-            break;
-        }
+    // Each key is one rewrite of the file. The first that fails has reported
+    // its code; the rest would fail the same way and say it again, so the
+    // save stops there and one Start shows one message.
+    char16_t port[kSettingTextCapacity];
+    char16_t dataBits[kSettingTextCapacity];
+    platform::FormatDecimal(port, kSettingTextCapacity, SerialSettings.port);
+    platform::FormatDecimal(dataBits, kSettingTextCapacity, SerialSettings.dataBits);
+    const char16_t* baudRate = nullptr;
+    for (const char16_t* rate : kBaudRateTexts)
+        if (SerialSettings.baudRate == static_cast<std::uint32_t>(platform::wtoi(rate)))
+            baudRate = rate;
+    const struct {
+        const char16_t* key;
+        const char16_t* value;  // null: a value with no text of its own is not written
+    } keys[] = {
+        {u"COM", port},
+        {u"DATA", dataBits},
+        {u"KEYTABLE", SerialSettings.keyTableName},
+        {u"BAUDRATE", baudRate},
+        {u"PARITY", SerialSettings.parity < std::size(kParityTexts)
+                        ? kParityTexts[SerialSettings.parity]
+                        : nullptr},
+        {u"STOP", SerialSettings.stopBits < std::size(kStopBitsTexts)
+                      ? kStopBitsTexts[SerialSettings.stopBits]
+                      : nullptr},
+    };
+    for (const auto& [key, value] : keys) {
+        if (value != nullptr &&
+            WriteSettingValue(kGeneral, key, value, SettingsFilePath) == kWriteFailed)
+            return;
     }
-    if (SerialSettings.parity < std::size(kParityTexts))
-        WriteSettingValue(kGeneral, u"PARITY", kParityTexts[SerialSettings.parity],
-                          SettingsFilePath);
-    if (SerialSettings.stopBits < std::size(kStopBitsTexts))
-        WriteSettingValue(kGeneral, u"STOP", kStopBitsTexts[SerialSettings.stopBits],
-                          SettingsFilePath);
 }

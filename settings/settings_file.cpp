@@ -32,6 +32,15 @@ bool IsPathSeparator(char16_t c) {
     return c == u'/' || c == u'\\';
 }
 
+// Hands the code of the failure that stopped a write to the reporter.
+int ReportFailure() {
+    char16_t message[kSettingTextCapacity];
+    platform::FormatDecimal(message, kSettingTextCapacity,
+                            static_cast<std::int32_t>(platform::GetLastError()));
+    errorReporter(message);
+    return kWriteFailed;
+}
+
 // A temporary name of our own beside `target`:
 // ".<file name>.<process id>-<counter>.tmp". The file is created new and
 // exclusively, so whatever already has a name (another program's file, a
@@ -128,6 +137,7 @@ class CheckedWriter {
             std::ptrdiff_t size = platform::EncodeUtf8(slice, bytes, sizeof bytes);
             if (size < 0) {
                 failed_ = true;
+                error_ = platform::kErrorWriteFault;
                 return;
             }
             Bytes(bytes, static_cast<std::size_t>(size));
@@ -142,12 +152,15 @@ class CheckedWriter {
     }
 
     bool Failed() const { return failed_; }
+    std::uint32_t Error() const { return error_; }
 
   private:
     void Drain() {
         if (!failed_ && used_ > 0 &&
-            !platform::WriteFileBytes(file_, buffer_, static_cast<std::uint32_t>(used_)))
+            !platform::WriteFileBytes(file_, buffer_, static_cast<std::uint32_t>(used_))) {
             failed_ = true;
+            error_ = platform::GetLastError();
+        }
         used_ = 0;
     }
 
@@ -155,6 +168,7 @@ class CheckedWriter {
     unsigned char buffer_[8192];
     std::size_t used_ = 0;
     bool failed_ = false;
+    std::uint32_t error_ = 0;
 };
 
 }  // namespace
@@ -273,12 +287,20 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
     char16_t header[kSettingTextCapacity];
     char16_t target[kSettingTextCapacity];
     char16_t temporaryName[kSettingTextCapacity];
-    if (!BuildSectionHeader(header, section) || !ResolveSettingsFile(path, target)) return 1;
+    if (!BuildSectionHeader(header, section)) return kWriteUnchanged;
+    if (!ResolveSettingsFile(path, target)) return ReportFailure();
 
     TextFileReader reader;
-    if (!reader.Open(target)) return 1;
+    if (!reader.Open(target)) {
+        // Without a file there is nothing to rewrite; one that is there but
+        // cannot be opened is a failed save.
+        const std::uint32_t error = platform::GetLastError();
+        if (error == platform::kErrorFileNotFound || error == kErrorPathNotFound)
+            return kWriteUnchanged;
+        return ReportFailure();
+    }
     platform::FileHandle temporary = CreateTemporaryBeside(target, temporaryName);
-    if (temporary == platform::kInvalidFile) return 1;
+    if (temporary == platform::kInvalidFile) return ReportFailure();
 
     CheckedWriter out(temporary);
     if (reader.HasBom()) out.Bytes("\xEF\xBB\xBF", 3);
@@ -311,26 +333,34 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
     while (replaced && !out.Failed() && reader.Next()) out.Bytes(reader.Raw(), reader.RawLength());
 
     // Only a complete copy, safely on disk, may take the settings file's place.
-    bool complete = replaced && out.Finish() && !reader.Failed();
-    if (complete) complete = platform::FlushFileToDisk(temporary);
-    if (!platform::CloseFile(temporary)) complete = false;
+    // The code of the first failure is the one reported.
+    bool failed = out.Failed() || reader.Failed();
+    std::uint32_t error = out.Failed() ? out.Error() : platform::GetLastError();
+    if (!failed && replaced && !(out.Finish() && platform::FlushFileToDisk(temporary))) {
+        failed = true;
+        error = out.Failed() ? out.Error() : platform::GetLastError();
+    }
+    if (!platform::CloseFile(temporary) && !failed) {
+        failed = true;
+        error = platform::GetLastError();
+    }
     reader.Close();
-    if (!complete) {
+    if (failed || !replaced) {
         // Nothing to replace, or a partial copy (which may be what filled the
         // disk): no copy is left behind.
         platform::DeleteFileW(temporaryName);
-        return 1;
+        if (!failed) return kWriteUnchanged;
+        platform::SetLastError(error);
+        return ReportFailure();
     }
 
     if (!platform::ReplaceFileAtomically(temporaryName, target)) {
-        const std::uint32_t code = platform::GetLastError();
+        error = platform::GetLastError();
         platform::DeleteFileW(temporaryName);
-        char16_t message[kSettingTextCapacity];
-        platform::FormatDecimal(message, kSettingTextCapacity, static_cast<std::int32_t>(code));
-        errorReporter(message);
-        return 1;
+        platform::SetLastError(error);
+        return ReportFailure();
     }
-    return 0;
+    return kWriteReplaced;
 }
 
 void ListSettingSections(const char16_t* path, char16_t (*list)[kSectionNameCapacity],

@@ -30,8 +30,11 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
 int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
                      char16_t* destination, std::uint32_t count, const char16_t* path,
                      bool* unreadable);
-// 0: the key line was replaced and the new file put in place atomically;
-// 1: the settings file is exactly as it was.
+// Results of WriteSettingValue. In both failures the settings file is exactly
+// as it was and no copy is left behind.
+inline constexpr int kWriteReplaced = 0;  // the key line replaced, the new file put in place
+inline constexpr int kWriteUnchanged = 1;  // nothing to replace: no file, section or key
+inline constexpr int kWriteFailed = 2;     // the file could not be rewritten; reported
 int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,
                       const char16_t* path);
 // Fills `list` with the names of the first kMaxSettingSections lines that
@@ -54,7 +57,7 @@ bool TakeSettingValue(char16_t* line);
 bool SeekSection(settings_text::TextFileReader& reader, const char16_t* section);
 void CutSettingText(char16_t* text, char16_t c);
 
-// Where a failed replace of the settings file is reported. The program shows
+// Where a failed rewrite of the settings file (its error code) is reported. The program shows
 // a message box; a command-line tool writes to standard error.
 using SettingsErrorReporter = void (*)(const char16_t* text);
 void SetSettingsErrorReporter(SettingsErrorReporter reporter);

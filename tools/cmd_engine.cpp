@@ -68,7 +68,9 @@ int RunRead(const ToolArgs& args, ToolOutput& io) {
 int RunWrite(const ToolArgs& args, ToolOutput& io) {
     if (args.size() != 4) return UsageError(io, "write needs FILE SECTION KEY VALUE");
     NoteIfUnreadable(args[0], io);
-    return WriteSettingValue(args[1].c_str(), args[2].c_str(), args[3].c_str(), args[0].c_str());
+    const int result =
+        WriteSettingValue(args[1].c_str(), args[2].c_str(), args[3].c_str(), args[0].c_str());
+    return result == kWriteReplaced ? 0 : 1;
 }
 
 int RunSections(const ToolArgs& args, ToolOutput& io) {

@@ -364,6 +364,31 @@ TEST_F(StartStopTest, ASettingsFileThatCouldNotBeReadAtOpeningIsNotOverwrittenBy
     EXPECT_EQ(sim::SerialDevice(1).dcb.BaudRate, 9600u);
 }
 
+TEST_F(StartStopTest, AFailedSaveShowsOneBoxWithItsCodeAndReceptionStillStarts) {
+    const std::string original = Contents();
+    Launch();
+    // The folder cannot be written (a program folder): every copy fails.
+    sim::FailNextCreates(1000, kErrorAccessDenied);
+    AutoStartAndWaitReady();
+    auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, u"5");
+    EXPECT_FALSE(boxes[0].hasCaption);
+    EXPECT_EQ(Contents(), original);
+    EXPECT_EQ(sim::ControlText(IDC_START_STOP), u"Stop");
+
+    // Once per Start: Stop, a new rate, Start again gives one more box, and
+    // the new rate is used though it could not be saved.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    ASSERT_TRUE(sim::PickComboItem(IDC_BAUDRATE, 2));  // 115200
+    ClickStartAfterStop();
+    EXPECT_EQ(sim::MessageBoxes().size(), 2u);
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(sim::SerialDevice(1).dcb.BaudRate, 115200u);
+    EXPECT_EQ(Contents(), original);
+}
+
 TEST_F(StartStopTest, StartWaitsForAThreadStillShowingItsBoxAndTheDialogKeepsAnswering) {
     sim::SetMessageBoxAutoDismiss(false);
     // The open fails for good: the thread shows its box and gives up after it.

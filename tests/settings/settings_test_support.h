@@ -55,7 +55,12 @@ class SettingsFileTest : public ::testing::Test {
         platform::sim::ResetFiles();
         platform::sim::ResetShell();
 #endif
+#ifdef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND
+        // A real message box would wait for a user.
+        SetSettingsErrorReporter([](const char16_t*) {});
+#else
         SetSettingsErrorReporter(nullptr);
+#endif
         SerialSettings = {};
         for (KeyTableEntry& entry : KeyTable) entry = {};
         file_ = Path("QuorvelCE.INI");

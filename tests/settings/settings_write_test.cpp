@@ -126,7 +126,7 @@ TEST_F(SettingsWrite, TextsThatDoNotFitTheirBuffersFailCleanly) {
     PutFile(name, "[GENERAL]\nCOM = 2\n");
     std::u16string path = Path(name);
     ASSERT_EQ(path.size(), 259u);
-    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", path.c_str()), 1);
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", path.c_str()), kWriteFailed);
     EXPECT_EQ(FileContents(name), "[GENERAL]\nCOM = 2\n");
 
     // Long keys and values are written whole.
