@@ -389,6 +389,65 @@ TEST_F(StartStopTest, AFailedSaveShowsOneBoxWithItsCodeAndReceptionStillStarts) 
     EXPECT_EQ(Contents(), original);
 }
 
+TEST_F(StartStopTest, StartAndStopNeverRunInsideEachOtherWhileABoxIsUp) {
+    // A box on the dialog thread runs the dialog's messages while it is up.
+    // Every save fails here, so each Start shows one.
+    sim::SetMessageBoxAutoDismiss(false);
+    sim::FailNextCreates(1000, kErrorAccessDenied);
+    const auto agree = [](bool started) {
+        EXPECT_EQ(sim::Caption(), started ? u"QuorvelCE - Started" : u"QuorvelCE - Stopped");
+        EXPECT_EQ(sim::ControlText(IDC_START_STOP), started ? u"Stop" : u"Start");
+        EXPECT_EQ(RunningFlag.load(), started ? 1 : 0);
+        EXPECT_TRUE(WaitUntil([&] { return sim::AliveThreadCount() == (started ? 1u : 0u); }));
+    };
+    // Answers every box, then waits for the handlers they held up to finish.
+    const auto answerBoxes = [] {
+        ASSERT_TRUE(WaitUntil([] {
+            sim::DismissMessageBox();
+            const std::u16string caption = sim::Caption();
+            return sim::OpenMessageBoxCount() == 0 &&
+                   (caption == u"QuorvelCE - Started" || caption == u"QuorvelCE - Stopped");
+        }));
+    };
+    const WParam click =
+        static_cast<WParam>(IDC_START_STOP) | (static_cast<WParam>(kBnClicked) << 16);
+
+    Launch();
+    ASSERT_TRUE(sim::PostDialogMessage(kWmTimer, kAutoStartTimer, 0));
+    ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20000));
+    // The auto-start timer is gone before its Start runs: no second tick.
+    EXPECT_FALSE(sim::TimerArmed(kAutoStartTimer));
+    ASSERT_TRUE(sim::SendDialogMessage(kWmTimer, kAutoStartTimer, 0));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));  // the dialog still answers the tray
+    EXPECT_EQ(sim::OpenMessageBoxCount(), 1u);
+    answerBoxes();
+    agree(true);
+
+    // Stop, then a Start whose box is up while clicks and ticks arrive.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    agree(false);
+    ASSERT_TRUE(sim::PostDialogMessage(kWmCommand, click, 0));
+    ASSERT_TRUE(sim::WaitForMessageBoxes(2, 20000));
+    for (int i = 0; i < 3; ++i) {
+        // Each is handled under the box (the send returns once it has been).
+        ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+        ASSERT_TRUE(sim::SendDialogMessage(kWmTimer, kStartRetryTimer, 0));
+        ASSERT_TRUE(sim::SendDialogMessage(kWmTimer, kLineWatchTimer, 0));
+    }
+    EXPECT_EQ(sim::OpenMessageBoxCount(), 1u);
+    answerBoxes();
+    EXPECT_EQ(sim::MessageBoxes().size(), 2u);
+    agree(true);
+    EXPECT_EQ(sim::ThreadsCreated(), 2u);
+    EXPECT_EQ(sim::MaxConcurrentThreads(), 1u);
+
+    // And the next click is a plain Stop.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    agree(false);
+}
+
 TEST_F(StartStopTest, StartWaitsForAThreadStillShowingItsBoxAndTheDialogKeepsAnswering) {
     sim::SetMessageBoxAutoDismiss(false);
     // The open fails for good: the thread shows its box and gives up after it.
