@@ -196,7 +196,7 @@ void CWedgeDlg::CopyComboChoicesToSettings() {
 }
 
 void CWedgeDlg::StartReception() {
-    // After a Stop the previous thread may still be typing the rest of a line,
+    // After a Stop the previous thread may still be in the pause after a key,
     // or showing its open-failure box until the user answers it. It reads the
     // settings and the table, and a second thread beside it would open the
     // port again; so nothing below runs until it has ended. Retrying on a
@@ -256,6 +256,9 @@ void CWedgeDlg::StopReception() {
     KillTimer(kLineWatchTimer);
     // Cleared before the close wakes the thread, or it would open the port again.
     RunningFlag.store(0);
+    // The dialog is about to take the focus: no key of the line being typed
+    // may reach it.
+    WaitUntilTypingStopped();
     CloseSerialPort();
     SetTrayStatus(kTipNotReady, NotReadyIcon);
     m_startStopButton.SetWindowTextW(u"Start");

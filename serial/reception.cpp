@@ -4,6 +4,7 @@
 #include "serial/reception.h"
 
 #include <atomic>
+#include <thread>
 
 #include "keymap/key_table.h"
 #include "platform/text.h"
@@ -58,6 +59,17 @@ bool Quitting() {
     return quitRequested.load(std::memory_order_relaxed) != 0;
 }
 
+// Typing ends at the next key event once reception is stopped (the running
+// flag cleared) or quit: the rest of a line must not land in whatever has the
+// focus then, such as the dialog that Stop has just shown.
+bool TypingStopped() {
+    return Quitting() || links.running->load() == 0;
+}
+
+// 1 while the thread is between its last look at the flags and the end of a
+// key event, so that WaitUntilTypingStopped knows no press can follow.
+std::atomic<std::int32_t> sendingEvent{0};
+
 // A pause that a quit cuts short.
 void Pause(std::uint32_t milliseconds) {
     if (Quitting()) return;
@@ -65,8 +77,16 @@ void Pause(std::uint32_t milliseconds) {
 }
 
 void SendEvent(std::uint8_t key, bool release) {
+    // The flag is raised before the flags are looked at (both sequentially
+    // consistent): a Stop that then finds it down knows this event sees it.
+    sendingEvent.store(1);
+    if (TypingStopped()) {
+        sendingEvent.store(0);
+        return;
+    }
     keybd_event(key, 0, release ? kReleaseFlags : kPressFlags, 0);
     keyDown[key] = !release;
+    sendingEvent.store(0);
     std::uint16_t delay = SerialSettings.strokeDelay;
     if (delay != 0) Pause(delay);
 }
@@ -77,30 +97,30 @@ void SendKeystroke(std::uint32_t position) {
     const std::uint8_t key = keyCodes[position];
     const bool altGr = keyAltGr[position] != 0;
     const bool shift = keyShift[position] != 0;
-    if (Quitting()) return;
+    if (TypingStopped()) return;
     SendEvent(kVkControl, !altGr);
-    if (Quitting()) return;
+    if (TypingStopped()) return;
     SendEvent(kVkLMenu, !altGr);
-    if (Quitting()) return;
+    if (TypingStopped()) return;
     SendEvent(kVkShift, !shift);
-    if (Quitting()) return;
+    if (TypingStopped()) return;
     SendEvent(key, false);
-    if (Quitting()) return;
+    if (TypingStopped()) return;
     SendEvent(key, true);
-    if (shift || Quitting()) return;
+    if (shift || TypingStopped()) return;
     SendEvent(kVkShift, true);
 }
 
 void FlushKeyBuffer() {
     if (keyCount != 0) {
-        for (std::uint32_t i = 0; i < keyCount && !Quitting(); ++i) SendKeystroke(i);
+        for (std::uint32_t i = 0; i < keyCount && !TypingStopped(); ++i) SendKeystroke(i);
         // Nothing stays held once a line is typed: the user's own typing
         // must not come out shifted or as AltGr.
         const std::uint32_t last = keyCount - 1;
-        if (!Quitting() && keyShift[last] != 0) SendEvent(kVkShift, true);
-        if (!Quitting() && keyAltGr[last] != 0) {
+        if (!TypingStopped() && keyShift[last] != 0) SendEvent(kVkShift, true);
+        if (!TypingStopped() && keyAltGr[last] != 0) {
             SendEvent(kVkLMenu, true);
-            if (!Quitting()) SendEvent(kVkControl, true);
+            if (!TypingStopped()) SendEvent(kVkControl, true);
         }
     }
     keyCount = 0;
@@ -208,6 +228,11 @@ void QuitReception(ThreadHandle thread) {
     CloseHandle(thread);
 }
 
+void WaitUntilTypingStopped() {
+    // At most the length of one key event call.
+    while (sendingEvent.load() != 0) std::this_thread::yield();
+}
+
 bool ReceptionThreadEnded(ThreadHandle thread) {
     return thread == kNoThread || WaitForSingleObject(thread, 0) != kWaitTimeout;
 }
@@ -216,8 +241,8 @@ void AwaitReceptionThreadEnd(ThreadHandle thread) {
     links.running->store(0);
     CloseSerialPort();
     if (thread != kNoThread) {
-        // The previous thread may be finishing a line (let it) or showing its
-        // open-failure box, which a new Start makes moot.
+        // The previous thread may be in the pause after its last key event,
+        // or showing its open-failure box, which a new Start makes moot.
         for (;;) {
             DismissMessageBoxes(thread);
             if (WaitForSingleObject(thread, 100) != kWaitTimeout) break;

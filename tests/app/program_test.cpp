@@ -536,6 +536,35 @@ TEST_F(StartStopTest, EscapeWhileALineIsTypedLeavesNoKeyHeldDown) {
     for (int k = 0; k < 256; ++k) EXPECT_FALSE(down[k]) << k;
 }
 
+TEST_F(StartStopTest, StopEndsTypingAtTheNextKeyEventAndNothingIsPressedAfterIt) {
+    Launch();
+    AutoStartAndWaitReady();
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    // Caught in the pause after the third event of the first keystroke.
+    sim::HoldClock(true);
+    ASSERT_TRUE(sim::FeedSerial(1, "ABAB\r"));
+    for (std::size_t sent = 1;; ++sent) {
+        ASSERT_TRUE(WaitUntil([&] {
+            return sim::KeyEventCount() == sent && sim::BlockedThreadCount(false) >= 1;
+        }));
+        if (sent == 3) break;
+        sim::AdvanceClock(1'000);
+    }
+    // The dialog now has the focus: the rest of the line (its Enter above
+    // all, which would click Start) must not reach it.
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    const std::size_t atStop = sim::KeyEventCount();
+    sim::HoldClock(false);
+    ASSERT_TRUE(WaitUntil([] { return sim::AliveThreadCount() == 0; }));
+    const auto events = sim::KeyEvents();
+    for (std::size_t i = atStop; i < events.size(); ++i)
+        EXPECT_NE(events[i].flags & kKeyEventFKeyUp, 0u) << "a press after Stop, event " << i;
+    bool down[256] = {};
+    for (const auto& e : events) down[e.virtualKey] = (e.flags & kKeyEventFKeyUp) == 0;
+    for (int k = 0; k < 256; ++k) EXPECT_FALSE(down[k]) << k;
+    EXPECT_EQ(TypedKeys(), "");
+}
+
 TEST_F(StartStopTest, TheHiddenRadiosStillSwitchLineWaitMode) {
     Launch();
     const WParam inactive = static_cast<WParam>(IDC_INACTIVE);

@@ -287,7 +287,7 @@ TEST_F(Reception, APortThatFailsAtOnceIsReopenedOnlyEveryHalfSecond) {
     Stop();
 }
 
-TEST_F(Reception, StopLetsTheLineBeingTypedFinish) {
+TEST_F(Reception, StopEndsTheLineBeingTypedAtTheNextKeyEvent) {
     SerialSettings.strokeDelay = 20;
     Start();
     WaitReady();
@@ -295,9 +295,14 @@ TEST_F(Reception, StopLetsTheLineBeingTypedFinish) {
     Feed("ABCDEF\r");
     ASSERT_TRUE(WaitUntil([] { return sim::KeyEventCount() >= 1; }));
     Stop();
+    WaitUntilTypingStopped();
+    const std::size_t atStop = sim::KeyEventCount();
     sim::HoldClock(false);
     ASSERT_TRUE(WaitUntil([this] { return ReceptionThreadEnded(thread); }));
-    EXPECT_EQ(TypedKeys(sim::KeyEvents()), "ABCDEF\r");
+    const auto events = sim::KeyEvents();
+    for (std::size_t i = atStop; i < events.size(); ++i)
+        EXPECT_NE(events[i].flags & platform::kKeyEventFKeyUp, 0u) << "press after Stop: " << i;
+    EXPECT_EQ(TypedKeys(events), "");
     EXPECT_TRUE(KeysLeftDown(sim::KeyEvents()).empty());
     EXPECT_EQ(sim::SerialDevice(1).opens, 1u);
     EXPECT_EQ(sim::SerialDevice(1).closes, 1u);
