@@ -253,6 +253,26 @@ TEST_F(Reception, OtherOpenFailureShowsOneMessageThenGivesUp) {
     sim::DismissMessageBox();
 }
 
+TEST_F(Reception, ALineConfigurationTheDriverRefusesIsAFailedOpen) {
+    sim::SetMessageBoxAutoDismiss(false);
+    // 1.5 stop bits with 8 data bits: the driver keeps its old settings, and
+    // the scanner's bytes would arrive garbled under a "ready" tip.
+    SerialSettings.dataBits = 8;
+    SerialSettings.stopBits = 1;
+    Start();
+    ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20'000));
+    EXPECT_EQ(sim::MessageBoxes().at(0).text, u"Ouverture du port série impossible (87)");
+    EXPECT_EQ(sim::MessageBoxes().at(0).caption, u"Erreur");
+    ASSERT_TRUE(sim::DismissMessageBox());
+    ASSERT_TRUE(WaitUntil([this] { return ReceptionThreadEnded(thread); }));
+    EXPECT_EQ(RunningFlag.load(), 0);
+    EXPECT_TRUE(sim::TrayCalls().empty());  // never "ready"
+    EXPECT_FALSE(sim::SerialDevice(1).open);
+    EXPECT_EQ(sim::SerialDevice(1).openAttempts, 1u);
+    EXPECT_EQ(SerialPortHandle.load(), kInvalidPort);
+    EXPECT_EQ(sim::SerialDoubleCloses(), 0u);
+}
+
 TEST_F(Reception, UnpluggedMidLineLosesNothingAndTypesNothingTwice) {
     Start();
     WaitReady();
