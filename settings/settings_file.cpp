@@ -282,11 +282,45 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
     return 1;
 }
 
+namespace {
+
+bool HasLineEnd(const char16_t* text) {
+    return platform::StrChr(text, u'\r') != nullptr || platform::StrChr(text, u'\n') != nullptr;
+}
+
+bool HasLoneSurrogate(const char16_t* text) {
+    for (; *text != 0; ++text) {
+        if (*text >= 0xD800 && *text <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
+            ++text;
+        } else if (*text >= 0xD800 && *text <= 0xDFFF && !(*text >= 0xDC80 && *text <= 0xDCFF)) {
+            // U+DC80 to U+DCFF stand for bytes that are not UTF-8, read from
+            // the file; they are written back as those bytes.
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+const char* RefusedSettingWrite(const char16_t* section, const char16_t* key,
+                                const char16_t* value) {
+    if (key[0] == 0) return "the key is empty";
+    if (HasLineEnd(key)) return "the key contains a line end";
+    if (HasLineEnd(value)) return "the value contains a line end";
+    if (platform::StrChr(section, u']') != nullptr) return "the section name contains ']'";
+    if (HasLineEnd(section)) return "the section name contains a line end";
+    if (HasLoneSurrogate(section) || HasLoneSurrogate(key) || HasLoneSurrogate(value))
+        return "the text contains a lone surrogate, which has no UTF-8 form";
+    return nullptr;
+}
+
 int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,
                       const char16_t* path) {
     char16_t header[kSettingTextCapacity];
     char16_t target[kSettingTextCapacity];
     char16_t temporaryName[kSettingTextCapacity];
+    if (RefusedSettingWrite(section, key, value) != nullptr) return kWriteUnchanged;
     if (!BuildSectionHeader(header, section)) return kWriteUnchanged;
     if (!ResolveSettingsFile(path, target)) return ReportFailure();
 

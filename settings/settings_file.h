@@ -37,6 +37,14 @@ inline constexpr int kWriteUnchanged = 1;  // nothing to replace: no file, secti
 inline constexpr int kWriteFailed = 2;     // the file could not be rewritten; reported
 int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,
                       const char16_t* path);
+// Why a write of these texts is refused (kWriteUnchanged, the file untouched),
+// or null when it is not: the new key line must stay one line of valid text
+// in its own section. An empty key; a key or value with a carriage return or
+// a line feed; a section name with "]" or a line end; a lone surrogate in any
+// of them (it has no UTF-8 form), other than U+DC80 to U+DCFF, which stand
+// for bytes that are not UTF-8 and are written back as those bytes.
+const char* RefusedSettingWrite(const char16_t* section, const char16_t* key,
+                                const char16_t* value);
 // Fills `list` with the names of the first kMaxSettingSections lines that
 // contain "[" (and not GENERAL), each cut to 32 characters, and sets `count`.
 void ListSettingSections(const char16_t* path, char16_t (*list)[kSectionNameCapacity],

@@ -27,6 +27,12 @@ TEST_F(SettingsWrite, WrittenValuesReadBackCleaned) {
     Put("[GENERAL]\nKEYTABLE = A\n");
     EXPECT_EQ(Write(u"GENERAL", u"KEYTABLE", u"  AZERTY # fr  "), 0);
     EXPECT_EQ(Read(u"GENERAL", u"KEYTABLE"), "AZERTY");
+    const std::string written = Contents();
+    // What would not stay one line of text is refused, the file untouched.
+    EXPECT_EQ(Write(u"GENERAL", u"KEYTABLE", u"B\n[Evil]"), kWriteUnchanged);
+    EXPECT_EQ(Write(u"GENERAL", u"", u"B"), kWriteUnchanged);
+    EXPECT_EQ(Write(u"GENERAL", u"KEYTABLE", u"\xD800"), kWriteUnchanged);
+    EXPECT_EQ(Contents(), written);
 }
 
 TEST_F(SettingsWrite, MissingFileSectionOrKeyChangesNothingAndLeavesNoCopy) {

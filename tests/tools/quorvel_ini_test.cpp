@@ -65,6 +65,31 @@ std::string ListLine(int byte, const Mapping& m) {
     return line;
 }
 
+// A key line must stay one line of valid text: write refuses what would break
+// it as a wrong call, with a one-line reason, and leaves the file alone.
+TEST_F(QuorvelIniTest, WriteRefusesKeysValuesAndSectionsThatWouldBreakTheLine) {
+    const std::string original = "[GENERAL]\nCOM = 1\nDATA = 8\n";
+    const std::u16string file = Write("w.ini", original);
+    const std::u16string nul(u"5\0x", 3);
+    const std::vector<std::vector<std::u16string>> calls = {
+        {u"GENERAL", u"", u"5"},         {u"GENERAL", u"COM", u"3\n[Evil]"},
+        {u"GENERAL", u"COM", u"3\r"},    {u"GENERAL", u"C\nOM", u"3"},
+        {u"GENERAL", u"COM", nul},       {u"GEN]ERAL", u"COM", u"3"},
+        {u"GENERAL", u"COM", u"\xD800"}, {u"GENERAL", u"\xDFFF", u"3"},
+    };
+    for (const auto& call : calls) {
+        EXPECT_EQ(Run({u"write", file, call[0], call[1], call[2]}), kUsageError)
+            << ToUtf8(call[1]) << " = " << ToUtf8(call[2]);
+        EXPECT_THAT(io_.err, HasSubstr("quorvel-ini: write refused: "));
+        EXPECT_EQ(std::count(io_.err.begin(), io_.err.end(), '\n'), 1) << io_.err;
+        std::ifstream in(dir_ / "w.ini", std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), original);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    }
+    // A surrogate pair is a character like any other.
+    EXPECT_EQ(Run({u"write", file, u"GENERAL", u"COM", u"\xD83D\xDE00"}), 0);
+}
+
 // Random lists: the generator either writes a section that check passes and
 // that the engine loads exactly as listed, with no byte left to an earlier
 // table, or it refuses with a reason. Nearly every list must be accepted.
