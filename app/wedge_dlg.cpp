@@ -23,6 +23,10 @@ namespace {
 // Process-wide state of the dialog; the dialog thread alone touches it.
 std::int32_t StartedFlag = 0;  // chooses the Start or the Stop path
 std::int32_t VisibleFlag = 1;  // whether the dialog is meant to be shown
+// Set while a Start or a Stop runs. A message box they show runs the dialog's
+// messages meanwhile, and a click or a timer tick handled in there must not
+// start or stop again half-way through the first.
+bool StartStopRunning = false;
 EventHandle InstanceEvent = kNoEvent;
 
 constexpr std::uint32_t kPathCapacity = 260;
@@ -162,11 +166,14 @@ void CWedgeDlg::ShowSettings(int command) {
 }
 
 void CWedgeDlg::OnStartStop() {
+    if (StartStopRunning) return;
+    StartStopRunning = true;
     if (StartedFlag == 0) {
         StartReception();
     } else {
         StopReception();
     }
+    StartStopRunning = false;
 }
 
 // A combo without a selection leaves its field as loaded, so an unmatched
@@ -197,7 +204,7 @@ void CWedgeDlg::CopyComboChoicesToSettings() {
 }
 
 void CWedgeDlg::StartReception() {
-    // After a Stop the previous thread may still be typing the rest of a line,
+    // After a Stop the previous thread may still be in the pause after a key,
     // or showing its open-failure box until the user answers it. It reads the
     // settings and the table, and a second thread beside it would open the
     // port again; so nothing below runs until it has ended. Retrying on a
@@ -257,6 +264,9 @@ void CWedgeDlg::StopReception() {
     KillTimer(kLineWatchTimer);
     // Cleared before the close wakes the thread, or it would open the port again.
     RunningFlag.store(0);
+    // The dialog is about to take the focus: no key of the line being typed
+    // may reach it.
+    WaitUntilTypingStopped();
     CloseSerialPort();
     SetTrayStatus(kTipNotReady, NotReadyIcon);
     m_startStopButton.SetWindowTextW(u"Start");
@@ -307,13 +317,18 @@ void CWedgeDlg::OnTimer(std::uintptr_t timerId) {
             WatchModemLines();
             break;
         case kAutoStartTimer:
+            // Killed before the Start it triggers: a box in Start runs
+            // messages, and a second tick would run Stop inside it.
+            KillTimer(kAutoStartTimer);
             OnStartStop();
             m_startStopButton.ShowWindow(kSwShowNormal);
-            KillTimer(kAutoStartTimer);
             break;
         case kStartRetryTimer:
+            // Inside a Start or Stop (under its box) the timer keeps ticking
+            // and is served once that has returned.
+            if (StartStopRunning) break;
             KillTimer(kStartRetryTimer);
-            if (StartedFlag == 0) StartReception();
+            if (StartedFlag == 0) OnStartStop();
             break;
         default:
             break;

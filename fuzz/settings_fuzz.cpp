@@ -20,6 +20,7 @@
 
 #include "fuzz/settings_reference.h"
 #include "keymap/key_table.h"
+#include "platform/sim/files.h"
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
@@ -33,6 +34,7 @@ std::u16string copyPath;      // a fresh copy of it for each write
 std::string settingsPathBytes;
 std::string copyPathBytes;
 
+int reportedFailures = 0;
 const std::uint8_t* currentData = nullptr;
 std::size_t currentSize = 0;
 
@@ -276,6 +278,51 @@ bool HasAny(const std::u16string& text, const std::u16string& chars) {
     return text.find_first_of(chars) != std::u16string::npos;
 }
 
+// Every path of a write that does not put its copy in place removes it: the
+// work folder holds only the fuzzed file and its copy.
+void RequireNoCopyLeft(const std::string& call) {
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(workDir))
+        ++entries;
+    Require(entries == 2, call + " left a temporary file behind");
+}
+
+// The same write with one step of it failing (the Nth write of the copy, its
+// flush, close or creation, or the replace): the file stays byte-identical,
+// the failure is reported once, and no copy is left behind.
+void CheckFailedWrite(const std::u16string& key, const std::u16string& value, std::size_t h) {
+    WriteBytes(copyPathBytes, currentData, currentSize);
+    platform::sim::ResetFiles();
+    switch (h % 5) {
+        case 0:
+            platform::sim::FailNthWrite(static_cast<std::uint32_t>(1 + (h >> 3) % 4), 112);
+            break;
+        case 1:
+            platform::sim::FailNextFlush(29);
+            break;
+        case 2:
+            platform::sim::FailNextClose(112);
+            break;
+        case 3:
+            platform::sim::FailNextCreates(static_cast<std::uint32_t>(1 + (h >> 3) % 150), 80);
+            break;
+        default:
+            platform::sim::FailNextReplace(5);
+            break;
+    }
+    reportedFailures = 0;
+    const int result = WriteSettingValue(u"GENERAL", key.c_str(), value.c_str(), copyPath.c_str());
+    platform::sim::ResetFiles();
+    const std::string call = "WriteSettingValue(GENERAL, " + Show(key) + ", " + Show(value) +
+                             ") under fault " + std::to_string(h % 5);
+    std::vector<std::uint8_t> after = ReadBytes(copyPathBytes);
+    std::vector<std::uint8_t> before(currentData, currentData + currentSize);
+    if (result != kWriteReplaced) Require(after == before, call + " failed but changed the file");
+    Require(reportedFailures == (result == kWriteFailed ? 1 : 0),
+            call + " reported " + std::to_string(reportedFailures) + " failures");
+    RequireNoCopyLeft(call);
+}
+
 // One write into a fresh copy of the input, checked three ways: a failed
 // write leaves the copy byte-identical; a successful one changes exactly the
 // key line the reader takes; reading the key back gives the value as the
@@ -289,6 +336,14 @@ void CheckWrite(const reference::File& file, const std::u16string& section,
     std::string call =
         "WriteSettingValue(" + Show(section) + ", " + Show(key) + ", " + Show(value) + ")";
     Require(result == 0 || result == 1, call + " result not 0 or 1");
+    // What would not stay one line of valid text is refused untouched (the
+    // engine sees the texts up to a NUL).
+    if (RefusedSettingWrite(section.c_str(), key.c_str(), value.c_str()) != nullptr) {
+        Require(result == kWriteUnchanged, call + " was not refused");
+        Require(after == before, call + " was refused but changed the file");
+        RequireNoCopyLeft(call);
+        return;
+    }
 
     std::optional<std::vector<std::uint8_t>> want = reference::Write(before, section, key, value);
     if (!want) {
@@ -352,6 +407,9 @@ void CheckSave(bool odd) {
 
     std::vector<std::uint8_t> want(currentData, currentData + currentSize);
     for (const auto& [key, value] : keys) {
+        // A value read from the file may hold a lone carriage return, which
+        // a write refuses.
+        if (RefusedSettingWrite(u"GENERAL", key.c_str(), value.c_str()) != nullptr) continue;
         if (auto next = reference::Write(want, u"GENERAL", key, value)) want = *next;
     }
     WriteBytes(copyPathBytes, currentData, currentSize);
@@ -383,7 +441,9 @@ std::vector<std::u16string> KeysInFile(const reference::File& file) {
     return keys;
 }
 
-void QuietReporter(const char16_t*) {}
+void QuietReporter(const char16_t*) {
+    ++reportedFailures;
+}
 
 }  // namespace
 
@@ -439,10 +499,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Which key and value the second write uses follows from the input, so
     // that the fuzzer can steer it.
     static const std::u16string kKeys[] = {u"COM", u"KEYTABLE", u"0", u"1", u"255", u"=", u""};
-    static const std::u16string kValues[] = {
-        u"3",   u"a b", u"  padded  ", u"x # c",        u"2 = 3",
-        u"",    u"#",   u"ERROR",      u"\u00E9\u20AC", std::u16string(250, u'v'),
-        u"41,s"};
+    static const std::u16string kValues[] = {u"3",
+                                             u"a b",
+                                             u"  padded  ",
+                                             u"x # c",
+                                             u"2 = 3",
+                                             u"",
+                                             u"#",
+                                             u"ERROR",
+                                             u"\u00E9\u20AC",
+                                             std::u16string(250, u'v'),
+                                             u"41,s",
+                                             u"3\n[Evil]",
+                                             u"a\rb",
+                                             u"\xD800",
+                                             u"\xDC41x",
+                                             u"\xD83D\xDE00"};
     std::size_t h = size;
     for (std::size_t i = 0; i < size; ++i) h = h * 31 + data[i];
     std::u16string section =
@@ -452,5 +524,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::u16string key = kKeys[(h >> 1) % std::size(kKeys)];
     if (!fileKeys.empty() && (h & 0x100) != 0) key = fileKeys[(h >> 9) % fileKeys.size()];
     CheckWrite(file, (h & 1) ? u"GENERAL" : section, key, kValues[(h >> 4) % std::size(kValues)]);
+    CheckFailedWrite(u"COM", kValues[(h >> 4) % std::size(kValues)], h >> 8);
     return 0;
 }

@@ -37,6 +37,7 @@ inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorWriteFault = 29;
+inline constexpr std::uint32_t kErrorFileExists = 80;
 inline constexpr std::uint32_t kErrorDevNotExist = 55;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
@@ -54,7 +55,11 @@ void SetLastError(std::uint32_t code);
 std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size);
 
 FileHandle OpenFileForReading(const char16_t* path);
-FileHandle CreateFileForWriting(const char16_t* path);  // creates, or empties an existing file
+// Creates a new, empty file for writing (CreateFileW with CREATE_NEW). Never
+// opens or empties what is already there and never follows a link: anything
+// at `path`, a link or a dangling link included, fails with
+// kErrorFileExists.
+FileHandle CreateNewFile(const char16_t* path);
 // Reads give 0 at the end and -1 on an error; a write writes all or fails.
 std::int32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t size);
 bool WriteFileBytes(FileHandle file, const void* data, std::uint32_t size);
@@ -64,6 +69,12 @@ bool CloseFile(FileHandle file);
 // either the old file or the new one.
 bool ReplaceFileAtomically(const char16_t* from, const char16_t* to);
 bool DeleteFileW(const char16_t* path);
+// The path of the file that `path` names once every symbolic link on it is
+// followed (GetFinalPathNameByHandleW); a path that is no link comes back as
+// it is. Returns its length, 0 on failure, `size` or more when it does not fit.
+std::uint32_t GetFinalPathNameW(const char16_t* path, char16_t* buffer, std::uint32_t size);
+// Part of the temporary names, so that two processes do not pick the same.
+std::uint32_t GetCurrentProcessId();
 
 // ---------------------------------------------------------------------------
 // Message boxes.

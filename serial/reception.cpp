@@ -4,6 +4,7 @@
 #include "serial/reception.h"
 
 #include <atomic>
+#include <thread>
 
 #include "keymap/active_layout.h"
 #include "keymap/key_table.h"
@@ -68,6 +69,17 @@ bool Quitting() {
     return quitRequested.load(std::memory_order_relaxed) != 0;
 }
 
+// Typing ends at the next key event once reception is stopped (the running
+// flag cleared) or quit: the rest of a line must not land in whatever has the
+// focus then, such as the dialog that Stop has just shown.
+bool TypingStopped() {
+    return Quitting() || links.running->load() == 0;
+}
+
+// 1 while the thread is between its last look at the flags and the end of a
+// key event, so that WaitUntilTypingStopped knows no press can follow.
+std::atomic<std::int32_t> sendingEvent{0};
+
 // A pause that a quit cuts short.
 void Pause(std::uint32_t milliseconds) {
     if (Quitting()) return;
@@ -75,8 +87,16 @@ void Pause(std::uint32_t milliseconds) {
 }
 
 void SendEvent(std::uint8_t key, bool release) {
+    // The flag is raised before the flags are looked at (both sequentially
+    // consistent): a Stop that then finds it down knows this event sees it.
+    sendingEvent.store(1);
+    if (TypingStopped()) {
+        sendingEvent.store(0);
+        return;
+    }
     keybd_event(key, 0, release ? kReleaseFlags : kPressFlags, 0);
     keyDown[key] = !release;
+    sendingEvent.store(0);
     std::uint16_t delay = SerialSettings.strokeDelay;
     if (delay != 0) Pause(delay);
 }
@@ -84,27 +104,27 @@ void SendEvent(std::uint8_t key, bool release) {
 // One keystroke, as the modifiers need it: they are set before the key and
 // not restored after it.
 void SendKeystroke(std::uint8_t key, bool altGr, bool shift) {
-    if (Quitting()) return;
+    if (TypingStopped()) return;
     shiftHeld = shift;
     altGrHeld = altGr;
     SendEvent(kVkControl, !altGr);
-    if (Quitting()) return;
+    if (TypingStopped()) return;
     SendEvent(kVkLMenu, !altGr);
-    if (Quitting()) return;
+    if (TypingStopped()) return;
     SendEvent(kVkShift, !shift);
-    if (Quitting()) return;
+    if (TypingStopped()) return;
     SendEvent(key, false);
-    if (Quitting()) return;
+    if (TypingStopped()) return;
     SendEvent(key, true);
-    if (shift || Quitting()) return;
+    if (shift || TypingStopped()) return;
     SendEvent(kVkShift, true);
 }
 
 void ReleaseHeldModifiers() {
-    if (!Quitting() && shiftHeld) SendEvent(kVkShift, true);
-    if (!Quitting() && altGrHeld) {
+    if (!TypingStopped() && shiftHeld) SendEvent(kVkShift, true);
+    if (!TypingStopped() && altGrHeld) {
         SendEvent(kVkLMenu, true);
-        if (!Quitting()) SendEvent(kVkControl, true);
+        if (!TypingStopped()) SendEvent(kVkControl, true);
     }
     shiftHeld = false;
     altGrHeld = false;
@@ -114,12 +134,18 @@ void ReleaseHeldModifiers() {
 // application could take for a shortcut.
 void SendCharacter(char16_t character) {
     ReleaseHeldModifiers();
-    if (Quitting()) return;
     for (bool release : {false, true}) {
+        // The same gate as a key event's: nothing is typed once Stop has seen it.
+        sendingEvent.store(1);
+        if (TypingStopped()) {
+            sendingEvent.store(0);
+            return;
+        }
         KeyboardInput input;
         input.wScan = character;
         input.dwFlags = kKeyEventFUnicode | (release ? kKeyEventFKeyUp : 0);
         SendInput(1, &input);
+        sendingEvent.store(0);
         std::uint16_t delay = SerialSettings.strokeDelay;
         if (delay != 0) Pause(delay);
     }
@@ -150,13 +176,13 @@ void SwitchCapsLock() {
 
 void FlushKeyBuffer() {
     if (keyCount != 0) {
-        if ((GetKeyState(kVkCapital) & 1) != 0 && !Quitting()) {
+        if ((GetKeyState(kVkCapital) & 1) != 0 && !TypingStopped()) {
             capsLockToRestore = true;
             SwitchCapsLock();
         }
         // The layout of the window the line goes to, asked once per line.
         const LayoutPlans* layout = nullptr;
-        for (std::uint32_t i = 0; i < keyCount && !Quitting(); ++i) {
+        for (std::uint32_t i = 0; i < keyCount && !TypingStopped(); ++i) {
             if (keyCharacter[i] < 0) {
                 SendKeystroke(keyCodes[i], keyAltGr[i] != 0, keyShift[i] != 0);
                 continue;
@@ -167,7 +193,7 @@ void FlushKeyBuffer() {
         // Nothing stays held once a line is typed: the user's own typing
         // must not come out shifted or as AltGr.
         ReleaseHeldModifiers();
-        if (capsLockToRestore && !Quitting()) {
+        if (capsLockToRestore && !TypingStopped()) {
             SwitchCapsLock();
             capsLockToRestore = false;
         }
@@ -299,6 +325,11 @@ void QuitReception(ThreadHandle thread) {
     CloseHandle(thread);
 }
 
+void WaitUntilTypingStopped() {
+    // At most the length of one key event call.
+    while (sendingEvent.load() != 0) std::this_thread::yield();
+}
+
 bool ReceptionThreadEnded(ThreadHandle thread) {
     return thread == kNoThread || WaitForSingleObject(thread, 0) != kWaitTimeout;
 }
@@ -307,8 +338,8 @@ void AwaitReceptionThreadEnd(ThreadHandle thread) {
     links.running->store(0);
     CloseSerialPort();
     if (thread != kNoThread) {
-        // The previous thread may be finishing a line (let it) or showing its
-        // open-failure box, which a new Start makes moot.
+        // The previous thread may be in the pause after its last key event,
+        // or showing its open-failure box, which a new Start makes moot.
         for (;;) {
             DismissMessageBoxes(thread);
             if (WaitForSingleObject(thread, 100) != kWaitTimeout) break;

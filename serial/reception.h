@@ -32,13 +32,19 @@ std::uint32_t ReceptionThreadProc(void* parameter);
 // the program: a later Start must call AwaitReceptionThreadEnd first.
 void QuitReception(platform::ThreadHandle thread);
 
+// Stop's step right after it has cleared the running flag: returns once the
+// reception thread can press no further key. The thread stops typing at its
+// next key event and releases the keys it holds as it ends.
+void WaitUntilTypingStopped();
+
 // Whether `thread` has ended (kNoThread counts as ended). Start uses this to
 // make sure there is never more than one reception thread.
 bool ReceptionThreadEnded(platform::ThreadHandle thread);
 
 // Start's first step, before it sets the running flag and creates the new
 // thread: clears the running flag, closes the port, and waits until `thread`
-// has ended (a line being typed is finished; an open-failure box it shows is
-// dismissed, so Start never blocks on it). Then releases the thread handle.
+// has ended (a line being typed stops at its next key event; an open-failure
+// box it shows is dismissed, so Start never blocks on it). Then releases the
+// thread handle.
 // Safe with kNoThread.
 void AwaitReceptionThreadEnd(platform::ThreadHandle thread);

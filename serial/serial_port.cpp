@@ -64,7 +64,16 @@ bool OpenSerialPort() {
                      ? static_cast<std::uint8_t>(SerialSettings.parity & 0xFF)
                      : kNoParity;
     dcb.StopBits = static_cast<std::uint8_t>(SerialSettings.stopBits & 0xFF);
-    SetCommState(port, dcb);
+    if (!SetCommState(port, dcb)) {
+        // The driver refused the line settings (1.5 stop bits with 8 data bits,
+        // say) and kept its own: the scanner's bytes would arrive garbled
+        // under a "ready" tray tip. That is a failed open, with its code.
+        const std::uint32_t code = GetLastError();
+        CloseSerialPort();
+        SerialPortHandle.store(kInvalidPort);
+        SetLastError(code);
+        return false;
+    }
     return true;
 }
 

@@ -9,7 +9,8 @@
 // kNoPort before the first open; kInvalidPort after a failed one.
 extern std::atomic<platform::PortHandle> SerialPortHandle;
 
-// true: open and configured; false: the open failed and GetLastError() tells why.
+// true: open and configured; false: the open failed, or the driver refused
+// the line settings (the port is closed again), and GetLastError() tells why.
 bool OpenSerialPort();
 // Closes the port if this open has not been closed yet; a wait pending in the
 // reception thread then fails.

@@ -10,6 +10,7 @@
 SerialSettingsRecord SerialSettings;
 std::int32_t AvailablePorts[kMaxAvailablePorts];
 std::int32_t AvailablePortCount;
+bool GeneralSettingsUnreadable = false;
 
 namespace {
 
@@ -19,9 +20,13 @@ bool IsAbsent(const char16_t* value) {
     return platform::StrCmp(value, kAbsentValue) == 0;
 }
 
-void ReadGeneral(const char16_t* key, char16_t* value) {
-    ReadSettingValue(kGeneral, key, kAbsentValue, value, kSettingTextCapacity, SettingsFilePath);
+void ReadGeneral(const char16_t* key, char16_t* value, std::uint32_t count = kSettingTextCapacity) {
+    bool unreadable = false;
+    ReadSettingValue(kGeneral, key, kAbsentValue, value, count, SettingsFilePath, &unreadable);
+    if (unreadable) GeneralSettingsUnreadable = true;
 }
+
+constexpr std::uint16_t kNoCode = 0xFFFF;
 
 // The code a PARITY or STOP text stands for: its position in `list`, or
 // `otherwise` when the list does not hold it (the absent marker included).
@@ -40,69 +45,104 @@ void ListAvailablePorts(std::int32_t* ports, std::int32_t* count) {
     *count = kMaxAvailablePorts;
 }
 
+GeneralValue InterpretGeneralValue(const char16_t* key, const char16_t* text) {
+    const bool absent = IsAbsent(text);
+    if (platform::StrCmp(key, u"STROKE_DELAY") == 0) {
+        // Never rejected: the low 16 bits of any number, 0 without digits.
+        if (absent) return {1, true};
+        return {static_cast<std::uint16_t>(platform::wtoi(text)), false};
+    }
+    if (platform::StrCmp(key, u"COM") == 0) {
+        if (!absent) {
+            auto wanted = static_cast<std::uint16_t>(platform::wtoi(text));
+            for (int i = 0; i < AvailablePortCount; ++i)
+                if (static_cast<std::int32_t>(wanted) == AvailablePorts[i]) return {wanted, false};
+        }
+        return {static_cast<std::uint32_t>(AvailablePorts[0]), true};
+    }
+    if (platform::StrCmp(key, u"BAUDRATE") == 0) {
+        if (!absent) {
+            auto wanted = static_cast<std::uint32_t>(platform::wtoi(text));
+            for (const char16_t* rate : kBaudRateTexts)
+                if (wanted == static_cast<std::uint32_t>(platform::wtoi(rate)))
+                    return {wanted, false};
+        }
+        return {9600, true};
+    }
+    if (platform::StrCmp(key, u"PARITY") == 0) {
+        const std::uint16_t code = CodeOf(text, kParityTexts, kNoCode);
+        return code == kNoCode ? GeneralValue{0, true} : GeneralValue{code, false};
+    }
+    if (platform::StrCmp(key, u"DATA") == 0) {
+        if (!absent) {
+            // The cut to 16 bits comes before the range test.
+            auto bits = static_cast<std::uint16_t>(platform::wtoi(text));
+            if (bits >= 5 && bits <= 8) return {bits, false};
+        }
+        return {8, true};
+    }
+    if (platform::StrCmp(key, u"STOP") == 0) {
+        const std::uint16_t code = CodeOf(text, kStopBitsTexts, kNoCode);
+        return code == kNoCode ? GeneralValue{0, true} : GeneralValue{code, false};
+    }
+    return {0, true};
+}
+
 void LoadGeneralSettings() {
     char16_t value[kSettingTextCapacity];
+    GeneralSettingsUnreadable = false;
 
     ReadGeneral(u"STROKE_DELAY", value);
     SerialSettings.strokeDelay =
-        IsAbsent(value) ? 1 : static_cast<std::uint16_t>(platform::wtoi(value));
-
+        static_cast<std::uint16_t>(InterpretGeneralValue(u"STROKE_DELAY", value).value);
     ReadGeneral(u"COM", value);
-    SerialSettings.port = static_cast<std::uint16_t>(AvailablePorts[0]);
-    if (!IsAbsent(value)) {
-        auto wanted = static_cast<std::uint16_t>(platform::wtoi(value));
-        for (int i = 0; i < AvailablePortCount; ++i) {
-            if (static_cast<std::int32_t>(wanted) == AvailablePorts[i]) {
-                SerialSettings.port = wanted;
-                break;
-            }
-        }
-    }
-
+    SerialSettings.port = static_cast<std::uint16_t>(InterpretGeneralValue(u"COM", value).value);
     ReadGeneral(u"BAUDRATE", value);
-    SerialSettings.baudRate = 9600;
-    if (!IsAbsent(value)) {
-        auto wanted = static_cast<std::uint32_t>(platform::wtoi(value));
-        for (const char16_t* rate : kBaudRateTexts)
-            if (wanted == static_cast<std::uint32_t>(platform::wtoi(rate)))
-                SerialSettings.baudRate = wanted;
-    }
-
+    SerialSettings.baudRate = InterpretGeneralValue(u"BAUDRATE", value).value;
     ReadGeneral(u"PARITY", value);
-    SerialSettings.parity = CodeOf(value, kParityTexts, 0);
-
+    SerialSettings.parity =
+        static_cast<std::uint16_t>(InterpretGeneralValue(u"PARITY", value).value);
     ReadGeneral(u"DATA", value);
-    SerialSettings.dataBits = 8;
-    if (!IsAbsent(value)) {
-        // The cut to 16 bits comes before the range test.
-        auto bits = static_cast<std::uint16_t>(platform::wtoi(value));
-        if (bits >= 5 && bits <= 8) SerialSettings.dataBits = bits;
-    }
-
+    SerialSettings.dataBits =
+        static_cast<std::uint16_t>(InterpretGeneralValue(u"DATA", value).value);
     ReadGeneral(u"STOP", value);
-    SerialSettings.stopBits = CodeOf(value, kStopBitsTexts, 0);
+    SerialSettings.stopBits =
+        static_cast<std::uint16_t>(InterpretGeneralValue(u"STOP", value).value);
 
-    ReadSettingValue(kGeneral, u"KEYTABLE", kAbsentValue, SerialSettings.keyTableName,
-                     kSectionNameCapacity, SettingsFilePath);
+    ReadGeneral(u"KEYTABLE", SerialSettings.keyTableName, kSectionNameCapacity);
 }
 
 void SaveSettings() {
-    char16_t number[kSettingTextCapacity];
-    platform::FormatDecimal(number, kSettingTextCapacity, SerialSettings.port);
-    WriteSettingValue(kGeneral, u"COM", number, SettingsFilePath);
-    platform::FormatDecimal(number, kSettingTextCapacity, SerialSettings.dataBits);
-    WriteSettingValue(kGeneral, u"DATA", number, SettingsFilePath);
-    WriteSettingValue(kGeneral, u"KEYTABLE", SerialSettings.keyTableName, SettingsFilePath);
-    for (const char16_t* rate : kBaudRateTexts) {
-        if (SerialSettings.baudRate == static_cast<std::uint32_t>(platform::wtoi(rate))) {
-            WriteSettingValue(kGeneral, u"BAUDRATE", rate, SettingsFilePath);
-            break;
-        }
+    if (GeneralSettingsUnreadable) return;
+    // Each key is one rewrite of the file. The first that fails has reported
+    // its code; the rest would fail the same way and say it again, so the
+    // save stops there and one Start shows one message.
+    char16_t port[kSettingTextCapacity];
+    char16_t dataBits[kSettingTextCapacity];
+    platform::FormatDecimal(port, kSettingTextCapacity, SerialSettings.port);
+    platform::FormatDecimal(dataBits, kSettingTextCapacity, SerialSettings.dataBits);
+    const char16_t* baudRate = nullptr;
+    for (const char16_t* rate : kBaudRateTexts)
+        if (SerialSettings.baudRate == static_cast<std::uint32_t>(platform::wtoi(rate)))
+            baudRate = rate;
+    const struct {
+        const char16_t* key;
+        const char16_t* value;  // null: a value with no text of its own is not written
+    } keys[] = {
+        {u"COM", port},
+        {u"DATA", dataBits},
+        {u"KEYTABLE", SerialSettings.keyTableName},
+        {u"BAUDRATE", baudRate},
+        {u"PARITY", SerialSettings.parity < std::size(kParityTexts)
+                        ? kParityTexts[SerialSettings.parity]
+                        : nullptr},
+        {u"STOP", SerialSettings.stopBits < std::size(kStopBitsTexts)
+                      ? kStopBitsTexts[SerialSettings.stopBits]
+                      : nullptr},
+    };
+    for (const auto& [key, value] : keys) {
+        if (value != nullptr &&
+            WriteSettingValue(kGeneral, key, value, SettingsFilePath) == kWriteFailed)
+            return;
     }
-    if (SerialSettings.parity < std::size(kParityTexts))
-        WriteSettingValue(kGeneral, u"PARITY", kParityTexts[SerialSettings.parity],
-                          SettingsFilePath);
-    if (SerialSettings.stopBits < std::size(kStopBitsTexts))
-        WriteSettingValue(kGeneral, u"STOP", kStopBitsTexts[SerialSettings.stopBits],
-                          SettingsFilePath);
 }

@@ -35,7 +35,24 @@ extern SerialSettingsRecord SerialSettings;
 extern std::int32_t AvailablePorts[kMaxAvailablePorts];
 extern std::int32_t AvailablePortCount;
 
+// Set by LoadGeneralSettings when the settings file exists but could not be
+// read: the values in use are then defaults, not the user's, and saving them
+// would overwrite the user's settings, so SaveSettings writes nothing.
+extern bool GeneralSettingsUnreadable;
+
+// What LoadGeneralSettings makes of `text`, the value read for one of the
+// GENERAL keys STROKE_DELAY, COM, BAUDRATE, PARITY, DATA and STOP: the value
+// it takes (the field's own number), and whether that is the key's default
+// because `text` is absent or invalid. One home for the rule, shared with the
+// tools that check a file. COM relies on the available ports.
+struct GeneralValue {
+    std::uint32_t value;
+    bool defaulted;
+};
+GeneralValue InterpretGeneralValue(const char16_t* key, const char16_t* text);
+
 void ListAvailablePorts(std::int32_t* ports, std::int32_t* count);
 void LoadGeneralSettings();
-// Writes COM, DATA, KEYTABLE, BAUDRATE, PARITY and STOP back to GENERAL.
+// Writes COM, DATA, KEYTABLE, BAUDRATE, PARITY and STOP back to GENERAL
+// (nothing when the load could not read the file).
 void SaveSettings();

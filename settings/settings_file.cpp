@@ -18,6 +18,10 @@ char16_t SettingsFilePath[kSettingTextCapacity];
 
 namespace {
 
+// ERROR_PATH_NOT_FOUND: a folder of the path is missing, so the file is too.
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorFilenameTooLong = 206;
+
 void ShowInMessageBox(const char16_t* text) {
     platform::MessageBoxW(platform::kNoWindow, text, nullptr, platform::kMbOk);
 }
@@ -28,27 +32,67 @@ bool IsPathSeparator(char16_t c) {
     return c == u'/' || c == u'\\';
 }
 
-// The settings path with its file name's extension (from the file name's first
-// ".") replaced by ".TMP": beside the settings file, as an atomic replace
-// needs, and never inside a directory whose name has a ".".
-bool BuildTemporaryName(char16_t* name, const char16_t* path) {
-    if (!platform::StrCopy(name, kSettingTextCapacity, path)) return false;
-    char16_t* fileName = name;
-    for (char16_t* c = name; *c != 0; ++c)
+// Hands the code of the failure that stopped a write to the reporter.
+int ReportFailure() {
+    char16_t message[kSettingTextCapacity];
+    platform::FormatDecimal(message, kSettingTextCapacity,
+                            static_cast<std::int32_t>(platform::GetLastError()));
+    errorReporter(message);
+    return kWriteFailed;
+}
+
+// A temporary name of our own beside `target`:
+// ".<file name>.<process id>-<counter>.tmp". The file is created new and
+// exclusively, so whatever already has a name (another program's file, a
+// link, a leftover copy) is never opened, emptied or followed; a taken name
+// just moves on to the next counter.
+platform::FileHandle CreateTemporaryBeside(const char16_t* target, char16_t* name) {
+    static std::uint32_t counter = 0;
+    constexpr int kAttempts = 100;
+    const char16_t* fileName = target;
+    for (const char16_t* c = target; *c != 0; ++c)
         if (IsPathSeparator(*c)) fileName = c + 1;
-    if (char16_t* dot = platform::StrChr(fileName, u'.')) *dot = 0;
-    return platform::StrAppend(name, kSettingTextCapacity, u".TMP");
-}
-
-char16_t FoldAscii(char16_t c) {
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
-}
-
-// Windows file names ignore letter case: "x.tmp" and "x.TMP" are one file.
-bool SameFileName(const char16_t* a, const char16_t* b) {
-    for (; *a != 0 && FoldAscii(*a) == FoldAscii(*b); ++a, ++b) {
+    // A folder that fills the buffer leaves no room for any name: cut short.
+    const auto folderLength = std::min(static_cast<std::size_t>(fileName - target),
+                                       static_cast<std::size_t>(kSettingTextCapacity - 1));
+    char16_t pid[16];
+    platform::FormatDecimal(
+        pid, 16, static_cast<std::int32_t>(platform::GetCurrentProcessId() & 0x7FFFFFFFu));
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        char16_t number[16];
+        counter = (counter + 1) & 0x7FFFFFFFu;
+        platform::FormatDecimal(number, 16, static_cast<std::int32_t>(counter));
+        for (std::size_t i = 0; i < folderLength; ++i) name[i] = target[i];
+        name[folderLength] = 0;
+        if (!platform::StrAppend(name, kSettingTextCapacity, u".") ||
+            !platform::StrAppend(name, kSettingTextCapacity, fileName) ||
+            !platform::StrAppend(name, kSettingTextCapacity, u".") ||
+            !platform::StrAppend(name, kSettingTextCapacity, pid) ||
+            !platform::StrAppend(name, kSettingTextCapacity, u"-") ||
+            !platform::StrAppend(name, kSettingTextCapacity, number) ||
+            !platform::StrAppend(name, kSettingTextCapacity, u".tmp")) {
+            platform::SetLastError(kErrorFilenameTooLong);
+            return platform::kInvalidFile;
+        }
+        platform::FileHandle file = platform::CreateNewFile(name);
+        if (file != platform::kInvalidFile) return file;
+        const std::uint32_t error = platform::GetLastError();
+        if (error != platform::kErrorFileExists && error != platform::kErrorAlreadyExists)
+            return platform::kInvalidFile;
     }
-    return FoldAscii(*a) == FoldAscii(*b);
+    return platform::kInvalidFile;
+}
+
+// The file a write must replace: a settings file that is a symbolic link is
+// updated where the link points, and the link stays a link.
+bool ResolveSettingsFile(const char16_t* path, char16_t* target) {
+    const std::uint32_t length = platform::GetFinalPathNameW(path, target, kSettingTextCapacity);
+    if (length == 0) return false;
+    if (length >= kSettingTextCapacity) {
+        platform::SetLastError(kErrorFilenameTooLong);
+        return false;
+    }
+    return true;
 }
 
 // A line that opens another section ends the key search of a write: the write
@@ -93,6 +137,7 @@ class CheckedWriter {
             std::ptrdiff_t size = platform::EncodeUtf8(slice, bytes, sizeof bytes);
             if (size < 0) {
                 failed_ = true;
+                error_ = platform::kErrorWriteFault;
                 return;
             }
             Bytes(bytes, static_cast<std::size_t>(size));
@@ -107,12 +152,15 @@ class CheckedWriter {
     }
 
     bool Failed() const { return failed_; }
+    std::uint32_t Error() const { return error_; }
 
   private:
     void Drain() {
         if (!failed_ && used_ > 0 &&
-            !platform::WriteFileBytes(file_, buffer_, static_cast<std::uint32_t>(used_)))
+            !platform::WriteFileBytes(file_, buffer_, static_cast<std::uint32_t>(used_))) {
             failed_ = true;
+            error_ = platform::GetLastError();
+        }
         used_ = 0;
     }
 
@@ -120,6 +168,7 @@ class CheckedWriter {
     unsigned char buffer_[8192];
     std::size_t used_ = 0;
     bool failed_ = false;
+    std::uint32_t error_ = 0;
 };
 
 }  // namespace
@@ -206,31 +255,86 @@ void TrimSettingValue(char16_t* text, char16_t separator) {
 
 int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
                      char16_t* destination, std::uint32_t count, const char16_t* path) {
+    bool unreadable = false;
+    return ReadSettingValue(section, key, defaultText, destination, count, path, &unreadable);
+}
+
+int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
+                     char16_t* destination, std::uint32_t count, const char16_t* path,
+                     bool* unreadable) {
+    *unreadable = false;
     TextFileReader reader;
-    if (reader.Open(path) && SeekSection(reader, section)) {
-        bool found = false;
-        while (!found && reader.Next()) found = LineHasKey(reader.Text(), key);
-        if (found && TakeSettingValue(reader.Text())) {
-            platform::StrCopy(destination, count, reader.Text());
-            return 0;
+    if (reader.Open(path)) {
+        if (SeekSection(reader, section)) {
+            bool found = false;
+            while (!found && reader.Next()) found = LineHasKey(reader.Text(), key);
+            if (found && TakeSettingValue(reader.Text())) {
+                platform::StrCopy(destination, count, reader.Text());
+                return 0;
+            }
         }
+        *unreadable = reader.Failed();
+    } else {
+        const std::uint32_t error = platform::GetLastError();
+        *unreadable = error != platform::kErrorFileNotFound && error != kErrorPathNotFound;
     }
     platform::StrCopy(destination, count, defaultText);
     return 1;
 }
 
+namespace {
+
+bool HasLineEnd(const char16_t* text) {
+    return platform::StrChr(text, u'\r') != nullptr || platform::StrChr(text, u'\n') != nullptr;
+}
+
+bool HasLoneSurrogate(const char16_t* text) {
+    for (; *text != 0; ++text) {
+        if (*text >= 0xD800 && *text <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
+            ++text;
+        } else if (*text >= 0xD800 && *text <= 0xDFFF && !(*text >= 0xDC80 && *text <= 0xDCFF)) {
+            // U+DC80 to U+DCFF stand for bytes that are not UTF-8, read from
+            // the file; they are written back as those bytes.
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+const char* RefusedSettingWrite(const char16_t* section, const char16_t* key,
+                                const char16_t* value) {
+    if (key[0] == 0) return "the key is empty";
+    if (HasLineEnd(key)) return "the key contains a line end";
+    if (HasLineEnd(value)) return "the value contains a line end";
+    if (platform::StrChr(section, u']') != nullptr) return "the section name contains ']'";
+    if (HasLineEnd(section)) return "the section name contains a line end";
+    if (HasLoneSurrogate(section) || HasLoneSurrogate(key) || HasLoneSurrogate(value))
+        return "the text contains a lone surrogate, which has no UTF-8 form";
+    return nullptr;
+}
+
 int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,
                       const char16_t* path) {
     char16_t header[kSettingTextCapacity];
+    char16_t target[kSettingTextCapacity];
     char16_t temporaryName[kSettingTextCapacity];
-    if (!BuildSectionHeader(header, section) || !BuildTemporaryName(temporaryName, path) ||
-        SameFileName(temporaryName, path))
-        return 1;
+    if (RefusedSettingWrite(section, key, value) != nullptr) return kWriteUnchanged;
+    if (!BuildSectionHeader(header, section)) return kWriteUnchanged;
+    if (!ResolveSettingsFile(path, target)) return ReportFailure();
 
     TextFileReader reader;
-    if (!reader.Open(path)) return 1;
-    platform::FileHandle temporary = platform::CreateFileForWriting(temporaryName);
-    if (temporary == platform::kInvalidFile) return 1;
+    if (!reader.Open(target)) {
+        // Without a file there is nothing to rewrite; one that is there but
+        // cannot be opened is a failed save.
+        const std::uint32_t error = platform::GetLastError();
+        if (error == platform::kErrorFileNotFound || error == kErrorPathNotFound)
+            return kWriteUnchanged;
+        return ReportFailure();
+    }
+    platform::FileHandle temporary = CreateTemporaryBeside(target, temporaryName);
+    if (temporary == platform::kInvalidFile) return ReportFailure();
 
     CheckedWriter out(temporary);
     if (reader.HasBom()) out.Bytes("\xEF\xBB\xBF", 3);
@@ -253,35 +357,44 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
             continue;
         }
         LineEnd lineEnd = reader.FirstLineEnd();
-        if (lineEnd == LineEnd::kUnknown) lineEnd = settings_text::DetectFirstLineEnd(path);
+        if (lineEnd == LineEnd::kUnknown) lineEnd = settings_text::DetectFirstLineEnd(target);
         out.Text(key);
         out.Text(u" = ");
         out.Text(value);
         out.Text(lineEnd == LineEnd::kLf ? u"\n" : u"\r\n");
         replaced = true;
     }
-    while (!out.Failed() && reader.Next()) out.Bytes(reader.Raw(), reader.RawLength());
+    while (replaced && !out.Failed() && reader.Next()) out.Bytes(reader.Raw(), reader.RawLength());
 
     // Only a complete copy, safely on disk, may take the settings file's place.
-    bool complete = out.Finish() && !reader.Failed();
-    if (complete && replaced) complete = platform::FlushFileToDisk(temporary);
-    if (!platform::CloseFile(temporary)) complete = false;
+    // The code of the first failure is the one reported.
+    bool failed = out.Failed() || reader.Failed();
+    std::uint32_t error = out.Failed() ? out.Error() : platform::GetLastError();
+    if (!failed && replaced && !(out.Finish() && platform::FlushFileToDisk(temporary))) {
+        failed = true;
+        error = out.Failed() ? out.Error() : platform::GetLastError();
+    }
+    if (!platform::CloseFile(temporary) && !failed) {
+        failed = true;
+        error = platform::GetLastError();
+    }
     reader.Close();
-    if (!complete) {
-        // A partial copy is of no use and may be what filled the disk.
+    if (failed || !replaced) {
+        // Nothing to replace, or a partial copy (which may be what filled the
+        // disk): no copy is left behind.
         platform::DeleteFileW(temporaryName);
-        return 1;
+        if (!failed) return kWriteUnchanged;
+        platform::SetLastError(error);
+        return ReportFailure();
     }
-    if (!replaced) return 1;
 
-    if (!platform::ReplaceFileAtomically(temporaryName, path)) {
-        char16_t message[kSettingTextCapacity];
-        platform::FormatDecimal(message, kSettingTextCapacity,
-                                static_cast<std::int32_t>(platform::GetLastError()));
-        errorReporter(message);
-        return 1;
+    if (!platform::ReplaceFileAtomically(temporaryName, target)) {
+        error = platform::GetLastError();
+        platform::DeleteFileW(temporaryName);
+        platform::SetLastError(error);
+        return ReportFailure();
     }
-    return 0;
+    return kWriteReplaced;
 }
 
 void ListSettingSections(const char16_t* path, char16_t (*list)[kSectionNameCapacity],

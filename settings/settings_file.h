@@ -24,10 +24,27 @@ void ComputeSettingsFilePath();
 // 0: the key's value was copied to `destination`; 1: `defaultText` was.
 int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
                      char16_t* destination, std::uint32_t count, const char16_t* path);
-// 0: the key line was replaced and the new file put in place atomically;
-// 1: the settings file is exactly as it was.
+// The same read, and whether the file exists but could not be read through
+// (another program holds it, a read error): the value handed back then says
+// nothing about what the file holds. A missing file is not unreadable.
+int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
+                     char16_t* destination, std::uint32_t count, const char16_t* path,
+                     bool* unreadable);
+// Results of WriteSettingValue. In both failures the settings file is exactly
+// as it was and no copy is left behind.
+inline constexpr int kWriteReplaced = 0;  // the key line replaced, the new file put in place
+inline constexpr int kWriteUnchanged = 1;  // nothing to replace: no file, section or key
+inline constexpr int kWriteFailed = 2;     // the file could not be rewritten; reported
 int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,
                       const char16_t* path);
+// Why a write of these texts is refused (kWriteUnchanged, the file untouched),
+// or null when it is not: the new key line must stay one line of valid text
+// in its own section. An empty key; a key or value with a carriage return or
+// a line feed; a section name with "]" or a line end; a lone surrogate in any
+// of them (it has no UTF-8 form), other than U+DC80 to U+DCFF, which stand
+// for bytes that are not UTF-8 and are written back as those bytes.
+const char* RefusedSettingWrite(const char16_t* section, const char16_t* key,
+                                const char16_t* value);
 // Fills `list` with the names of the first kMaxSettingSections lines that
 // contain "[" (and not GENERAL), each cut to 32 characters, and sets `count`.
 void ListSettingSections(const char16_t* path, char16_t (*list)[kSectionNameCapacity],
@@ -48,7 +65,7 @@ bool TakeSettingValue(char16_t* line);
 bool SeekSection(settings_text::TextFileReader& reader, const char16_t* section);
 void CutSettingText(char16_t* text, char16_t c);
 
-// Where a failed replace of the settings file is reported. The program shows
+// Where a failed rewrite of the settings file (its error code) is reported. The program shows
 // a message box; a command-line tool writes to standard error.
 using SettingsErrorReporter = void (*)(const char16_t* text);
 void SetSettingsErrorReporter(SettingsErrorReporter reporter);

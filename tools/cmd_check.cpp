@@ -8,6 +8,8 @@
 // what ReadSettingValue itself returns, and the entries are what LoadKeyTable
 // itself loads, so this tool cannot quietly drift from the program.
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <set>
 
 #include "keymap/active_layout.h"
@@ -78,12 +80,13 @@ class Checker {
     // Lines the section list takes for names, and what it makes of them.
     // Returns the names of the keyboard sections the program would offer.
     std::vector<std::u16string> CheckSectionList();
-    void CheckGeneral();
+    void CheckGeneral(bool wholeFile);
     void CheckKeyboardSection(const std::u16string& name);
     // A section named like the active keyboard layout, which no load reads.
     void ReportLayoutSection(const std::u16string& name);
 
   private:
+    void CheckGeneralValue(const char16_t* key, int located);
     int size() const { return static_cast<int>(file_.pieces.size()); }
     const char16_t* Text(int i) const { return file_.pieces[i].text.c_str(); }
     bool Contains(int i, const char16_t* needle) const {
@@ -281,14 +284,21 @@ std::vector<std::u16string> Checker::CheckSectionList() {
     return offered;
 }
 
-void Checker::CheckGeneral() {
+void Checker::CheckGeneral(bool wholeFile) {
     const std::u16string general = u"GENERAL";
     int start = FindHeader(general);
-    if (start < 0) return;
+    if (start < 0) {
+        if (!wholeFile) return;
+        Report(
+            "no line contains \"[GENERAL]\": every general setting takes its default and "
+            "KEYTABLE reads as \"ERROR\", so the program loads no keyboard table");
+        return;
+    }
     int end = BodyEnd(start, general);
     for (const char16_t* key : kGeneralKeys) {
         int located = Locate(start, key);
         CompareWithEngine(general, key, located);
+        CheckGeneralValue(key, located);
         const int own = OwnLine(start, end, key);
         if (located < 0 || located == own) continue;
         std::string message =
@@ -329,6 +339,73 @@ void Checker::ReportLayoutSection(const std::u16string& name) {
     } else {
         Report(message);
     }
+}
+
+
+// A value the program reads but replaces by its default at the next Start
+// (the rule is LoadGeneralSettings' own), or a stroke delay cut to 16 bits.
+void Checker::CheckGeneralValue(const char16_t* key, int located) {
+    std::u16string value;
+    if (located < 0 || ExpectedRead(located, value) != 0 || value == kAbsentValue) return;
+    const std::string label = "[GENERAL] " + ToUtf8(key) + " = " + Quoted(value);
+    const GeneralValue taken = InterpretGeneralValue(key, value.c_str());
+    const std::u16string name = key;
+    if (name == u"STROKE_DELAY") {
+        const std::int32_t number = platform::wtoi(value.c_str());
+        if (number < 0 || number > 0xFFFF) {
+            ReportAt(located, label + " is outside 0 to 65535: the program pauses " +
+                                  std::to_string(taken.value) + " ms after every key event");
+        }
+        return;
+    }
+    if (!taken.defaulted || name == u"KEYTABLE") return;
+    std::string allowed;
+    if (name == u"COM") allowed = "one of the ports 1 to 10";
+    if (name == u"BAUDRATE") allowed = "one of the rates the dialog offers";
+    if (name == u"DATA") allowed = "5 to 8";
+    if (name == u"PARITY") allowed = "NONE, ODD, EVEN, MARK or SPACE (letter case counts)";
+    if (name == u"STOP") allowed = "1, 1.5 or 2";
+    std::string used = std::to_string(taken.value);
+    if (name == u"PARITY") used = ToUtf8(kParityTexts[taken.value]);
+    if (name == u"STOP") used = ToUtf8(kStopBitsTexts[taken.value]);
+    ReportAt(located, label + " is not " + allowed + ": the program uses " + used +
+                          " and saves that at the next Start");
+}
+
+// Key codes that a keystroke cannot type: a modifier pressed and released
+// alone, a lock, the Windows keys, or a code above 0xFF, of which only the
+// low 8 bits are sent.
+const char* UntypableKey(std::uint16_t virtualKey) {
+    if (virtualKey > 0xFF) return "above 0xFF: only its low 8 bits are sent";
+    switch (virtualKey) {
+        case 0x10:
+            return "Shift, a modifier: it types nothing";
+        case 0x11:
+            return "Control, a modifier: it types nothing";
+        case 0x12:
+            return "Alt, a modifier: it types nothing";
+        case 0x14:
+            return "Caps Lock: it switches the lock and types nothing";
+        case 0x5B:
+        case 0x5C:
+            return "a Windows key: it opens the Start menu";
+        default:
+            return nullptr;
+    }
+}
+
+// "2–4, 7, 11–64"
+std::string ByteRanges(const std::vector<int>& bytes) {
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t j = i;
+        while (j + 1 < bytes.size() && bytes[j + 1] == bytes[j] + 1) ++j;
+        if (!text.empty()) text += ", ";
+        text += std::to_string(bytes[i]);
+        if (j > i) text += "\u2013" + std::to_string(bytes[j]);
+        i = j + 1;
+    }
+    return text;
 }
 
 void Checker::CheckKeyboardSection(const std::u16string& name) {
@@ -380,6 +457,9 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
         if (located[n] >= 0) read.insert(located[n]);
     }
 
+    // Bytes no line names, one finding per effect: a table with most bytes
+    // missing gives a few lines, not hundreds.
+    std::map<std::string, std::vector<int>> notFound;
     for (int n = 0; n < kKeyTableSize; ++n) {
         const std::u16string key = Decimal(n);
         const std::string byte = label + "byte " + std::to_string(n);
@@ -391,8 +471,7 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
                              : loaded[n].virtualKey == 0 ? "it types nothing"
                                                          : "it types " + DescribeKey(loaded[n]);
         if (at < 0) {
-            Report(byte + ": no line after the header contains \"" + ToUtf8(key) + "\", so " +
-                   effect);
+            notFound[effect].push_back(n);
             continue;
         }
         const int own = OwnLine(start, end, key);
@@ -433,6 +512,24 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
                                  " (not Shift or AltGr), so " + effect);
             }
         }
+        if (const char* why = UntypableKey(loaded[n].virtualKey)) {
+            char code[16];
+            std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(loaded[n].virtualKey));
+            ReportAt(at, byte + ": key " + code + " is " + why);
+        }
+    }
+    for (const auto& [effect, bytes] : notFound) {
+        if (bytes.size() == 1) {
+            Report(label + "byte " + std::to_string(bytes[0]) +
+                   ": no line after the header contains \"" + std::to_string(bytes[0]) + "\", so " +
+                   effect);
+            continue;
+        }
+        std::string they = effect;
+        if (they.rfind("it keeps", 0) == 0) they = "they keep" + they.substr(8);
+        if (they.rfind("it types", 0) == 0) they = "they type" + they.substr(8);
+        Report(label + "bytes " + ByteRanges(bytes) +
+               ": no line after the header contains their number, so " + they);
     }
 
     for (int i = start + 1; i < end; ++i) {
@@ -466,10 +563,13 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
         Note(io, "cannot open " + ToUtf8(path) + "; the program would run with defaults only");
         return 1;
     }
+    ListAvailablePorts(AvailablePorts, &AvailablePortCount);
     Checker checker(path, file, io);
     std::vector<std::u16string> offered = checker.CheckSectionList();
-    checker.CheckGeneral();
     std::vector<std::u16string> sections(args.begin() + 1, args.end());
+    // A file checked as a whole must have GENERAL; named sections alone may
+    // be a table meant to be pasted into one.
+    checker.CheckGeneral(sections.empty());
     if (sections.empty()) sections = offered;
     std::size_t tables = 0;
     for (const std::u16string& section : sections) {

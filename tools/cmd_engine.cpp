@@ -67,8 +67,23 @@ int RunRead(const ToolArgs& args, ToolOutput& io) {
 
 int RunWrite(const ToolArgs& args, ToolOutput& io) {
     if (args.size() != 4) return UsageError(io, "write needs FILE SECTION KEY VALUE");
+    // A key line must stay one line: the engine refuses what would break it,
+    // and the user hears why before the file is looked at.
+    for (std::size_t i = 1; i < 4; ++i) {
+        if (args[i].find(u'\0') != std::u16string::npos) {
+            Note(io, "write refused: an argument contains a NUL character");
+            return kUsageError;
+        }
+    }
+    if (const char* problem =
+            RefusedSettingWrite(args[1].c_str(), args[2].c_str(), args[3].c_str())) {
+        Note(io, std::string("write refused: ") + problem);
+        return kUsageError;
+    }
     NoteIfUnreadable(args[0], io);
-    return WriteSettingValue(args[1].c_str(), args[2].c_str(), args[3].c_str(), args[0].c_str());
+    const int result =
+        WriteSettingValue(args[1].c_str(), args[2].c_str(), args[3].c_str(), args[0].c_str());
+    return result == kWriteReplaced ? 0 : 1;
 }
 
 int RunSections(const ToolArgs& args, ToolOutput& io) {

@@ -36,8 +36,8 @@ std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
 FileHandle OpenFileForReading(const char16_t* path) {
     return posix::OpenForReading(path);
 }
-FileHandle CreateFileForWriting(const char16_t* path) {
-    return posix::CreateForWriting(path);
+FileHandle CreateNewFile(const char16_t* path) {
+    return posix::CreateNew(path);
 }
 std::int32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t size) {
     return posix::Read(file, buffer, size);
@@ -56,6 +56,12 @@ bool ReplaceFileAtomically(const char16_t* from, const char16_t* to) {
 }
 bool DeleteFileW(const char16_t* path) {
     return posix::Delete(path);
+}
+std::uint32_t GetFinalPathNameW(const char16_t* path, char16_t* buffer, std::uint32_t size) {
+    return posix::FinalPath(path, buffer, size);
+}
+std::uint32_t GetCurrentProcessId() {
+    return posix::ProcessId();
 }
 
 }  // namespace platform

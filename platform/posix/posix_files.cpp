@@ -2,10 +2,12 @@
 #include "platform/posix/posix_files.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/text.h"
@@ -16,7 +18,6 @@ namespace {
 constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 constexpr std::uint32_t kErrorSharingViolation = 32;
-constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorFilenameTooLong = 206;
 constexpr std::uint32_t kErrorDirectory = 267;
 
@@ -37,7 +38,7 @@ bool Fail(int error) {
     return false;
 }
 
-FileHandle OpenWith(const char16_t* path, int flags) {
+FileHandle OpenWith(const char16_t* path, int flags, mode_t mode = 0666) {
     char name[kPathBytes];
     if (!PathToUtf8(path, name, sizeof name)) {
         SetLastError(kErrorFilenameTooLong);
@@ -45,7 +46,7 @@ FileHandle OpenWith(const char16_t* path, int flags) {
     }
     int fd;
     do {
-        fd = ::open(name, flags | O_CLOEXEC, 0666);
+        fd = ::open(name, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         Fail(errno);
@@ -126,8 +127,41 @@ FileHandle OpenForReading(const char16_t* path) {
     return OpenWith(path, O_RDONLY);
 }
 
-FileHandle CreateForWriting(const char16_t* path) {
-    return OpenWith(path, O_WRONLY | O_CREAT | O_TRUNC);
+FileHandle CreateNew(const char16_t* path) {
+    // Only the owner may read a copy in progress; the replace gives the new
+    // file the old one's permissions.
+    return OpenWith(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+}
+
+std::uint32_t FinalPath(const char16_t* path, char16_t* buffer, std::uint32_t size) {
+    char name[kPathBytes];
+    if (!PathToUtf8(path, name, sizeof name)) {
+        SetLastError(kErrorFilenameTooLong);
+        return 0;
+    }
+    struct stat link {};
+    if (::lstat(name, &link) != 0 || !S_ISLNK(link.st_mode)) {
+        // Not a link (or nothing there): the path itself, as given.
+        if (size == 0) return 0;
+        if (!StrCopy(buffer, size, path)) return size;
+        return static_cast<std::uint32_t>(StrLen(buffer));
+    }
+    char resolved[PATH_MAX];
+    if (::realpath(name, resolved) == nullptr) {
+        Fail(errno);
+        return 0;
+    }
+    char16_t wide[PATH_MAX + 1];
+    std::ptrdiff_t units = DecodeUtf8(reinterpret_cast<const unsigned char*>(resolved),
+                                      std::strlen(resolved), wide, PATH_MAX);
+    if (units < 0 || size == 0) return 0;
+    wide[units] = 0;
+    if (!StrCopy(buffer, size, wide)) return size;
+    return static_cast<std::uint32_t>(units);
+}
+
+std::uint32_t ProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
 }
 
 std::int32_t Read(FileHandle file, void* buffer, std::uint32_t size) {

@@ -20,7 +20,8 @@ std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t size);
 
 // Each sets the error code (SetLastError) when it fails.
 FileHandle OpenForReading(const char16_t* path);
-FileHandle CreateForWriting(const char16_t* path);
+// O_CREAT | O_EXCL | O_NOFOLLOW: never an existing file, never through a link.
+FileHandle CreateNew(const char16_t* path);
 std::int32_t Read(FileHandle file, void* buffer, std::uint32_t size);
 bool Write(FileHandle file, const void* data, std::uint32_t size);
 bool Flush(FileHandle file);
@@ -29,6 +30,10 @@ bool Close(FileHandle file);
 // survives a power cut.
 bool Replace(const char16_t* from, const char16_t* to);
 bool Delete(const char16_t* path);
+// GetFinalPathNameW: a symbolic link resolved with realpath(3); any other
+// path unchanged.
+std::uint32_t FinalPath(const char16_t* path, char16_t* buffer, std::uint32_t size);
+std::uint32_t ProcessId();
 
 // errno -> Windows error code.
 std::uint32_t ErrorFromErrno(int error);

@@ -20,6 +20,8 @@ struct Fault {
 std::mutex mutex;
 Fault writeFault, readFault, createFault, flushFault, closeFault, replaceFault, deleteFault;
 FileCallCounts counts;
+std::uint32_t openFailure = 0;
+Fault createRun;  // countdown: how many creates in a row fail
 bool hasModulePath = false;
 char16_t modulePath[1024];
 
@@ -52,8 +54,16 @@ void FailNthWrite(std::uint32_t n, std::uint32_t code) {
 void FailNthRead(std::uint32_t n, std::uint32_t code) {
     Arm(readFault, n, code);
 }
+void FailOpens(std::uint32_t code) {
+    std::lock_guard lock(mutex);
+    openFailure = code;
+}
 void FailNextCreate(std::uint32_t code) {
     Arm(createFault, 1, code);
+}
+void FailNextCreates(std::uint32_t count, std::uint32_t code) {
+    std::lock_guard lock(mutex);
+    createRun = {count, code};
 }
 void FailNextFlush(std::uint32_t code) {
     Arm(flushFault, 1, code);
@@ -78,6 +88,8 @@ void ResetFiles() {
     writeFault = readFault = createFault = flushFault = closeFault = replaceFault =
         deleteFault = {};
     counts = {};
+    openFailure = 0;
+    createRun = {};
     hasModulePath = false;
 }
 
@@ -99,13 +111,25 @@ FileHandle OpenFileForReading(const char16_t* path) {
     {
         std::lock_guard lock(sim::mutex);
         ++sim::counts.opens;
+        if (sim::openFailure != 0) {
+            SetLastError(sim::openFailure);
+            return kInvalidFile;
+        }
     }
     return posix::OpenForReading(path);
 }
 
-FileHandle CreateFileForWriting(const char16_t* path) {
+FileHandle CreateNewFile(const char16_t* path) {
     if (sim::Strike(sim::createFault, sim::counts.creates)) return kInvalidFile;
-    return posix::CreateForWriting(path);
+    {
+        std::lock_guard lock(sim::mutex);
+        if (sim::createRun.countdown != 0) {
+            --sim::createRun.countdown;
+            SetLastError(sim::createRun.code);
+            return kInvalidFile;
+        }
+    }
+    return posix::CreateNew(path);
 }
 
 std::int32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t size) {
@@ -141,6 +165,14 @@ bool ReplaceFileAtomically(const char16_t* from, const char16_t* to) {
 bool DeleteFileW(const char16_t* path) {
     if (sim::Strike(sim::deleteFault, sim::counts.deletes)) return false;
     return posix::Delete(path);
+}
+
+std::uint32_t GetFinalPathNameW(const char16_t* path, char16_t* buffer, std::uint32_t size) {
+    return posix::FinalPath(path, buffer, size);
+}
+
+std::uint32_t GetCurrentProcessId() {
+    return posix::ProcessId();
 }
 
 }  // namespace platform

@@ -14,9 +14,15 @@ void SetModuleFileName(const char16_t* path);
 void FailNthWrite(std::uint32_t n, std::uint32_t code);
 // The Nth ReadFileBytes from now fails with `code`.
 void FailNthRead(std::uint32_t n, std::uint32_t code);
+// Every OpenFileForReading fails with `code` until called again with 0: a file
+// that exists but another program holds, or a transient error.
+void FailOpens(std::uint32_t code);
 // The next call of each fails with `code` (the file is still closed on a
 // failed close, as on the real systems).
 void FailNextCreate(std::uint32_t code);
+// The next `count` creates fail with `code` (say kErrorFileExists: names that
+// another file already has).
+void FailNextCreates(std::uint32_t count, std::uint32_t code);
 void FailNextFlush(std::uint32_t code);
 void FailNextClose(std::uint32_t code);
 void FailNextReplace(std::uint32_t code);

@@ -9,7 +9,9 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 
+#include "platform/sim/shell.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -57,6 +59,8 @@ struct State {
     std::deque<Posted> queue;
     std::uint64_t nextSerial = 1;
     std::uint64_t handled = 0;  // serial of the last message handled
+    std::thread::id modalThread;
+    int ownedBoxes = 0;  // message boxes up that the dialog owns: it takes no clicks
 };
 
 std::mutex mutex;
@@ -216,7 +220,7 @@ bool PostAndWait(std::uint32_t message, WParam wParam, LParam lParam, int timeou
 bool CommandFromUser(int id, int timeoutMs, bool needControl) {
     {
         Lock lock(mutex);
-        if (!state.visible || state.minimised) return false;
+        if (!state.visible || state.minimised || state.ownedBoxes > 0) return false;
         if (needControl) {
             const Control* c = FindControlById(id);
             if (c == nullptr || !c->visible) return false;
@@ -225,6 +229,43 @@ bool CommandFromUser(int id, int timeoutMs, bool needControl) {
     const auto wParam = static_cast<WParam>(static_cast<std::uint32_t>(id) & 0xFFFFu) |
                         (static_cast<WParam>(kBnClicked) << 16);
     return PostAndWait(kWmCommand, wParam, 0, timeoutMs);
+}
+
+// Takes the oldest queued message and hands it to the dialog's window
+// procedure, without the lock held meanwhile.
+void DispatchOne(Lock& lock, CDialog& dialog) {
+    const Posted m = state.queue.front();
+    state.queue.pop_front();
+    // A killed timer's tick that was already queued is dropped, as the
+    // platform removes it from the queue.
+    const bool deliver = m.message != kWmTimer || state.timers.count(m.wParam) != 0;
+    lock.unlock();
+    if (deliver) dialog.WindowProc(m.message, m.wParam, m.lParam);
+    lock.lock();
+    state.handled = m.serial;
+    changed.notify_all();
+}
+
+// A message box's own loop on the dialog thread: the dialog's messages go on
+// being handled (a handler may thus run inside another one) until the box is
+// dismissed.
+bool RunMessagesUnderBox(WindowHandle owner, bool (*dismissed)(void*), void* context) {
+    Lock lock(mutex);
+    if (state.phase != DialogPhase::Modal || state.dialog == nullptr ||
+        state.modalThread != std::this_thread::get_id())
+        return false;
+    const bool owned = owner == kDialogHandle;
+    if (owned) ++state.ownedBoxes;
+    for (;;) {
+        lock.unlock();
+        const bool done = dismissed(context);
+        lock.lock();
+        if (done) break;
+        changed.wait_for(lock, std::chrono::milliseconds(1), [] { return !state.queue.empty(); });
+        if (!state.queue.empty() && state.dialog != nullptr) DispatchOne(lock, *state.dialog);
+    }
+    if (owned) --state.ownedBoxes;
+    return true;
 }
 
 }  // namespace
@@ -516,23 +557,16 @@ std::intptr_t CDialog::DoModal() {
 
     OnInitDialog();
 
+    detail::SetNestedMessageLoop(RunMessagesUnderBox);
     Lock lock(mutex);
+    state.modalThread = std::this_thread::get_id();
     if (!state.endRequested) {
         state.phase = DialogPhase::Modal;
         changed.notify_all();
         while (!state.endRequested) {
             changed.wait(lock, [] { return !state.queue.empty() || state.endRequested; });
             if (state.endRequested) break;
-            const Posted m = state.queue.front();
-            state.queue.pop_front();
-            // A killed timer's tick that was already queued is dropped, as the
-            // platform removes it from the queue.
-            const bool deliver = m.message != kWmTimer || state.timers.count(m.wParam) != 0;
-            lock.unlock();
-            if (deliver) WindowProc(m.message, m.wParam, m.lParam);
-            lock.lock();
-            state.handled = m.serial;
-            changed.notify_all();
+            DispatchOne(lock, *this);
         }
     }
     lock.unlock();

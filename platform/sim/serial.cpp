@@ -329,10 +329,20 @@ bool SetCommState(PortHandle port, const Dcb& dcb) {
     auto lock = Lock();
     Device* d = Open(port);
     if (d == nullptr) return false;
+    // What Windows drivers refuse (the port keeps its settings): 1.5 stop
+    // bits only with 5 data bits, 2 stop bits never with 5.
+    const bool valid = dcb.ByteSize >= 5 && dcb.ByteSize <= 8 && dcb.Parity <= kSpaceParity &&
+                       dcb.StopBits <= kTwoStopBits &&
+                       !(dcb.StopBits == kOne5StopBits && dcb.ByteSize != 5) &&
+                       !(dcb.StopBits == kTwoStopBits && dcb.ByteSize == 5);
+    d->callsSinceOpen.push_back(SerialCall::SetCommState);
+    if (!valid) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
     d->dcb = dcb;
     d->rts = dcb.fRtsControl != 0;
     d->dtr = dcb.fDtrControl != 0;
-    d->callsSinceOpen.push_back(SerialCall::SetCommState);
     return true;
 }
 

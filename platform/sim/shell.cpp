@@ -2,6 +2,7 @@
 // records every Shell_NotifyIconW call, and fake icons.
 #include "platform/sim/shell.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
@@ -24,12 +25,23 @@ std::vector<MessageBoxRecord> shown;
 std::vector<OpenBox> open;
 std::uint64_t nextSerial = 0;
 std::vector<TrayCall> trayCalls;
+std::atomic<detail::NestedMessageLoop> nestedLoop{nullptr};
+
+bool BoxDismissed(std::uint64_t serial) {
+    for (auto& box : open)
+        if (box.serial == serial) return box.dismissed;
+    return true;
+}
 
 std::unique_lock<std::mutex> Lock() {
     return std::unique_lock(detail::Mutex());
 }
 
 }  // namespace
+
+void detail::SetNestedMessageLoop(NestedMessageLoop loop) {
+    nestedLoop.store(loop);
+}
 
 void SetMessageBoxAutoDismiss(bool on) {
     auto lock = Lock();
@@ -100,11 +112,19 @@ std::int32_t MessageBoxW(WindowHandle owner, const char16_t* text, const char16_
     if (autoDismiss) return kIdOk;
     std::uint64_t serial = nextSerial++;
     open.push_back({serial, thread, false});
-    detail::BlockUntil(lock, detail::kNever, [&] {
-        for (auto& box : open)
-            if (box.serial == serial) return box.dismissed;
-        return true;
-    });
+    bool ranLoop = false;
+    if (const auto loop = nestedLoop.load()) {
+        lock.unlock();
+        ranLoop = loop(
+            owner,
+            [](void* context) {
+                auto boxLock = Lock();
+                return BoxDismissed(*static_cast<std::uint64_t*>(context));
+            },
+            &serial);
+        lock.lock();
+    }
+    if (!ranLoop) detail::BlockUntil(lock, detail::kNever, [&] { return BoxDismissed(serial); });
     std::erase_if(open, [&](const OpenBox& box) { return box.serial == serial; });
     detail::Changed().notify_all();
     return kIdOk;

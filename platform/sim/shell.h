@@ -31,6 +31,17 @@ bool DismissMessageBox();
 bool WaitForMessageBoxes(std::size_t count, int timeoutMs);
 void ResetShell();
 
+namespace detail {
+// A message box shown on the thread of a modal dialog runs that dialog's
+// messages while it is up, as a real box's own message loop does (timer ticks,
+// tray notifications, and clicks unless the box's owner is the dialog, which
+// a box disables). The dialog framework installs the loop: it runs messages
+// until `dismissed(context)` holds and returns true, or returns false at once
+// when called on any other thread.
+using NestedMessageLoop = bool (*)(WindowHandle owner, bool (*dismissed)(void*), void* context);
+void SetNestedMessageLoop(NestedMessageLoop loop);
+}  // namespace detail
+
 struct TrayCall {
     std::uint32_t message;
     NotifyIconData data;

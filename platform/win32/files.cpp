@@ -37,9 +37,10 @@ FileHandle OpenFileForReading(const char16_t* path) {
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-FileHandle CreateFileForWriting(const char16_t* path) {
-    return FromWindows(::CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+FileHandle CreateNewFile(const char16_t* path) {
+    // CREATE_NEW fails on any existing name, a symbolic link included.
+    return FromWindows(::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 std::int32_t ReadFileBytes(FileHandle file, void* buffer, std::uint32_t size) {
@@ -87,6 +88,40 @@ bool ReplaceFileAtomically(const char16_t* from, const char16_t* to) {
 
 bool DeleteFileW(const char16_t* path) {
     return ::DeleteFileW(Wide(path)) != FALSE;
+}
+
+std::uint32_t GetFinalPathNameW(const char16_t* path, char16_t* buffer, std::uint32_t size) {
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        // No link: the path as given (no \\?\ form for the common case).
+        std::uint32_t n = 0;
+        while (path[n] != 0) ++n;
+        if (n >= size) return n + 1;
+        for (std::uint32_t i = 0; i <= n; ++i) buffer[i] = path[i];
+        return n;
+    }
+    HANDLE file =
+        ::CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    wchar_t final[MAX_PATH + 8];
+    DWORD n = ::GetFinalPathNameByHandleW(file, final, MAX_PATH + 8,
+                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(file);
+    if (n == 0 || n >= MAX_PATH + 8) return n == 0 ? 0 : size;
+    // "\\?\C:\..." names the same file as "C:\..."; keep the \\?\UNC form.
+    const wchar_t* from = final;
+    if (n >= 6 && final[0] == L'\\' && final[1] == L'\\' && final[2] == L'?' && final[3] == L'\\' &&
+        final[5] == L':')
+        from += 4;
+    std::uint32_t length = static_cast<std::uint32_t>(n - (from - final));
+    if (length >= size) return size;
+    for (std::uint32_t i = 0; i <= length; ++i) buffer[i] = static_cast<char16_t>(from[i]);
+    return length;
+}
+
+std::uint32_t GetCurrentProcessId() {
+    return ::GetCurrentProcessId();
 }
 
 }  // namespace platform

@@ -349,6 +349,107 @@ TEST_F(StartStopTest, StopSavesNothingAndANewBaudRateIsSavedAndUsedAtTheNextStar
     EXPECT_EQ(sim::OpenObjectHandleCount(), handles);
 }
 
+TEST_F(StartStopTest, ASettingsFileThatCouldNotBeReadAtOpeningIsNotOverwrittenByStart) {
+    // Another program holds the file while the dialog loads it: every value
+    // falls back to its default, and Start must not save those over the
+    // user's own.
+    const std::string original = Contents();
+    sim::FailOpens(32);
+    Launch();
+    sim::FailOpens(0);
+    EXPECT_EQ(std::u16string(SerialSettings.keyTableName), u"ERROR");
+    AutoStartAndWaitReady();
+    EXPECT_EQ(Contents(), original);
+    EXPECT_EQ(sim::FileCalls().creates, 0u);
+    EXPECT_EQ(sim::FileCalls().replaces, 0u);
+    // Reception runs all the same, with the values in use.
+    EXPECT_EQ(sim::SerialDevice(1).dcb.BaudRate, 9600u);
+}
+
+TEST_F(StartStopTest, AFailedSaveShowsOneBoxWithItsCodeAndReceptionStillStarts) {
+    const std::string original = Contents();
+    Launch();
+    // The folder cannot be written (a program folder): every copy fails.
+    sim::FailNextCreates(1000, kErrorAccessDenied);
+    AutoStartAndWaitReady();
+    auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, u"5");
+    EXPECT_FALSE(boxes[0].hasCaption);
+    EXPECT_EQ(Contents(), original);
+    EXPECT_EQ(sim::ControlText(IDC_START_STOP), u"Stop");
+
+    // Once per Start: Stop, a new rate, Start again gives one more box, and
+    // the new rate is used though it could not be saved.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    ASSERT_TRUE(sim::PickComboItem(IDC_BAUDRATE, 2));  // 115200
+    ClickStartAfterStop();
+    EXPECT_EQ(sim::MessageBoxes().size(), 2u);
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(sim::SerialDevice(1).dcb.BaudRate, 115200u);
+    EXPECT_EQ(Contents(), original);
+}
+
+TEST_F(StartStopTest, StartAndStopNeverRunInsideEachOtherWhileABoxIsUp) {
+    // A box on the dialog thread runs the dialog's messages while it is up.
+    // Every save fails here, so each Start shows one.
+    sim::SetMessageBoxAutoDismiss(false);
+    sim::FailNextCreates(1000, kErrorAccessDenied);
+    const auto agree = [](bool started) {
+        EXPECT_EQ(sim::Caption(), started ? u"QuorvelCE - Started" : u"QuorvelCE - Stopped");
+        EXPECT_EQ(sim::ControlText(IDC_START_STOP), started ? u"Stop" : u"Start");
+        EXPECT_EQ(RunningFlag.load(), started ? 1 : 0);
+        EXPECT_TRUE(WaitUntil([&] { return sim::AliveThreadCount() == (started ? 1u : 0u); }));
+    };
+    // Answers every box, then waits for the handlers they held up to finish.
+    const auto answerBoxes = [] {
+        ASSERT_TRUE(WaitUntil([] {
+            sim::DismissMessageBox();
+            const std::u16string caption = sim::Caption();
+            return sim::OpenMessageBoxCount() == 0 &&
+                   (caption == u"QuorvelCE - Started" || caption == u"QuorvelCE - Stopped");
+        }));
+    };
+    const WParam click =
+        static_cast<WParam>(IDC_START_STOP) | (static_cast<WParam>(kBnClicked) << 16);
+
+    Launch();
+    ASSERT_TRUE(sim::PostDialogMessage(kWmTimer, kAutoStartTimer, 0));
+    ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20000));
+    // The auto-start timer is gone before its Start runs: no second tick.
+    EXPECT_FALSE(sim::TimerArmed(kAutoStartTimer));
+    ASSERT_TRUE(sim::SendDialogMessage(kWmTimer, kAutoStartTimer, 0));
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));  // the dialog still answers the tray
+    EXPECT_EQ(sim::OpenMessageBoxCount(), 1u);
+    answerBoxes();
+    agree(true);
+
+    // Stop, then a Start whose box is up while clicks and ticks arrive.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    agree(false);
+    ASSERT_TRUE(sim::PostDialogMessage(kWmCommand, click, 0));
+    ASSERT_TRUE(sim::WaitForMessageBoxes(2, 20000));
+    for (int i = 0; i < 3; ++i) {
+        // Each is handled under the box (the send returns once it has been).
+        ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+        ASSERT_TRUE(sim::SendDialogMessage(kWmTimer, kStartRetryTimer, 0));
+        ASSERT_TRUE(sim::SendDialogMessage(kWmTimer, kLineWatchTimer, 0));
+    }
+    EXPECT_EQ(sim::OpenMessageBoxCount(), 1u);
+    answerBoxes();
+    EXPECT_EQ(sim::MessageBoxes().size(), 2u);
+    agree(true);
+    EXPECT_EQ(sim::ThreadsCreated(), 2u);
+    EXPECT_EQ(sim::MaxConcurrentThreads(), 1u);
+
+    // And the next click is a plain Stop.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    agree(false);
+}
+
 TEST_F(StartStopTest, StartWaitsForAThreadStillShowingItsBoxAndTheDialogKeepsAnswering) {
     sim::SetMessageBoxAutoDismiss(false);
     // The open fails for good: the thread shows its box and gives up after it.
@@ -435,6 +536,35 @@ TEST_F(StartStopTest, EscapeWhileALineIsTypedLeavesNoKeyHeldDown) {
     bool down[256] = {};
     for (const auto& e : sim::KeyEvents()) down[e.virtualKey] = (e.flags & kKeyEventFKeyUp) == 0;
     for (int k = 0; k < 256; ++k) EXPECT_FALSE(down[k]) << k;
+}
+
+TEST_F(StartStopTest, StopEndsTypingAtTheNextKeyEventAndNothingIsPressedAfterIt) {
+    Launch();
+    AutoStartAndWaitReady();
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    // Caught in the pause after the third event of the first keystroke.
+    sim::HoldClock(true);
+    ASSERT_TRUE(sim::FeedSerial(1, "ABAB\r"));
+    for (std::size_t sent = 1;; ++sent) {
+        ASSERT_TRUE(WaitUntil([&] {
+            return sim::KeyEventCount() == sent && sim::BlockedThreadCount(false) >= 1;
+        }));
+        if (sent == 3) break;
+        sim::AdvanceClock(1'000);
+    }
+    // The dialog now has the focus: the rest of the line (its Enter above
+    // all, which would click Start) must not reach it.
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    const std::size_t atStop = sim::KeyEventCount();
+    sim::HoldClock(false);
+    ASSERT_TRUE(WaitUntil([] { return sim::AliveThreadCount() == 0; }));
+    const auto events = sim::KeyEvents();
+    for (std::size_t i = atStop; i < events.size(); ++i)
+        EXPECT_NE(events[i].flags & kKeyEventFKeyUp, 0u) << "a press after Stop, event " << i;
+    bool down[256] = {};
+    for (const auto& e : events) down[e.virtualKey] = (e.flags & kKeyEventFKeyUp) == 0;
+    for (int k = 0; k < 256; ++k) EXPECT_FALSE(down[k]) << k;
+    EXPECT_EQ(TypedKeys(), "");
 }
 
 TEST_F(StartStopTest, TheHiddenRadiosStillSwitchLineWaitMode) {

@@ -253,6 +253,26 @@ TEST_F(Reception, OtherOpenFailureShowsOneMessageThenGivesUp) {
     sim::DismissMessageBox();
 }
 
+TEST_F(Reception, ALineConfigurationTheDriverRefusesIsAFailedOpen) {
+    sim::SetMessageBoxAutoDismiss(false);
+    // 1.5 stop bits with 8 data bits: the driver keeps its old settings, and
+    // the scanner's bytes would arrive garbled under a "ready" tip.
+    SerialSettings.dataBits = 8;
+    SerialSettings.stopBits = 1;
+    Start();
+    ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20'000));
+    EXPECT_EQ(sim::MessageBoxes().at(0).text, u"Ouverture du port série impossible (87)");
+    EXPECT_EQ(sim::MessageBoxes().at(0).caption, u"Erreur");
+    ASSERT_TRUE(sim::DismissMessageBox());
+    ASSERT_TRUE(WaitUntil([this] { return ReceptionThreadEnded(thread); }));
+    EXPECT_EQ(RunningFlag.load(), 0);
+    EXPECT_TRUE(sim::TrayCalls().empty());  // never "ready"
+    EXPECT_FALSE(sim::SerialDevice(1).open);
+    EXPECT_EQ(sim::SerialDevice(1).openAttempts, 1u);
+    EXPECT_EQ(SerialPortHandle.load(), kInvalidPort);
+    EXPECT_EQ(sim::SerialDoubleCloses(), 0u);
+}
+
 TEST_F(Reception, UnpluggedMidLineLosesNothingAndTypesNothingTwice) {
     Start();
     WaitReady();
@@ -287,7 +307,7 @@ TEST_F(Reception, APortThatFailsAtOnceIsReopenedOnlyEveryHalfSecond) {
     Stop();
 }
 
-TEST_F(Reception, StopLetsTheLineBeingTypedFinish) {
+TEST_F(Reception, StopEndsTheLineBeingTypedAtTheNextKeyEvent) {
     SerialSettings.strokeDelay = 20;
     Start();
     WaitReady();
@@ -295,9 +315,14 @@ TEST_F(Reception, StopLetsTheLineBeingTypedFinish) {
     Feed("ABCDEF\r");
     ASSERT_TRUE(WaitUntil([] { return sim::KeyEventCount() >= 1; }));
     Stop();
+    WaitUntilTypingStopped();
+    const std::size_t atStop = sim::KeyEventCount();
     sim::HoldClock(false);
     ASSERT_TRUE(WaitUntil([this] { return ReceptionThreadEnded(thread); }));
-    EXPECT_EQ(TypedKeys(sim::KeyEvents()), "ABCDEF\r");
+    const auto events = sim::KeyEvents();
+    for (std::size_t i = atStop; i < events.size(); ++i)
+        EXPECT_NE(events[i].flags & platform::kKeyEventFKeyUp, 0u) << "press after Stop: " << i;
+    EXPECT_EQ(TypedKeys(events), "");
     EXPECT_TRUE(KeysLeftDown(sim::KeyEvents()).empty());
     EXPECT_EQ(sim::SerialDevice(1).opens, 1u);
     EXPECT_EQ(sim::SerialDevice(1).closes, 1u);

@@ -16,7 +16,7 @@ TEST_F(SerialPort, OpenConfiguresTheDeviceInOrderAndKeepsTheDriversOtherFields) 
     SerialSettings.baudRate = 115200;
     SerialSettings.dataBits = 7;
     SerialSettings.parity = 2;
-    SerialSettings.stopBits = 1;
+    SerialSettings.stopBits = 2;
     sim::AttachSerialDevice(3);
     ASSERT_TRUE(OpenSerialPort());
 
@@ -58,7 +58,7 @@ TEST_F(SerialPort, OpenConfiguresTheDeviceInOrderAndKeepsTheDriversOtherFields) 
     EXPECT_EQ(dcb.XoffLim, 100);
     EXPECT_EQ(dcb.ByteSize, 7);
     EXPECT_EQ(dcb.Parity, 2);
-    EXPECT_EQ(dcb.StopBits, 1);
+    EXPECT_EQ(dcb.StopBits, 2);
     EXPECT_EQ(dcb.DCBlength, driver.DCBlength);
     EXPECT_EQ(dcb.fDsrSensitivity, driver.fDsrSensitivity);
     EXPECT_EQ(dcb.XonChar, driver.XonChar);

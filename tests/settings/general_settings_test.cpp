@@ -38,8 +38,7 @@ TEST_F(GeneralSettings, MissingFileGivesEveryDefault) {
     EXPECT_EQ(SerialSettings.stopBits, 0);
     EXPECT_EQ(Narrow(SerialSettings.keyTableName), "ERROR");
     SaveSettings();  // nothing to save into, and nothing is created
-    EXPECT_FALSE(Exists("QuorvelCE.INI"));
-    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+    EXPECT_TRUE(Files().empty());
 }
 
 TEST_F(GeneralSettings, NumbersAreValidated) {

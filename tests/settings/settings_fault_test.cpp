@@ -44,59 +44,71 @@ TEST_F(SettingsFault, DiskFullOnAnyWriteLeavesTheFileIntact) {
         Put(original_);
         platform::sim::ResetFiles();
         platform::sim::FailNthWrite(n, platform::kErrorDiskFull);
-        EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1) << "write " << n;
+        EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), kWriteFailed) << "write " << n;
         ExpectUnchanged();
-        EXPECT_FALSE(Exists("QuorvelCE.TMP")) << "a partial copy is removed";
+        EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"}) << "a partial copy is removed";
         EXPECT_EQ(platform::sim::FileCalls().replaces, 0u);
     }
-    EXPECT_TRUE(Messages().empty());
+    // Each failed write reports its code once.
+    EXPECT_EQ(Messages(), std::vector<std::string>(writes, "112"));
 }
 
 TEST_F(SettingsFault, FailedFlushOrCloseOfTheCopyLeavesTheFileIntact) {
     platform::sim::FailNextFlush(platform::kErrorWriteFault);
-    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), kWriteFailed);
     ExpectUnchanged();
     // The first close of a write is that of the temporary file.
     platform::sim::FailNextClose(platform::kErrorDiskFull);
-    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), kWriteFailed);
     ExpectUnchanged();
     EXPECT_EQ(platform::sim::FileCalls().replaces, 0u);
-    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"29", "112"}));
 }
 
 TEST_F(SettingsFault, ReadErrorIsNotMistakenForTheEndOfTheFile) {
     // The second read comes after the first buffer-full of the file.
     platform::sim::FailNthRead(2, platform::kErrorWriteFault);
-    EXPECT_EQ(Write(u"T", u"0", u"42"), 1);
+    EXPECT_EQ(Write(u"T", u"0", u"42"), kWriteFailed);
     ExpectUnchanged();
     EXPECT_EQ(platform::sim::FileCalls().replaces, 0u);
+    EXPECT_EQ(Messages(), std::vector<std::string>{"29"});
 }
 
-TEST_F(SettingsFault, TemporaryFileThatCannotBeCreatedChangesNothing) {
+TEST_F(SettingsFault, TemporaryFileThatCannotBeCreatedChangesNothingAndIsReported) {
+    // A folder the user may not write into (a program folder).
     platform::sim::FailNextCreate(platform::kErrorAccessDenied);
-    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), kWriteFailed);
     ExpectUnchanged();
-    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+    EXPECT_EQ(Messages(), std::vector<std::string>{"5"});
+    EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"});
 }
 
 TEST_F(SettingsFault, FailedReplaceShowsTheCodeAndKeepsTheFile) {
     platform::sim::FailNextReplace(platform::kErrorAccessDenied);
-    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), kWriteFailed);
     ExpectUnchanged();
     EXPECT_EQ(Messages(), std::vector<std::string>{"5"});
     // The copy was complete and flushed before the replace was tried.
     EXPECT_EQ(platform::sim::FileCalls().flushes, 1u);
-    // The next write succeeds over the leftover temporary file.
+    // No copy is left behind, and the next write goes through.
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 0);
     EXPECT_EQ(Read(u"GENERAL", u"COM"), "3");
-    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+    EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"});
+}
+
+TEST_F(SettingsFault, TakenTemporaryNamesAreSkippedAndNeverOpened) {
+    platform::sim::FailNextCreates(5, platform::kErrorFileExists);
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 0);
+    EXPECT_EQ(Read(u"GENERAL", u"COM"), "3");
+    EXPECT_EQ(platform::sim::FileCalls().creates, 6u);
+    EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"});
 }
 
 TEST_F(SettingsFault, ReporterCanBeReplaced) {
     static std::string reported;
     SetSettingsErrorReporter([](const char16_t* text) { reported = Narrow(text); });
     platform::sim::FailNextReplace(platform::kErrorDiskFull);
-    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), kWriteFailed);
     EXPECT_EQ(reported, "112");
     EXPECT_TRUE(Messages().empty());
     SetSettingsErrorReporter(nullptr);

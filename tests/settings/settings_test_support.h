@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 #ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND
 #include "platform/sim/files.h"
@@ -53,7 +55,12 @@ class SettingsFileTest : public ::testing::Test {
         platform::sim::ResetFiles();
         platform::sim::ResetShell();
 #endif
+#ifdef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND
+        // A real message box would wait for a user.
+        SetSettingsErrorReporter([](const char16_t*) {});
+#else
         SetSettingsErrorReporter(nullptr);
+#endif
         SerialSettings = {};
         for (KeyTableEntry& entry : KeyTable) entry = {};
         file_ = Path("QuorvelCE.INI");
@@ -89,6 +96,15 @@ class SettingsFileTest : public ::testing::Test {
     }
     bool Exists(const std::string& name) const {
         return std::filesystem::exists(directory_ / name);
+    }
+    // The names in the test's directory (links included), sorted: shows any
+    // copy a write left behind.
+    std::vector<std::string> Files(const std::string& folder = "") const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(directory_ / folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     // ReadSettingValue with the absent marker as default, as every caller does.

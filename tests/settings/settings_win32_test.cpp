@@ -19,9 +19,9 @@ TEST_F(SettingsWin32, ReplaceRefusedWhileTheFileIsHeldOpen) {
     static std::string reported;
     reported.clear();
     SetSettingsErrorReporter([](const char16_t* text) { reported = Narrow(text); });
-    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), kWriteFailed);
     ::CloseHandle(holder);
-    SetSettingsErrorReporter(nullptr);
+    SetSettingsErrorReporter([](const char16_t*) {});
     EXPECT_TRUE(reported == "5" || reported == "32") << reported;
     EXPECT_EQ(Contents(), original);
     // Once it is let go, the next write goes through.

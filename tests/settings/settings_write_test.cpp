@@ -10,7 +10,7 @@ TEST_F(SettingsWrite, ReplacesOnlyTheKeyLine) {
     Put("# settings\n[GENERAL]\n\nCOM=2   # port\n  # trailing comment\nDATA = 8");
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 0);
     EXPECT_EQ(Contents(), "# settings\n[GENERAL]\n\nCOM = 3\n  # trailing comment\nDATA = 8");
-    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+    EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"});
     // The last line without a line end gains one only when it is replaced.
     EXPECT_EQ(Write(u"GENERAL", u"DATA", u"7"), 0);
     EXPECT_EQ(Contents(), "# settings\n[GENERAL]\n\nCOM = 3\n  # trailing comment\nDATA = 7\n");
@@ -27,25 +27,32 @@ TEST_F(SettingsWrite, WrittenValuesReadBackCleaned) {
     Put("[GENERAL]\nKEYTABLE = A\n");
     EXPECT_EQ(Write(u"GENERAL", u"KEYTABLE", u"  AZERTY # fr  "), 0);
     EXPECT_EQ(Read(u"GENERAL", u"KEYTABLE"), "AZERTY");
+    const std::string written = Contents();
+    // What would not stay one line of text is refused, the file untouched.
+    EXPECT_EQ(Write(u"GENERAL", u"KEYTABLE", u"B\n[Evil]"), kWriteUnchanged);
+    EXPECT_EQ(Write(u"GENERAL", u"", u"B"), kWriteUnchanged);
+    EXPECT_EQ(Write(u"GENERAL", u"KEYTABLE", u"\xD800"), kWriteUnchanged);
+    EXPECT_EQ(Contents(), written);
 }
 
-TEST_F(SettingsWrite, MissingFileSectionOrKeyChangesNothing) {
+TEST_F(SettingsWrite, MissingFileSectionOrKeyChangesNothingAndLeavesNoCopy) {
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
-    EXPECT_FALSE(Exists("QuorvelCE.INI"));
-    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+    EXPECT_TRUE(Files().empty());
 
+    const std::vector<std::string> only = {"QuorvelCE.INI"};
     const std::string original = "[GENERAL]\nCOM = 2\n[T]\n0 = 41\n";
     Put(original);
     EXPECT_EQ(Write(u"NOPE", u"COM", u"3"), 1);
     EXPECT_EQ(Contents(), original);
-    EXPECT_EQ(FileContents("QuorvelCE.TMP"), original);  // the full copy stays behind
+    EXPECT_EQ(Files(), only);
     EXPECT_EQ(Write(u"T", u"7", u"3"), 1);
     EXPECT_EQ(Contents(), original);
+    EXPECT_EQ(Files(), only);
 
     Put("");
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 1);
     EXPECT_EQ(Contents(), "");
-    EXPECT_EQ(FileContents("QuorvelCE.TMP"), "");
+    EXPECT_EQ(Files(), only);
 }
 
 TEST_F(SettingsWrite, KeyMissingFromItsOwnSectionTouchesNoOtherSection) {
@@ -66,46 +73,66 @@ TEST_F(SettingsWrite, KeyMissingFromItsOwnSectionTouchesNoOtherSection) {
     EXPECT_EQ(Contents(), "[GENERAL]\n# see [T]\nCOM = 3\n");
 }
 
-TEST_F(SettingsWrite, TemporaryFileLiesBesideTheSettingsFile) {
-    // A "." in a directory name must not move the temporary file elsewhere.
+TEST_F(SettingsWrite, TheTemporaryFileIsANewOneOfOurOwnBesideTheSettingsFile) {
+    // Files whose names the old temporary naming took are not touched.
+    PutFile("n.TMP", "keep\n");
+    PutFile("n.ini", "[GENERAL]\nCOM = 1\n");
+    std::u16string n = Path("n.ini");
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"2", n.c_str()), 0);
+    EXPECT_EQ(FileContents("n.ini"), "[GENERAL]\nCOM = 2\n");
+    EXPECT_EQ(FileContents("n.TMP"), "keep\n");
+    EXPECT_EQ(Files(), (std::vector<std::string>{"n.TMP", "n.ini"}));
+
+    // A "." in a directory name does not move the temporary file elsewhere.
     std::filesystem::create_directory(FsPath("conf.d"));
     PutFile("conf.d/QuorvelCE.INI", "[GENERAL]\nCOM = 2\n[X]\n");
     std::u16string path = Path("conf.d/QuorvelCE.INI");
-    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"NOPE", u"3", path.c_str()), 1);
-    EXPECT_TRUE(Exists("conf.d/QuorvelCE.TMP"));
-    EXPECT_FALSE(Exists("conf.TMP"));
     EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", path.c_str()), 0);
     EXPECT_EQ(FileContents("conf.d/QuorvelCE.INI"), "[GENERAL]\nCOM = 3\n[X]\n");
-
-    // Cut at the file name's first "."; a name without one gets ".TMP" added.
-    PutFile("a.b.INI", "[GENERAL]\n");
-    std::u16string dotted = Path("a.b.INI");
-    WriteSettingValue(u"GENERAL", u"COM", u"3", dotted.c_str());
-    EXPECT_TRUE(Exists("a.TMP"));
-    PutFile("plain", "[GENERAL]\n");
-    std::u16string plain = Path("plain");
-    WriteSettingValue(u"GENERAL", u"COM", u"3", plain.c_str());
-    EXPECT_TRUE(Exists("plain.TMP"));
-
-    // A settings file whose name is its own temporary name is never emptied.
-    PutFile("x.tmp", "[GENERAL]\nCOM = 2\n");
-    std::u16string self = Path("x.tmp");
-    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", self.c_str()), 1);
-    EXPECT_EQ(FileContents("x.tmp"), "[GENERAL]\nCOM = 2\n");
+    EXPECT_EQ(Files("conf.d"), std::vector<std::string>{"QuorvelCE.INI"});
+    EXPECT_EQ(Files(), (std::vector<std::string>{"conf.d", "n.TMP", "n.ini"}));
 }
+
+#ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND  // POSIX symbolic links
+TEST_F(SettingsWrite, LinksAreNeverWrittenThroughButALinkedSettingsFileIsUpdatedWhereItPoints) {
+    namespace fs = std::filesystem;
+    // A link where the old temporary name was: its target is not written.
+    PutFile("target.txt", "target\n");
+    fs::create_symlink(FsPath("target.txt"), FsPath("m.TMP"));
+    PutFile("m.ini", "[GENERAL]\nCOM = 1\n");
+    std::u16string m = Path("m.ini");
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"2", m.c_str()), 0);
+    EXPECT_EQ(FileContents("target.txt"), "target\n");
+    EXPECT_TRUE(fs::is_symlink(FsPath("m.TMP")));
+    EXPECT_FALSE(fs::is_symlink(FsPath("m.ini")));
+    EXPECT_EQ(FileContents("m.ini"), "[GENERAL]\nCOM = 2\n");
+
+    // The settings file itself a link (into another folder): the file it
+    // points to is replaced there, and the link stays a link to it.
+    fs::create_directory(FsPath("real"));
+    PutFile("real/QuorvelCE.INI", "[GENERAL]\nCOM = 4\n");
+    fs::create_symlink(FsPath("real/QuorvelCE.INI"), FsPath("QuorvelCE.INI"));
+    EXPECT_EQ(Write(u"GENERAL", u"COM", u"5"), 0);
+    EXPECT_TRUE(fs::is_symlink(FsPath("QuorvelCE.INI")));
+    EXPECT_EQ(FileContents("real/QuorvelCE.INI"), "[GENERAL]\nCOM = 5\n");
+    EXPECT_EQ(Files("real"), std::vector<std::string>{"QuorvelCE.INI"});
+    EXPECT_EQ(Files(), (std::vector<std::string>{"QuorvelCE.INI", "m.TMP", "m.ini", "real",
+                                                 "target.txt"}));
+}
+#endif
 
 TEST_F(SettingsWrite, TextsThatDoNotFitTheirBuffersFailCleanly) {
     Put("[GENERAL]\nCOM = 2\n");
     std::u16string longSection(258, u'S');
     EXPECT_EQ(Write(longSection.c_str(), u"COM", u"3"), 1);
-    EXPECT_FALSE(Exists("QuorvelCE.TMP"));
+    EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"});
 
     // A path of 259 units fits, but its temporary name would need more.
     std::string name(259 - (directory_.string().size() + 1), 'n');
     PutFile(name, "[GENERAL]\nCOM = 2\n");
     std::u16string path = Path(name);
     ASSERT_EQ(path.size(), 259u);
-    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", path.c_str()), 1);
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", path.c_str()), kWriteFailed);
     EXPECT_EQ(FileContents(name), "[GENERAL]\nCOM = 2\n");
 
     // Long keys and values are written whole.

@@ -65,6 +65,31 @@ std::string ListLine(int byte, const Mapping& m) {
     return line;
 }
 
+// A key line must stay one line of valid text: write refuses what would break
+// it as a wrong call, with a one-line reason, and leaves the file alone.
+TEST_F(QuorvelIniTest, WriteRefusesKeysValuesAndSectionsThatWouldBreakTheLine) {
+    const std::string original = "[GENERAL]\nCOM = 1\nDATA = 8\n";
+    const std::u16string file = Write("w.ini", original);
+    const std::u16string nul(u"5\0x", 3);
+    const std::vector<std::vector<std::u16string>> calls = {
+        {u"GENERAL", u"", u"5"},         {u"GENERAL", u"COM", u"3\n[Evil]"},
+        {u"GENERAL", u"COM", u"3\r"},    {u"GENERAL", u"C\nOM", u"3"},
+        {u"GENERAL", u"COM", nul},       {u"GEN]ERAL", u"COM", u"3"},
+        {u"GENERAL", u"COM", u"\xD800"}, {u"GENERAL", u"\xDFFF", u"3"},
+    };
+    for (const auto& call : calls) {
+        EXPECT_EQ(Run({u"write", file, call[0], call[1], call[2]}), kUsageError)
+            << ToUtf8(call[1]) << " = " << ToUtf8(call[2]);
+        EXPECT_THAT(io_.err, HasSubstr("quorvel-ini: write refused: "));
+        EXPECT_EQ(std::count(io_.err.begin(), io_.err.end(), '\n'), 1) << io_.err;
+        std::ifstream in(dir_ / "w.ini", std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), original);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    }
+    // A surrogate pair is a character like any other.
+    EXPECT_EQ(Run({u"write", file, u"GENERAL", u"COM", u"\xD83D\xDE00"}), 0);
+}
+
 // Random lists: the generator either writes a section that check passes and
 // that the engine loads exactly as listed, with no byte left to an earlier
 // table, or it refuses with a reason. Nearly every list must be accepted.
@@ -77,7 +102,12 @@ TEST_F(QuorvelIniTest, GeneratedSectionsLoadExactlyAsListed) {
         std::string list = "# random list\n";
         for (int byte = 0; byte < kKeyTableSize; ++byte) {
             if (random() % 3 != 0) continue;
-            wanted[byte].virtualKey = static_cast<std::uint16_t>(1 + random() % 0xFE);
+            // Modifiers, locks and the Windows keys are codes check rightly flags.
+            do {
+                wanted[byte].virtualKey = static_cast<std::uint16_t>(1 + random() % 0xFE);
+            } while (wanted[byte].virtualKey == 0x10 || wanted[byte].virtualKey == 0x11 ||
+                     wanted[byte].virtualKey == 0x12 || wanted[byte].virtualKey == 0x14 ||
+                     wanted[byte].virtualKey == 0x5B || wanted[byte].virtualKey == 0x5C);
             wanted[byte].modifier = static_cast<int>(random() % 3);
             list += ListLine(byte, wanted[byte]);
         }
@@ -125,7 +155,7 @@ TEST_F(QuorvelIniTest, GeneratorRefusesLinesThatFindEachOther) {
     EXPECT_EQ(Run({u"generate", u"Circle", breakable}), 0) << io_.err;
     EXPECT_THAT(io_.out, HasSubstr(" = -FF"));
     std::u16string ini = Write("circle.ini", io_.out);
-    EXPECT_EQ(Run({u"check", ini}), 0) << io_.out;
+    EXPECT_EQ(Run({u"check", ini, u"Circle"}), 0) << io_.out;
     EXPECT_EQ(Run({u"keytable", ini, u"Circle"}), 0);
     EXPECT_THAT(io_.out, HasSubstr("\n1 vk=0x0005 shift=1 altgr=0\n"));
     EXPECT_THAT(io_.out, HasSubstr("\n5 vk=0x0041 shift=0 altgr=0\n"));
@@ -247,6 +277,12 @@ TEST_F(QuorvelIniTest, CheckFindsSectionsAndGeneralKeysInTheWrongPlace) {
     EXPECT_THAT(io_.out, HasSubstr("line 3: this line contains \"[\", so the section list takes it "
                                    "for a section named \"#T\""));
     EXPECT_THAT(io_.out, Not(HasSubstr("line 4:")));  // the header the user meant
+    // Without GENERAL the program loads no table; a named table alone is fine.
+    const std::u16string bare = Write("bare.ini", "[T]\n" + table);
+    EXPECT_EQ(Run({u"check", bare}), 1);
+    EXPECT_THAT(io_.out, HasSubstr("no line contains \"[GENERAL]\""));
+    EXPECT_EQ(Run({u"check", bare, u"T"}), 0) << io_.out;
+    EXPECT_EQ(Run({u"check", ini, u"T"}), 1);
     EXPECT_THAT(io_.out, HasSubstr("line 261: [T] a second header of this section"));
     EXPECT_THAT(io_.out, HasSubstr("line 262: section \"U\" is not offered: its header line "
                                    "contains GENERAL"));
