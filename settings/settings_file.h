@@ -32,7 +32,7 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
                      bool* unreadable);
 // Results of WriteSettingValue. In both failures the settings file is exactly
 // as it was and no copy is left behind.
-inline constexpr int kWriteReplaced = 0;  // the key line replaced, the new file put in place
+inline constexpr int kWriteReplaced = 0;   // the key line replaced, the new file put in place
 inline constexpr int kWriteUnchanged = 1;  // nothing to replace: no file, section or key
 inline constexpr int kWriteFailed = 2;     // the file could not be rewritten; reported
 int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,

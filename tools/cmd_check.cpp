@@ -341,7 +341,6 @@ void Checker::ReportLayoutSection(const std::u16string& name) {
     }
 }
 
-
 // A value the program reads but replaces by its default at the next Start
 // (the rule is LoadGeneralSettings' own), or a stroke delay cut to 16 bits.
 void Checker::CheckGeneralValue(const char16_t* key, int located) {
@@ -584,8 +583,8 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
     }
     if (checker.disagreed()) return kInternalError;
     if (checker.findings() == 0) {
-        Note(io, ToUtf8(path) + ": nothing found (keyboard sections checked: " +
-                     std::to_string(tables) + ")");
+        Note(io, ToUtf8(path) +
+                     ": nothing found (keyboard sections checked: " + std::to_string(tables) + ")");
         return 0;
     }
     return 1;

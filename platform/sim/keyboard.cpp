@@ -62,8 +62,8 @@ std::uint32_t SendInput(std::uint32_t inputs, const KeyboardInput* input) {
         const bool character = (in.dwFlags & kKeyEventFUnicode) != 0;
         const auto key = static_cast<std::uint8_t>(character ? 0 : in.wVk);
         std::size_t n = count.load(std::memory_order_relaxed);
-        if (n < capacity)
-            storage[n] = {key, 0, in.dwFlags, 0, NowUs(), static_cast<char16_t>(character ? in.wScan : 0)};
+        const auto typed = static_cast<char16_t>(character ? in.wScan : 0);
+        if (n < capacity) storage[n] = {key, 0, in.dwFlags, 0, NowUs(), typed};
         checksum.store(checksum.load(std::memory_order_relaxed) * 31 + in.wScan * 8u + in.dwFlags,
                        std::memory_order_relaxed);
         const bool release = (in.dwFlags & kKeyEventFKeyUp) != 0;

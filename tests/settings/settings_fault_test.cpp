@@ -46,7 +46,8 @@ TEST_F(SettingsFault, DiskFullOnAnyWriteLeavesTheFileIntact) {
         platform::sim::FailNthWrite(n, platform::kErrorDiskFull);
         EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), kWriteFailed) << "write " << n;
         ExpectUnchanged();
-        EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"}) << "a partial copy is removed";
+        EXPECT_EQ(Files(), std::vector<std::string>{"QuorvelCE.INI"})
+            << "a partial copy is removed";
         EXPECT_EQ(platform::sim::FileCalls().replaces, 0u);
     }
     // Each failed write reports its code once.

@@ -116,8 +116,8 @@ TEST_F(SettingsWrite, LinksAreNeverWrittenThroughButALinkedSettingsFileIsUpdated
     EXPECT_TRUE(fs::is_symlink(FsPath("QuorvelCE.INI")));
     EXPECT_EQ(FileContents("real/QuorvelCE.INI"), "[GENERAL]\nCOM = 5\n");
     EXPECT_EQ(Files("real"), std::vector<std::string>{"QuorvelCE.INI"});
-    EXPECT_EQ(Files(), (std::vector<std::string>{"QuorvelCE.INI", "m.TMP", "m.ini", "real",
-                                                 "target.txt"}));
+    EXPECT_EQ(Files(),
+              (std::vector<std::string>{"QuorvelCE.INI", "m.TMP", "m.ini", "real", "target.txt"}));
 }
 #endif
 

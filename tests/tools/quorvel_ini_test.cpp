@@ -27,8 +27,8 @@ class QuorvelIniTest : public ::testing::Test {
         // Unique per run: the native and sanitizer builds may run these at once.
         dir_ = fs::temp_directory_path() /
                ("quorvel_ini_test_" +
-                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                "_" + std::to_string(std::random_device{}()));
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                std::to_string(std::random_device{}()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
