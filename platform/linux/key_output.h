@@ -60,7 +60,10 @@ class KeyOutput final : private KeyInjector {
     void SetHints(const KeyHint* hints, std::size_t count);
     // One Windows key event; ignored while nothing is open.
     void KeyEvent(std::uint8_t virtualKey, bool down);
-    void ReleaseAll() { typist_.ReleaseAll(); }
+    void ReleaseAll() {
+        if (characterDown_ != kNoKey) CharacterEvent(0, false);
+        typist_.ReleaseAll();
+    }
     // Returns once the X server has handled every event sent so far (before
     // closing, or to read what a client received).
     void Sync();
