@@ -1,6 +1,6 @@
 // Linux shell services for the command-line tools: a message box is a line on
 // standard error, since there is no one to click OK. No tray icon and no icons:
-// those calls report failure. No keystrokes either.
+// those calls report failure.
 #include <cstdio>
 
 #include "platform/services.h"
@@ -34,8 +34,5 @@ std::uint32_t ExtractIconExW(const char16_t*, std::int32_t, IconHandle*, IconHan
                              std::uint32_t) {
     return 0;
 }
-
-// The tools type no keys: a table they load has nowhere to place its keys.
-void SetKeyHints(const KeyHint*, std::size_t) {}
 
 }  // namespace platform

@@ -90,7 +90,7 @@ constexpr UsPositions kUsPositions;
 // the slash key, Space, the key left of Z, and the Brazilian and Japanese
 // extra keys). The keypad and the media keys also carry characters on some
 // layouts ('(' on KEY_KPLEFTPAREN), but no table means them.
-constexpr bool IsTypingKey(int code) {
+constexpr bool IsTypingBlock(int code) {
     const int evdev = code - kEvdevOffset;
     return (evdev >= KEY_1 && evdev <= KEY_SLASH) || evdev == KEY_SPACE || evdev == KEY_102ND ||
            evdev == KEY_RO || evdev == KEY_YEN;
@@ -181,11 +181,36 @@ bool KeyLayout::Build(xkb_keymap* keymap, std::uint32_t group) {
 KeyCode KeyLayout::FindCharacter(char32_t character, int level) const {
     if (character == 0) return kNoKey;
     for (int code = 8; code < 256; ++code) {
-        if (chars_[level & 3][code] == character && IsTypingKey(code)) {
+        if (chars_[level & 3][code] == character && IsTypingBlock(code)) {
             return static_cast<KeyCode>(code);
         }
     }
     return kNoKey;
+}
+
+bool KeyLayout::IsTypingKey(KeyCode code) {
+    return IsTypingBlock(code);
+}
+
+std::uintptr_t KeyLayout::Fingerprint() const {
+    // FNV-1a, 64 bits.
+    std::uint64_t hash = 14695981039346656037ull;
+    auto mix = [&hash](std::uint64_t value) {
+        for (int i = 0; i < 8; ++i) {
+            hash ^= (value >> (8 * i)) & 0xFF;
+            hash *= 1099511628211ull;
+        }
+    };
+    for (int code = 8; code < 256; ++code) {
+        if (!IsTypingBlock(code)) continue;
+        for (const auto& level : syms_) mix(level[code]);
+    }
+    for (const auto& vk : codes_)
+        for (KeyCode code : vk) mix(code);
+    mix(level3_);
+    mix(shift_);
+    const auto identity = static_cast<std::uintptr_t>(hash);
+    return identity != 0 ? identity : 1;
 }
 
 void KeyLayout::SetHints(const KeyHint* hints, std::size_t count) {
@@ -231,6 +256,39 @@ void KeyLayout::ApplyMapping() {
             else if (any != kNoKey)
                 codes_[vk][level] = any;
         }
+    }
+    GiveUnnamedKeysToOemKeys();
+}
+
+void KeyLayout::GiveUnnamedKeysToOemKeys() {
+    // Where a letter moved onto a punctuation key (AZERTY's M, Dvorak's S, W,
+    // V and Z), that key's US virtual key would be a second name for the
+    // letter, and the key the letter left would have no name at all: as
+    // Windows does, such a virtual key names the key left over instead.
+    bool named[256] = {};
+    for (int vk = 0; vk < 256; ++vk)
+        if (vk == ' ' || (vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z') ||
+            IsOemKey(static_cast<std::uint8_t>(vk)))
+            named[codes_[vk][0]] = true;
+    int next = 8;
+    auto nextUnnamed = [&]() -> KeyCode {
+        for (; next < 256; ++next)
+            if (IsTypingBlock(next) && !named[next] && chars_[0][next] >= 0x20)
+                return static_cast<KeyCode>(next++);
+        return kNoKey;
+    };
+    for (int vk = 0; vk < 256; ++vk) {
+        if (!IsOemKey(static_cast<std::uint8_t>(vk))) continue;
+        bool hinted = false;
+        for (char32_t hint : hints_[vk]) hinted = hinted || hint != 0;
+        const KeyCode code = codes_[vk][0];
+        if (hinted || code == kNoKey) continue;
+        bool letter = false;
+        for (int l = 'A'; l <= 'Z'; ++l) letter = letter || codes_[l][0] == code;
+        if (!letter) continue;
+        const KeyCode free = nextUnnamed();
+        if (free == kNoKey) return;
+        for (KeyCode& c : codes_[vk]) c = free;
     }
 }
 

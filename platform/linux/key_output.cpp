@@ -148,18 +148,11 @@ const char16_t* KeyOutput::OpenX(const char* displayName) {
     XkbSelectEventDetails(display_, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask,
                           XkbGroupStateMask);
 
-    xcb_ = xcb_connect(DisplayString(display_), nullptr);
-    if (xcb_connection_has_error(xcb_) != 0 ||
-        !xkb_x11_setup_xkb_extension(
-            xcb_, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
-        return FailX("the X server's keyboard layout cannot be read");
-    }
-    deviceId_ = xkb_x11_get_core_keyboard_device_id(xcb_);
     context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    if (deviceId_ < 0 || context_ == nullptr || !ReadXKeymap()) {
+    if (context_ == nullptr || !ReadXKeymap()) {
         return FailX("the X server's keyboard layout cannot be read");
     }
+    deadKeys_.Load(context_);
     xtest_.SetDisplay(display_);
     injector_ = &xtest_;
     kind_ = Kind::kXTest;
@@ -168,15 +161,81 @@ const char16_t* KeyOutput::OpenX(const char* displayName) {
 }
 
 bool KeyOutput::ReadXKeymap() {
-    xkb_keymap* keymap =
-        xkb_x11_keymap_new_from_device(context_, xcb_, deviceId_, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (keymap == nullptr) return false;
-    xkb_state* state = xkb_x11_state_new_from_device(keymap, xcb_, deviceId_);
-    group_ = state == nullptr ? 0 : xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE);
-    if (state != nullptr) xkb_state_unref(state);
-    const bool built = layout_.Build(keymap, group_);
-    xkb_keymap_unref(keymap);
+    xcb_connection_t* xcb = xcb_connect(DisplayString(display_), nullptr);
+    bool built = false;
+    if (xcb_connection_has_error(xcb) == 0 &&
+        xkb_x11_setup_xkb_extension(
+            xcb, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
+        const std::int32_t device = xkb_x11_get_core_keyboard_device_id(xcb);
+        xkb_keymap* keymap = device < 0 ? nullptr
+                                        : xkb_x11_keymap_new_from_device(
+                                              context_, xcb, device, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        if (keymap != nullptr) {
+            xkb_state* state = xkb_x11_state_new_from_device(keymap, xcb, device);
+            group_ = state == nullptr
+                         ? 0
+                         : xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE);
+            if (state != nullptr) xkb_state_unref(state);
+            built = layout_.Build(keymap, group_);
+            xkb_keymap_unref(keymap);
+        }
+    }
+    xcb_disconnect(xcb);
+    if (built) {
+        ReadXLayoutName();
+        LayoutRead();
+    }
     return built;
+}
+
+void KeyOutput::LayoutRead() {
+    identity_ = layout_.Fingerprint();
+    queries_.Reset();
+}
+
+// The layout names setxkbmap and the desktops leave on the root window
+// (rules, model, layout, variant, options, each ended by a zero byte).
+void KeyOutput::ReadXLayoutName() {
+    CopyField(layoutName_, sizeof layoutName_, "the X keyboard layout");
+    const Atom names = XInternAtom(display_, "_XKB_RULES_NAMES", True);
+    if (names == None) return;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display_, DefaultRootWindow(display_), names, 0, 1024, False,
+                           AnyPropertyType, &type, &format, &count, &after, &data) != Success ||
+        data == nullptr)
+        return;
+    const char* fields[5] = {};
+    std::size_t at = 0;
+    for (int i = 0; i < 5 && at < count; ++i) {
+        fields[i] = reinterpret_cast<const char*>(data) + at;
+        at += std::strlen(fields[i]) + 1;
+    }
+    if (fields[2] != nullptr && fields[2][0] != 0) {
+        const bool variant = fields[3] != nullptr && fields[3][0] != 0;
+        std::snprintf(layoutName_, sizeof layoutName_, variant ? "%s(%s)" : "%s", fields[2],
+                      variant ? fields[3] : "");
+    }
+    XFree(data);
+}
+
+// A map notice is ours when every key it names is a spare key we bound.
+bool KeyOutput::OursOnly(const void* mapNotice) const {
+    const auto& n = *static_cast<const XkbMapNotifyEvent*>(mapNotice);
+    const int ranges[][2] = {
+        {n.first_key_sym, n.num_key_syms},           {n.first_key_act, n.num_key_acts},
+        {n.first_key_behavior, n.num_key_behaviors}, {n.first_key_explicit, n.num_key_explicit},
+        {n.first_modmap_key, n.num_modmap_keys},     {n.first_vmodmap_key, n.num_vmodmap_keys}};
+    bool any = false;
+    for (const auto& range : ranges) {
+        if (range[1] == 0) continue;
+        if (!spares_.AllOurs(range[0], range[1])) return false;
+        any = true;
+    }
+    return any;
 }
 
 void KeyOutput::FollowLayoutChanges() {
@@ -186,8 +245,13 @@ void KeyOutput::FollowLayoutChanges() {
         XNextEvent(display_, &event);
         if (event.type != xkbEventBase_) continue;
         const auto& notice = reinterpret_cast<const XkbEvent&>(event);
-        if (notice.any.xkb_type == XkbNewKeyboardNotify || notice.any.xkb_type == XkbMapNotify) {
+        if (notice.any.xkb_type == XkbNewKeyboardNotify) {
+            // A new keymap has none of our bindings left.
+            spares_.Forget();
             changed = true;
+        } else if (notice.any.xkb_type == XkbMapNotify) {
+            // Our own bindings of spare keys change nothing the layout types.
+            if (!OursOnly(&notice.map)) changed = true;
         } else if (notice.any.xkb_type == XkbStateNotify &&
                    static_cast<std::uint32_t>(notice.state.group) != group_) {
             changed = true;
@@ -211,6 +275,10 @@ const char16_t* KeyOutput::OpenUinput(EventSink* sink, const KeyboardNames& name
     // An unknown layout still types, on the US positions.
     layout_.Build(keymap, 0);
     if (keymap != nullptr) xkb_keymap_unref(keymap);
+    deadKeys_.Load(context_);
+    std::snprintf(layoutName_, sizeof layoutName_, names.variant[0] != 0 ? "%s(%s)" : "%s",
+                  names.layout, names.variant);
+    LayoutRead();
 
     if (sink == nullptr) {
         uinputError_ = device_.Open();
@@ -226,7 +294,10 @@ const char16_t* KeyOutput::OpenUinput(EventSink* sink, const KeyboardNames& name
 }
 
 void KeyOutput::Close() {
+    if (characterDown_ != kNoKey) CharacterEvent(0, false);
     typist_.ReleaseAll();
+    if (display_ != nullptr) spares_.Restore(display_);
+    spares_.Forget();
     Sync();
     injector_ = nullptr;
     kind_ = Kind::kNone;
@@ -234,12 +305,13 @@ void KeyOutput::Close() {
     uinput_.SetSink(nullptr);
     device_.Close();
     settleUntilNs_ = 0;
-    if (xcb_ != nullptr) xcb_disconnect(xcb_);
-    xcb_ = nullptr;
     if (display_ != nullptr) XCloseDisplay(display_);
     display_ = nullptr;
+    deadKeys_.Unload();
     if (context_ != nullptr) xkb_context_unref(context_);
     context_ = nullptr;
+    identity_ = 0;
+    layoutName_[0] = 0;
 }
 
 void KeyOutput::SetHints(const KeyHint* hints, std::size_t count) {
@@ -265,6 +337,66 @@ void KeyOutput::SendKey(KeyCode code, bool down) {
         settleUntilNs_ = 0;
     }
     if (injector_ != nullptr) injector_->SendKey(code, down);
+}
+
+}  // namespace platform::linuxkeys
+
+namespace platform::linuxkeys {
+
+std::uintptr_t KeyOutput::LayoutIdentity() {
+    if (kind_ == Kind::kXTest) FollowLayoutChanges();
+    return CurrentIdentity();
+}
+
+std::int16_t KeyOutput::KeyScan(char16_t character) const {
+    return LayoutQueries::KeyScan(layout_, character);
+}
+
+std::uint32_t KeyOutput::ScanCode(std::uint8_t virtualKey) const {
+    return LayoutQueries::ScanCode(layout_, virtualKey);
+}
+
+int KeyOutput::ToUnicode(std::uint8_t virtualKey, const std::uint8_t* keyState, char16_t* buffer,
+                         int bufferSize) {
+    return queries_.ToUnicode(layout_, deadKeys_, virtualKey, keyState, buffer, bufferSize);
+}
+
+bool KeyOutput::CapsLockOn() {
+    if (display_ == nullptr) return false;
+    // A round trip: the server has handled our own Caps Lock presses first.
+    XkbStateRec state{};
+    if (XkbGetState(display_, XkbUseCoreKbd, &state) != Success) return false;
+    return (state.locked_mods & LockMask) != 0;
+}
+
+unsigned long KeyOutput::FocusWindow() {
+    if (display_ == nullptr) return 0;
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    return focus == PointerRoot ? DefaultRootWindow(display_) : focus;
+}
+
+bool KeyOutput::CharacterEvent(char32_t character, bool down) {
+    if (kind_ != Kind::kXTest) return false;
+    if (!down) {
+        if (characterDown_ == kNoKey) return true;
+        xtest_.SendKey(characterDown_, false);
+        characterDown_ = kNoKey;
+        if (characterShift_) typist_.KeyEvent(0x10, false);
+        characterShift_ = false;
+        return true;
+    }
+    FollowLayoutChanges();
+    if (characterDown_ != kNoKey) CharacterEvent(0, false);
+    bool shift = false;
+    const KeyCode code = spares_.Bind(display_, character, shift);
+    if (code == kNoKey) return false;
+    if (shift) typist_.KeyEvent(0x10, true);
+    characterShift_ = shift;
+    xtest_.SendKey(code, true);
+    characterDown_ = code;
+    return true;
 }
 
 }  // namespace platform::linuxkeys

@@ -8,12 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/linux/key_compose.h"
 #include "platform/linux/key_injectors.h"
 #include "platform/linux/key_layout.h"
+#include "platform/linux/key_spares.h"
 #include "platform/linux/key_typist.h"
+#include "platform/linux/layout_queries.h"
 
 struct xkb_context;
-struct xcb_connection_t;
 
 namespace platform::linuxkeys {
 
@@ -58,15 +60,44 @@ class KeyOutput final : private KeyInjector {
     void SetHints(const KeyHint* hints, std::size_t count);
     // One Windows key event; ignored while nothing is open.
     void KeyEvent(std::uint8_t virtualKey, bool down);
-    void ReleaseAll() { typist_.ReleaseAll(); }
+    void ReleaseAll() {
+        if (characterDown_ != kNoKey) CharacterEvent(0, false);
+        typist_.ReleaseAll();
+    }
     // Returns once the X server has handled every event sent so far (before
     // closing, or to read what a client received).
     void Sync();
 
+    // The layout's identity, after any change the server announced: the
+    // same for the same keymap and group, another one after a change; 0
+    // while nothing is open.
+    std::uintptr_t LayoutIdentity();
+    // The identity as last read (no look for changes).
+    std::uintptr_t CurrentIdentity() const { return kind_ == Kind::kNone ? 0 : identity_; }
+    // The layout's name as the user chose it ("fr", "us(dvorak)").
+    const char* LayoutName() const { return layoutName_; }
+    // Windows' layout questions on the current layout.
+    std::int16_t KeyScan(char16_t character) const;
+    std::uint32_t ScanCode(std::uint8_t virtualKey) const;
+    int ToUnicode(std::uint8_t virtualKey, const std::uint8_t* keyState, char16_t* buffer,
+                  int bufferSize);
+    // Caps Lock as the X server has it (through uinput nobody can tell:
+    // taken as off).
+    bool CapsLockOn();
+    // The X window with the keyboard focus; 0 for none or no X.
+    unsigned long FocusWindow();
+    // A press or release of a character that no key of the layout types: on
+    // X a spare key code bound to it. False where that cannot be (uinput, no
+    // spare code): the character is left out.
+    bool CharacterEvent(char32_t character, bool down);
+
   private:
     void SendKey(KeyCode code, bool down) override;
     bool ReadXKeymap();
+    void ReadXLayoutName();
     void FollowLayoutChanges();
+    bool OursOnly(const void* mapNotice) const;
+    void LayoutRead();
     const char16_t* Fail(const char* problem, const char* otherProblem);
     const char16_t* FailX(const char* problem);
 
@@ -76,14 +107,21 @@ class KeyOutput final : private KeyInjector {
     KeyInjector* injector_ = nullptr;
     xkb_context* context_ = nullptr;
 
-    // XTest: Xlib for the events and the layout notices, an XCB connection
-    // for reading the keymap through xkbcommon.
+    DeadKeys deadKeys_;
+    LayoutQueries queries_;
+    std::uintptr_t identity_ = 0;
+    char layoutName_[128] = {};
+
+    // XTest: Xlib for the events and the layout notices; the keymap is read
+    // through xkbcommon on an XCB connection of its own, made for each read
+    // (a connection left open would collect every notice sent to clients).
     _XDisplay* display_ = nullptr;
-    xcb_connection_t* xcb_ = nullptr;
-    std::int32_t deviceId_ = -1;
     int xkbEventBase_ = 0;
     std::uint32_t group_ = 0;
     XTestInjector xtest_;
+    SpareKeys spares_;
+    KeyCode characterDown_ = kNoKey;
+    bool characterShift_ = false;
 
     // uinput.
     UinputDevice device_;

@@ -18,12 +18,14 @@ linuxkeys::KeyOutput output;
 bool opened = false;
 const char16_t* failure = nullptr;
 bool failureShown = false;
+bool characterLeftOut = false;
 
 const char16_t* OpenLocked() {
     if (!opened) {
         opened = true;
         failure = output.Open();
         failureShown = false;
+        characterLeftOut = false;
     }
     return failure;
 }
@@ -65,6 +67,21 @@ void CloseKeyboardOutput() {
     output.Close();
     opened = false;
     failure = nullptr;
+}
+
+KeyboardOutputAccess::KeyboardOutputAccess() {
+    outputLock.lock();
+    output_ = OpenLocked() == nullptr ? &platform::output : nullptr;
+}
+
+KeyboardOutputAccess::~KeyboardOutputAccess() {
+    outputLock.unlock();
+}
+
+bool KeyboardOutputAccess::FirstCharacterLeftOut() {
+    const bool first = !characterLeftOut;
+    characterLeftOut = true;
+    return first;
 }
 
 }  // namespace platform

@@ -1,41 +1,121 @@
-// Keyboard layouts on Linux: until the X keyboard is read here, no layout is
-// known, so every character goes as itself and no key is named.
+// Keyboard layouts on Linux: the current XKB keymap and group of the
+// keystroke output (the X server's, or the system's keyboard configuration
+// under uinput) answer Windows' layout questions, through the virtual key to
+// key code mapping the keystrokes use. A character no key types goes to a
+// spare key code bound to it on X; under uinput it is left out, with one
+// message.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/linux/key_output.h"
+#include "platform/linux/keyboard.h"
 #include "platform/services.h"
+#include "platform/text.h"
 
 namespace platform {
+namespace {
 
-WindowHandle GetForegroundWindow() {
-    return kNoWindow;
+// The focused window's "thread": X has one layout for every window.
+constexpr std::uint32_t kEveryWindow = 1;
+
+// What is said about the first character left out: which one, and where.
+void ShowCharacterLeftOut(char32_t character, const char* layoutName) {
+    char text[260];
+    unsigned char utf8[8] = {};
+    const char16_t unit[2] = {static_cast<char16_t>(character), 0};
+    EncodeUtf8(unit, utf8, sizeof utf8 - 1);
+    std::snprintf(text, sizeof text,
+                  "The character %s (U+%04X) cannot be typed on the keyboard layout %s: it is "
+                  "left out of the scan, as are the others like it.",
+                  reinterpret_cast<const char*>(utf8), static_cast<unsigned>(character),
+                  layoutName[0] != 0 ? layoutName : "in use");
+    char16_t message[260];
+    const std::ptrdiff_t n =
+        DecodeUtf8(reinterpret_cast<const unsigned char*>(text), std::strlen(text), message, 259);
+    message[n > 0 ? n : 0] = 0;
+    MessageBoxW(kNoWindow, message, u"Erreur", kMbOk);
 }
 
-std::uint32_t GetWindowThreadProcessId(WindowHandle, std::uint32_t* processId) {
+}  // namespace
+
+WindowHandle GetForegroundWindow() {
+    KeyboardOutputAccess access;
+    return access.output() != nullptr ? WindowHandle{access.output()->FocusWindow()} : kNoWindow;
+}
+
+std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) {
     if (processId != nullptr) *processId = 0;
-    return 0;
+    return window != kNoWindow ? kEveryWindow : 0;
 }
 
 KeyboardLayout GetKeyboardLayout(std::uint32_t) {
-    return 0;
+    KeyboardOutputAccess access;
+    return access.output() != nullptr ? access.output()->LayoutIdentity() : 0;
 }
 
-std::int16_t VkKeyScanExW(char16_t, KeyboardLayout) {
-    return -1;
+std::int16_t VkKeyScanExW(char16_t character, KeyboardLayout layout) {
+    KeyboardOutputAccess access;
+    linuxkeys::KeyOutput* output = access.output();
+    if (output == nullptr || layout == 0 || output->CurrentIdentity() != layout) return -1;
+    return output->KeyScan(character);
 }
 
-std::int32_t ToUnicodeEx(std::uint32_t, std::uint32_t, const std::uint8_t*, char16_t*, std::int32_t,
-                         std::uint32_t, KeyboardLayout) {
-    return 0;
+std::int32_t ToUnicodeEx(std::uint32_t virtualKey, std::uint32_t, const std::uint8_t* keyState,
+                         char16_t* buffer, std::int32_t bufferSize, std::uint32_t,
+                         KeyboardLayout layout) {
+    KeyboardOutputAccess access;
+    linuxkeys::KeyOutput* output = access.output();
+    if (output == nullptr || layout == 0 || output->CurrentIdentity() != layout ||
+        virtualKey > 0xFF)
+        return 0;
+    return output->ToUnicode(static_cast<std::uint8_t>(virtualKey), keyState, buffer, bufferSize);
 }
 
-std::uint32_t MapVirtualKeyExW(std::uint32_t, std::uint32_t, KeyboardLayout) {
-    return 0;
+std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, KeyboardLayout layout) {
+    KeyboardOutputAccess access;
+    linuxkeys::KeyOutput* output = access.output();
+    if (output == nullptr || layout == 0 || output->CurrentIdentity() != layout ||
+        mapType != kMapVkVkToVsc || code > 0xFF)
+        return 0;
+    return output->ScanCode(static_cast<std::uint8_t>(code));
 }
 
-std::int16_t GetKeyState(std::int32_t) {
-    return 0;
+std::int16_t GetKeyState(std::int32_t virtualKey) {
+    if (virtualKey != kVkCapital) return 0;
+    KeyboardOutputAccess access;
+    return access.output() != nullptr && access.output()->CapsLockOn() ? 1 : 0;
 }
 
-std::uint32_t SendInput(std::uint32_t, const KeyboardInput*) {
-    return 0;
+std::uint32_t SendInput(std::uint32_t count, const KeyboardInput* inputs) {
+    std::uint32_t sent = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const KeyboardInput& input = inputs[i];
+        const bool release = (input.dwFlags & kKeyEventFKeyUp) != 0;
+        if ((input.dwFlags & kKeyEventFUnicode) == 0) {
+            keybd_event(static_cast<std::uint8_t>(input.wVk), 0, input.dwFlags & kKeyEventFKeyUp,
+                        0);
+            ++sent;
+            continue;
+        }
+        char layoutName[128] = {};
+        bool show = false;
+        {
+            KeyboardOutputAccess access;
+            linuxkeys::KeyOutput* output = access.output();
+            if (output != nullptr && output->CharacterEvent(input.wScan, !release)) {
+                ++sent;
+                continue;
+            }
+            // With no output at all, the keystrokes' own message says why.
+            if (output != nullptr && !release && access.FirstCharacterLeftOut()) {
+                show = true;
+                std::snprintf(layoutName, sizeof layoutName, "%s", output->LayoutName());
+            }
+        }
+        // Outside the lock: the box waits for the user.
+        if (show) ShowCharacterLeftOut(input.wScan, layoutName);
+    }
+    return sent;
 }
 
 }  // namespace platform

@@ -173,6 +173,40 @@ TEST(UinputKeystrokes, EveryListedCharacterTypesOnItsLayout) {
 
 // The layout a displayless session types on: the environment first, then the
 // system's keyboard configuration file, then us.
+// The layout questions under uinput, answered from the configured layout:
+// a layout of its own identity, a key found by its character, a dead key
+// that waits and composes with the next key, and a character no key types
+// left out without a key event.
+TEST(UinputKeystrokes, LayoutQuestionsAndCharactersLeftOut) {
+    CaptureSink sink;
+    KeyOutput output;
+    ASSERT_EQ(output.OpenUinput(&sink, Names("de")), nullptr);
+    const std::uintptr_t german = output.LayoutIdentity();
+    EXPECT_STREQ(output.LayoutName(), "de");
+    EXPECT_EQ(output.KeyScan(u'z'), 'Z');          // QWERTZ: the key of z is VK_Z
+    EXPECT_EQ(output.KeyScan(u'@'), 0x600 | 'Q');  // AltGr+Q
+    EXPECT_EQ(output.KeyScan(u'☃'), -1);
+
+    ASSERT_EQ(output.OpenUinput(&sink, Names("fr")), nullptr);
+    EXPECT_NE(output.LayoutIdentity(), german);
+    std::uint8_t state[256] = {};
+    char16_t typed[4] = {};
+    // The dead circumflex (the key right of P, VK_OEM_4 at its US place),
+    // then e: ê; the same dead key twice gives up both accents.
+    EXPECT_EQ(output.ToUnicode(0xDB, state, typed, 4), -1);
+    EXPECT_EQ(typed[0], u'^');
+    EXPECT_EQ(output.ToUnicode('E', state, typed, 4), 1);
+    EXPECT_EQ(typed[0], u'ê');
+    EXPECT_EQ(output.ToUnicode(0xDB, state, typed, 4), -1);
+    EXPECT_GE(output.ToUnicode(0xDB, state, typed, 4), 1);
+    state[kVkShift] = 0x80;
+    EXPECT_EQ(output.ToUnicode('1', state, typed, 4), 1);  // AZERTY: digits with Shift
+    EXPECT_EQ(typed[0], u'1');
+
+    EXPECT_FALSE(output.CharacterEvent(U'☃', true));
+    EXPECT_EQ(sink.Take(), "");
+}
+
 TEST(UinputKeystrokes, KeyboardNamesFromEnvironmentOrSystemFile) {
     char path[] = "/tmp/quorvel-keyboard-XXXXXX";
     FILE* file = fdopen(mkstemp(path), "w");

@@ -1,0 +1,44 @@
+// Keyboard layouts and keystroke hints where Linux keystrokes are not built
+// (no X or xkbcommon libraries): no layout is known, so every character would
+// go as itself, and nothing types it.
+#include "platform/services.h"
+
+namespace platform {
+
+void SetKeyHints(const KeyHint*, std::size_t) {}
+
+WindowHandle GetForegroundWindow() {
+    return kNoWindow;
+}
+
+std::uint32_t GetWindowThreadProcessId(WindowHandle, std::uint32_t* processId) {
+    if (processId != nullptr) *processId = 0;
+    return 0;
+}
+
+KeyboardLayout GetKeyboardLayout(std::uint32_t) {
+    return 0;
+}
+
+std::int16_t VkKeyScanExW(char16_t, KeyboardLayout) {
+    return -1;
+}
+
+std::int32_t ToUnicodeEx(std::uint32_t, std::uint32_t, const std::uint8_t*, char16_t*, std::int32_t,
+                         std::uint32_t, KeyboardLayout) {
+    return 0;
+}
+
+std::uint32_t MapVirtualKeyExW(std::uint32_t, std::uint32_t, KeyboardLayout) {
+    return 0;
+}
+
+std::int16_t GetKeyState(std::int32_t) {
+    return 0;
+}
+
+std::uint32_t SendInput(std::uint32_t, const KeyboardInput*) {
+    return 0;
+}
+
+}  // namespace platform
