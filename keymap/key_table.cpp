@@ -55,6 +55,8 @@ bool IsDigit(char16_t c) {
     return c >= u'0' && c <= u'9';
 }
 
+}  // namespace
+
 // Collects the byte values 0 to 255 whose "%d" text occurs in `text` and that
 // `settled` does not hold yet, and marks them settled.
 int TakeKeysFoundIn(const char16_t* text, bool* settled, std::uint8_t* keys) {
@@ -77,8 +79,6 @@ int TakeKeysFoundIn(const char16_t* text, bool* settled, std::uint8_t* keys) {
     }
     return count;
 }
-
-}  // namespace
 
 namespace {
 

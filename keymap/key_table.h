@@ -31,3 +31,9 @@ void PassKeyHints();
 // Applies the value read for one byte (the absent marker when there was
 // none) to its entry. `value` is used as scratch space.
 void ApplyKeyValue(KeyTableEntry& entry, char16_t* value);
+
+// The byte values 0 to 255 whose decimal text occurs in `text` (the lookup
+// rule of LineHasKey) and that `settled` does not hold yet: they are written to
+// `keys`, marked settled, and counted. A piece's claims in file order give
+// each byte the line its lookup stops at.
+int TakeKeysFoundIn(const char16_t* text, bool* settled, std::uint8_t* keys);

@@ -3,16 +3,21 @@
 // line and the search runs past the next section, so a table that looks right
 // can type the wrong keys; this shows each such line before a user does.
 //
-// Where a key is read from is worked out here, line by line, because the
-// engine only hands back values; every value found that way is compared with
-// what ReadSettingValue itself returns, and the entries are what LoadKeyTable
-// itself loads, so this tool cannot quietly drift from the program.
+// The file is streamed, never held: every lookup the program makes is "the
+// first piece after the section's first header that contains this text", so
+// remembering, per section and per key, the first piece that matched is all a
+// lookup needs, and memory stays a few pieces per key whatever the file's
+// size. The matching is the engine's own (LineHasHeader, LineHasKey,
+// TakeKeysFoundIn, TakeSettingValue, ApplyKeyValue), and every value found is
+// compared with what ReadSettingValue itself returns, so this tool cannot
+// quietly drift from the program.
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <set>
+#include <memory>
 
 #include "keymap/active_layout.h"
+#include "keymap/key_table.h"
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
@@ -69,308 +74,6 @@ bool SameEntry(const KeyTableEntry& a, const KeyTableEntry& b) {
     return a.shift == b.shift && a.altGr == b.altGr && a.virtualKey == b.virtualKey;
 }
 
-class Checker {
-  public:
-    Checker(const std::u16string& path, const IniFile& file, ToolOutput& io)
-        : path_(path), file_(file), io_(io) {}
-
-    int findings() const { return findings_; }
-    bool disagreed() const { return disagreed_; }
-
-    // Lines the section list takes for names, and what it makes of them.
-    // Returns the names of the keyboard sections the program would offer.
-    std::vector<std::u16string> CheckSectionList();
-    void CheckGeneral(bool wholeFile);
-    void CheckKeyboardSection(const std::u16string& name);
-    // A section named like the active keyboard layout, which no load reads.
-    void ReportLayoutSection(const std::u16string& name);
-
-  private:
-    void CheckGeneralValue(const char16_t* key, int located);
-    int size() const { return static_cast<int>(file_.pieces.size()); }
-    const char16_t* Text(int i) const { return file_.pieces[i].text.c_str(); }
-    bool Contains(int i, const char16_t* needle) const {
-        return platform::StrStr(Text(i), needle) != nullptr;
-    }
-    // The line a person reads as `key`'s own: its KEY = VALUE line among the
-    // section's lines after `start` and before `end`; -1 when there is none.
-    int OwnLine(int start, int end, const std::u16string& key) const;
-    std::u16string_view View(int i) const {
-        std::u16string_view v(Text(i));
-        if (!v.empty() && v.back() == u'\n') v.remove_suffix(1);
-        return v;
-    }
-
-    void Report(const std::string& message) {
-        io_.out += message;
-        io_.out += '\n';
-        ++findings_;
-    }
-    void ReportAt(int i, const std::string& message) {
-        Report(LineLabel(file_.pieces[i]) + ": " + message);
-    }
-    std::string Where(int i) const { return LineLabel(file_.pieces[i]); }
-
-    int FindHeader(const std::u16string& name) const;
-    int Locate(int start, const char16_t* key) const;
-    int BodyEnd(int start, const std::u16string& name) const;
-    int ExpectedRead(int located, std::u16string& value) const;
-    void CompareWithEngine(const std::u16string& section, const char16_t* key, int located);
-
-    bool IsCommentLine(int i) const;
-    bool IsBlankLine(int i) const;
-    bool KeyOf(int i, std::u16string& key) const;
-    bool IsHeader(int i, std::u16string& name) const;
-
-    const std::u16string& path_;
-    const IniFile& file_;
-    ToolOutput& io_;
-    int findings_ = 0;
-    bool disagreed_ = false;
-};
-
-// Where the engine's own search finds the section and the key.
-int Checker::FindHeader(const std::u16string& name) const {
-    char16_t header[kSettingTextCapacity];
-    // A header text that does not fit the engine's buffer is never found.
-    if (!BuildSectionHeader(header, name.c_str())) return -1;
-    for (int i = 0; i < size(); ++i) {
-        if (LineHasHeader(Text(i), header)) return i;
-    }
-    return -1;
-}
-
-int Checker::Locate(int start, const char16_t* key) const {
-    for (int i = start + 1; i < size(); ++i) {
-        if (LineHasKey(Text(i), key)) return i;
-    }
-    return -1;
-}
-
-int Checker::OwnLine(int start, int end, const std::u16string& key) const {
-    std::u16string k;
-    for (int i = start + 1; i < end; ++i) {
-        if (KeyOf(i, k) && k == key) return i;
-    }
-    return -1;
-}
-
-bool Checker::IsHeader(int i, std::u16string& name) const {
-    std::u16string_view v = View(i);
-    std::size_t a = 0;
-    while (a < v.size() && (v[a] == u' ' || v[a] == u'\t')) ++a;
-    if (a == v.size() || v[a] != u'[') return false;
-    std::size_t close = v.find(u']', a);
-    if (close == std::u16string_view::npos || close == a + 1) return false;
-    std::u16string_view inner = v.substr(a + 1, close - a - 1);
-    if (inner.find(u'[') != std::u16string_view::npos) return false;
-    std::u16string after = Trimmed(v.substr(close + 1));
-    if (!after.empty() && after[0] != u'#') return false;
-    if (after.find(u'[') != std::u16string::npos) return false;
-    name = std::u16string(inner);
-    return true;
-}
-
-// Where the lines that belong to a section end: at the next header of
-// another section. (The program's lookups do not stop there.)
-int Checker::BodyEnd(int start, const std::u16string& name) const {
-    std::u16string other;
-    for (int i = start + 1; i < size(); ++i) {
-        if (IsHeader(i, other) && other != name) return i;
-    }
-    return size();
-}
-
-bool Checker::IsCommentLine(int i) const {
-    std::u16string t = Trimmed(View(i));
-    return !t.empty() && t[0] == u'#';
-}
-
-bool Checker::IsBlankLine(int i) const {
-    return Trimmed(View(i)).empty();
-}
-
-// A key line as a person reads it: KEY = VALUE, with the "=" before any comment.
-bool Checker::KeyOf(int i, std::u16string& key) const {
-    if (IsCommentLine(i)) return false;
-    std::u16string_view v = View(i);
-    std::size_t eq = v.find(u'=');
-    std::size_t hash = v.find(u'#');
-    if (eq == std::u16string_view::npos || (hash != std::u16string_view::npos && hash < eq)) {
-        return false;
-    }
-    key = Trimmed(v.substr(0, eq));
-    return true;
-}
-
-// What ReadSettingValue should give when its search stops at `located`
-// (-1: nowhere), with the capacity every caller in the program passes.
-int Checker::ExpectedRead(int located, std::u16string& value) const {
-    value = kAbsentValue;
-    if (located < 0) return 1;
-    char16_t line[kSettingTextCapacity];
-    platform::StrCopy(line, kSettingTextCapacity, Text(located));
-    if (!TakeSettingValue(line)) return 1;
-    value = line;
-    return 0;
-}
-
-void Checker::CompareWithEngine(const std::u16string& section, const char16_t* key, int located) {
-    std::u16string expected;
-    int expectedResult = ExpectedRead(located, expected);
-    char16_t actual[kSettingTextCapacity];
-    int result = ReadSettingValue(section.c_str(), key, kAbsentValue, actual, kSettingTextCapacity,
-                                  path_.c_str());
-    if (result == expectedResult && expected == actual) return;
-    disagreed_ = true;
-    Note(io_, "internal error: for [" + ToUtf8(section) + "] " + ToUtf8(key) + " this tool reads " +
-                  (located < 0 ? std::string("no line") : Where(located)) + " giving " +
-                  Quoted(expected) + ", the engine gives " + Quoted(actual));
-}
-
-std::vector<std::u16string> Checker::CheckSectionList() {
-    std::vector<std::u16string> offered;
-    std::vector<std::u16string> listedNames;  // as the program's list holds them
-    int listed = 0;
-    for (int i = 0; i < size(); ++i) {
-        if (!Contains(i, u"[")) continue;
-        std::u16string header;
-        bool isHeader = IsHeader(i, header);
-        if (Contains(i, u"GENERAL")) {
-            if (isHeader && header != u"GENERAL") {
-                ReportAt(i, "section " + Quoted(header) +
-                                " is not offered: its header line contains GENERAL");
-            }
-            continue;
-        }
-        // The name exactly as the section list cuts it out of the line.
-        char16_t line[kSettingTextCapacity];
-        platform::StrCopy(line, kSettingTextCapacity, Text(i));
-        TrimSettingValue(line, u'[');
-        CutSettingText(line, u']');
-        std::u16string name = line;
-        ++listed;
-        if (listed <= kMaxSettingSections) listedNames.push_back(name.substr(0, 32));
-        if (listed > kMaxSettingSections) {
-            ReportAt(i, "more than ten sections: the program lists only the first ten, so " +
-                            Quoted(name) + " is never offered");
-            continue;
-        }
-        if (!isHeader) {
-            ReportAt(i,
-                     "this line contains \"[\", so the section list takes it for a section "
-                     "named " +
-                         Quoted(name));
-        }
-        if (name.size() > 32) {
-            ReportAt(i, "section name " + Quoted(name) +
-                            " is longer than 32 characters: it is listed cut and cannot be loaded");
-        } else if (!name.empty() &&
-                   std::find(offered.begin(), offered.end(), name) == offered.end()) {
-            offered.push_back(name);
-        }
-    }
-    // The engine's own list must name the same sections, in the same order.
-    ListSettingSections(path_.c_str(), SerialSettings.SettingSectionList,
-                        &SerialSettings.SettingSectionCount);
-    std::vector<std::u16string> engineList;
-    for (int i = 0; i < SerialSettings.SettingSectionCount; ++i) {
-        engineList.emplace_back(SerialSettings.SettingSectionList[i]);
-    }
-    if (engineList != listedNames) {
-        disagreed_ = true;
-        Note(io_, "internal error: the engine's section list differs from this tool's");
-    }
-    return offered;
-}
-
-void Checker::CheckGeneral(bool wholeFile) {
-    const std::u16string general = u"GENERAL";
-    int start = FindHeader(general);
-    if (start < 0) {
-        if (!wholeFile) return;
-        Report(
-            "no line contains \"[GENERAL]\": every general setting takes its default and "
-            "KEYTABLE reads as \"ERROR\", so the program loads no keyboard table");
-        return;
-    }
-    int end = BodyEnd(start, general);
-    for (const char16_t* key : kGeneralKeys) {
-        int located = Locate(start, key);
-        CompareWithEngine(general, key, located);
-        CheckGeneralValue(key, located);
-        const int own = OwnLine(start, end, key);
-        if (located < 0 || located == own) continue;
-        std::string message =
-            "[GENERAL] " + ToUtf8(key) + " is read from this line " + Quoted(Text(located));
-        message += own >= 0 ? ", not from its key line " + std::to_string(file_.pieces[own].line)
-                            : ", which is not its key line";
-        if (located >= end) message += " (a line of a later section)";
-        // A save replaces the line a read finds, but never beyond GENERAL.
-        if (located < end && std::u16string(key) != u"STROKE_DELAY") {
-            message += "; saving the settings replaces this line";
-        }
-        ReportAt(located, message);
-    }
-    // The table the program starts with must exist.
-    std::u16string table;
-    int keytableLine = Locate(start, u"KEYTABLE");
-    ExpectedRead(keytableLine, table);
-    if (table.size() > 32) table.resize(32);
-    if (!IsActiveLayoutName(table.c_str()) && FindHeader(table) < 0) {
-        std::string message = "KEYTABLE names " + Quoted(table) + ", but no line contains " +
-                              Quoted(u"[" + table + u"]") +
-                              ": the program starts with an empty keyboard table";
-        if (keytableLine >= 0) {
-            ReportAt(keytableLine, "[GENERAL] " + message);
-        } else {
-            Report("[GENERAL] no KEYTABLE line, so " + message);
-        }
-    }
-}
-
-void Checker::ReportLayoutSection(const std::u16string& name) {
-    const std::string message = "[" + ToUtf8(name) +
-                                "] is not a table: that name chooses the active keyboard "
-                                "layout, and the program never reads this section";
-    const int start = FindHeader(name);
-    if (start >= 0) {
-        ReportAt(start, message);
-    } else {
-        Report(message);
-    }
-}
-
-// A value the program reads but replaces by its default at the next Start
-// (the rule is LoadGeneralSettings' own), or a stroke delay cut to 16 bits.
-void Checker::CheckGeneralValue(const char16_t* key, int located) {
-    std::u16string value;
-    if (located < 0 || ExpectedRead(located, value) != 0 || value == kAbsentValue) return;
-    const std::string label = "[GENERAL] " + ToUtf8(key) + " = " + Quoted(value);
-    const GeneralValue taken = InterpretGeneralValue(key, value.c_str());
-    const std::u16string name = key;
-    if (name == u"STROKE_DELAY") {
-        const std::int32_t number = platform::wtoi(value.c_str());
-        if (number < 0 || number > 0xFFFF) {
-            ReportAt(located, label + " is outside 0 to 65535: the program pauses " +
-                                  std::to_string(taken.value) + " ms after every key event");
-        }
-        return;
-    }
-    if (!taken.defaulted || name == u"KEYTABLE") return;
-    std::string allowed;
-    if (name == u"COM") allowed = "one of the ports 1 to 10";
-    if (name == u"BAUDRATE") allowed = "one of the rates the dialog offers";
-    if (name == u"DATA") allowed = "5 to 8";
-    if (name == u"PARITY") allowed = "NONE, ODD, EVEN, MARK or SPACE (letter case counts)";
-    if (name == u"STOP") allowed = "1, 1.5 or 2";
-    std::string used = std::to_string(taken.value);
-    if (name == u"PARITY") used = ToUtf8(kParityTexts[taken.value]);
-    if (name == u"STOP") used = ToUtf8(kStopBitsTexts[taken.value]);
-    ReportAt(located, label + " is not " + allowed + ": the program uses " + used +
-                          " and saves that at the next Start");
-}
-
 // Key codes that a keystroke cannot type: a modifier pressed and released
 // alone, a lock, the Windows keys, or a code above 0xFF, of which only the
 // low 8 bits are sent.
@@ -407,54 +110,250 @@ std::string ByteRanges(const std::vector<int>& bytes) {
     return text;
 }
 
-void Checker::CheckKeyboardSection(const std::u16string& name) {
-    const std::string label = "[" + ToUtf8(name) + "] ";
-    int start = FindHeader(name);
-    if (start < 0) {
-        Report(label + "no line contains " + Quoted(u"[" + name + u"]") +
-               ": loading this table changes nothing");
+std::u16string_view ViewOf(const char16_t* text) {
+    std::u16string_view v(text);
+    if (!v.empty() && v.back() == u'\n') v.remove_suffix(1);
+    return v;
+}
+
+bool IsHeaderText(const char16_t* text, std::u16string& name) {
+    std::u16string_view v = ViewOf(text);
+    std::size_t a = 0;
+    while (a < v.size() && (v[a] == u' ' || v[a] == u'\t')) ++a;
+    if (a == v.size() || v[a] != u'[') return false;
+    std::size_t close = v.find(u']', a);
+    if (close == std::u16string_view::npos || close == a + 1) return false;
+    std::u16string_view inner = v.substr(a + 1, close - a - 1);
+    if (inner.find(u'[') != std::u16string_view::npos) return false;
+    std::u16string after = Trimmed(v.substr(close + 1));
+    if (!after.empty() && after[0] != u'#') return false;
+    if (after.find(u'[') != std::u16string::npos) return false;
+    name = std::u16string(inner);
+    return true;
+}
+
+bool IsCommentText(const char16_t* text) {
+    std::u16string t = Trimmed(ViewOf(text));
+    return !t.empty() && t[0] == u'#';
+}
+
+bool IsBlankText(const char16_t* text) {
+    return Trimmed(ViewOf(text)).empty();
+}
+
+// A key line as a person reads it: KEY = VALUE, with the "=" before any comment.
+bool KeyOfText(const char16_t* text, std::u16string& key) {
+    if (IsCommentText(text)) return false;
+    std::u16string_view v = ViewOf(text);
+    std::size_t eq = v.find(u'=');
+    std::size_t hash = v.find(u'#');
+    if (eq == std::u16string_view::npos || (hash != std::u16string_view::npos && hash < eq)) {
+        return false;
+    }
+    key = Trimmed(v.substr(0, eq));
+    return true;
+}
+
+bool Contains(const char16_t* text, const char16_t* needle) {
+    return platform::StrStr(text, needle) != nullptr;
+}
+
+// A piece kept for the messages about it, once a lookup has stopped there.
+struct Kept {
+    std::u16string text;
+    int line = 0;
+    int part = 0;
+
+    std::string Label() const { return LineLabel(line, part); }
+    bool Is(int otherLine, int otherPart) const { return line == otherLine && part == otherPart; }
+};
+
+Kept KeepPiece(const IniPieceReader& reader) {
+    return {reader.Text(), reader.Line(), reader.Part()};
+}
+
+// What ReadSettingValue hands back when its search stops at `located` (null:
+// nowhere), with the capacity every caller in the program passes.
+int ExpectedRead(const Kept* located, std::u16string& value) {
+    value = kAbsentValue;
+    if (located == nullptr) return 1;
+    char16_t line[kSettingTextCapacity];
+    platform::StrCopy(line, kSettingTextCapacity, located->text.c_str());
+    if (!TakeSettingValue(line)) return 1;
+    value = line;
+    return 0;
+}
+
+// Findings kept until their turn: the output lists them by kind and section,
+// not in the order the pass meets them.
+struct Findings {
+    std::string text;
+    int count = 0;
+
+    void Add(const std::string& message) {
+        text += message;
+        text += '\n';
+        ++count;
+    }
+    void AddAt(const std::string& where, const std::string& message) {
+        Add(where + ": " + message);
+    }
+};
+
+// One section as every lookup into it sees the file: where it starts, where
+// its own lines end, and for each byte value the first piece after the start
+// that contains its number (the table load's and every read's answer).
+class SectionTracker {
+  public:
+    SectionTracker(std::u16string name, bool headerOnly)
+        : name_(std::move(name)), headerOnly_(headerOnly) {
+        // A header text that does not fit the engine's buffer is never found.
+        headerFits_ = BuildSectionHeader(header_, name_.c_str());
+        std::fill(std::begin(at_), std::end(at_), -1);
+    }
+
+    void NeedBytes() { headerOnly_ = false; }
+    bool Started() const { return started_; }
+    const Kept& Start() const { return start_; }
+    void Feed(const IniPieceReader& reader);
+    // Appends this section's findings in their order.
+    void Report(const std::u16string& path, Findings& out, bool& disagreed, ToolOutput& io) const;
+
+  private:
+    struct Read {
+        Kept piece;
+        bool valueFound = false;
+        std::u16string value;
+        KeyTableEntry loaded{};      // over an empty entry
+        KeyTableEntry overMarked{};  // over the marker entry
+        bool afterEnd = false;       // the piece lies past the section's own lines
+    };
+
+    std::u16string name_;
+    bool headerOnly_;
+    bool headerFits_ = false;
+    char16_t header_[kSettingTextCapacity];
+    bool started_ = false;
+    Kept start_;
+    bool seenHeader_ = false;
+    bool ended_ = false;
+    Findings heads_;  // where the section starts, and its later headers
+    Findings body_;   // its own lines that no lookup reads or that lack "="
+    bool settled_[kKeyTableSize] = {};
+    int unsettled_ = kKeyTableSize;
+    int at_[kKeyTableSize];  // index into reads_, -1 when no piece has the number
+    int ownLine_[kKeyTableSize] = {};
+    int ownPart_[kKeyTableSize] = {};
+    std::vector<Read> reads_;  // at most one per byte value
+};
+
+// An entry no load can produce (Shift and AltGr both set): an entry still
+// holding it was left undefined, one with both flags and a new key kept the
+// earlier flags.
+constexpr KeyTableEntry kMarker{1, 1, 0xFFFF};
+
+void SectionTracker::Feed(const IniPieceReader& reader) {
+    const char16_t* text = reader.Text();
+    const std::string label = "[" + ToUtf8(name_) + "] ";
+    if (!started_) {
+        if (!headerFits_ || !LineHasHeader(text, header_)) return;
+        started_ = true;
+        start_ = KeepPiece(reader);
+        std::u16string h;
+        seenHeader_ = IsHeaderText(text, h) && h == name_;
+        if (!seenHeader_) {
+            heads_.AddAt(start_.Label(), label + "the section starts at this line " + Quoted(text) +
+                                             ", the first that contains its header text");
+        }
         return;
     }
-    std::u16string header;
-    if (!IsHeader(start, header) || header != name) {
-        ReportAt(start, label + "the section starts at this line " + Quoted(Text(start)) +
-                            ", the first that contains its header text");
-    }
-    int end = BodyEnd(start, name);
-    // Headers of this section after the one it starts at add nothing: their
-    // lines are read as part of the first.
-    bool seenHeader = IsHeader(start, header) && header == name;
-    for (int i = start + 1; i < size(); ++i) {
-        if (!IsHeader(i, header) || header != name) continue;
-        if (seenHeader) {
-            ReportAt(i, label +
-                            "a second header of this section: the program never starts "
-                            "the section here");
+    if (headerOnly_) return;
+    std::u16string h;
+    const bool isHeader = IsHeaderText(text, h);
+    if (isHeader && h == name_) {
+        // Headers of this section after the one it starts at add nothing:
+        // their lines are read as part of the first.
+        if (seenHeader_) {
+            heads_.AddAt(LineLabel(reader.Line(), reader.Part()),
+                         label +
+                             "a second header of this section: the program never starts "
+                             "the section here");
         }
-        seenHeader = true;
+        seenHeader_ = true;
     }
+    if (!ended_ && isHeader && h != name_) ended_ = true;
 
-    // The entries as the engine loads them, from an empty table and from one
-    // whose every entry is a value no load can produce (Shift and AltGr both
-    // set): an entry still holding it was left undefined, one with both flags
-    // and a new key kept the earlier flags.
-    const KeyTableEntry marker{1, 1, 0xFFFF};
-    KeyTableEntry zero[kKeyTableSize] = {};
-    KeyTableEntry marked[kKeyTableSize];
-    std::fill(marked, marked + kKeyTableSize, marker);
-    KeyTableEntry loaded[kKeyTableSize];
-    KeyTableEntry overMarked[kKeyTableSize];
-    LoadTableFrom(zero, {name}, loaded);
-    LoadTableFrom(marked, {name}, overMarked);
-
-    std::vector<int> located(kKeyTableSize);
-    std::set<int> read;
-    for (int n = 0; n < kKeyTableSize; ++n) {
-        std::u16string key = Decimal(n);
-        located[n] = Locate(start, key.c_str());
-        CompareWithEngine(name, key.c_str(), located[n]);
-        if (located[n] >= 0) read.insert(located[n]);
+    std::uint8_t keys[kKeyTableSize];
+    const int count = unsettled_ > 0 ? TakeKeysFoundIn(text, settled_, keys) : 0;
+    if (count > 0) {
+        unsettled_ -= count;
+        Read read;
+        read.piece = KeepPiece(reader);
+        read.valueFound = ExpectedRead(&read.piece, read.value) == 0;
+        read.afterEnd = ended_;
+        // What LoadKeyTable makes of the value, as it applies it to each byte.
+        char16_t scratch[kSettingTextCapacity];
+        read.loaded = KeyTableEntry{};
+        platform::StrCopy(scratch, kSettingTextCapacity, read.value.c_str());
+        ApplyKeyValue(read.loaded, scratch);
+        read.overMarked = kMarker;
+        platform::StrCopy(scratch, kSettingTextCapacity, read.value.c_str());
+        ApplyKeyValue(read.overMarked, scratch);
+        reads_.push_back(std::move(read));
+        for (int i = 0; i < count; ++i) at_[keys[i]] = static_cast<int>(reads_.size()) - 1;
     }
+    if (ended_) return;
+
+    std::u16string key;
+    if (KeyOfText(text, key)) {
+        const int n = ByteValueOf(key);
+        if (n >= 0 && ownLine_[n] == 0) {
+            ownLine_[n] = reader.Line();
+            ownPart_[n] = reader.Part();
+        }
+        if (isHeader || count > 0) return;
+        const std::string why = n < 0 ? Quoted(key) + " is not a byte value 0 to 255"
+                                : at_[n] >= 0
+                                    ? "byte " + std::to_string(n) + " is read from " +
+                                          reads_[static_cast<std::size_t>(at_[n])].piece.Label()
+                                    : "byte " + std::to_string(n) + " is not found";
+        body_.AddAt(LineLabel(reader.Line(), reader.Part()),
+                    label + "key line " + Quoted(text) + " is never read (" + why + ")");
+    } else if (!isHeader && !IsBlankText(text) && !IsCommentText(text)) {
+        const bool inComment = platform::StrChr(text, u'=') != nullptr;
+        body_.AddAt(LineLabel(reader.Line(), reader.Part()),
+                    label + "line without \"=\"" +
+                        (inComment ? std::string(" (its \"=\" is inside the comment)") : "") +
+                        ": " + Quoted(text));
+    }
+}
+
+// Whether ReadSettingValue finds what this tool found; a lookup that found
+// nothing is not asked again, as that read would run through the whole file.
+bool AgreesWithEngine(const std::u16string& path, const std::u16string& section,
+                      const char16_t* key, const Kept& located, ToolOutput& io) {
+    std::u16string expected;
+    const int expectedResult = ExpectedRead(&located, expected);
+    char16_t actual[kSettingTextCapacity];
+    const int result = ReadSettingValue(section.c_str(), key, kAbsentValue, actual,
+                                        kSettingTextCapacity, path.c_str());
+    if (result == expectedResult && expected == actual) return true;
+    Note(io, "internal error: for [" + ToUtf8(section) + "] " + ToUtf8(key) + " this tool reads " +
+                 located.Label() + " giving " + Quoted(expected) + ", the engine gives " +
+                 Quoted(actual));
+    return false;
+}
+
+void SectionTracker::Report(const std::u16string& path, Findings& out, bool& disagreed,
+                            ToolOutput& io) const {
+    const std::string label = "[" + ToUtf8(name_) + "] ";
+    if (!started_) {
+        out.Add(label + "no line contains " + Quoted(u"[" + name_ + u"]") +
+                ": loading this table changes nothing");
+        return;
+    }
+    out.text += heads_.text;
+    out.count += heads_.count;
 
     // Bytes no line names, one finding per effect: a table with most bytes
     // missing gives a few lines, not hundreds.
@@ -462,44 +361,46 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
     for (int n = 0; n < kKeyTableSize; ++n) {
         const std::u16string key = Decimal(n);
         const std::string byte = label + "byte " + std::to_string(n);
-        const int at = located[n];
-        const bool undefined = SameEntry(overMarked[n], marker);
-        const bool keptFlags = !undefined && overMarked[n].shift == 1 && overMarked[n].altGr == 1;
+        const Read* read = at_[n] >= 0 ? &reads_[static_cast<std::size_t>(at_[n])] : nullptr;
+        const KeyTableEntry loaded = read != nullptr ? read->loaded : KeyTableEntry{};
+        const KeyTableEntry overMarked = read != nullptr ? read->overMarked : kMarker;
+        const bool undefined = SameEntry(overMarked, kMarker);
+        const bool keptFlags = !undefined && overMarked.shift == 1 && overMarked.altGr == 1;
         std::string effect = undefined   ? "it keeps the entry of a table loaded before"
                              : keptFlags ? "it keeps the Shift/AltGr of a table loaded before"
-                             : loaded[n].virtualKey == 0 ? "it types nothing"
-                                                         : "it types " + DescribeKey(loaded[n]);
-        if (at < 0) {
+                             : loaded.virtualKey == 0 ? "it types nothing"
+                                                      : "it types " + DescribeKey(loaded);
+        if (read == nullptr) {
             notFound[effect].push_back(n);
             continue;
         }
-        const int own = OwnLine(start, end, key);
-        if (at != own) {
-            std::string message = byte + " is read from this line " + Quoted(Text(at));
-            message += own >= 0
-                           ? ", not from its key line " + std::to_string(file_.pieces[own].line)
-                           : ", which is not its key line";
-            if (at >= end) message += " (a line of a later section)";
-            ReportAt(at, message + "; " + effect);
+        const Kept& at = read->piece;
+        if (!AgreesWithEngine(path, name_, key.c_str(), at, io)) disagreed = true;
+        const bool hasOwn = ownLine_[n] != 0;
+        if (!hasOwn || !at.Is(ownLine_[n], ownPart_[n])) {
+            std::string message = byte + " is read from this line " + Quoted(at.text);
+            message += hasOwn ? ", not from its key line " + std::to_string(ownLine_[n])
+                              : ", which is not its key line";
+            if (read->afterEnd) message += " (a line of a later section)";
+            out.AddAt(at.Label(), message + "; " + effect);
             continue;
         }
-        std::u16string value;
-        const bool valueFound = ExpectedRead(at, value) == 0;
+        const std::u16string& value = read->value;
         if (undefined || keptFlags) {
-            std::string why = !valueFound             ? "the line has no value"
+            std::string why = !read->valueFound       ? "the line has no value"
                               : value == kAbsentValue ? "the value ERROR counts as absent"
                               : value[0] == u','      ? "the value starts with \",\""
                               : keptFlags             ? "nothing follows the \",\""
                                                       : "the line gives no value";
-            ReportAt(at, byte + ": " + why + ", so " + effect);
+            out.AddAt(at.Label(), byte + ": " + why + ", so " + effect);
             continue;
         }
         std::size_t comma = value.find(u',');
         std::u16string number = value.substr(0, comma);
         bool noKeyWord = comma == std::u16string::npos && Trimmed(number) == u"none";
         if (!IsHexText(number) && !noKeyWord) {
-            ReportAt(at,
-                     byte + ": the value " + Quoted(number) + " is not a hex number; " + effect);
+            out.AddAt(at.Label(),
+                      byte + ": the value " + Quoted(number) + " is not a hex number; " + effect);
         }
         if (comma != std::u16string::npos) {
             char16_t rest[kSettingTextCapacity];
@@ -507,48 +408,209 @@ void Checker::CheckKeyboardSection(const std::u16string& name) {
             TrimSettingValue(rest, u',');
             char16_t first = rest[0];
             if (first != u's' && first != u'S' && first != u'a' && first != u'A') {
-                ReportAt(at, byte + ": unknown modifier " + Quoted(rest) +
-                                 " (not Shift or AltGr), so " + effect);
+                out.AddAt(at.Label(), byte + ": unknown modifier " + Quoted(rest) +
+                                          " (not Shift or AltGr), so " + effect);
             }
         }
-        if (const char* why = UntypableKey(loaded[n].virtualKey)) {
+        if (const char* why = UntypableKey(loaded.virtualKey)) {
             char code[16];
-            std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(loaded[n].virtualKey));
-            ReportAt(at, byte + ": key " + code + " is " + why);
+            std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(loaded.virtualKey));
+            out.AddAt(at.Label(), byte + ": key " + code + " is " + why);
         }
     }
     for (const auto& [effect, bytes] : notFound) {
         if (bytes.size() == 1) {
-            Report(label + "byte " + std::to_string(bytes[0]) +
-                   ": no line after the header contains \"" + std::to_string(bytes[0]) + "\", so " +
-                   effect);
+            out.Add(label + "byte " + std::to_string(bytes[0]) +
+                    ": no line after the header contains \"" + std::to_string(bytes[0]) +
+                    "\", so " + effect);
             continue;
         }
         std::string they = effect;
         if (they.rfind("it keeps", 0) == 0) they = "they keep" + they.substr(8);
         if (they.rfind("it types", 0) == 0) they = "they type" + they.substr(8);
-        Report(label + "bytes " + ByteRanges(bytes) +
-               ": no line after the header contains their number, so " + they);
+        out.Add(label + "bytes " + ByteRanges(bytes) +
+                ": no line after the header contains their number, so " + they);
     }
+    out.text += body_.text;
+    out.count += body_.count;
+}
 
-    for (int i = start + 1; i < end; ++i) {
-        std::u16string key;
-        if (IsHeader(i, header)) continue;
-        if (KeyOf(i, key)) {
-            if (read.count(i) != 0) continue;
-            int n = ByteValueOf(key);
-            std::string why = n < 0             ? Quoted(key) + " is not a byte value 0 to 255"
-                              : located[n] >= 0 ? "byte " + std::to_string(n) + " is read from " +
-                                                      Where(located[n])
-                                                : "byte " + std::to_string(n) + " is not found";
-            ReportAt(i, label + "key line " + Quoted(Text(i)) + " is never read (" + why + ")");
-        } else if (!IsBlankLine(i) && !IsCommentLine(i)) {
-            bool inComment = platform::StrChr(Text(i), u'=') != nullptr;
-            ReportAt(i, label + "line without \"=\"" +
-                            (inComment ? std::string(" (its \"=\" is inside the comment)") : "") +
-                            ": " + Quoted(Text(i)));
+// The lines the section list takes for names, and what it makes of them.
+class SectionList {
+  public:
+    void Feed(const IniPieceReader& reader);
+    const std::vector<std::u16string>& Offered() const { return offered_; }
+    const std::vector<std::u16string>& Listed() const { return listedNames_; }
+    Findings findings;
+
+  private:
+    std::vector<std::u16string> offered_;
+    std::vector<std::u16string> listedNames_;  // as the program's list holds them
+    int listed_ = 0;
+};
+
+void SectionList::Feed(const IniPieceReader& reader) {
+    const char16_t* text = reader.Text();
+    if (!Contains(text, u"[")) return;
+    const std::string where = LineLabel(reader.Line(), reader.Part());
+    std::u16string header;
+    const bool isHeader = IsHeaderText(text, header);
+    if (Contains(text, u"GENERAL")) {
+        if (isHeader && header != u"GENERAL") {
+            findings.AddAt(where, "section " + Quoted(header) +
+                                      " is not offered: its header line contains GENERAL");
+        }
+        return;
+    }
+    // The name exactly as the section list cuts it out of the line.
+    char16_t line[kSettingTextCapacity];
+    platform::StrCopy(line, kSettingTextCapacity, text);
+    TrimSettingValue(line, u'[');
+    CutSettingText(line, u']');
+    std::u16string name = line;
+    ++listed_;
+    if (listed_ > kMaxSettingSections) {
+        findings.AddAt(where, "more than ten sections: the program lists only the first ten, so " +
+                                  Quoted(name) + " is never offered");
+        return;
+    }
+    listedNames_.push_back(name.substr(0, 32));
+    if (!isHeader) {
+        findings.AddAt(where,
+                       "this line contains \"[\", so the section list takes it for a section "
+                       "named " +
+                           Quoted(name));
+    }
+    if (name.size() > 32) {
+        findings.AddAt(where,
+                       "section name " + Quoted(name) +
+                           " is longer than 32 characters: it is listed cut and cannot be loaded");
+    } else if (!name.empty() &&
+               std::find(offered_.begin(), offered_.end(), name) == offered_.end()) {
+        offered_.push_back(name);
+    }
+}
+
+// GENERAL as the program's general reads see it: each key's value is the
+// first piece after the header that contains the key's name.
+class GeneralTracker {
+  public:
+    GeneralTracker() { BuildSectionHeader(header_, u"GENERAL"); }
+    void Feed(const IniPieceReader& reader);
+    bool Started() const { return started_; }
+    // The piece KEYTABLE is read from, or null.
+    const Kept* KeytableLine() const {
+        const Key& k = keys_[std::size(kGeneralKeys) - 1];
+        return k.located ? &k.at : nullptr;
+    }
+    void Report(const std::u16string& path, Findings& out, bool& disagreed, ToolOutput& io) const;
+
+  private:
+    struct Key {
+        bool located = false;
+        Kept at;
+        bool afterEnd = false;
+        int ownLine = 0;
+        int ownPart = 0;
+    };
+    void ReportValue(const char16_t* key, const Kept& located, Findings& out) const;
+
+    char16_t header_[kSettingTextCapacity];
+    bool started_ = false;
+    bool ended_ = false;
+    Key keys_[std::size(kGeneralKeys)];
+};
+
+void GeneralTracker::Feed(const IniPieceReader& reader) {
+    const char16_t* text = reader.Text();
+    if (!started_) {
+        started_ = LineHasHeader(text, header_);
+        return;
+    }
+    std::u16string h;
+    if (!ended_ && IsHeaderText(text, h) && h != u"GENERAL") ended_ = true;
+    std::u16string own;
+    const bool hasKey = !ended_ && KeyOfText(text, own);
+    for (std::size_t i = 0; i < std::size(kGeneralKeys); ++i) {
+        Key& k = keys_[i];
+        if (!k.located && LineHasKey(text, kGeneralKeys[i])) {
+            k.located = true;
+            k.at = KeepPiece(reader);
+            k.afterEnd = ended_;
+        }
+        if (hasKey && k.ownLine == 0 && own == kGeneralKeys[i]) {
+            k.ownLine = reader.Line();
+            k.ownPart = reader.Part();
         }
     }
+}
+
+void GeneralTracker::Report(const std::u16string& path, Findings& out, bool& disagreed,
+                            ToolOutput& io) const {
+    for (std::size_t i = 0; i < std::size(kGeneralKeys); ++i) {
+        const char16_t* key = kGeneralKeys[i];
+        const Key& k = keys_[i];
+        if (!k.located) continue;
+        if (!AgreesWithEngine(path, u"GENERAL", key, k.at, io)) disagreed = true;
+        ReportValue(key, k.at, out);
+        const bool hasOwn = k.ownLine != 0;
+        if (hasOwn && k.at.Is(k.ownLine, k.ownPart)) continue;
+        std::string message =
+            "[GENERAL] " + ToUtf8(key) + " is read from this line " + Quoted(k.at.text);
+        message += hasOwn ? ", not from its key line " + std::to_string(k.ownLine)
+                          : ", which is not its key line";
+        if (k.afterEnd) message += " (a line of a later section)";
+        // A save replaces the line a read finds, but never beyond GENERAL.
+        if (!k.afterEnd && std::u16string(key) != u"STROKE_DELAY") {
+            message += "; saving the settings replaces this line";
+        }
+        out.AddAt(k.at.Label(), message);
+    }
+}
+
+// A value the program reads but replaces by its default at the next Start
+// (the rule is LoadGeneralSettings' own), or a stroke delay cut to 16 bits.
+void GeneralTracker::ReportValue(const char16_t* key, const Kept& located, Findings& out) const {
+    std::u16string value;
+    if (ExpectedRead(&located, value) != 0 || value == kAbsentValue) return;
+    const std::string label = "[GENERAL] " + ToUtf8(key) + " = " + Quoted(value);
+    const GeneralValue taken = InterpretGeneralValue(key, value.c_str());
+    const std::u16string name = key;
+    if (name == u"STROKE_DELAY") {
+        const std::int32_t number = platform::wtoi(value.c_str());
+        if (number < 0 || number > 0xFFFF) {
+            out.AddAt(located.Label(), label + " is outside 0 to 65535: the program pauses " +
+                                           std::to_string(taken.value) +
+                                           " ms after every key event");
+        }
+        return;
+    }
+    if (!taken.defaulted || name == u"KEYTABLE") return;
+    std::string allowed;
+    if (name == u"COM") allowed = "one of the ports 1 to 10";
+    if (name == u"BAUDRATE") allowed = "one of the rates the dialog offers";
+    if (name == u"DATA") allowed = "5 to 8";
+    if (name == u"PARITY") allowed = "NONE, ODD, EVEN, MARK or SPACE (letter case counts)";
+    if (name == u"STOP") allowed = "1, 1.5 or 2";
+    std::string used = std::to_string(taken.value);
+    if (name == u"PARITY") used = ToUtf8(kParityTexts[taken.value]);
+    if (name == u"STOP") used = ToUtf8(kStopBitsTexts[taken.value]);
+    out.AddAt(located.Label(), label + " is not " + allowed + ": the program uses " + used +
+                                   " and saves that at the next Start");
+}
+
+// Streams the file through every tracker in `trackers` and the others given.
+template <typename... Extra>
+bool Stream(const std::u16string& path,
+            const std::vector<std::pair<std::u16string, SectionTracker*>>& trackers,
+            Extra&... extra) {
+    IniPieceReader reader;
+    if (!reader.Open(path)) return false;
+    while (reader.Next()) {
+        (extra.Feed(reader), ...);
+        for (const auto& entry : trackers) entry.second->Feed(reader);
+    }
+    return true;
 }
 
 }  // namespace
@@ -557,32 +619,114 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
     if (args.empty()) return UsageError(io, "check needs FILE [SECTION...]");
     const std::u16string& path = args[0];
     if (!SetSettingsPath(path, io)) return kUsageError;
-    IniFile file = ReadIniFile(path);
-    if (!file.opened) {
+    ListAvailablePorts(AvailablePorts, &AvailablePortCount);
+    std::vector<std::u16string> sections(args.begin() + 1, args.end());
+    const bool wholeFile = sections.empty();
+
+    // The sections named on the command line are known before the file is
+    // read and go through the first pass; the sections a whole file offers
+    // are known only once it has been listed, and go through a second.
+    std::map<std::u16string, std::unique_ptr<SectionTracker>> trackers;
+    auto track = [&](const std::u16string& name, bool headerOnly) {
+        auto& slot = trackers[name];
+        if (!slot) slot = std::make_unique<SectionTracker>(name, headerOnly);
+        if (!headerOnly) slot->NeedBytes();
+        return slot.get();
+    };
+    std::vector<std::pair<std::u16string, SectionTracker*>> firstPass;
+    for (const std::u16string& section : sections) {
+        if (section == u"GENERAL") continue;
+        firstPass.emplace_back(section, track(section, IsActiveLayoutName(section.c_str())));
+    }
+    SectionList list;
+    GeneralTracker general;
+    if (!Stream(path, firstPass, list, general)) {
         Note(io, "cannot open " + ToUtf8(path) + "; the program would run with defaults only");
         return 1;
     }
-    ListAvailablePorts(AvailablePorts, &AvailablePortCount);
-    Checker checker(path, file, io);
-    std::vector<std::u16string> offered = checker.CheckSectionList();
-    std::vector<std::u16string> sections(args.begin() + 1, args.end());
-    // A file checked as a whole must have GENERAL; named sections alone may
-    // be a table meant to be pasted into one.
-    checker.CheckGeneral(sections.empty());
-    if (sections.empty()) sections = offered;
+    bool disagreed = false;
+    // The engine's own list must name the same sections, in the same order.
+    ListSettingSections(path.c_str(), SerialSettings.SettingSectionList,
+                        &SerialSettings.SettingSectionCount);
+    std::vector<std::u16string> engineList;
+    for (int i = 0; i < SerialSettings.SettingSectionCount; ++i) {
+        engineList.emplace_back(SerialSettings.SettingSectionList[i]);
+    }
+    if (engineList != list.Listed()) {
+        disagreed = true;
+        Note(io, "internal error: the engine's section list differs from this tool's");
+    }
+    if (wholeFile) sections = list.Offered();
+
+    // The table the program starts with must exist.
+    std::u16string table;
+    const Kept* keytableLine = general.KeytableLine();
+    if (general.Started()) {
+        ExpectedRead(keytableLine, table);
+        if (table.size() > 32) table.resize(32);
+    }
+    const bool tableMatters = general.Started() && !IsActiveLayoutName(table.c_str());
+    std::vector<std::pair<std::u16string, SectionTracker*>> secondPass;
+    auto addLater = [&](const std::u16string& name, bool headerOnly) {
+        const bool known = trackers.count(name) != 0;
+        SectionTracker* tracker = track(name, headerOnly);
+        if (!known) secondPass.emplace_back(name, tracker);
+    };
+    if (wholeFile) {
+        for (const std::u16string& section : sections) {
+            if (section == u"GENERAL") continue;
+            addLater(section, IsActiveLayoutName(section.c_str()));
+        }
+    }
+    if (tableMatters && trackers.count(table) == 0) addLater(table, true);
+    if (!secondPass.empty()) Stream(path, secondPass);
+
+    Findings out = std::move(list.findings);
+    if (!general.Started()) {
+        // A file checked as a whole must have GENERAL; named sections alone
+        // may be a table meant to be pasted into one.
+        if (wholeFile) {
+            out.Add(
+                "no line contains \"[GENERAL]\": every general setting takes its default and "
+                "KEYTABLE reads as \"ERROR\", so the program loads no keyboard table");
+        }
+    } else {
+        general.Report(path, out, disagreed, io);
+        if (tableMatters && !trackers.at(table)->Started()) {
+            std::string message = "KEYTABLE names " + Quoted(table) + ", but no line contains " +
+                                  Quoted(u"[" + table + u"]") +
+                                  ": the program starts with an empty keyboard table";
+            if (keytableLine != nullptr) {
+                out.AddAt(keytableLine->Label(), "[GENERAL] " + message);
+            } else {
+                out.Add("[GENERAL] no KEYTABLE line, so " + message);
+            }
+        }
+    }
     std::size_t tables = 0;
     for (const std::u16string& section : sections) {
         // GENERAL is no keyboard table; its keys are checked above.
         if (section == u"GENERAL") continue;
+        const SectionTracker& tracker = *trackers.at(section);
         if (IsActiveLayoutName(section.c_str())) {
-            checker.ReportLayoutSection(section);
+            // A section named like the active keyboard layout, which no load reads.
+            const std::string message = "[" + ToUtf8(section) +
+                                        "] is not a table: that name chooses the active "
+                                        "keyboard layout, and the program never reads this "
+                                        "section";
+            if (tracker.Started()) {
+                out.AddAt(tracker.Start().Label(), message);
+            } else {
+                out.Add(message);
+            }
             continue;
         }
-        checker.CheckKeyboardSection(section);
+        tracker.Report(path, out, disagreed, io);
         ++tables;
     }
-    if (checker.disagreed()) return kInternalError;
-    if (checker.findings() == 0) {
+    io.out += out.text;
+    if (disagreed) return kInternalError;
+    if (out.count == 0) {
         Note(io, ToUtf8(path) +
                      ": nothing found (keyboard sections checked: " + std::to_string(tables) + ")");
         return 0;

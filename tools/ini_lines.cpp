@@ -25,10 +25,30 @@ IniFile ReadIniFile(const std::u16string& path) {
     return file;
 }
 
-std::string LineLabel(const IniPiece& piece) {
-    std::string label = "line " + std::to_string(piece.line);
-    if (piece.part > 0) label += ", part " + std::to_string(piece.part + 1);
+bool IniPieceReader::Open(const std::u16string& path) {
+    line_ = part_ = 0;
+    return reader_.Open(path.c_str());
+}
+
+bool IniPieceReader::Next() {
+    if (!reader_.Next()) return false;
+    if (reader_.StartsLine()) {
+        ++line_;
+        part_ = 0;
+    } else {
+        ++part_;
+    }
+    return true;
+}
+
+std::string LineLabel(int line, int part) {
+    std::string label = "line " + std::to_string(line);
+    if (part > 0) label += ", part " + std::to_string(part + 1);
     return label;
+}
+
+std::string LineLabel(const IniPiece& piece) {
+    return LineLabel(piece.line, piece.part);
 }
 
 std::string Quoted(std::u16string_view text) {
