@@ -397,6 +397,14 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
     return kWriteReplaced;
 }
 
+bool TakeListedSectionName(char16_t* line) {
+    if (platform::StrChr(line, u'[') == nullptr || platform::StrStr(line, u"GENERAL") != nullptr)
+        return false;
+    TrimSettingValue(line, u'[');
+    CutSettingText(line, u']');
+    return true;
+}
+
 void ListSettingSections(const char16_t* path, char16_t (*list)[kSectionNameCapacity],
                          std::uint16_t* count) {
     *count = 0;
@@ -404,11 +412,7 @@ void ListSettingSections(const char16_t* path, char16_t (*list)[kSectionNameCapa
     if (!reader.Open(path)) return;
     while (*count < kMaxSettingSections && reader.Next()) {
         char16_t* line = reader.Text();
-        if (platform::StrChr(line, u'[') == nullptr ||
-            platform::StrStr(line, u"GENERAL") != nullptr)
-            continue;
-        TrimSettingValue(line, u'[');
-        CutSettingText(line, u']');
+        if (!TakeListedSectionName(line)) continue;
         // A slot holds 32 characters; a longer name is listed cut.
         platform::StrCopy(list[*count], kSectionNameCapacity, line);
         ++*count;

@@ -49,6 +49,10 @@ const char* RefusedSettingWrite(const char16_t* section, const char16_t* key,
 // contain "[" (and not GENERAL), each cut to 32 characters, and sets `count`.
 void ListSettingSections(const char16_t* path, char16_t (*list)[kSectionNameCapacity],
                          std::uint16_t* count);
+// The list's rule for one line: false when the line names no section (no "[",
+// or it contains GENERAL); otherwise cuts `line` down to the name it gives,
+// before the cut to 32 characters.
+bool TakeListedSectionName(char16_t* line);
 void TrimSettingValue(char16_t* text, char16_t separator);
 
 // The lookup rules every reader of the file shares. A section starts at the

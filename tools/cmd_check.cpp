@@ -168,8 +168,17 @@ struct Kept {
     bool Is(int otherLine, int otherPart) const { return line == otherLine && part == otherPart; }
 };
 
-Kept KeepPiece(const IniPieceReader& reader) {
-    return {reader.Text(), reader.Line(), reader.Part()};
+// A piece as the pass hands it to each tracker.
+struct Piece {
+    const char16_t* text;
+    int line;
+    int part;
+
+    std::string Label() const { return LineLabel(line, part); }
+};
+
+Kept KeepPiece(const Piece& piece) {
+    return {piece.text, piece.line, piece.part};
 }
 
 // What ReadSettingValue hands back when its search stops at `located` (null:
@@ -213,13 +222,20 @@ class SectionTracker {
     }
 
     void NeedBytes() { headerOnly_ = false; }
+    bool HeaderOnly() const { return headerOnly_; }
+    // Whether `text` holds this section's header text.
+    bool IsStartedBy(const char16_t* text) const {
+        return headerFits_ && LineHasHeader(text, header_);
+    }
     bool Started() const { return started_; }
     const Kept& Start() const { return start_; }
-    void Feed(const IniPieceReader& reader);
+    void Feed(const Piece& piece);
     // Appends this section's findings in their order.
     void Report(const std::u16string& path, Findings& out, bool& disagreed, ToolOutput& io) const;
 
   private:
+    std::string Label() const { return "[" + ToUtf8(name_) + "] "; }
+
     struct Read {
         Kept piece;
         bool valueFound = false;
@@ -252,17 +268,17 @@ class SectionTracker {
 // earlier flags.
 constexpr KeyTableEntry kMarker{1, 1, 0xFFFF};
 
-void SectionTracker::Feed(const IniPieceReader& reader) {
-    const char16_t* text = reader.Text();
-    const std::string label = "[" + ToUtf8(name_) + "] ";
+void SectionTracker::Feed(const Piece& piece) {
+    const char16_t* text = piece.text;
     if (!started_) {
         if (!headerFits_ || !LineHasHeader(text, header_)) return;
         started_ = true;
-        start_ = KeepPiece(reader);
+        start_ = KeepPiece(piece);
         std::u16string h;
         seenHeader_ = IsHeaderText(text, h) && h == name_;
         if (!seenHeader_) {
-            heads_.AddAt(start_.Label(), label + "the section starts at this line " + Quoted(text) +
+            heads_.AddAt(start_.Label(), Label() + "the section starts at this line " +
+                                             Quoted(text) +
                                              ", the first that contains its header text");
         }
         return;
@@ -274,8 +290,8 @@ void SectionTracker::Feed(const IniPieceReader& reader) {
         // Headers of this section after the one it starts at add nothing:
         // their lines are read as part of the first.
         if (seenHeader_) {
-            heads_.AddAt(LineLabel(reader.Line(), reader.Part()),
-                         label +
+            heads_.AddAt(piece.Label(),
+                         Label() +
                              "a second header of this section: the program never starts "
                              "the section here");
         }
@@ -288,7 +304,7 @@ void SectionTracker::Feed(const IniPieceReader& reader) {
     if (count > 0) {
         unsettled_ -= count;
         Read read;
-        read.piece = KeepPiece(reader);
+        read.piece = KeepPiece(piece);
         read.valueFound = ExpectedRead(&read.piece, read.value) == 0;
         read.afterEnd = ended_;
         // What LoadKeyTable makes of the value, as it applies it to each byte.
@@ -308,8 +324,8 @@ void SectionTracker::Feed(const IniPieceReader& reader) {
     if (KeyOfText(text, key)) {
         const int n = ByteValueOf(key);
         if (n >= 0 && ownLine_[n] == 0) {
-            ownLine_[n] = reader.Line();
-            ownPart_[n] = reader.Part();
+            ownLine_[n] = piece.line;
+            ownPart_[n] = piece.part;
         }
         if (isHeader || count > 0) return;
         const std::string why = n < 0 ? Quoted(key) + " is not a byte value 0 to 255"
@@ -317,12 +333,12 @@ void SectionTracker::Feed(const IniPieceReader& reader) {
                                     ? "byte " + std::to_string(n) + " is read from " +
                                           reads_[static_cast<std::size_t>(at_[n])].piece.Label()
                                     : "byte " + std::to_string(n) + " is not found";
-        body_.AddAt(LineLabel(reader.Line(), reader.Part()),
-                    label + "key line " + Quoted(text) + " is never read (" + why + ")");
+        body_.AddAt(piece.Label(),
+                    Label() + "key line " + Quoted(text) + " is never read (" + why + ")");
     } else if (!isHeader && !IsBlankText(text) && !IsCommentText(text)) {
         const bool inComment = platform::StrChr(text, u'=') != nullptr;
-        body_.AddAt(LineLabel(reader.Line(), reader.Part()),
-                    label + "line without \"=\"" +
+        body_.AddAt(piece.Label(),
+                    Label() + "line without \"=\"" +
                         (inComment ? std::string(" (its \"=\" is inside the comment)") : "") +
                         ": " + Quoted(text));
     }
@@ -438,35 +454,32 @@ void SectionTracker::Report(const std::u16string& path, Findings& out, bool& dis
 // The lines the section list takes for names, and what it makes of them.
 class SectionList {
   public:
-    void Feed(const IniPieceReader& reader);
+    void Feed(const Piece& piece);
     const std::vector<std::u16string>& Offered() const { return offered_; }
-    const std::vector<std::u16string>& Listed() const { return listedNames_; }
     Findings findings;
 
   private:
     std::vector<std::u16string> offered_;
-    std::vector<std::u16string> listedNames_;  // as the program's list holds them
     int listed_ = 0;
 };
 
-void SectionList::Feed(const IniPieceReader& reader) {
-    const char16_t* text = reader.Text();
+void SectionList::Feed(const Piece& piece) {
+    const char16_t* text = piece.text;
     if (!Contains(text, u"[")) return;
-    const std::string where = LineLabel(reader.Line(), reader.Part());
+    const std::string where = piece.Label();
     std::u16string header;
     const bool isHeader = IsHeaderText(text, header);
-    if (Contains(text, u"GENERAL")) {
+    // The name exactly as the section list cuts it out of the line; a line
+    // with "[" is left out only for containing GENERAL.
+    char16_t line[kSettingTextCapacity];
+    platform::StrCopy(line, kSettingTextCapacity, text);
+    if (!TakeListedSectionName(line)) {
         if (isHeader && header != u"GENERAL") {
             findings.AddAt(where, "section " + Quoted(header) +
                                       " is not offered: its header line contains GENERAL");
         }
         return;
     }
-    // The name exactly as the section list cuts it out of the line.
-    char16_t line[kSettingTextCapacity];
-    platform::StrCopy(line, kSettingTextCapacity, text);
-    TrimSettingValue(line, u'[');
-    CutSettingText(line, u']');
     std::u16string name = line;
     ++listed_;
     if (listed_ > kMaxSettingSections) {
@@ -474,7 +487,6 @@ void SectionList::Feed(const IniPieceReader& reader) {
                                   Quoted(name) + " is never offered");
         return;
     }
-    listedNames_.push_back(name.substr(0, 32));
     if (!isHeader) {
         findings.AddAt(where,
                        "this line contains \"[\", so the section list takes it for a section "
@@ -496,7 +508,7 @@ void SectionList::Feed(const IniPieceReader& reader) {
 class GeneralTracker {
   public:
     GeneralTracker() { BuildSectionHeader(header_, u"GENERAL"); }
-    void Feed(const IniPieceReader& reader);
+    void Feed(const Piece& piece);
     bool Started() const { return started_; }
     // The piece KEYTABLE is read from, or null.
     const Kept* KeytableLine() const {
@@ -521,8 +533,8 @@ class GeneralTracker {
     Key keys_[std::size(kGeneralKeys)];
 };
 
-void GeneralTracker::Feed(const IniPieceReader& reader) {
-    const char16_t* text = reader.Text();
+void GeneralTracker::Feed(const Piece& piece) {
+    const char16_t* text = piece.text;
     if (!started_) {
         started_ = LineHasHeader(text, header_);
         return;
@@ -535,12 +547,12 @@ void GeneralTracker::Feed(const IniPieceReader& reader) {
         Key& k = keys_[i];
         if (!k.located && LineHasKey(text, kGeneralKeys[i])) {
             k.located = true;
-            k.at = KeepPiece(reader);
+            k.at = KeepPiece(piece);
             k.afterEnd = ended_;
         }
         if (hasKey && k.ownLine == 0 && own == kGeneralKeys[i]) {
-            k.ownLine = reader.Line();
-            k.ownPart = reader.Part();
+            k.ownLine = piece.line;
+            k.ownPart = piece.part;
         }
     }
 }
@@ -599,19 +611,77 @@ void GeneralTracker::ReportValue(const char16_t* key, const Kept& located, Findi
                                    " and saves that at the next Start");
 }
 
-// Streams the file through every tracker in `trackers` and the others given.
-template <typename... Extra>
-bool Stream(const std::u16string& path,
-            const std::vector<std::pair<std::u16string, SectionTracker*>>& trackers,
-            Extra&... extra) {
-    IniPieceReader reader;
-    if (!reader.Open(path)) return false;
-    while (reader.Next()) {
-        (extra.Feed(reader), ...);
-        for (const auto& entry : trackers) entry.second->Feed(reader);
+// The sections the pass follows. A section is usually named (offered by the
+// list, or by KEYTABLE) partway through the file; following it from there is
+// exact when no piece before can hold its header, and the pieces that could
+// (those with "[") are kept, up to a limit, to tell. A section for which that
+// cannot be told is followed by a second pass from the start.
+class Sections {
+  public:
+    // Follows `name` from the start of the file (a section named on the
+    // command line, or one left for the second pass).
+    SectionTracker* FromStart(const std::u16string& name, bool headerOnly) {
+        auto& slot = trackers_[name];
+        // One the pass still feeds stays alive; the name now means the new one.
+        if (slot) retired_.push_back(std::move(slot));
+        slot = std::make_unique<SectionTracker>(name, headerOnly);
+        return slot.get();
     }
-    return true;
-}
+
+    // Follows `name` from the current piece, or from the start in the second
+    // pass when a piece before this one may hold its header.
+    void FromHere(const std::u16string& name, bool headerOnly) {
+        auto found = trackers_.find(name);
+        if (found != trackers_.end()) {
+            SectionTracker& tracker = *found->second;
+            if (headerOnly || !tracker.HeaderOnly()) return;
+            // Nothing after the header was missed while there was none.
+            if (!tracker.Started()) {
+                tracker.NeedBytes();
+                return;
+            }
+        }
+        SectionTracker* tracker = FromStart(name, headerOnly);
+        bool earlier = overflowed_;
+        for (const Kept& kept : bracketed_)
+            earlier = earlier || tracker->IsStartedBy(kept.text.c_str());
+        (earlier ? later_ : now_).push_back(tracker);
+    }
+
+    void Feed(const Piece& piece) {
+        for (SectionTracker* tracker : now_) tracker->Feed(piece);
+        if (platform::StrChr(piece.text, u'[') == nullptr) return;
+        if (bracketed_.size() < kKeptBracketed) {
+            bracketed_.push_back(KeepPiece(piece));
+        } else {
+            overflowed_ = true;
+        }
+    }
+
+    // The trackers the first pass could not follow, now over the whole file.
+    bool SecondPass(const std::u16string& path) {
+        if (later_.empty()) return true;
+        IniPieceReader reader;
+        if (!reader.Open(path)) return false;
+        while (reader.Next()) {
+            const Piece piece{reader.Text(), reader.Line(), reader.Part()};
+            for (SectionTracker* tracker : later_) tracker->Feed(piece);
+        }
+        return true;
+    }
+
+    const SectionTracker& At(const std::u16string& name) const { return *trackers_.at(name); }
+    void AddToFirstPass(SectionTracker* tracker) { now_.push_back(tracker); }
+
+  private:
+    static constexpr std::size_t kKeptBracketed = 64;
+    std::map<std::u16string, std::unique_ptr<SectionTracker>> trackers_;
+    std::vector<std::unique_ptr<SectionTracker>> retired_;
+    std::vector<SectionTracker*> now_;
+    std::vector<SectionTracker*> later_;
+    std::vector<Kept> bracketed_;
+    bool overflowed_ = false;
+};
 
 }  // namespace
 
@@ -623,65 +693,54 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
     std::vector<std::u16string> sections(args.begin() + 1, args.end());
     const bool wholeFile = sections.empty();
 
-    // The sections named on the command line are known before the file is
-    // read and go through the first pass; the sections a whole file offers
-    // are known only once it has been listed, and go through a second.
-    std::map<std::u16string, std::unique_ptr<SectionTracker>> trackers;
-    auto track = [&](const std::u16string& name, bool headerOnly) {
-        auto& slot = trackers[name];
-        if (!slot) slot = std::make_unique<SectionTracker>(name, headerOnly);
-        if (!headerOnly) slot->NeedBytes();
-        return slot.get();
-    };
-    std::vector<std::pair<std::u16string, SectionTracker*>> firstPass;
+    Sections tracked;
     for (const std::u16string& section : sections) {
+        // GENERAL is no keyboard table; its keys are checked on their own.
         if (section == u"GENERAL") continue;
-        firstPass.emplace_back(section, track(section, IsActiveLayoutName(section.c_str())));
+        tracked.AddToFirstPass(tracked.FromStart(section, IsActiveLayoutName(section.c_str())));
     }
     SectionList list;
     GeneralTracker general;
-    if (!Stream(path, firstPass, list, general)) {
+    IniPieceReader reader;
+    if (!reader.Open(path)) {
         Note(io, "cannot open " + ToUtf8(path) + "; the program would run with defaults only");
         return 1;
     }
-    bool disagreed = false;
-    // The engine's own list must name the same sections, in the same order.
-    ListSettingSections(path.c_str(), SerialSettings.SettingSectionList,
-                        &SerialSettings.SettingSectionCount);
-    std::vector<std::u16string> engineList;
-    for (int i = 0; i < SerialSettings.SettingSectionCount; ++i) {
-        engineList.emplace_back(SerialSettings.SettingSectionList[i]);
+    // The table the program starts with must exist: KEYTABLE's value, as the
+    // general settings cut it.
+    std::u16string table;
+    bool tableNamed = false;
+    auto nameTable = [&]() {
+        tableNamed = true;
+        ExpectedRead(general.KeytableLine(), table);
+        if (table.size() > 32) table.resize(32);
+        if (!IsActiveLayoutName(table.c_str())) tracked.FromHere(table, true);
+    };
+    while (reader.Next()) {
+        const Piece piece{reader.Text(), reader.Line(), reader.Part()};
+        const std::size_t offered = list.Offered().size();
+        list.Feed(piece);
+        if (wholeFile) {
+            for (std::size_t i = offered; i < list.Offered().size(); ++i) {
+                const std::u16string& name = list.Offered()[i];
+                if (name != u"GENERAL") tracked.FromHere(name, IsActiveLayoutName(name.c_str()));
+            }
+        }
+        general.Feed(piece);
+        if (!tableNamed && general.KeytableLine() != nullptr) nameTable();
+        tracked.Feed(piece);
     }
-    if (engineList != list.Listed()) {
-        disagreed = true;
-        Note(io, "internal error: the engine's section list differs from this tool's");
+    // No KEYTABLE line: the program reads "ERROR", and looks for that section.
+    if (general.Started() && !tableNamed) nameTable();
+    reader.Close();
+    if (!tracked.SecondPass(path)) {
+        Note(io, "cannot open " + ToUtf8(path) + " again");
+        return 1;
     }
     if (wholeFile) sections = list.Offered();
 
-    // The table the program starts with must exist.
-    std::u16string table;
-    const Kept* keytableLine = general.KeytableLine();
-    if (general.Started()) {
-        ExpectedRead(keytableLine, table);
-        if (table.size() > 32) table.resize(32);
-    }
-    const bool tableMatters = general.Started() && !IsActiveLayoutName(table.c_str());
-    std::vector<std::pair<std::u16string, SectionTracker*>> secondPass;
-    auto addLater = [&](const std::u16string& name, bool headerOnly) {
-        const bool known = trackers.count(name) != 0;
-        SectionTracker* tracker = track(name, headerOnly);
-        if (!known) secondPass.emplace_back(name, tracker);
-    };
-    if (wholeFile) {
-        for (const std::u16string& section : sections) {
-            if (section == u"GENERAL") continue;
-            addLater(section, IsActiveLayoutName(section.c_str()));
-        }
-    }
-    if (tableMatters && trackers.count(table) == 0) addLater(table, true);
-    if (!secondPass.empty()) Stream(path, secondPass);
-
     Findings out = std::move(list.findings);
+    bool disagreed = false;
     if (!general.Started()) {
         // A file checked as a whole must have GENERAL; named sections alone
         // may be a table meant to be pasted into one.
@@ -692,11 +751,11 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
         }
     } else {
         general.Report(path, out, disagreed, io);
-        if (tableMatters && !trackers.at(table)->Started()) {
+        if (!IsActiveLayoutName(table.c_str()) && !tracked.At(table).Started()) {
             std::string message = "KEYTABLE names " + Quoted(table) + ", but no line contains " +
                                   Quoted(u"[" + table + u"]") +
                                   ": the program starts with an empty keyboard table";
-            if (keytableLine != nullptr) {
+            if (const Kept* keytableLine = general.KeytableLine()) {
                 out.AddAt(keytableLine->Label(), "[GENERAL] " + message);
             } else {
                 out.Add("[GENERAL] no KEYTABLE line, so " + message);
@@ -705,9 +764,8 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
     }
     std::size_t tables = 0;
     for (const std::u16string& section : sections) {
-        // GENERAL is no keyboard table; its keys are checked above.
         if (section == u"GENERAL") continue;
-        const SectionTracker& tracker = *trackers.at(section);
+        const SectionTracker& tracker = tracked.At(section);
         if (IsActiveLayoutName(section.c_str())) {
             // A section named like the active keyboard layout, which no load reads.
             const std::string message = "[" + ToUtf8(section) +

@@ -31,6 +31,7 @@ class IniPieceReader {
   public:
     bool Open(const std::u16string& path);
     bool Next();
+    bool Close() { return reader_.Close(); }
     const char16_t* Text() const { return reader_.Text(); }
     int Line() const { return line_; }
     int Part() const { return part_; }
