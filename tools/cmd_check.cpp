@@ -154,6 +154,15 @@ bool KeyOfText(const char16_t* text, std::u16string& key) {
     return true;
 }
 
+// A piece of spaces and line ends only: it holds no header, key or number,
+// so no lookup can stop at it and no tracker needs to see it. Most pieces of
+// a large file are like that.
+bool IsBlankPiece(const char16_t* text) {
+    for (; *text != 0; ++text)
+        if (!IsBlankChar(*text)) return false;
+    return true;
+}
+
 bool Contains(const char16_t* text, const char16_t* needle) {
     return platform::StrStr(text, needle) != nullptr;
 }
@@ -664,6 +673,7 @@ class Sections {
         IniPieceReader reader;
         if (!reader.Open(path)) return false;
         while (reader.Next()) {
+            if (IsBlankPiece(reader.Text())) continue;
             const Piece piece{reader.Text(), reader.Line(), reader.Part()};
             for (SectionTracker* tracker : later_) tracker->Feed(piece);
         }
@@ -717,6 +727,7 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
         if (!IsActiveLayoutName(table.c_str())) tracked.FromHere(table, true);
     };
     while (reader.Next()) {
+        if (IsBlankPiece(reader.Text())) continue;
         const Piece piece{reader.Text(), reader.Line(), reader.Part()};
         const std::size_t offered = list.Offered().size();
         list.Feed(piece);
