@@ -31,6 +31,7 @@
 #include "platform/linux/port_names.h"
 #include "platform/text.h"
 #include "serial/reception.h"
+#include "serial/serial_port.h"
 #include "settings/general_settings.h"
 #include "x_key_reader.h"
 
@@ -98,10 +99,24 @@ class ActiveLayoutOnX : public ::testing::Test {
         SerialSettings.strokeDelay = 1;  // as the shipped settings file has it
         UseActiveLayout();
         ConnectReception({&running, &lineWait, ReportPort});
+        StartReception();
+    }
+
+    // The settings and the table are the dialog thread's to change, and only
+    // while no reception thread runs: as Stop, then Start.
+    static void StartReception() {
+        running.store(1);
         thread_ = platform::CreateThread(ReceptionThreadProc, nullptr, nullptr);
         for (int i = 0; i < 1000 && !portReady.load(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_TRUE(portReady.load());
+    }
+    static void StopReception() {
+        running.store(0);
+        CloseSerialPort();
+        AwaitReceptionThreadEnd(thread_);
+        thread_ = platform::kNoThread;
+        portReady.store(false);
     }
 
     static void TearDownTestSuite() {
@@ -221,14 +236,18 @@ TEST_F(ActiveLayoutOnX, CapsLockChangesNoScanAndStaysOn) {
 
     // A US table for "Ab1" on the us layout.
     ASSERT_TRUE(SetLayout("us"));
+    StopReception();
     platform::StrCopy(SerialSettings.keyTableName, kSectionNameCapacity, u"US test");
     KeyTable['A'] = {1, 0, 'A'};
     KeyTable['b'] = {0, 0, 'B'};
     KeyTable['1'] = {0, 0, '1'};
     KeyTable['\r'] = {0, 0, platform::kVkReturn};
+    StartReception();
     Scan("Ab1\r");
     const std::u32string tableTyped = Received(reader, 4);
+    StopReception();
     UseActiveLayout();
+    StartReception();
     EXPECT_EQ(Utf8(tableTyped), "Ab1\\r");
     EXPECT_TRUE(Eventually([&] { return reader.CapsLockOn(); }));
     std::printf("Caps Lock on, active layout (fr): typed \"%s\", Caps Lock %s afterwards\n",
