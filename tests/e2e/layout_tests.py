@@ -14,6 +14,7 @@ import argparse
 import difflib
 import os
 import subprocess
+import time
 import sys
 
 import harness
@@ -117,9 +118,18 @@ def entry_text(entry):
 
 
 def run_vkscan(stage, args):
+    """Our VkKeyScanW probe under Wine. Wine itself now and then fails to start
+    a program on a busy machine (status 1, nothing printed): that is tried
+    again, since it says nothing about the layout."""
     exe = os.path.join(stage.build, "tests", "e2e", "quorvel_vkscan.exe")
-    return subprocess.run([harness.wine(), exe] + args, stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, check=True, timeout=60).stdout.decode()
+    for attempt in range(3):
+        run = subprocess.run([harness.wine(), exe] + args, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, timeout=60)
+        if run.returncode == 0:
+            return run.stdout.decode()
+        time.sleep(1)
+    raise harness.Failure("quorvel_vkscan.exe failed with status %d: %s" %
+                          (run.returncode, run.stderr.decode("utf-8", "replace")[-500:]))
 
 
 def vk_scan(stage, characters):
