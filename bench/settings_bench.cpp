@@ -57,7 +57,7 @@ void SetUpFile() {
     workDir = pattern;
     WriteSettingsFile(workDir / "QuorvelCE.INI");
     settingsPath = Wide((workDir / "QuorvelCE.INI").string());
-    platform::StrCopy(SettingsFilePath, kSettingTextCapacity, settingsPath.c_str());
+    platform::StrCopy(SettingsFilePath, kTextCapacity, settingsPath.c_str());
     ListAvailablePorts(AvailablePorts, &AvailablePortCount);
     LoadGeneralSettings();
 }
@@ -84,11 +84,11 @@ void BM_256ReadSettingValue(benchmark::State& state) {
     SelectLastTable();
     char16_t keys[256][4];
     for (int n = 0; n < 256; ++n) platform::FormatDecimal(keys[n], 4, n);
-    char16_t value[kSettingTextCapacity];
+    char16_t value[kTextCapacity];
     for (auto _ : state) {
         for (int n = 0; n < 256; ++n) {
             ReadSettingValue(SerialSettings.keyTableName, keys[n], u"ERROR", value,
-                             kSettingTextCapacity, SettingsFilePath);
+                             kTextCapacity, SettingsFilePath);
             benchmark::DoNotOptimize(value);
         }
     }

@@ -413,9 +413,9 @@ void CheckSave(bool odd) {
         if (auto next = reference::Write(want, u"GENERAL", key, value)) want = *next;
     }
     WriteBytes(copyPathBytes, currentData, currentSize);
-    platform::StrCopy(SettingsFilePath, kSettingTextCapacity, copyPath.c_str());
+    platform::StrCopy(SettingsFilePath, kTextCapacity, copyPath.c_str());
     SaveSettings();
-    platform::StrCopy(SettingsFilePath, kSettingTextCapacity, settingsPath.c_str());
+    platform::StrCopy(SettingsFilePath, kTextCapacity, settingsPath.c_str());
     std::vector<std::uint8_t> after = ReadBytes(copyPathBytes);
     if (after != want) {
         Fail(std::string("SaveSettings") + (odd ? " (odd record)" : "") + " left " +
@@ -491,7 +491,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckRead(file, std::u16string(257, u'S'), u"COM", 260);
     CheckRead(file, std::u16string(258, u'S'), u"COM", 260);
 
-    platform::StrCopy(SettingsFilePath, kSettingTextCapacity, settingsPath.c_str());
+    platform::StrCopy(SettingsFilePath, kTextCapacity, settingsPath.c_str());
     CheckGeneral(file);
     if (!sections.empty()) CheckKeyTable(file, sections[0]);
     CheckKeyTable(file, u"ERROR");

@@ -22,8 +22,8 @@ void ApplyKeyValue(KeyTableEntry& entry, char16_t* value) {
         entry.altGr = 0;
         return;
     }
-    char16_t code[kSettingTextCapacity];
-    platform::StrCopy(code, kSettingTextCapacity, value);
+    char16_t code[kTextCapacity];
+    platform::StrCopy(code, kTextCapacity, value);
     CutSettingText(code, u',');
     if (code[0] == 0) return;  // nothing before the ",": the entry stays
     entry.virtualKey = static_cast<std::uint16_t>(platform::wcstoul16(code));
@@ -96,12 +96,12 @@ void LoadKeyTableEntries() {
         if (count == 0) continue;
         unsettled -= count;
         // What ReadSettingValue would hand back for this line.
-        char16_t value[kSettingTextCapacity];
-        platform::StrCopy(value, kSettingTextCapacity,
+        char16_t value[kTextCapacity];
+        platform::StrCopy(value, kTextCapacity,
                           TakeSettingValue(reader.Text()) ? reader.Text() : kAbsentValue);
         for (int i = 0; i < count; ++i) {
-            char16_t scratch[kSettingTextCapacity];
-            platform::StrCopy(scratch, kSettingTextCapacity, value);
+            char16_t scratch[kTextCapacity];
+            platform::StrCopy(scratch, kTextCapacity, value);
             ApplyKeyValue(KeyTable[keys[i]], scratch);
         }
     }

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/codes.h"
+
 namespace platform {
 
 // One handle type per kind of object, so that a port cannot be passed where a
@@ -27,20 +29,7 @@ inline constexpr ThreadHandle kNoThread{0};
 inline constexpr WindowHandle kNoWindow{0};
 inline constexpr IconHandle kNoIcon{0};
 
-// Constants carry the Windows name in camel case with a k in front
-// (ERROR_DEV_NOT_EXIST is kErrorDevNotExist), with the Windows value, so that
-// no system header's macro can ever replace them.
-
-// Error codes the core acts on or reports.
-inline constexpr std::uint32_t kErrorSuccess = 0;
-inline constexpr std::uint32_t kErrorFileNotFound = 2;
-inline constexpr std::uint32_t kErrorAccessDenied = 5;
-inline constexpr std::uint32_t kErrorInvalidHandle = 6;
-inline constexpr std::uint32_t kErrorWriteFault = 29;
-inline constexpr std::uint32_t kErrorFileExists = 80;
-inline constexpr std::uint32_t kErrorDevNotExist = 55;
-inline constexpr std::uint32_t kErrorDiskFull = 112;
-inline constexpr std::uint32_t kErrorAlreadyExists = 183;
+// Error codes, virtual keys and text capacities: platform/codes.h.
 
 std::uint32_t GetLastError();
 void SetLastError(std::uint32_t code);
@@ -178,9 +167,6 @@ void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capaci
 // Keyboard input.
 inline constexpr std::uint32_t kKeyEventFKeyUp = 0x0002;
 inline constexpr std::uint32_t kKeyEventFSilent = 0x0004;
-inline constexpr std::uint8_t kVkShift = 0x10;
-inline constexpr std::uint8_t kVkControl = 0x11;
-inline constexpr std::uint8_t kVkLMenu = 0xA4;
 
 // One synthetic key event into the keyboard input of the focused application.
 void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t flags,
@@ -204,11 +190,6 @@ void SetKeyHints(const KeyHint* hints, std::size_t count);
 // the character itself for what no key types.
 using KeyboardLayout = std::uintptr_t;  // a layout's identity (HKL); 0: none known
 
-inline constexpr std::uint8_t kVkTab = 0x09;
-inline constexpr std::uint8_t kVkReturn = 0x0D;
-inline constexpr std::uint8_t kVkMenu = 0x12;  // either Alt
-inline constexpr std::uint8_t kVkCapital = 0x14;
-inline constexpr std::uint8_t kVkSpace = 0x20;
 // MapVirtualKeyExW's translation from a virtual key to its scan code.
 inline constexpr std::uint32_t kMapVkVkToVsc = 0;
 // VkKeyScanExW's modifier bits (in its high byte).

@@ -59,7 +59,9 @@ bool StrAppend(char16_t* destination, std::size_t capacity, const char16_t* sour
 
 namespace {
 
-bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+bool IsSpace(char16_t c) {
+    return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
 
 int HexDigit(char16_t c) {
     if (c >= u'0' && c <= u'9') return c - u'0';
@@ -89,7 +91,8 @@ std::uint32_t wcstoul16(const char16_t* text) {
     while (IsSpace(*text)) ++text;
     bool negative = false;
     if (*text == u'+' || *text == u'-') negative = *text++ == u'-';
-    if (text[0] == u'0' && (text[1] == u'x' || text[1] == u'X') && HexDigit(text[2]) >= 0) text += 2;
+    if (text[0] == u'0' && (text[1] == u'x' || text[1] == u'X') && HexDigit(text[2]) >= 0)
+        text += 2;
     std::uint64_t value = 0;
     bool overflow = false;
     for (int d; (d = HexDigit(*text)) >= 0; ++text) {
@@ -140,7 +143,7 @@ std::size_t Utf8SequenceLength(const unsigned char* b, std::size_t size) {
     }
     if (c >= 0xF0 && c <= 0xF4) {
         if (!cont(1) || !cont(2) || !cont(3)) return 0;
-        if (c == 0xF0 && b[1] < 0x90) return 0;  // overlong
+        if (c == 0xF0 && b[1] < 0x90) return 0;   // overlong
         if (c == 0xF4 && b[1] >= 0x90) return 0;  // beyond U+10FFFF
         return 4;
     }
@@ -159,14 +162,23 @@ std::ptrdiff_t DecodeUtf8(const unsigned char* b, std::size_t size, char16_t* ou
         std::size_t len = Utf8SequenceLength(b + i, size - i);
         char32_t cp;
         switch (len) {
-            case 1: cp = b[i]; break;
-            case 2: cp = ((b[i] & 0x1Fu) << 6) | (b[i + 1] & 0x3Fu); break;
-            case 3: cp = ((b[i] & 0x0Fu) << 12) | ((b[i + 1] & 0x3Fu) << 6) | (b[i + 2] & 0x3Fu); break;
-            case 4:
-                cp = ((b[i] & 0x07u) << 18) | ((b[i + 1] & 0x3Fu) << 12) | ((b[i + 2] & 0x3Fu) << 6) |
-                     (b[i + 3] & 0x3Fu);
+            case 1:
+                cp = b[i];
                 break;
-            default: cp = 0xDC00u + b[i]; len = 1; break;  // carried through as an escape
+            case 2:
+                cp = ((b[i] & 0x1Fu) << 6) | (b[i + 1] & 0x3Fu);
+                break;
+            case 3:
+                cp = ((b[i] & 0x0Fu) << 12) | ((b[i + 1] & 0x3Fu) << 6) | (b[i + 2] & 0x3Fu);
+                break;
+            case 4:
+                cp = ((b[i] & 0x07u) << 18) | ((b[i + 1] & 0x3Fu) << 12) |
+                     ((b[i + 2] & 0x3Fu) << 6) | (b[i + 3] & 0x3Fu);
+                break;
+            default:
+                cp = 0xDC00u + b[i];
+                len = 1;
+                break;  // carried through as an escape
         }
         i += len;
         if (cp >= 0x10000) {
@@ -179,6 +191,21 @@ std::ptrdiff_t DecodeUtf8(const unsigned char* b, std::size_t size, char16_t* ou
     if (capacity == 0) return -1;
     out[n] = 0;
     return static_cast<std::ptrdiff_t>(n);
+}
+
+std::ptrdiff_t DecodeUtf8Terminated(const char* bytes, std::size_t size, char16_t* destination,
+                                    std::size_t capacity) {
+    if (capacity == 0) return -1;
+    const std::ptrdiff_t n =
+        DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes), size, destination, capacity - 1);
+    destination[n < 0 ? 0 : n] = 0;
+    return n;
+}
+
+std::ptrdiff_t DecodeUtf8Terminated(const char* text, char16_t* destination, std::size_t capacity) {
+    std::size_t size = 0;
+    while (text[size] != 0) ++size;
+    return DecodeUtf8Terminated(text, size, destination, capacity);
 }
 
 std::ptrdiff_t EncodeUtf8(const char16_t* text, unsigned char* out, std::size_t capacity) {
@@ -200,12 +227,12 @@ std::ptrdiff_t EncodeUtf8(const char16_t* text, unsigned char* out, std::size_t 
         } else if (u >= 0xD800 && u <= 0xDFFF) {
             u = 0xFFFD;
         }
-        bool ok = u < 0x80    ? put(u)
-                  : u < 0x800 ? put(0xC0 | (u >> 6)) && put(0x80 | (u & 0x3F))
-                  : u < 0x10000
-                      ? put(0xE0 | (u >> 12)) && put(0x80 | ((u >> 6) & 0x3F)) && put(0x80 | (u & 0x3F))
-                      : put(0xF0 | (u >> 18)) && put(0x80 | ((u >> 12) & 0x3F)) &&
-                            put(0x80 | ((u >> 6) & 0x3F)) && put(0x80 | (u & 0x3F));
+        bool ok = u < 0x80      ? put(u)
+                  : u < 0x800   ? put(0xC0 | (u >> 6)) && put(0x80 | (u & 0x3F))
+                  : u < 0x10000 ? put(0xE0 | (u >> 12)) && put(0x80 | ((u >> 6) & 0x3F)) &&
+                                      put(0x80 | (u & 0x3F))
+                                : put(0xF0 | (u >> 18)) && put(0x80 | ((u >> 12) & 0x3F)) &&
+                                      put(0x80 | ((u >> 6) & 0x3F)) && put(0x80 | (u & 0x3F));
         if (!ok) return -1;
     }
     return static_cast<std::ptrdiff_t>(n);

@@ -42,6 +42,13 @@ std::ptrdiff_t DecodeUtf8(const unsigned char* bytes, std::size_t size, char16_t
 // Encodes a terminated wide text; returns the bytes written (no terminator
 // added), or -1 when they do not fit.
 std::ptrdiff_t EncodeUtf8(const char16_t* text, unsigned char* destination, std::size_t capacity);
+// Decodes UTF-8 `bytes` and terminates the text: `capacity` counts the
+// terminator. Returns the units written before it, or -1 when they do not fit
+// (`destination` then holds the empty text, when it has room for that).
+std::ptrdiff_t DecodeUtf8Terminated(const char* bytes, std::size_t size, char16_t* destination,
+                                    std::size_t capacity);
+// The same for a zero-terminated UTF-8 text.
+std::ptrdiff_t DecodeUtf8Terminated(const char* text, char16_t* destination, std::size_t capacity);
 // Length in bytes of the valid UTF-8 sequence starting at bytes[0] (1 to 4),
 // or 0 when bytes[0] does not start one within `size` bytes.
 std::size_t Utf8SequenceLength(const unsigned char* bytes, std::size_t size);

@@ -20,7 +20,7 @@ bool IsAbsent(const char16_t* value) {
     return platform::StrCmp(value, kAbsentValue) == 0;
 }
 
-void ReadGeneral(const char16_t* key, char16_t* value, std::uint32_t count = kSettingTextCapacity) {
+void ReadGeneral(const char16_t* key, char16_t* value, std::uint32_t count = kTextCapacity) {
     bool unreadable = false;
     ReadSettingValue(kGeneral, key, kAbsentValue, value, count, SettingsFilePath, &unreadable);
     if (unreadable) GeneralSettingsUnreadable = true;
@@ -89,7 +89,7 @@ GeneralValue InterpretGeneralValue(const char16_t* key, const char16_t* text) {
 }
 
 void LoadGeneralSettings() {
-    char16_t value[kSettingTextCapacity];
+    char16_t value[kTextCapacity];
     GeneralSettingsUnreadable = false;
 
     ReadGeneral(u"STROKE_DELAY", value);
@@ -117,10 +117,10 @@ void SaveSettings() {
     // Each key is one rewrite of the file. The first that fails has reported
     // its code; the rest would fail the same way and say it again, so the
     // save stops there and one Start shows one message.
-    char16_t port[kSettingTextCapacity];
-    char16_t dataBits[kSettingTextCapacity];
-    platform::FormatDecimal(port, kSettingTextCapacity, SerialSettings.port);
-    platform::FormatDecimal(dataBits, kSettingTextCapacity, SerialSettings.dataBits);
+    char16_t port[kTextCapacity];
+    char16_t dataBits[kTextCapacity];
+    platform::FormatDecimal(port, kTextCapacity, SerialSettings.port);
+    platform::FormatDecimal(dataBits, kTextCapacity, SerialSettings.dataBits);
     const char16_t* baudRate = nullptr;
     for (const char16_t* rate : kBaudRateTexts)
         if (SerialSettings.baudRate == static_cast<std::uint32_t>(platform::wtoi(rate)))

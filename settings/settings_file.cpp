@@ -14,13 +14,11 @@
 using settings_text::LineEnd;
 using settings_text::TextFileReader;
 
-char16_t SettingsFilePath[kSettingTextCapacity];
+char16_t SettingsFilePath[kTextCapacity];
 
 namespace {
 
 // ERROR_PATH_NOT_FOUND: a folder of the path is missing, so the file is too.
-constexpr std::uint32_t kErrorPathNotFound = 3;
-constexpr std::uint32_t kErrorFilenameTooLong = 206;
 
 void ShowInMessageBox(const char16_t* text) {
     platform::MessageBoxW(platform::kNoWindow, text, nullptr, platform::kMbOk);
@@ -34,8 +32,8 @@ bool IsPathSeparator(char16_t c) {
 
 // Hands the code of the failure that stopped a write to the reporter.
 int ReportFailure() {
-    char16_t message[kSettingTextCapacity];
-    platform::FormatDecimal(message, kSettingTextCapacity,
+    char16_t message[kTextCapacity];
+    platform::FormatDecimal(message, kTextCapacity,
                             static_cast<std::int32_t>(platform::GetLastError()));
     errorReporter(message);
     return kWriteFailed;
@@ -54,7 +52,7 @@ platform::FileHandle CreateTemporaryBeside(const char16_t* target, char16_t* nam
         if (IsPathSeparator(*c)) fileName = c + 1;
     // A folder that fills the buffer leaves no room for any name: cut short.
     const auto folderLength = std::min(static_cast<std::size_t>(fileName - target),
-                                       static_cast<std::size_t>(kSettingTextCapacity - 1));
+                                       static_cast<std::size_t>(kTextCapacity - 1));
     char16_t pid[16];
     platform::FormatDecimal(
         pid, 16, static_cast<std::int32_t>(platform::GetCurrentProcessId() & 0x7FFFFFFFu));
@@ -64,14 +62,14 @@ platform::FileHandle CreateTemporaryBeside(const char16_t* target, char16_t* nam
         platform::FormatDecimal(number, 16, static_cast<std::int32_t>(counter));
         for (std::size_t i = 0; i < folderLength; ++i) name[i] = target[i];
         name[folderLength] = 0;
-        if (!platform::StrAppend(name, kSettingTextCapacity, u".") ||
-            !platform::StrAppend(name, kSettingTextCapacity, fileName) ||
-            !platform::StrAppend(name, kSettingTextCapacity, u".") ||
-            !platform::StrAppend(name, kSettingTextCapacity, pid) ||
-            !platform::StrAppend(name, kSettingTextCapacity, u"-") ||
-            !platform::StrAppend(name, kSettingTextCapacity, number) ||
-            !platform::StrAppend(name, kSettingTextCapacity, u".tmp")) {
-            platform::SetLastError(kErrorFilenameTooLong);
+        if (!platform::StrAppend(name, kTextCapacity, u".") ||
+            !platform::StrAppend(name, kTextCapacity, fileName) ||
+            !platform::StrAppend(name, kTextCapacity, u".") ||
+            !platform::StrAppend(name, kTextCapacity, pid) ||
+            !platform::StrAppend(name, kTextCapacity, u"-") ||
+            !platform::StrAppend(name, kTextCapacity, number) ||
+            !platform::StrAppend(name, kTextCapacity, u".tmp")) {
+            platform::SetLastError(platform::kErrorFilenameTooLong);
             return platform::kInvalidFile;
         }
         platform::FileHandle file = platform::CreateNewFile(name);
@@ -86,10 +84,10 @@ platform::FileHandle CreateTemporaryBeside(const char16_t* target, char16_t* nam
 // The file a write must replace: a settings file that is a symbolic link is
 // updated where the link points, and the link stays a link.
 bool ResolveSettingsFile(const char16_t* path, char16_t* target) {
-    const std::uint32_t length = platform::GetFinalPathNameW(path, target, kSettingTextCapacity);
+    const std::uint32_t length = platform::GetFinalPathNameW(path, target, kTextCapacity);
     if (length == 0) return false;
-    if (length >= kSettingTextCapacity) {
-        platform::SetLastError(kErrorFilenameTooLong);
+    if (length >= kTextCapacity) {
+        platform::SetLastError(platform::kErrorFilenameTooLong);
         return false;
     }
     return true;
@@ -176,8 +174,8 @@ class CheckedWriter {
 bool BuildSectionHeader(char16_t* header, const char16_t* section) {
     header[0] = u'[';
     header[1] = 0;
-    return platform::StrAppend(header, kSettingTextCapacity, section) &&
-           platform::StrAppend(header, kSettingTextCapacity, u"]");
+    return platform::StrAppend(header, kTextCapacity, section) &&
+           platform::StrAppend(header, kTextCapacity, u"]");
 }
 
 bool LineHasHeader(const char16_t* line, const char16_t* header) {
@@ -195,7 +193,7 @@ bool TakeSettingValue(char16_t* line) {
 }
 
 bool SeekSection(TextFileReader& reader, const char16_t* section) {
-    char16_t header[kSettingTextCapacity];
+    char16_t header[kTextCapacity];
     if (!BuildSectionHeader(header, section)) return false;
     while (reader.Next())
         if (LineHasHeader(reader.Text(), header)) return true;
@@ -207,8 +205,8 @@ void SetSettingsErrorReporter(SettingsErrorReporter reporter) {
 }
 
 void ComputeSettingsFilePath() {
-    std::uint32_t length = platform::GetModuleFileNameW(SettingsFilePath, kSettingTextCapacity);
-    if (length < 3 || length >= kSettingTextCapacity) {
+    std::uint32_t length = platform::GetModuleFileNameW(SettingsFilePath, kTextCapacity);
+    if (length < 3 || length >= kTextCapacity) {
         // No usable module path (none, or cut to fit): an empty path opens
         // nothing, so every setting takes its default and nothing is written.
         SettingsFilePath[0] = 0;
@@ -276,7 +274,7 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
         *unreadable = reader.Failed();
     } else {
         const std::uint32_t error = platform::GetLastError();
-        *unreadable = error != platform::kErrorFileNotFound && error != kErrorPathNotFound;
+        *unreadable = error != platform::kErrorFileNotFound && error != platform::kErrorPathNotFound;
     }
     platform::StrCopy(destination, count, defaultText);
     return 1;
@@ -317,9 +315,9 @@ const char* RefusedSettingWrite(const char16_t* section, const char16_t* key,
 
 int WriteSettingValue(const char16_t* section, const char16_t* key, const char16_t* value,
                       const char16_t* path) {
-    char16_t header[kSettingTextCapacity];
-    char16_t target[kSettingTextCapacity];
-    char16_t temporaryName[kSettingTextCapacity];
+    char16_t header[kTextCapacity];
+    char16_t target[kTextCapacity];
+    char16_t temporaryName[kTextCapacity];
     if (RefusedSettingWrite(section, key, value) != nullptr) return kWriteUnchanged;
     if (!BuildSectionHeader(header, section)) return kWriteUnchanged;
     if (!ResolveSettingsFile(path, target)) return ReportFailure();
@@ -329,7 +327,7 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
         // Without a file there is nothing to rewrite; one that is there but
         // cannot be opened is a failed save.
         const std::uint32_t error = platform::GetLastError();
-        if (error == platform::kErrorFileNotFound || error == kErrorPathNotFound)
+        if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound)
             return kWriteUnchanged;
         return ReportFailure();
     }

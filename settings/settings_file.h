@@ -6,19 +6,23 @@
 
 #include <cstdint>
 
+#include "platform/codes.h"
+
 namespace settings_text {
 class TextFileReader;
 }
 
-inline constexpr int kSettingTextCapacity = 260;  // lines, paths, values, messages
-inline constexpr int kSectionNameCapacity = 33;   // 32 characters and the terminator
+// The capacities are the seam's: lines, paths, values and messages hold
+// kTextCapacity units, a section name kSectionNameCapacity.
+using platform::kSectionNameCapacity;
+using platform::kTextCapacity;
 inline constexpr int kMaxSettingSections = 10;
 // The default text every reader passes: finding exactly this text back means
 // the key is missing or unusable.
 inline constexpr char16_t kAbsentValue[] = u"ERROR";
 
 // The executable's path with its last three characters replaced by "INI".
-extern char16_t SettingsFilePath[kSettingTextCapacity];
+extern char16_t SettingsFilePath[kTextCapacity];
 void ComputeSettingsFilePath();
 
 // 0: the key's value was copied to `destination`; 1: `defaultText` was.
@@ -58,7 +62,7 @@ void TrimSettingValue(char16_t* text, char16_t separator);
 // The lookup rules every reader of the file shares. A section starts at the
 // first line that contains "[section]" anywhere; a key is read from the first
 // later line that contains the key's text anywhere.
-// "[section]"; false when it does not fit kSettingTextCapacity units.
+// "[section]"; false when it does not fit kTextCapacity units.
 bool BuildSectionHeader(char16_t* header, const char16_t* section);
 bool LineHasHeader(const char16_t* line, const char16_t* header);
 bool LineHasKey(const char16_t* line, const char16_t* key);

@@ -195,8 +195,8 @@ Kept KeepPiece(const Piece& piece) {
 int ExpectedRead(const Kept* located, std::u16string& value) {
     value = kAbsentValue;
     if (located == nullptr) return 1;
-    char16_t line[kSettingTextCapacity];
-    platform::StrCopy(line, kSettingTextCapacity, located->text.c_str());
+    char16_t line[kTextCapacity];
+    platform::StrCopy(line, kTextCapacity, located->text.c_str());
     if (!TakeSettingValue(line)) return 1;
     value = line;
     return 0;
@@ -257,7 +257,7 @@ class SectionTracker {
     std::u16string name_;
     bool headerOnly_;
     bool headerFits_ = false;
-    char16_t header_[kSettingTextCapacity];
+    char16_t header_[kTextCapacity];
     bool started_ = false;
     Kept start_;
     bool seenHeader_ = false;
@@ -317,12 +317,12 @@ void SectionTracker::Feed(const Piece& piece) {
         read.valueFound = ExpectedRead(&read.piece, read.value) == 0;
         read.afterEnd = ended_;
         // What LoadKeyTable makes of the value, as it applies it to each byte.
-        char16_t scratch[kSettingTextCapacity];
+        char16_t scratch[kTextCapacity];
         read.loaded = KeyTableEntry{};
-        platform::StrCopy(scratch, kSettingTextCapacity, read.value.c_str());
+        platform::StrCopy(scratch, kTextCapacity, read.value.c_str());
         ApplyKeyValue(read.loaded, scratch);
         read.overMarked = kMarker;
-        platform::StrCopy(scratch, kSettingTextCapacity, read.value.c_str());
+        platform::StrCopy(scratch, kTextCapacity, read.value.c_str());
         ApplyKeyValue(read.overMarked, scratch);
         reads_.push_back(std::move(read));
         for (int i = 0; i < count; ++i) at_[keys[i]] = static_cast<int>(reads_.size()) - 1;
@@ -359,9 +359,9 @@ bool AgreesWithEngine(const std::u16string& path, const std::u16string& section,
                       const char16_t* key, const Kept& located, ToolOutput& io) {
     std::u16string expected;
     const int expectedResult = ExpectedRead(&located, expected);
-    char16_t actual[kSettingTextCapacity];
+    char16_t actual[kTextCapacity];
     const int result = ReadSettingValue(section.c_str(), key, kAbsentValue, actual,
-                                        kSettingTextCapacity, path.c_str());
+                                        kTextCapacity, path.c_str());
     if (result == expectedResult && expected == actual) return true;
     Note(io, "internal error: for [" + ToUtf8(section) + "] " + ToUtf8(key) + " this tool reads " +
                  located.Label() + " giving " + Quoted(expected) + ", the engine gives " +
@@ -428,8 +428,8 @@ void SectionTracker::Report(const std::u16string& path, Findings& out, bool& dis
                       byte + ": the value " + Quoted(number) + " is not a hex number; " + effect);
         }
         if (comma != std::u16string::npos) {
-            char16_t rest[kSettingTextCapacity];
-            platform::StrCopy(rest, kSettingTextCapacity, value.c_str());
+            char16_t rest[kTextCapacity];
+            platform::StrCopy(rest, kTextCapacity, value.c_str());
             TrimSettingValue(rest, u',');
             char16_t first = rest[0];
             if (first != u's' && first != u'S' && first != u'a' && first != u'A') {
@@ -480,8 +480,8 @@ void SectionList::Feed(const Piece& piece) {
     const bool isHeader = IsHeaderText(text, header);
     // The name exactly as the section list cuts it out of the line; a line
     // with "[" is left out only for containing GENERAL.
-    char16_t line[kSettingTextCapacity];
-    platform::StrCopy(line, kSettingTextCapacity, text);
+    char16_t line[kTextCapacity];
+    platform::StrCopy(line, kTextCapacity, text);
     if (!TakeListedSectionName(line)) {
         if (isHeader && header != u"GENERAL") {
             findings.AddAt(where, "section " + Quoted(header) +
@@ -536,7 +536,7 @@ class GeneralTracker {
     };
     void ReportValue(const char16_t* key, const Kept& located, Findings& out) const;
 
-    char16_t header_[kSettingTextCapacity];
+    char16_t header_[kTextCapacity];
     bool started_ = false;
     bool ended_ = false;
     Key keys_[std::size(kGeneralKeys)];

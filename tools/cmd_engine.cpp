@@ -50,7 +50,7 @@ int RunRead(const ToolArgs& args, ToolOutput& io) {
     if (args.size() < 3 || args.size() > 4) {
         return UsageError(io, "read needs FILE SECTION KEY [COUNT]");
     }
-    std::uint32_t count = kSettingTextCapacity;
+    std::uint32_t count = kTextCapacity;
     if (args.size() == 4 && !ParseCount(args[3], count)) {
         return UsageError(io, "COUNT must be a positive number, not '" + ToUtf8(args[3]) + "'");
     }

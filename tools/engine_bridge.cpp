@@ -34,11 +34,11 @@ void RouteEngineMessagesTo(ToolOutput* io) {
 }
 
 bool SetSettingsPath(const std::u16string& path, ToolOutput& io) {
-    if (path.size() + 1 > static_cast<std::size_t>(kSettingTextCapacity)) {
+    if (path.size() + 1 > static_cast<std::size_t>(kTextCapacity)) {
         Note(io, "the path is longer than the program's 259-character path buffer");
         return false;
     }
-    platform::StrCopy(SettingsFilePath, kSettingTextCapacity, path.c_str());
+    platform::StrCopy(SettingsFilePath, kTextCapacity, path.c_str());
     return true;
 }
 

@@ -7,13 +7,6 @@
 namespace platform::linuxkeys {
 namespace {
 
-constexpr std::uint8_t kVkShift = 0x10;
-constexpr std::uint8_t kVkControl = 0x11;
-constexpr std::uint8_t kVkMenu = 0x12;
-constexpr std::uint8_t kVkLeftShift = 0xA0;
-constexpr std::uint8_t kVkLeftControl = 0xA2;
-constexpr std::uint8_t kVkLeftMenu = 0xA4;
-
 constexpr KeyCode kControlL = KEY_LEFTCTRL + kEvdevOffset;
 constexpr KeyCode kAltL = KEY_LEFTALT + kEvdevOffset;
 
@@ -39,7 +32,7 @@ void KeyTypist::Release(KeyCode code) {
 void KeyTypist::KeyEvent(std::uint8_t virtualKey, bool down) {
     switch (virtualKey) {
         case kVkShift:
-        case kVkLeftShift:
+        case kVkLShift:
             shift_ = down;
             if (down && shiftDown_ == kNoKey) {
                 shiftDown_ = layout_.ShiftCode();
@@ -50,10 +43,10 @@ void KeyTypist::KeyEvent(std::uint8_t virtualKey, bool down) {
             }
             return;
         case kVkControl:
-        case kVkLeftControl:
+        case kVkLControl:
         case kVkMenu:
-        case kVkLeftMenu: {
-            const bool control = virtualKey == kVkControl || virtualKey == kVkLeftControl;
+        case kVkLMenu: {
+            const bool control = virtualKey == kVkControl || virtualKey == kVkLControl;
             (control ? control_ : alt_) = down;
             if (down) return;  // pressed when a key needs it
             KeyCode& held = control ? controlDown_ : altDown_;

@@ -4,9 +4,6 @@
 namespace platform::linuxkeys {
 namespace {
 
-constexpr std::uint8_t kVkShift = 0x10, kVkControl = 0x11, kVkMenu = 0x12;
-constexpr std::uint8_t kVkLShift = 0xA0, kVkRShift = 0xA1, kVkLControl = 0xA2, kVkRControl = 0xA3,
-                       kVkLMenu = 0xA4, kVkRMenu = 0xA5;
 constexpr std::uint16_t kScanShift = 0x0100, kScanControlAlt = 0x0600;
 
 // The virtual keys that name keys typing characters.

@@ -21,15 +21,6 @@ namespace linux_backend {
 
 namespace {
 
-constexpr std::uint32_t kErrorInvalidFunction = 1;
-constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
-constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-constexpr std::uint32_t kErrorGenFailure = 31;
-constexpr std::uint32_t kErrorSharingViolation = 32;
-constexpr std::uint32_t kErrorNotSupported = 50;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorOperationAborted = 995;
-constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 
 constexpr std::uint32_t kClrRts = 4;
 constexpr std::uint32_t kSetDtr = 5;

@@ -21,8 +21,6 @@ namespace {
 
 thread_local std::uint32_t lastError = 0;
 
-constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
 
 using linux_backend::Event;
 using linux_backend::Object;

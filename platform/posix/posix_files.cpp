@@ -10,16 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/posix_errors.h"
 #include "platform/text.h"
 
 namespace platform::posix {
 namespace {
-
-constexpr std::uint32_t kErrorPathNotFound = 3;
-constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-constexpr std::uint32_t kErrorSharingViolation = 32;
-constexpr std::uint32_t kErrorFilenameTooLong = 206;
-constexpr std::uint32_t kErrorDirectory = 267;
 
 constexpr std::size_t kPathBytes = 4096;
 
@@ -57,40 +52,6 @@ FileHandle OpenWith(const char16_t* path, int flags, mode_t mode = 0666) {
 
 }  // namespace
 
-std::uint32_t ErrorFromErrno(int error) {
-    switch (error) {
-        case 0:
-            return kErrorSuccess;
-        case ENOENT:
-            return kErrorFileNotFound;
-        case ENOTDIR:
-            return kErrorPathNotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return kErrorAccessDenied;
-        case EBADF:
-            return kErrorInvalidHandle;
-        case ENOMEM:
-            return kErrorNotEnoughMemory;
-        case EBUSY:
-        case ETXTBSY:
-            return kErrorSharingViolation;
-        case EEXIST:
-            return kErrorFileExists;
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return kErrorDiskFull;
-        case ENAMETOOLONG:
-            return kErrorFilenameTooLong;
-        case EISDIR:
-            return kErrorDirectory;
-        default:
-            return kErrorWriteFault;
-    }
-}
-
 bool PathToUtf8(const char16_t* path, char* destination, std::size_t capacity) {
     if (capacity == 0) return false;
     std::ptrdiff_t n =
@@ -117,7 +78,7 @@ std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t size) {
         return 0;
     }
     if (!StrCopy(buffer, size, wide)) {
-        SetLastError(122);  // ERROR_INSUFFICIENT_BUFFER: cut, and `size` returned
+        SetLastError(kErrorInsufficientBuffer);  // cut, and `size` returned
         return size;
     }
     return static_cast<std::uint32_t>(StrLen(buffer));

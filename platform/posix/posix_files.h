@@ -35,7 +35,4 @@ bool Delete(const char16_t* path);
 std::uint32_t FinalPath(const char16_t* path, char16_t* buffer, std::uint32_t size);
 std::uint32_t ProcessId();
 
-// errno -> Windows error code.
-std::uint32_t ErrorFromErrno(int error);
-
 }  // namespace platform::posix

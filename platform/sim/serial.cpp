@@ -14,7 +14,6 @@ namespace platform {
 namespace sim {
 namespace {
 
-inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 inline constexpr std::size_t kRecordLimit = 1000;
 
 struct Device {

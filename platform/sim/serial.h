@@ -58,7 +58,6 @@ void BreakSerialDevice(int port, bool broken);
 // SetCommState refuses, with 87 (ERROR_INVALID_PARAMETER), what Windows
 // drivers refuse: data bits outside 5 to 8, 1.5 stop bits with 6 to 8 data
 // bits, 2 stop bits with 5.
-inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 // What GetCommState reports before the program changes anything.
 void SetDriverDcb(int port, const Dcb& dcb);
 Dcb DefaultDriverDcb();

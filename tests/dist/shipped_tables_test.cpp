@@ -34,7 +34,7 @@ class ShippedTables : public ::testing::Test {
     void SetUp() override {
         std::memset(&SerialSettings, 0, sizeof SerialSettings);
         std::memset(KeyTable, 0, sizeof KeyTable);
-        CopyText(SettingsFilePath, kSettingTextCapacity, QUORVEL_SHIPPED_SETTINGS_FILE);
+        CopyText(SettingsFilePath, kTextCapacity, QUORVEL_SHIPPED_SETTINGS_FILE);
     }
 
     static void Load(const std::string& table) {

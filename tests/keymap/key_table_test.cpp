@@ -15,7 +15,7 @@ class KeyTableTest : public SettingsFileTest {
   protected:
     void SetUp() override {
         SettingsFileTest::SetUp();
-        platform::StrCopy(SettingsFilePath, kSettingTextCapacity, file_.c_str());
+        platform::StrCopy(SettingsFilePath, kTextCapacity, file_.c_str());
     }
     void Use(const char16_t* section) {
         platform::StrCopy(SerialSettings.keyTableName, kSectionNameCapacity, section);

@@ -12,7 +12,7 @@ class GeneralSettings : public SettingsFileTest {
     void SetUp() override {
         SettingsFileTest::SetUp();
         ListAvailablePorts(AvailablePorts, &AvailablePortCount);
-        platform::StrCopy(SettingsFilePath, kSettingTextCapacity, file_.c_str());
+        platform::StrCopy(SettingsFilePath, kTextCapacity, file_.c_str());
     }
     // Loads a GENERAL section holding just `lines`.
     void Load(const std::string& lines) {

@@ -12,9 +12,9 @@ inline void LoadKeyTableByKeyReads() {
     for (int n = 0; n < kKeyTableSize; ++n) {
         char16_t key[12];
         platform::FormatDecimal(key, 12, n);
-        char16_t value[kSettingTextCapacity];
+        char16_t value[kTextCapacity];
         ReadSettingValue(SerialSettings.keyTableName, key, kAbsentValue, value,
-                         kSettingTextCapacity, SettingsFilePath);
+                         kTextCapacity, SettingsFilePath);
         ApplyKeyValue(KeyTable[n], value);
     }
 }
