@@ -195,10 +195,11 @@ std::ptrdiff_t DecodeUtf8(const unsigned char* b, std::size_t size, char16_t* ou
 
 std::ptrdiff_t DecodeUtf8Terminated(const char* bytes, std::size_t size, char16_t* destination,
                                     std::size_t capacity) {
-    if (capacity == 0) return -1;
+    // DecodeUtf8 terminates a text that fits; one that does not leaves the
+    // empty text rather than a cut one.
     const std::ptrdiff_t n =
-        DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes), size, destination, capacity - 1);
-    destination[n < 0 ? 0 : n] = 0;
+        DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes), size, destination, capacity);
+    if (n < 0 && capacity > 0) destination[0] = 0;
     return n;
 }
 

@@ -17,9 +17,10 @@ std::string ToUtf8(std::u16string_view text) {
 }
 
 std::u16string FromUtf8(std::string_view text) {
+    // A byte becomes at most one unit (four bytes at most two).
     std::u16string units(text.size() + 1, u'\0');
-    std::ptrdiff_t n = platform::DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()),
-                                            text.size(), units.data(), units.size());
+    std::ptrdiff_t n =
+        platform::DecodeUtf8Terminated(text.data(), text.size(), units.data(), units.size());
     units.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
     return units;
 }

@@ -74,4 +74,10 @@ TEST(Text, Utf8DecodeReportsOverflow) {
     char16_t wide[4];
     EXPECT_EQ(DecodeUtf8(bytes, 4, wide, 4), -1);
     EXPECT_EQ(DecodeUtf8(bytes, 3, wide, 4), 3);
+    // The terminated form fills the same capacity, terminator included, and
+    // leaves the empty text, never a cut one, when the text does not fit.
+    EXPECT_EQ(DecodeUtf8Terminated("abc", wide, 4), 3);
+    EXPECT_EQ(std::u16string(wide), u"abc");
+    EXPECT_EQ(DecodeUtf8Terminated("abcd", wide, 4), -1);
+    EXPECT_EQ(wide[0], u'\0');
 }

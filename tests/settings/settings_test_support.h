@@ -25,8 +25,7 @@ namespace settings_test {
 
 inline std::u16string Wide(const std::string& utf8) {
     std::u16string out(utf8.size() + 1, u'\0');
-    auto n = platform::DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(),
-                                  out.data(), out.size());
+    auto n = platform::DecodeUtf8Terminated(utf8.data(), utf8.size(), out.data(), out.size());
     out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
     return out;
 }
@@ -57,7 +56,7 @@ class SettingsFileTest : public ::testing::Test {
 #endif
 #ifdef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND
         // A real message box would wait for a user.
-        SetSettingsErrorReporter([](const char16_t*) {});
+        SetSettingsErrorReporter([](const char16_t*){});
 #else
         SetSettingsErrorReporter(nullptr);
 #endif
