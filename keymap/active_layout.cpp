@@ -8,12 +8,10 @@ using namespace platform;
 
 namespace {
 
-// The byte whose character `c` is, or -1.
+// The byte whose character `c` is, or -1; control characters have no key.
 int ByteOf(char16_t c) {
-    if (c >= 0x20 && c < 0x100 && c != 0x7F && (c < 0x80 || c > 0x9F)) return c;
-    for (int b = 0x80; b <= 0x9F; ++b)
-        if (c != 0 && Cp1252ToUnicode(static_cast<std::uint8_t>(b)) == c) return b;
-    return -1;
+    if (c < 0x20 || c == 0x7F) return -1;
+    return Cp1252FromUnicode(c);
 }
 
 // The keys that can type characters, main block first: the numeric keypad is

@@ -16,3 +16,11 @@ char16_t Cp1252ToUnicode(std::uint8_t byte) {
     if (byte >= 0x80 && byte <= 0x9F) return kCp1252High[byte - 0x80];
     return byte;
 }
+
+int Cp1252FromUnicode(char32_t character) {
+    if (character < 0x80 || (character >= 0xA0 && character <= 0xFF))
+        return static_cast<int>(character);
+    for (int b = 0x80; b <= 0x9F; ++b)
+        if (kCp1252High[b - 0x80] != 0 && kCp1252High[b - 0x80] == character) return b;
+    return -1;
+}

@@ -6,3 +6,6 @@
 // The character a byte stands for, or 0 for the five bytes the code page
 // leaves undefined. Bytes below 0x80 are ASCII.
 char16_t Cp1252ToUnicode(std::uint8_t byte);
+// The byte whose character `character` is (control characters and NUL
+// included), or -1 when Windows-1252 has none.
+int Cp1252FromUnicode(char32_t character);

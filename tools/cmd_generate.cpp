@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <queue>
 
+#include "keymap/cp1252.h"
 #include "platform/services.h"
 #include "platform/text.h"
 #include "tools/commands.h"
-#include "tools/cp1252.h"
 #include "tools/key_names.h"
 #include "tools/text_conversion.h"
 
@@ -77,7 +77,7 @@ int ParseCharacter(std::string_view token, std::string& error) {
         }
         character = pair ? 0x10000 + ((units[0] - 0xD800u) << 10) + (units[1] - 0xDC00u) : units[0];
     }
-    int byte = UnicodeToCp1252(character);
+    int byte = Cp1252FromUnicode(character);
     if (byte < 0) error = "'" + std::string(token) + "' has no byte in Windows-1252";
     return byte;
 }

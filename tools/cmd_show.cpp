@@ -4,8 +4,8 @@
 
 #include "keymap/active_layout.h"
 #include "keymap/key_table.h"
+#include "tools/byte_names.h"
 #include "tools/commands.h"
-#include "tools/cp1252.h"
 #include "tools/engine_bridge.h"
 #include "tools/ini_lines.h"
 #include "tools/key_names.h"

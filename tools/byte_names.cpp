@@ -1,7 +1,8 @@
-// Windows-1252, the code page the keyboard tables' bytes stand for, and the
-// names under which the tool shows each byte.
-#include "tools/cp1252.h"
+// The names under which the tool shows each byte of Windows-1252, the code
+// page the keyboard tables' bytes stand for.
+#include "tools/byte_names.h"
 
+#include "keymap/cp1252.h"
 #include "tools/text_conversion.h"
 
 namespace {
@@ -12,14 +13,6 @@ constexpr const char* kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "E
                                            "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 
 }  // namespace
-
-int UnicodeToCp1252(char32_t character) {
-    for (int b = 0; b < 256; ++b) {
-        char16_t c = Cp1252ToUnicode(static_cast<std::uint8_t>(b));
-        if (c != 0 && c == character) return b;
-    }
-    return character == 0 ? 0 : -1;
-}
 
 std::string ByteCharacterName(std::uint8_t byte) {
     if (byte < 0x20) return kControlNames[byte];
