@@ -184,8 +184,3 @@ const LayoutPlans& PlansForLayout(KeyboardLayout layout) {
     keptValid[slot] = true;
     return kept[slot];
 }
-
-void ForgetLayoutPlans() {
-    for (bool& valid : keptValid) valid = false;
-    nextSlot = 0;
-}

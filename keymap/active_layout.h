@@ -54,6 +54,3 @@ platform::KeyboardLayout ActiveKeyboardLayout();
 // known layout costs no lookups and no allocation. Carriage return types
 // Enter and tab types Tab on every layout.
 const LayoutPlans& PlansForLayout(platform::KeyboardLayout layout);
-
-// Drops the kept plans, so that the next request asks the layout again.
-void ForgetLayoutPlans();

@@ -36,7 +36,6 @@ class TextFileReader {
     // early, as it would for a C string; the raw bytes still carry it).
     char16_t* Text() { return text_; }
     const char16_t* Text() const { return text_; }
-    std::size_t Length() const { return length_; }
     const unsigned char* Raw() const { return raw_; }
     std::size_t RawLength() const { return rawLength_; }
     // Whether the piece begins a line (it is not the rest of a long line).
