@@ -29,8 +29,6 @@ std::int32_t VisibleFlag = 1;  // whether the dialog is meant to be shown
 bool StartStopRunning = false;
 EventHandle InstanceEvent = kNoEvent;
 
-constexpr std::uint32_t kPathCapacity = 260;
-
 int ItemValue(int comboId, int position) {
     const ComboList* list = FindComboList(kMainDialogTemplate, comboId);
     if (list == nullptr || position < 0 || position >= list->count) return -1;
@@ -38,8 +36,8 @@ int ItemValue(int comboId, int position) {
 }
 
 void SelectByText(CComboBox& combo, std::int32_t value) {
-    char16_t text[kPathCapacity];
-    FormatDecimal(text, kPathCapacity, value);
+    char16_t text[kTextCapacity];
+    FormatDecimal(text, kTextCapacity, value);
     combo.SetCurSel(combo.FindString(-1, text));
 }
 
@@ -50,8 +48,8 @@ CWedgeDlg::CWedgeDlg(CWnd* parent) : CDialog(kMainDialogTemplate, parent) {
     StartedFlag = 0;
     VisibleFlag = 1;
 
-    char16_t path[kPathCapacity] = {};
-    GetModuleFileNameW(path, kPathCapacity);
+    char16_t path[kTextCapacity] = {};
+    GetModuleFileNameW(path, kTextCapacity);
     ExtractIconExW(path, -IDI_READY, nullptr, &m_hIcon, 1);
     ExtractIconExW(path, -IDI_NOT_READY, nullptr, &NotReadyIcon, 1);
     ReadyIcon = m_hIcon;
@@ -122,11 +120,11 @@ bool CWedgeDlg::OnInitDialog() {
     // Inserted at their own positions: the Port combo is sorted, and added
     // strings would read "1", "10", "2", ...
     for (int i = 0; i < AvailablePortCount && i < kMaxAvailablePorts; ++i) {
-        char16_t text[kPathCapacity];
-        FormatDecimal(text, kPathCapacity, AvailablePorts[i]);
+        char16_t text[kTextCapacity];
+        FormatDecimal(text, kTextCapacity, AvailablePorts[i]);
         // Where the port leads, on a system that names its devices otherwise;
         // after the number, which the list is searched and read back by.
-        AppendPortDescription(AvailablePorts[i], text, kPathCapacity);
+        AppendPortDescription(AvailablePorts[i], text, kTextCapacity);
         m_portCombo.InsertString(i, text);
     }
 
@@ -181,9 +179,9 @@ void CWedgeDlg::OnStartStop() {
 void CWedgeDlg::CopyComboChoicesToSettings() {
     int at = m_keyboardCombo.GetCurSel();
     if (at != kCbErr) {
-        char16_t name[kPathCapacity];
+        char16_t name[kTextCapacity];
         const int length = m_keyboardCombo.GetLBTextLen(at);
-        if (length >= 0 && length < static_cast<int>(kPathCapacity)) {
+        if (length >= 0 && length < kTextCapacity) {
             m_keyboardCombo.GetLBText(at, name);
             StrCopy(SerialSettings.keyTableName, kSectionNameCapacity, name);
         }
@@ -250,12 +248,12 @@ void CWedgeDlg::StartReception() {
 
     // The started and running flags stay set; the window's destruction clears
     // the running flag.
-    char16_t text[kPathCapacity];
+    char16_t text[kTextCapacity];
     char16_t number[16];
-    StrCopy(text, kPathCapacity, u"Démarrage du thread impossible  ");
+    StrCopy(text, kTextCapacity, u"Démarrage du thread impossible  ");
     FormatDecimal(number, 16, static_cast<std::int32_t>(GetLastError()));
-    StrAppend(text, kPathCapacity, number);
-    MessageBoxW(text, u"Erreur", kMbOk);
+    StrAppend(text, kTextCapacity, number);
+    MessageBoxW(text, kErrorCaption, kMbOk);
     EndDialog(0);
 }
 

@@ -201,7 +201,8 @@ std::u16string Decimal(int n) {
 // reads: what 256 separate ReadSettingValue lookups must produce.
 void LoadByModel(const reference::File& file, const std::u16string& section, KeyTableEntry* table) {
     for (int n = 0; n < kKeyTableSize; ++n) {
-        std::u16string value = reference::Read(file, section, Decimal(n), u"ERROR", 260).value;
+        std::u16string value =
+            reference::Read(file, section, Decimal(n), u"ERROR", kTextCapacity).value;
         KeyTableEntry& e = table[n];
         if (value == u"ERROR") continue;
         if (value.find(u',') == std::u16string::npos) {
@@ -359,13 +360,13 @@ void CheckWrite(const reference::File& file, const std::u16string& section,
 
     // Read back. When the line before the key line is whole, the new line is
     // a line of its own and gives the written value as the reader cleans it.
-    EngineRead back = ReadEngine(copyPath, section, key, 260);
+    EngineRead back = ReadEngine(copyPath, section, key, kTextCapacity);
     reference::File rewritten = reference::Parse(after.data(), after.size());
-    reference::ReadResult model = reference::Read(rewritten, section, key, u"ERROR", 260);
+    reference::ReadResult model = reference::Read(rewritten, section, key, u"ERROR", kTextCapacity);
     Require(
         back.result == model.result && back.value == model.value,
         call + ": reading it back gave " + Show(back.value) + ", the model " + Show(model.value));
-    reference::ReadResult target = reference::Read(file, section, key, u"ERROR", 260);
+    reference::ReadResult target = reference::Read(file, section, key, u"ERROR", kTextCapacity);
     std::u16string newLine = key + u" = " + value + u"\n";
     bool plainText = !HasAny(key + value, std::u16string(u"\n\r") + u'\0');
     bool unambiguous = plainText && newLine.size() <= reference::kLineUnits &&
@@ -482,14 +483,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     keys.insert(keys.end(), fileKeys.begin(), fileKeys.end());
     for (const std::u16string& section : readSections) {
         for (const std::u16string& key : keys) {
-            for (std::uint32_t count : {260u, 33u, 1u}) CheckRead(file, section, key, count);
+            for (std::uint32_t count :
+                 {std::uint32_t{kTextCapacity}, std::uint32_t{kSectionNameCapacity}, 1u})
+                CheckRead(file, section, key, count);
         }
     }
 
     // Header texts of 259 and 260 units: the second does not fit the buffer
     // and must give the default rather than a match on a cut header.
-    CheckRead(file, std::u16string(257, u'S'), u"COM", 260);
-    CheckRead(file, std::u16string(258, u'S'), u"COM", 260);
+    CheckRead(file, std::u16string(kTextCapacity - 3, u'S'), u"COM", kTextCapacity);
+    CheckRead(file, std::u16string(kTextCapacity - 2, u'S'), u"COM", kTextCapacity);
 
     platform::StrCopy(SettingsFilePath, kTextCapacity, settingsPath.c_str());
     CheckGeneral(file);

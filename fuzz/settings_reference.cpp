@@ -205,7 +205,7 @@ std::vector<std::u16string> ListSections(const File& file) {
 }
 
 General LoadGeneral(const File& file) {
-    auto read = [&](const char16_t* key, std::uint32_t count = 260) {
+    auto read = [&](const char16_t* key, std::uint32_t count = platform::kTextCapacity) {
         return Read(file, u"GENERAL", key, u"ERROR", count).value;
     };
     auto number = [](const std::u16string& v) { return platform::wtoi(v.c_str()); };
@@ -260,7 +260,7 @@ General LoadGeneral(const File& file) {
     v = read(u"STOP");
     g.stopBits = v == u"1.5" ? 1 : v == u"2" ? 2 : 0;
 
-    g.keyTableName = read(u"KEYTABLE", 33);
+    g.keyTableName = read(u"KEYTABLE", platform::kSectionNameCapacity);
     return g;
 }
 

@@ -10,10 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/codes.h"
+
 namespace reference {
 
-inline constexpr std::size_t kLineUnits = 259;  // a line buffer of 260 holds 259 units
-inline constexpr std::size_t kNameUnits = 32;   // a section-name slot of 33
+// The seam's capacities less their terminators: what a line buffer and a
+// section-name slot hold.
+inline constexpr std::size_t kLineUnits = platform::kTextCapacity - 1;
+inline constexpr std::size_t kNameUnits = platform::kSectionNameLength;
 
 struct Line {
     std::u16string units;    // as the engine's line buffer holds it, line feed included

@@ -36,7 +36,7 @@ std::uint32_t keyCount = 0;
 std::uint8_t receiveByte = 0;
 std::uint32_t eventMask = 0;
 std::uint32_t bytesRead = 0;
-char16_t messageText[260];
+char16_t messageText[kTextCapacity];
 // Which keys our own events left down, so that a quit can let go of them.
 bool keyDown[256];
 // The modifiers the last keystroke left held, and whether Caps Lock was
@@ -264,11 +264,11 @@ void ShowOpenFailure(std::uint32_t code) {
     const char16_t head[] = u"Ouverture du port série impossible (";
     std::size_t n = 0;
     for (const char16_t* p = head; *p != 0; ++p) messageText[n++] = *p;
-    FormatDecimal(messageText + n, 260 - n, static_cast<std::int32_t>(code));
+    FormatDecimal(messageText + n, kTextCapacity - n, static_cast<std::int32_t>(code));
     while (messageText[n] != 0) ++n;
     messageText[n++] = u')';
     messageText[n] = 0;
-    MessageBoxW(kNoWindow, messageText, u"Erreur", kMbOk);
+    MessageBoxW(kNoWindow, messageText, kErrorCaption, kMbOk);
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ int RunRead(const ToolArgs& args, ToolOutput& io) {
         return UsageError(io, "COUNT must be a positive number, not '" + ToUtf8(args[3]) + "'");
     }
     NoteIfUnreadable(args[0], io);
-    // Every text the engine can copy is shorter than 260 units, so a larger
+    // Every text the engine can copy is shorter than kTextCapacity, so a larger
     // COUNT gives the same result; the buffer need not be larger than that.
     std::uint32_t capacity = count < 4096 ? count : 4096;
     std::vector<char16_t> destination(capacity, u'\0');
@@ -121,8 +121,9 @@ int RunKeyTable(const ToolArgs& args, ToolOutput& io) {
     std::vector<std::u16string> sections(args.begin() + 1, args.end());
     for (const std::u16string& section : sections) {
         if (section.size() >= static_cast<std::size_t>(kSectionNameCapacity)) {
-            Note(io, "section name '" + ToUtf8(section) +
-                         "' is longer than 32 characters; the program holds only its first 32");
+            const std::string length = std::to_string(platform::kSectionNameLength);
+            Note(io, "section name '" + ToUtf8(section) + "' is longer than " + length +
+                         " characters; the program holds only its first " + length);
         }
     }
     KeyTableEntry zero[kKeyTableSize] = {};

@@ -250,8 +250,9 @@ bool OrderLines(const std::vector<std::u16string>& lines, std::vector<int>& orde
 bool ValidSectionName(const std::u16string& name, std::string& why) {
     if (name.empty())
         why = "the section name is empty";
-    else if (name.size() > 32)
-        why = "the section name is longer than 32 characters";
+    else if (name.size() > static_cast<std::size_t>(platform::kSectionNameLength))
+        why = "the section name is longer than " + std::to_string(platform::kSectionNameLength) +
+              " characters";
     else if (name.find_first_of(u"[]#") != std::u16string::npos)
         why = "the section name contains '[', ']' or '#'";
     else if (name.find(u"GENERAL") != std::u16string::npos)

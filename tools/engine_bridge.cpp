@@ -35,7 +35,8 @@ void RouteEngineMessagesTo(ToolOutput* io) {
 
 bool SetSettingsPath(const std::u16string& path, ToolOutput& io) {
     if (path.size() + 1 > static_cast<std::size_t>(kTextCapacity)) {
-        Note(io, "the path is longer than the program's 259-character path buffer");
+        Note(io, "the path is longer than the program's " + std::to_string(kTextCapacity - 1) +
+                     "-character path buffer");
         return false;
     }
     platform::StrCopy(SettingsFilePath, kTextCapacity, path.c_str());

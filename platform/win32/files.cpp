@@ -56,7 +56,7 @@ bool WriteFileBytes(FileHandle file, const void* data, std::uint32_t size) {
         DWORD written = 0;
         if (!::WriteFile(ToWindows(file), bytes, size, &written, nullptr)) return false;
         if (written == 0) {
-            ::SetLastError(ERROR_DISK_FULL);
+            ::SetLastError(kErrorDiskFull);
             return false;
         }
         bytes += written;

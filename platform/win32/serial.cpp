@@ -62,7 +62,7 @@ PortSlot* SlotOf(PortHandle handle) {
     return &slots[index];
 }
 
-// Takes a reference on an open port, or fails with ERROR_INVALID_HANDLE.
+// Takes a reference on an open port, or fails with kErrorInvalidHandle.
 class PortUse {
   public:
     explicit PortUse(PortHandle handle) : slot_(SlotOf(handle)) {
@@ -82,7 +82,7 @@ class PortUse {
     PortSlot* get() const { return slot_; }
     bool Failed() const {
         if (slot_) return false;
-        ::SetLastError(ERROR_INVALID_HANDLE);
+        ::SetLastError(kErrorInvalidHandle);
         return true;
     }
 
@@ -107,9 +107,8 @@ void DevicePath(const char16_t* name, wchar_t (&path)[64]) {
 // A port whose device is not there: Windows and Wine say "file not found",
 // a device on its way out says "no such device" or "not connected".
 bool MeansDeviceMissing(DWORD error) {
-    constexpr DWORD kNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE, not in every SDK
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-           error == kNoSuchDevice || error == ERROR_DEVICE_NOT_CONNECTED;
+           error == kErrorNoSuchDevice || error == ERROR_DEVICE_NOT_CONNECTED;
 }
 
 // Ends the slot's overlapped read, cancelling it first when it is still
@@ -167,7 +166,7 @@ bool CloseHandle(PortHandle handle) {
     Word expected = static_cast<Word>(handle);
     // One closer per open: the other thread's close finds the bit set and fails.
     if (!slot || !slot->id.compare_exchange_strong(expected, expected | kClosingBit)) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
+        ::SetLastError(kErrorInvalidHandle);
         return false;
     }
     // The wake event is set before the cancel, so a reader that starts its read
@@ -195,7 +194,7 @@ PortHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t
                                       flags | FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
-        ::SetLastError(MeansDeviceMissing(error) ? ERROR_DEV_NOT_EXIST : error);
+        ::SetLastError(MeansDeviceMissing(error) ? kErrorDevNotExist : error);
         return kInvalidPort;
     }
     for (std::size_t i = 0; i < kSlots; ++i) {
@@ -230,7 +229,7 @@ PortHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t
         return PortHandle{handle};
     }
     ::CloseHandle(file);
-    ::SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    ::SetLastError(kErrorTooManyOpenFiles);
     return kInvalidPort;
 }
 
@@ -328,13 +327,13 @@ bool WaitCommEvent(PortHandle port, std::uint32_t* eventMask) {
     if (use.Failed()) return false;
     PortSlot& slot = *use.get();
     if (slot.mask == 0) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
+        ::SetLastError(kErrorInvalidParameter);
         return false;
     }
     if (!(slot.mask & EV_RXCHAR)) {
         // Only character arrival is watched for; any other mask waits for the close.
         ::WaitForSingleObject(slot.wake, INFINITE);
-        ::SetLastError(ERROR_OPERATION_ABORTED);
+        ::SetLastError(kErrorOperationAborted);
         return false;
     }
     if (!slot.hasByte) {
@@ -344,13 +343,13 @@ bool WaitCommEvent(PortHandle port, std::uint32_t* eventMask) {
         const bool ok = FinishRead(slot, woke != WAIT_OBJECT_0, got);
         const DWORD error = ok ? 0 : ::GetLastError();
         if (woke != WAIT_OBJECT_0) {
-            ::SetLastError(ERROR_OPERATION_ABORTED);
+            ::SetLastError(kErrorOperationAborted);
             return false;
         }
         // Without read timeouts on the device, a read that ends with nothing
         // means the line is gone (a closed pty ends reads this way, or with 109).
         if (!ok) return DeviceFailed(slot, error);
-        if (got != 1) return DeviceFailed(slot, ERROR_BROKEN_PIPE);
+        if (got != 1) return DeviceFailed(slot, kErrorBrokenPipe);
         slot.hasByte = true;
     }
     if (eventMask) *eventMask = EV_RXCHAR;
@@ -376,7 +375,7 @@ bool ReadFile(PortHandle port, void* buffer, std::uint32_t toRead, std::uint32_t
     const bool ok = FinishRead(slot, woke != WAIT_OBJECT_0, got);
     const DWORD error = ok ? 0 : ::GetLastError();
     if (woke == WAIT_OBJECT_0 + 1) {
-        ::SetLastError(ERROR_OPERATION_ABORTED);
+        ::SetLastError(kErrorOperationAborted);
         return false;
     }
     if (woke == WAIT_TIMEOUT && (ok || error == ERROR_OPERATION_ABORTED)) {

@@ -83,7 +83,7 @@ std::uint32_t WaitForObject(HANDLE object, std::uint32_t milliseconds) {
 
 bool CloseObject(HANDLE object) {
     if (object == nullptr || object == INVALID_HANDLE_VALUE) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
+        ::SetLastError(kErrorInvalidHandle);
         return false;
     }
     return ::CloseHandle(object) != FALSE;
@@ -102,7 +102,7 @@ ThreadHandle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threa
     RaiseTimerResolution();
     auto* start = new (std::nothrow) ThreadStart{proc, parameter};
     if (!start) {
-        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        ::SetLastError(kErrorNotEnoughMemory);
         return kNoThread;
     }
     DWORD id = 0;
