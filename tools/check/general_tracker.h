@@ -1,0 +1,42 @@
+// GENERAL as the program's general reads see it: each key's value is the
+// first piece after the header that contains the key's name.
+#pragma once
+
+#include <iterator>
+#include <string>
+
+#include "settings/general_settings.h"
+#include "tools/check/pieces.h"
+#include "tools/tool_output.h"
+
+namespace check {
+
+inline constexpr const char16_t* kGeneralKeys[] = {u"STROKE_DELAY", u"COM",  u"BAUDRATE", u"PARITY",
+                                                   u"DATA",         u"STOP", u"KEYTABLE"};
+
+class GeneralTracker {
+  public:
+    GeneralTracker();
+    void Feed(const Piece& piece);
+    bool Started() const { return started_; }
+    // The piece KEYTABLE is read from, or null.
+    const Kept* KeytableLine() const;
+    void Report(const std::u16string& path, Findings& out, bool& disagreed, ToolOutput& io) const;
+
+  private:
+    struct Key {
+        bool located = false;
+        Kept at;
+        bool afterEnd = false;
+        int ownLine = 0;
+        int ownPart = 0;
+    };
+    void ReportValue(const char16_t* key, const Kept& located, Findings& out) const;
+
+    char16_t header_[kTextCapacity];
+    bool started_ = false;
+    bool ended_ = false;
+    Key keys_[std::size(kGeneralKeys)];
+};
+
+}  // namespace check
