@@ -2,8 +2,6 @@
 // defaults, and writing the user's choices back at each Start.
 #include "settings/general_settings.h"
 
-#include <iterator>
-
 #include "platform/text.h"
 #include "settings/settings_file.h"
 
@@ -26,16 +24,36 @@ void ReadGeneral(const char16_t* key, char16_t* value, std::uint32_t count = kTe
     if (unreadable) GeneralSettingsUnreadable = true;
 }
 
-constexpr std::uint16_t kNoCode = 0xFFFF;
+// The number a text gives, cut to the field that takes it.
+std::uint32_t NumberFor(const GeneralSetting& setting, const char16_t* text) {
+    const std::int32_t number = platform::wtoi(text);
+    return setting.field32 != nullptr ? static_cast<std::uint32_t>(number)
+                                      : static_cast<std::uint16_t>(number);
+}
 
-// The code a PARITY or STOP text stands for: its position in `list`, or
-// `otherwise` when the list does not hold it (the absent marker included).
-template <std::size_t N>
-std::uint16_t CodeOf(const char16_t* value, const char16_t* const (&list)[N],
-                     std::uint16_t otherwise) {
-    for (std::size_t code = 0; code < N; ++code)
-        if (platform::StrCmp(value, list[code]) == 0) return static_cast<std::uint16_t>(code);
-    return otherwise;
+std::uint32_t FieldValue(const GeneralSetting& setting) {
+    return setting.field32 != nullptr ? SerialSettings.*setting.field32
+                                      : SerialSettings.*setting.field16;
+}
+
+void SetField(const GeneralSetting& setting, std::uint32_t value) {
+    if (setting.field32 != nullptr) {
+        SerialSettings.*setting.field32 = value;
+    } else {
+        SerialSettings.*setting.field16 = static_cast<std::uint16_t>(value);
+    }
+}
+
+// The choice that spells `value`'s number, or null.
+const char16_t* ListedText(const GeneralSetting& setting, std::uint32_t value) {
+    for (std::size_t i = 0; i < setting.choiceCount; ++i)
+        if (value == static_cast<std::uint32_t>(platform::wtoi(setting.choices[i])))
+            return setting.choices[i];
+    return nullptr;
+}
+
+GeneralValue Accepted(const GeneralSetting& setting, bool accepted, std::uint32_t value) {
+    return accepted ? GeneralValue{value, false} : GeneralValue{setting.defaultValue, true};
 }
 
 }  // namespace
@@ -45,71 +63,61 @@ void ListAvailablePorts(std::int32_t* ports, std::int32_t* count) {
     *count = kMaxAvailablePorts;
 }
 
-GeneralValue InterpretGeneralValue(const char16_t* key, const char16_t* text) {
+GeneralValue InterpretGeneralValue(const GeneralSetting& setting, const char16_t* text) {
     const bool absent = IsAbsent(text);
-    if (platform::StrCmp(key, u"STROKE_DELAY") == 0) {
-        // Never rejected: the low 16 bits of any number, 0 without digits.
-        if (absent) return {1, true};
-        return {static_cast<std::uint16_t>(platform::wtoi(text)), false};
-    }
-    if (platform::StrCmp(key, u"COM") == 0) {
-        if (!absent) {
-            auto wanted = static_cast<std::uint16_t>(platform::wtoi(text));
-            for (int i = 0; i < AvailablePortCount; ++i)
+    switch (setting.rule) {
+        case GeneralRule::kAnyNumber:
+            return Accepted(setting, !absent, absent ? 0 : NumberFor(setting, text));
+        case GeneralRule::kAvailablePort: {
+            const std::uint32_t wanted = absent ? 0 : NumberFor(setting, text);
+            for (int i = 0; !absent && i < AvailablePortCount; ++i)
                 if (static_cast<std::int32_t>(wanted) == AvailablePorts[i]) return {wanted, false};
+            return {static_cast<std::uint32_t>(AvailablePorts[0]), true};
         }
-        return {static_cast<std::uint32_t>(AvailablePorts[0]), true};
-    }
-    if (platform::StrCmp(key, u"BAUDRATE") == 0) {
-        if (!absent) {
-            auto wanted = static_cast<std::uint32_t>(platform::wtoi(text));
-            for (const char16_t* rate : kBaudRateTexts)
-                if (wanted == static_cast<std::uint32_t>(platform::wtoi(rate)))
-                    return {wanted, false};
+        case GeneralRule::kListedNumber: {
+            const std::uint32_t wanted = absent ? 0 : NumberFor(setting, text);
+            return Accepted(setting, !absent && ListedText(setting, wanted) != nullptr, wanted);
         }
-        return {9600, true};
+        case GeneralRule::kListPosition:
+            // The absent marker is no choice, so it needs no test of its own.
+            for (std::size_t code = 0; code < setting.choiceCount; ++code)
+                if (platform::StrCmp(text, setting.choices[code]) == 0)
+                    return {static_cast<std::uint32_t>(code), false};
+            return Accepted(setting, false, 0);
+        case GeneralRule::kName:
+            break;
     }
-    if (platform::StrCmp(key, u"PARITY") == 0) {
-        const std::uint16_t code = CodeOf(text, kParityTexts, kNoCode);
-        return code == kNoCode ? GeneralValue{0, true} : GeneralValue{code, false};
+    return {0, false};
+}
+
+const char16_t* GeneralValueText(const GeneralSetting& setting, std::uint32_t value,
+                                 char16_t (&buffer)[kTextCapacity]) {
+    switch (setting.save) {
+        case GeneralSave::kDecimal:
+            platform::FormatDecimal(buffer, kTextCapacity, static_cast<std::int32_t>(value));
+            return buffer;
+        case GeneralSave::kChoice:
+            if (setting.rule == GeneralRule::kListPosition)
+                return value < setting.choiceCount ? setting.choices[value] : nullptr;
+            return ListedText(setting, value);
+        case GeneralSave::kNever:
+        case GeneralSave::kName:
+            break;
     }
-    if (platform::StrCmp(key, u"DATA") == 0) {
-        if (!absent) {
-            // The cut to 16 bits comes before the range test.
-            auto bits = static_cast<std::uint16_t>(platform::wtoi(text));
-            if (bits >= 5 && bits <= 8) return {bits, false};
-        }
-        return {8, true};
-    }
-    if (platform::StrCmp(key, u"STOP") == 0) {
-        const std::uint16_t code = CodeOf(text, kStopBitsTexts, kNoCode);
-        return code == kNoCode ? GeneralValue{0, true} : GeneralValue{code, false};
-    }
-    return {0, true};
+    return nullptr;
 }
 
 void LoadGeneralSettings() {
-    char16_t value[kTextCapacity];
     GeneralSettingsUnreadable = false;
-
-    ReadGeneral(u"STROKE_DELAY", value);
-    SerialSettings.strokeDelay =
-        static_cast<std::uint16_t>(InterpretGeneralValue(u"STROKE_DELAY", value).value);
-    ReadGeneral(u"COM", value);
-    SerialSettings.port = static_cast<std::uint16_t>(InterpretGeneralValue(u"COM", value).value);
-    ReadGeneral(u"BAUDRATE", value);
-    SerialSettings.baudRate = InterpretGeneralValue(u"BAUDRATE", value).value;
-    ReadGeneral(u"PARITY", value);
-    SerialSettings.parity =
-        static_cast<std::uint16_t>(InterpretGeneralValue(u"PARITY", value).value);
-    ReadGeneral(u"DATA", value);
-    SerialSettings.dataBits =
-        static_cast<std::uint16_t>(InterpretGeneralValue(u"DATA", value).value);
-    ReadGeneral(u"STOP", value);
-    SerialSettings.stopBits =
-        static_cast<std::uint16_t>(InterpretGeneralValue(u"STOP", value).value);
-
-    ReadGeneral(u"KEYTABLE", SerialSettings.keyTableName, kSectionNameCapacity);
+    for (const GeneralSetting& setting : kGeneralSettings) {
+        if (setting.rule == GeneralRule::kName) {
+            ReadGeneral(setting.key, SerialSettings.keyTableName, kSectionNameCapacity);
+            continue;
+        }
+        char16_t value[kTextCapacity];
+        ReadGeneral(setting.key, value);
+        SetField(setting, InterpretGeneralValue(setting, value).value);
+    }
 }
 
 void SaveSettings() {
@@ -117,32 +125,14 @@ void SaveSettings() {
     // Each key is one rewrite of the file. The first that fails has reported
     // its code; the rest would fail the same way and say it again, so the
     // save stops there and one Start shows one message.
-    char16_t port[kTextCapacity];
-    char16_t dataBits[kTextCapacity];
-    platform::FormatDecimal(port, kTextCapacity, SerialSettings.port);
-    platform::FormatDecimal(dataBits, kTextCapacity, SerialSettings.dataBits);
-    const char16_t* baudRate = nullptr;
-    for (const char16_t* rate : kBaudRateTexts)
-        if (SerialSettings.baudRate == static_cast<std::uint32_t>(platform::wtoi(rate)))
-            baudRate = rate;
-    const struct {
-        const char16_t* key;
-        const char16_t* value;  // null: a value with no text of its own is not written
-    } keys[] = {
-        {u"COM", port},
-        {u"DATA", dataBits},
-        {u"KEYTABLE", SerialSettings.keyTableName},
-        {u"BAUDRATE", baudRate},
-        {u"PARITY", SerialSettings.parity < std::size(kParityTexts)
-                        ? kParityTexts[SerialSettings.parity]
-                        : nullptr},
-        {u"STOP", SerialSettings.stopBits < std::size(kStopBitsTexts)
-                      ? kStopBitsTexts[SerialSettings.stopBits]
-                      : nullptr},
-    };
-    for (const auto& [key, value] : keys) {
+    for (const GeneralKey id : kGeneralSaveOrder) {
+        const GeneralSetting& setting = GeneralSettingOf(id);
+        char16_t buffer[kTextCapacity];
+        const char16_t* value = setting.save == GeneralSave::kName
+                                    ? SerialSettings.keyTableName
+                                    : GeneralValueText(setting, FieldValue(setting), buffer);
         if (value != nullptr &&
-            WriteSettingValue(kGeneral, key, value, SettingsFilePath) == kWriteFailed)
+            WriteSettingValue(kGeneral, setting.key, value, SettingsFilePath) == kWriteFailed)
             return;
     }
 }

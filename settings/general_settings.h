@@ -2,17 +2,20 @@
 // loading with validation and defaults from GENERAL, and saving it back.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "settings/settings_file.h"
 
 inline constexpr int kMaxAvailablePorts = 10;
 
-// The values BAUDRATE, PARITY and STOP may take, in the order the dialog
-// offers them; a parity or stop-bits code is its position in the list.
+// The values BAUDRATE, DATA, PARITY and STOP may take, in the order the
+// dialog offers them; a parity or stop-bits code is its position in the list.
 inline constexpr const char16_t* kBaudRateTexts[] = {
     u"256000", u"128000", u"115200", u"57600", u"56000", u"38400", u"19200", u"14400",
     u"9600",   u"4800",   u"2400",   u"1200",  u"600",   u"300",   u"110"};
+inline constexpr const char16_t* kDataBitsTexts[] = {u"8", u"7", u"6", u"5"};
 inline constexpr const char16_t* kParityTexts[] = {u"NONE", u"ODD", u"EVEN", u"MARK", u"SPACE"};
 inline constexpr const char16_t* kStopBitsTexts[] = {u"1", u"1.5", u"2"};
 
@@ -40,19 +43,101 @@ extern std::int32_t AvailablePortCount;
 // would overwrite the user's settings, so SaveSettings writes nothing.
 extern bool GeneralSettingsUnreadable;
 
-// What LoadGeneralSettings makes of `text`, the value read for one of the
-// GENERAL keys STROKE_DELAY, COM, BAUDRATE, PARITY, DATA and STOP: the value
-// it takes (the field's own number), and whether that is the key's default
-// because `text` is absent or invalid. One home for the rule, shared with the
-// tools that check a file. COM relies on the available ports.
+// The GENERAL keys, in the order the load reads them.
+enum class GeneralKey : std::uint8_t {
+    kStrokeDelay,
+    kCom,
+    kBaudRate,
+    kParity,
+    kData,
+    kStop,
+    kKeyTable
+};
+
+// How a key's text becomes its value; a text that is absent or not accepted
+// gives the key's default.
+enum class GeneralRule : std::uint8_t {
+    kAnyNumber,      // any number, never rejected (0 without digits)
+    kAvailablePort,  // one of the available ports; the default is the first of them
+    kListedNumber,   // a number that one of the choices spells
+    kListPosition,   // the position of the text among the choices (letter case counts)
+    kName,           // the text itself, cut to a section name
+};
+
+// What a save writes for a key.
+enum class GeneralSave : std::uint8_t {
+    kNever,    // nothing: only the file sets it
+    kDecimal,  // the value's number, accepted or not
+    kChoice,   // the value's text among the choices, nothing when it has none
+    kName,     // the keyboard table's name
+};
+
+// One GENERAL key: the one home of its name, default and rules, shared by the
+// load, the save, the dialog's lists and the tools that check a file.
+struct GeneralSetting {
+    GeneralKey id;
+    const char16_t* key;
+    GeneralRule rule;
+    GeneralSave save;
+    std::uint32_t defaultValue;
+    const char16_t* const* choices;
+    std::size_t choiceCount;
+    // The field it loads into: 16 bits (a number counts by its low 16 bits),
+    // or 32 for the baud rate. Neither for KEYTABLE.
+    std::uint16_t SerialSettingsRecord::*field16;
+    std::uint32_t SerialSettingsRecord::*field32;
+};
+
+inline constexpr GeneralSetting kGeneralSettings[] = {
+    {GeneralKey::kStrokeDelay, u"STROKE_DELAY", GeneralRule::kAnyNumber, GeneralSave::kNever, 1,
+     nullptr, 0, &SerialSettingsRecord::strokeDelay, nullptr},
+    {GeneralKey::kCom, u"COM", GeneralRule::kAvailablePort, GeneralSave::kDecimal, 0, nullptr, 0,
+     &SerialSettingsRecord::port, nullptr},
+    {GeneralKey::kBaudRate, u"BAUDRATE", GeneralRule::kListedNumber, GeneralSave::kChoice, 9600,
+     kBaudRateTexts, std::size(kBaudRateTexts), nullptr, &SerialSettingsRecord::baudRate},
+    {GeneralKey::kParity, u"PARITY", GeneralRule::kListPosition, GeneralSave::kChoice, 0,
+     kParityTexts, std::size(kParityTexts), &SerialSettingsRecord::parity, nullptr},
+    {GeneralKey::kData, u"DATA", GeneralRule::kListedNumber, GeneralSave::kDecimal, 8,
+     kDataBitsTexts, std::size(kDataBitsTexts), &SerialSettingsRecord::dataBits, nullptr},
+    {GeneralKey::kStop, u"STOP", GeneralRule::kListPosition, GeneralSave::kChoice, 0,
+     kStopBitsTexts, std::size(kStopBitsTexts), &SerialSettingsRecord::stopBits, nullptr},
+    {GeneralKey::kKeyTable, u"KEYTABLE", GeneralRule::kName, GeneralSave::kName, 0, nullptr, 0,
+     nullptr, nullptr},
+};
+
+// GeneralSettingOf finds a key at its enumerator's position.
+static_assert([] {
+    for (std::size_t i = 0; i < std::size(kGeneralSettings); ++i)
+        if (static_cast<std::size_t>(kGeneralSettings[i].id) != i) return false;
+    return true;
+}());
+
+// The order a save writes the keys in: each write finds its line anew, so
+// the order decides which line a key whose name another line holds replaces.
+inline constexpr GeneralKey kGeneralSaveOrder[] = {GeneralKey::kCom,      GeneralKey::kData,
+                                                   GeneralKey::kKeyTable, GeneralKey::kBaudRate,
+                                                   GeneralKey::kParity,   GeneralKey::kStop};
+
+constexpr const GeneralSetting& GeneralSettingOf(GeneralKey id) {
+    return kGeneralSettings[static_cast<std::size_t>(id)];
+}
+
+// What the load makes of `text`, the value read for `setting`: the value its
+// field takes, and whether that is the default because `text` is absent or
+// not accepted. A name is taken as it is. kAvailablePort relies on the
+// available ports.
 struct GeneralValue {
     std::uint32_t value;
     bool defaulted;
 };
-GeneralValue InterpretGeneralValue(const char16_t* key, const char16_t* text);
+GeneralValue InterpretGeneralValue(const GeneralSetting& setting, const char16_t* text);
+// The text a save writes for `value` (`buffer` may hold it), or null when it
+// writes none. Not for a name.
+const char16_t* GeneralValueText(const GeneralSetting& setting, std::uint32_t value,
+                                 char16_t (&buffer)[kTextCapacity]);
 
 void ListAvailablePorts(std::int32_t* ports, std::int32_t* count);
 void LoadGeneralSettings();
-// Writes COM, DATA, KEYTABLE, BAUDRATE, PARITY and STOP back to GENERAL
-// (nothing when the load could not read the file).
+// Writes the saved keys back to GENERAL in kGeneralSaveOrder (nothing when
+// the load could not read the file).
 void SaveSettings();

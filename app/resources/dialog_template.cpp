@@ -43,15 +43,13 @@ constexpr DialogControl kControls[] = {
     {IDC_LOGO, C::Static, nullptr, IDB_LOGO, 0x5800000Eu, 0, 7, 39, 110, 35},
 };
 
-constexpr const char16_t* kDataItems[] = {u"8", u"7", u"6", u"5"};
-
 constexpr int Count(const auto& list) {
     return static_cast<int>(std::size(list));
 }
 
-// Baud rate, parity and stop bits offer exactly what the settings accept.
+// Each list offers exactly what the general settings accept.
 constexpr ComboList kComboLists[] = {
-    {IDC_DATA, kDataItems, Count(kDataItems)},
+    {IDC_DATA, kDataBitsTexts, Count(kDataBitsTexts)},
     {IDC_STOP, kStopBitsTexts, Count(kStopBitsTexts)},
     {IDC_BAUDRATE, kBaudRateTexts, Count(kBaudRateTexts)},
     {IDC_PARITY, kParityTexts, Count(kParityTexts)},

@@ -12,6 +12,26 @@ namespace {
 
 constexpr char16_t kGeneral[] = u"GENERAL";
 
+// What a key accepts, in the words of a finding about a value it rejects.
+const char* AcceptedValues(GeneralKey id) {
+    switch (id) {
+        case GeneralKey::kCom:
+            return "one of the ports 1 to 10";
+        case GeneralKey::kBaudRate:
+            return "one of the rates the dialog offers";
+        case GeneralKey::kData:
+            return "5 to 8";
+        case GeneralKey::kParity:
+            return "NONE, ODD, EVEN, MARK or SPACE (letter case counts)";
+        case GeneralKey::kStop:
+            return "1, 1.5 or 2";
+        case GeneralKey::kStrokeDelay:
+        case GeneralKey::kKeyTable:
+            break;
+    }
+    return "";
+}
+
 }  // namespace
 
 GeneralTracker::GeneralTracker() {
@@ -19,7 +39,7 @@ GeneralTracker::GeneralTracker() {
 }
 
 const Kept* GeneralTracker::KeytableLine() const {
-    const Key& k = keys_[std::size(kGeneralKeys) - 1];
+    const Key& k = keys_[static_cast<std::size_t>(GeneralKey::kKeyTable)];
     return k.located ? &k.at : nullptr;
 }
 
@@ -33,8 +53,8 @@ void GeneralTracker::Feed(const Piece& piece) {
     if (!ended_ && IsHeaderText(text, h) && h != kGeneral) ended_ = true;
     std::u16string own;
     const bool hasKey = !ended_ && KeyOfText(text, own);
-    for (std::size_t i = 0; i < std::size(kGeneralKeys); ++i) {
-        const char16_t* name = kGeneralKeys[i];
+    for (std::size_t i = 0; i < std::size(kGeneralSettings); ++i) {
+        const char16_t* name = kGeneralSettings[i].key;
         Key& k = keys_[i];
         if (!k.located && LineHasKey(text, name)) {
             k.located = true;
@@ -50,21 +70,21 @@ void GeneralTracker::Feed(const Piece& piece) {
 
 void GeneralTracker::Report(const std::u16string& path, Findings& out, bool& disagreed,
                             ToolOutput& io) const {
-    for (std::size_t i = 0; i < std::size(kGeneralKeys); ++i) {
-        const char16_t* key = kGeneralKeys[i];
+    for (std::size_t i = 0; i < std::size(kGeneralSettings); ++i) {
+        const GeneralSetting& setting = kGeneralSettings[i];
         const Key& k = keys_[i];
         if (!k.located) continue;
-        if (!AgreesWithEngine(path, kGeneral, key, k.at, io)) disagreed = true;
-        ReportValue(key, k.at, out);
+        if (!AgreesWithEngine(path, kGeneral, setting.key, k.at, io)) disagreed = true;
+        ReportValue(setting, k.at, out);
         const bool hasOwn = k.ownLine != 0;
         if (hasOwn && k.at.Is(k.ownLine, k.ownPart)) continue;
         std::string message =
-            "[GENERAL] " + ToUtf8(key) + " is read from this line " + Quoted(k.at.text);
+            "[GENERAL] " + ToUtf8(setting.key) + " is read from this line " + Quoted(k.at.text);
         message += hasOwn ? ", not from its key line " + std::to_string(k.ownLine)
                           : ", which is not its key line";
         if (k.afterEnd) message += " (a line of a later section)";
         // A save replaces the line a read finds, but never beyond GENERAL.
-        if (!k.afterEnd && std::u16string(key) != u"STROKE_DELAY") {
+        if (!k.afterEnd && setting.save != GeneralSave::kNever) {
             message += "; saving the settings replaces this line";
         }
         out.AddAt(k.at.Label(), message);
@@ -72,14 +92,14 @@ void GeneralTracker::Report(const std::u16string& path, Findings& out, bool& dis
 }
 
 // A value the program reads but replaces by its default at the next Start
-// (the rule is LoadGeneralSettings' own), or a stroke delay cut to 16 bits.
-void GeneralTracker::ReportValue(const char16_t* key, const Kept& located, Findings& out) const {
+// (the rule is the load's own), or a stroke delay cut to 16 bits.
+void GeneralTracker::ReportValue(const GeneralSetting& setting, const Kept& located,
+                                 Findings& out) const {
     std::u16string value;
     if (ExpectedRead(&located, value) != 0 || value == kAbsentValue) return;
-    const std::string label = "[GENERAL] " + ToUtf8(key) + " = " + Quoted(value);
-    const GeneralValue taken = InterpretGeneralValue(key, value.c_str());
-    const std::u16string name = key;
-    if (name == u"STROKE_DELAY") {
+    const std::string label = "[GENERAL] " + ToUtf8(setting.key) + " = " + Quoted(value);
+    const GeneralValue taken = InterpretGeneralValue(setting, value.c_str());
+    if (setting.rule == GeneralRule::kAnyNumber) {
         const std::int32_t number = platform::wtoi(value.c_str());
         if (number < 0 || number > 0xFFFF) {
             out.AddAt(located.Label(), label + " is outside 0 to 65535: the program pauses " +
@@ -88,17 +108,11 @@ void GeneralTracker::ReportValue(const char16_t* key, const Kept& located, Findi
         }
         return;
     }
-    if (!taken.defaulted || name == u"KEYTABLE") return;
-    std::string allowed;
-    if (name == u"COM") allowed = "one of the ports 1 to 10";
-    if (name == u"BAUDRATE") allowed = "one of the rates the dialog offers";
-    if (name == u"DATA") allowed = "5 to 8";
-    if (name == u"PARITY") allowed = "NONE, ODD, EVEN, MARK or SPACE (letter case counts)";
-    if (name == u"STOP") allowed = "1, 1.5 or 2";
-    std::string used = std::to_string(taken.value);
-    if (name == u"PARITY") used = ToUtf8(kParityTexts[taken.value]);
-    if (name == u"STOP") used = ToUtf8(kStopBitsTexts[taken.value]);
-    out.AddAt(located.Label(), label + " is not " + allowed + ": the program uses " + used +
+    if (!taken.defaulted) return;
+    char16_t buffer[kTextCapacity];
+    const char16_t* used = GeneralValueText(setting, taken.value, buffer);
+    out.AddAt(located.Label(), label + " is not " + AcceptedValues(setting.id) +
+                                   ": the program uses " + ToUtf8(used != nullptr ? used : u"") +
                                    " and saves that at the next Start");
 }
 

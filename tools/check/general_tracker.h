@@ -11,9 +11,6 @@
 
 namespace check {
 
-inline constexpr const char16_t* kGeneralKeys[] = {u"STROKE_DELAY", u"COM",  u"BAUDRATE", u"PARITY",
-                                                   u"DATA",         u"STOP", u"KEYTABLE"};
-
 class GeneralTracker {
   public:
     GeneralTracker();
@@ -31,12 +28,12 @@ class GeneralTracker {
         int ownLine = 0;
         int ownPart = 0;
     };
-    void ReportValue(const char16_t* key, const Kept& located, Findings& out) const;
+    void ReportValue(const GeneralSetting& setting, const Kept& located, Findings& out) const;
 
     char16_t header_[kTextCapacity];
     bool started_ = false;
     bool ended_ = false;
-    Key keys_[std::size(kGeneralKeys)];
+    Key keys_[std::size(kGeneralSettings)];
 };
 
 }  // namespace check
