@@ -1,6 +1,4 @@
 // GENERAL: validation with fixed defaults on load, and what is written back.
-#include "app/load_settings.h"
-#include "keymap/key_table.h"
 #include "settings_test_support.h"
 
 using namespace settings_test;
@@ -137,20 +135,6 @@ TEST_F(GeneralSettings, SaveWritesTheSixKeysItHolds) {
         EXPECT_EQ(SerialSettings.parity, code);
         EXPECT_EQ(SerialSettings.stopBits, code % 3);
     }
-}
-
-TEST_F(GeneralSettings, LoadSettingsRunsTheWholeStartUp) {
-    auto exe = Path("QuorvelCE.exe");
-    platform::sim::SetModuleFileName(exe.c_str());
-    Put("[GENERAL]\nCOM = 2\nKEYTABLE = B\n[A]\n65 = 41\n[B]\n66 = 42, s\n");
-    LoadSettings();
-    EXPECT_EQ(std::u16string(SettingsFilePath), Path("QuorvelCE.INI"));
-    ASSERT_EQ(SerialSettings.SettingSectionCount, 2);
-    EXPECT_EQ(Narrow(SerialSettings.SettingSectionList[1]), "B");
-    EXPECT_EQ(SerialSettings.port, 2);
-    EXPECT_EQ(KeyTable[66].virtualKey, 0x42);
-    EXPECT_EQ(KeyTable[66].shift, 1);
-    EXPECT_EQ(KeyTable[65].virtualKey, 0);
 }
 
 TEST(SettingsPath, LastThreeCharactersBecomeIni) {
