@@ -279,28 +279,26 @@ bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
     return ok;
 }
 
-}  // namespace
-
-int RunGenerate(const ToolArgs& args, ToolOutput& io) {
-    if (args.size() != 2) return UsageError(io, "generate needs SECTION LIST");
-    std::string why;
-    if (!ValidSectionName(args[0], why)) return UsageError(io, why);
-    std::string text;
-    if (args[1] == u"-") {
+// The list's bytes, from standard input for "-"; false (with a note) when the
+// file cannot be read.
+bool ReadList(const std::u16string& source, std::string& text, ToolOutput& io) {
+    if (source == u"-") {
         char chunk[4096];
         std::size_t n;
         while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) text.append(chunk, n);
-    } else if (!ReadWholeFile(args[1], text)) {
-        Note(io, "cannot read the list " + ToUtf8(args[1]));
-        return 1;
+        return true;
     }
-    Assignment table[kKeyTableSize];
-    if (!ParseList(text, table, io)) return 1;
+    if (ReadWholeFile(source, text)) return true;
+    Note(io, "cannot read the list " + ToUtf8(source));
+    return false;
+}
 
-    std::vector<std::u16string> lines;
+// Every byte's line, in an order where each is found by its own lookup; false
+// (with a note) when lines contain each other's numbers in a circle.
+bool OrderedLines(const Assignment (&table)[kKeyTableSize], std::vector<std::u16string>& lines,
+                  std::vector<int>& order, ToolOutput& io) {
     std::vector<bool> negated(kKeyTableSize, false);
     for (int n = 0; n < kKeyTableSize; ++n) lines.push_back(KeyLine(n, table[n], false));
-    std::vector<int> order;
     std::vector<int> stuck;
     // Where lines hold each other's numbers in a circle, write the key codes
     // of the lines involved in the other form, one at a time, for as long as
@@ -323,14 +321,17 @@ int RunGenerate(const ToolArgs& args, ToolOutput& io) {
             lines[n] = usual;
         }
     }
-    if (!stuck.empty()) {
-        std::string names;
-        for (int n : stuck) names += (names.empty() ? "" : ", ") + std::to_string(n);
-        Note(io, "no order of lines lets every byte find its own line: the lines of bytes " +
-                     names + " contain each other's numbers; give one of them another key");
-        return 1;
-    }
-    // The order is what makes the table work; prove it before writing it out.
+    if (stuck.empty()) return true;
+    std::string names;
+    for (int n : stuck) names += (names.empty() ? "" : ", ") + std::to_string(n);
+    Note(io, "no order of lines lets every byte find its own line: the lines of bytes " + names +
+                 " contain each other's numbers; give one of them another key");
+    return false;
+}
+
+// The order is what makes the table work; proven before it is written out.
+bool EachByteFindsItsLine(const std::vector<std::u16string>& lines, const std::vector<int>& order,
+                          ToolOutput& io) {
     for (int n = 0; n < kKeyTableSize; ++n) {
         std::u16string key = Decimal(n);
         for (int k : order) {
@@ -340,11 +341,28 @@ int RunGenerate(const ToolArgs& args, ToolOutput& io) {
                              " would be read from the "
                              "line of byte " +
                              std::to_string(k));
-                return kInternalError;
+                return false;
             }
             break;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+int RunGenerate(const ToolArgs& args, ToolOutput& io) {
+    if (args.size() != 2) return UsageError(io, "generate needs SECTION LIST");
+    std::string why;
+    if (!ValidSectionName(args[0], why)) return UsageError(io, why);
+    std::string text;
+    if (!ReadList(args[1], text, io)) return 1;
+    Assignment table[kKeyTableSize];
+    if (!ParseList(text, table, io)) return 1;
+    std::vector<std::u16string> lines;
+    std::vector<int> order;
+    if (!OrderedLines(table, lines, order, io)) return 1;
+    if (!EachByteFindsItsLine(lines, order, io)) return kInternalError;
     io.out += "# Keyboard table written by quorvel-ini generate: every byte has its own line,\n";
     io.out += "# placed so that the program finds it first. Check edits with quorvel-ini check.\n";
     io.out += "[" + ToUtf8(args[0]) + "]\n";
