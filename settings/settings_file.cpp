@@ -274,7 +274,8 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
         *unreadable = reader.Failed();
     } else {
         const std::uint32_t error = platform::GetLastError();
-        *unreadable = error != platform::kErrorFileNotFound && error != platform::kErrorPathNotFound;
+        *unreadable =
+            error != platform::kErrorFileNotFound && error != platform::kErrorPathNotFound;
     }
     platform::StrCopy(destination, count, defaultText);
     return 1;
@@ -297,6 +298,42 @@ bool HasLoneSurrogate(const char16_t* text) {
         }
     }
     return false;
+}
+
+// Copies the file through `out` with the key's line in the section after
+// `header` replaced by "key = value"; false when there is no such line (the
+// copy then stops early and is thrown away).
+bool CopyReplacingKey(TextFileReader& reader, CheckedWriter& out, const char16_t* header,
+                      const char16_t* key, const char16_t* value, const char16_t* target) {
+    if (reader.HasBom()) out.Bytes("\xEF\xBB\xBF", 3);
+
+    bool inSection = false;
+    while (!inSection && !out.Failed() && reader.Next()) {
+        out.Bytes(reader.Raw(), reader.RawLength());
+        inSection = LineHasHeader(reader.Text(), header);
+    }
+    bool replaced = false;
+    while (inSection && !replaced && !out.Failed() && reader.Next()) {
+        if (StartsSection(reader)) {
+            // The key is missing from its own section: nothing is added and
+            // no other section's line is touched.
+            out.Bytes(reader.Raw(), reader.RawLength());
+            break;
+        }
+        if (!LineHasKey(reader.Text(), key)) {
+            out.Bytes(reader.Raw(), reader.RawLength());
+            continue;
+        }
+        LineEnd lineEnd = reader.FirstLineEnd();
+        if (lineEnd == LineEnd::kUnknown) lineEnd = settings_text::DetectFirstLineEnd(target);
+        out.Text(key);
+        out.Text(u" = ");
+        out.Text(value);
+        out.Text(lineEnd == LineEnd::kLf ? u"\n" : u"\r\n");
+        replaced = true;
+    }
+    while (replaced && !out.Failed() && reader.Next()) out.Bytes(reader.Raw(), reader.RawLength());
+    return replaced;
 }
 
 }  // namespace
@@ -335,34 +372,7 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
     if (temporary == platform::kInvalidFile) return ReportFailure();
 
     CheckedWriter out(temporary);
-    if (reader.HasBom()) out.Bytes("\xEF\xBB\xBF", 3);
-
-    bool inSection = false;
-    while (!inSection && !out.Failed() && reader.Next()) {
-        out.Bytes(reader.Raw(), reader.RawLength());
-        inSection = LineHasHeader(reader.Text(), header);
-    }
-    bool replaced = false;
-    while (inSection && !replaced && !out.Failed() && reader.Next()) {
-        if (StartsSection(reader)) {
-            // The key is missing from its own section: nothing is added and
-            // no other section's line is touched.
-            out.Bytes(reader.Raw(), reader.RawLength());
-            break;
-        }
-        if (!LineHasKey(reader.Text(), key)) {
-            out.Bytes(reader.Raw(), reader.RawLength());
-            continue;
-        }
-        LineEnd lineEnd = reader.FirstLineEnd();
-        if (lineEnd == LineEnd::kUnknown) lineEnd = settings_text::DetectFirstLineEnd(target);
-        out.Text(key);
-        out.Text(u" = ");
-        out.Text(value);
-        out.Text(lineEnd == LineEnd::kLf ? u"\n" : u"\r\n");
-        replaced = true;
-    }
-    while (replaced && !out.Failed() && reader.Next()) out.Bytes(reader.Raw(), reader.RawLength());
+    const bool replaced = CopyReplacingKey(reader, out, header, key, value, target);
 
     // Only a complete copy, safely on disk, may take the settings file's place.
     // The code of the first failure is the one reported.
