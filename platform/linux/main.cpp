@@ -7,8 +7,8 @@
 
 #include "platform/framework.h"
 #include "platform/linux/keyboard.h"
-#include "platform/linux/port_names.h"
 #include "platform/linux/qt_backend.h"
+#include "platform/linux/serial/port_names.h"
 #include "platform/linux/settings_location.h"
 
 int main(int argc, char** argv) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/linux/port_names.h"
+#include "platform/linux/serial/port_names.h"
 
 namespace quorvel_test {
 

@@ -28,7 +28,7 @@
 #include "keymap/key_table.h"
 #include "keystroke_lists.h"
 #include "platform/linux/keyboard.h"
-#include "platform/linux/port_names.h"
+#include "platform/linux/serial/port_names.h"
 #include "platform/text.h"
 #include "serial/reception.h"
 #include "serial/serial_port.h"

@@ -1,5 +1,5 @@
 // COMn to a device path: a user's link first, then the devices present.
-#include "platform/linux/port_names.h"
+#include "platform/linux/serial/port_names.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -18,8 +18,12 @@ namespace platform::linux_backend {
 
 namespace {
 
-std::mutex rootsMutex;
-DeviceRoots currentRoots;
+// Where the serial backend looks, as the program and the tests set it.
+struct PortRootsState {
+    std::mutex lock;
+    DeviceRoots current;
+};
+PortRootsState portRoots;
 
 std::vector<std::string> DirectoryNames(const std::string& dir) {
     std::vector<std::string> names;
@@ -137,8 +141,8 @@ std::string DescribePort(int n, const DeviceRoots& roots) {
 }
 
 void SetPortsFolder(std::string folder) {
-    std::lock_guard lock(rootsMutex);
-    currentRoots.portsFolder = std::move(folder);
+    std::lock_guard lock(portRoots.lock);
+    portRoots.current.portsFolder = std::move(folder);
 }
 
 void SetPortsFolderOf(const char16_t* settingsFilePath) {
@@ -151,13 +155,13 @@ void SetPortsFolderOf(const char16_t* settingsFilePath) {
 }
 
 void SetDeviceRoots(DeviceRoots roots) {
-    std::lock_guard lock(rootsMutex);
-    currentRoots = std::move(roots);
+    std::lock_guard lock(portRoots.lock);
+    portRoots.current = std::move(roots);
 }
 
 DeviceRoots CurrentDeviceRoots() {
-    std::lock_guard lock(rootsMutex);
-    return currentRoots;
+    std::lock_guard lock(portRoots.lock);
+    return portRoots.current;
 }
 
 std::string DescribeComPort(int n) {

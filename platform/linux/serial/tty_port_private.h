@@ -51,7 +51,6 @@ class TtyPort {
     // the character framing is accepted as asked, the rest is still checked.
     int Apply(const LineSettings& settings);
     int Current(LineSettings* settings);
-    bool IsPseudoTerminal() const { return pseudoTerminal_; }
 
     // Blocks until a byte is there (0), the port is closed from another
     // thread (ECANCELED), or the line fails (EIO for a hang-up or a pulled

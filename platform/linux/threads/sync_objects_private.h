@@ -8,10 +8,10 @@
 #include <mutex>
 #include <string>
 
+#include "platform/linux/monotonic_clock_private.h"
+
 namespace platform::linux_backend {
 
-// Nanoseconds on CLOCK_MONOTONIC (the clock of std::chrono::steady_clock).
-std::int64_t MonotonicNs();
 inline constexpr std::int64_t kNoDeadline = -1;
 
 class Event {
@@ -42,8 +42,6 @@ int StartThread(std::uint32_t (*proc)(void*), void* parameter, std::shared_ptr<E
 std::int64_t PauseDeadline(std::uint32_t ms);
 // Tells the pacer how the pause ended: at its deadline, or cut short.
 void PauseEnded(std::int64_t deadlineNs, bool reachedDeadline);
-// clock_nanosleep(TIMER_ABSTIME) on the monotonic clock.
-void SleepUntil(std::int64_t deadlineNs);
 
 // The lock that makes one instance per user: flock(LOCK_EX|LOCK_NB) on
 // <dir>/<name>.lock, freed by the kernel when the holder dies. `dir` is

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/linux/port_names.h"
+#include "platform/linux/serial/port_names.h"
 #include "tests/platform/linux/pty_fixture.h"
 
 namespace {

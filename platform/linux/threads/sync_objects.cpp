@@ -1,6 +1,6 @@
 // Events on a mutex and a condition variable waiting to absolute monotonic
 // deadlines; detached pthreads; pauses on clock_nanosleep; flock locks.
-#include "platform/linux/sync_objects.h"
+#include "platform/linux/threads/sync_objects_private.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <new>
 #include <utility>
 
@@ -57,11 +56,6 @@ std::string LockFileName(const std::string& name) {
 }
 
 }  // namespace
-
-std::int64_t MonotonicNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
 
 void Event::Set() {
     std::lock_guard lock(mutex_);
@@ -113,14 +107,6 @@ std::int64_t PauseDeadline(std::uint32_t ms) {
 
 void PauseEnded(std::int64_t deadlineNs, bool reachedDeadline) {
     lastPauseDeadline = reachedDeadline ? deadlineNs : kNoDeadline;
-}
-
-void SleepUntil(std::int64_t deadlineNs) {
-    timespec at{};
-    at.tv_sec = static_cast<time_t>(deadlineNs / 1000000000);
-    at.tv_nsec = static_cast<long>(deadlineNs % 1000000000);
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-    }
 }
 
 std::string InstanceLockDirectory() {

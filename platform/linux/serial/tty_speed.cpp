@@ -1,6 +1,6 @@
 // termios2 speeds: a rate with a Bxxx code goes as that code (what every
 // driver understands), any other as BOTHER with the number.
-#include "platform/linux/tty_speed.h"
+#include "platform/linux/serial/tty_speed_private.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

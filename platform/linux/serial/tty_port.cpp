@@ -1,7 +1,7 @@
 // termios serial port: exclusive open, raw line, waits on poll with an eventfd
 // beside the port so that a close from another thread wakes them (closing the
 // descriptor alone does not wake a poll on it).
-#include "platform/linux/tty_port.h"
+#include "platform/linux/serial/tty_port_private.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,7 +18,7 @@
 #include <chrono>
 #include <new>
 
-#include "platform/linux/tty_speed.h"
+#include "platform/linux/serial/tty_speed_private.h"
 
 namespace platform::linux_backend {
 
