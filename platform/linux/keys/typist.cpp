@@ -1,6 +1,6 @@
 // The modifier bookkeeping between the program's Windows key events and the
 // keys really pressed.
-#include "platform/linux/key_typist.h"
+#include "platform/linux/keys/typist_private.h"
 
 #include <linux/input-event-codes.h>
 

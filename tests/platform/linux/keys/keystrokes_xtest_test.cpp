@@ -3,23 +3,16 @@
 // while the output stays open. Starts its own Xvfb, or uses the display in
 // QUORVEL_TEST_DISPLAY; exits 77 (skipped) when Xvfb or setxkbmap is missing.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "keystroke_lists.h"
-#include "platform/linux/key_output.h"
+#include "platform/linux/keys/key_output_private.h"
+#include "tests/support/x_display.h"
 #include "x_key_reader.h"
-
-extern char** environ;
 
 using platform::linuxkeys::KeyOutput;
 
@@ -27,28 +20,8 @@ namespace {
 
 std::string testDisplay;
 
-int Run(const std::vector<std::string>& args, pid_t* started = nullptr) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    if (started != nullptr) {
-        *started = pid;
-        return 0;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool InPath(const char* program) {
-    const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-}
-
 bool SetLayout(const char* layout) {
-    return Run({"setxkbmap", "-display", testDisplay, layout}) == 0;
+    return quorvel_test::SetXLayout(testDisplay, layout);
 }
 
 // Every character of the four shipped lists arrives as listed; the output is
@@ -121,56 +94,28 @@ TEST(XTestKeystrokes, OutputFollowsTheSession) {
     }
 }
 
-// Starts Xvfb on the first free display from :73 on; 0 when none started.
-pid_t StartXvfb() {
-    for (int n = 73; n < 90; ++n) {
-        struct stat lock {};
-        if (stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &lock) == 0) continue;
-        const std::string display = ":" + std::to_string(n);
-        pid_t pid = 0;
-        if (Run({"Xvfb", display, "-noreset", "-nolisten", "tcp"}, &pid) != 0) return 0;
-        for (int i = 0; i < 100; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) break;  // lost the display to another
-            if (XKeyReader(display).ok()) {
-                testDisplay = display;
-                return pid;
-            }
-        }
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    pid_t xvfb = 0;
+    quorvel_test::XvfbDisplay xvfb;
     const char* given = std::getenv("QUORVEL_TEST_DISPLAY");
-    if (!InPath("setxkbmap")) {
+    if (!quorvel_test::InPath("setxkbmap")) {
         std::puts("setxkbmap is not installed: skipped");
         return 77;
     }
     if (given != nullptr && given[0] != 0) {
         testDisplay = given;
     } else {
-        if (!InPath("Xvfb")) {
+        if (!quorvel_test::InPath("Xvfb")) {
             std::puts("Xvfb is not installed: skipped");
             return 77;
         }
-        xvfb = StartXvfb();
-        if (xvfb == 0) {
+        if (!xvfb.Start(73, 89)) {
             std::puts("Xvfb did not start");
             return 1;
         }
+        testDisplay = xvfb.name();
     }
-    const int result = RUN_ALL_TESTS();
-    if (xvfb != 0) {
-        kill(xvfb, SIGTERM);
-        waitpid(xvfb, nullptr, 0);
-    }
-    return result;
+    return RUN_ALL_TESTS();
 }

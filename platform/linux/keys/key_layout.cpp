@@ -1,7 +1,7 @@
 // Virtual keys to XKB key codes on the active layout: letters by the keysym
 // they type, digits on the top row, named keys at their fixed places, and
 // punctuation by the character the loaded table says it types.
-#include "platform/linux/key_layout.h"
+#include "platform/linux/keys/key_layout_private.h"
 
 #include <linux/input-event-codes.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
@@ -15,72 +15,73 @@ struct UsPositions {
     std::uint16_t code[256] = {};
 
     constexpr UsPositions() {
-        code[0x08] = KEY_BACKSPACE;
-        code[0x09] = KEY_TAB;
-        code[0x0C] = KEY_KP5;  // VK_CLEAR: keypad 5 without Num Lock
-        code[0x0D] = KEY_ENTER;
-        code[0x10] = KEY_LEFTSHIFT;
-        code[0x11] = KEY_LEFTCTRL;
-        code[0x12] = KEY_LEFTALT;
-        code[0x13] = KEY_PAUSE;
-        code[0x14] = KEY_CAPSLOCK;
-        code[0x1B] = KEY_ESC;
-        code[0x20] = KEY_SPACE;
-        code[0x21] = KEY_PAGEUP;
-        code[0x22] = KEY_PAGEDOWN;
-        code[0x23] = KEY_END;
-        code[0x24] = KEY_HOME;
-        code[0x25] = KEY_LEFT;
-        code[0x26] = KEY_UP;
-        code[0x27] = KEY_RIGHT;
-        code[0x28] = KEY_DOWN;
-        code[0x2C] = KEY_SYSRQ;
-        code[0x2D] = KEY_INSERT;
-        code[0x2E] = KEY_DELETE;
-        code[0x30] = KEY_0;
-        for (int i = 1; i <= 9; ++i) code[0x30 + i] = static_cast<std::uint16_t>(KEY_1 + i - 1);
+        code[kVkBack] = KEY_BACKSPACE;
+        code[kVkTab] = KEY_TAB;
+        code[kVkClear] = KEY_KP5;  // keypad 5 without Num Lock
+        code[kVkReturn] = KEY_ENTER;
+        code[kVkShift] = KEY_LEFTSHIFT;
+        code[kVkControl] = KEY_LEFTCTRL;
+        code[kVkMenu] = KEY_LEFTALT;
+        code[kVkPause] = KEY_PAUSE;
+        code[kVkCapital] = KEY_CAPSLOCK;
+        code[kVkEscape] = KEY_ESC;
+        code[kVkSpace] = KEY_SPACE;
+        code[kVkPrior] = KEY_PAGEUP;
+        code[kVkNext] = KEY_PAGEDOWN;
+        code[kVkEnd] = KEY_END;
+        code[kVkHome] = KEY_HOME;
+        code[kVkLeft] = KEY_LEFT;
+        code[kVkUp] = KEY_UP;
+        code[kVkRight] = KEY_RIGHT;
+        code[kVkDown] = KEY_DOWN;
+        code[kVkSnapshot] = KEY_SYSRQ;
+        code[kVkInsert] = KEY_INSERT;
+        code[kVkDelete] = KEY_DELETE;
+        code[kVk0] = KEY_0;
+        for (int i = 1; i <= 9; ++i) code[kVk0 + i] = static_cast<std::uint16_t>(KEY_1 + i - 1);
         const std::uint16_t letters[26] = {KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G,
                                            KEY_H, KEY_I, KEY_J, KEY_K, KEY_L, KEY_M, KEY_N,
                                            KEY_O, KEY_P, KEY_Q, KEY_R, KEY_S, KEY_T, KEY_U,
                                            KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z};
-        for (int i = 0; i < 26; ++i) code[0x41 + i] = letters[i];
-        code[0x5B] = KEY_LEFTMETA;
-        code[0x5C] = KEY_RIGHTMETA;
-        code[0x5D] = KEY_COMPOSE;
+        for (int i = 0; i < 26; ++i) code[kVkA + i] = letters[i];
+        code[kVkLWin] = KEY_LEFTMETA;
+        code[kVkRWin] = KEY_RIGHTMETA;
+        code[kVkApps] = KEY_COMPOSE;
         const std::uint16_t keypad[10] = {KEY_KP0, KEY_KP1, KEY_KP2, KEY_KP3, KEY_KP4,
                                           KEY_KP5, KEY_KP6, KEY_KP7, KEY_KP8, KEY_KP9};
-        for (int i = 0; i < 10; ++i) code[0x60 + i] = keypad[i];
-        code[0x6A] = KEY_KPASTERISK;
-        code[0x6B] = KEY_KPPLUS;
-        code[0x6C] = KEY_KPCOMMA;  // VK_SEPARATOR
-        code[0x6D] = KEY_KPMINUS;
-        code[0x6E] = KEY_KPDOT;
-        code[0x6F] = KEY_KPSLASH;
-        for (int i = 0; i < 10; ++i) code[0x70 + i] = static_cast<std::uint16_t>(KEY_F1 + i);
-        code[0x7A] = KEY_F11;
-        code[0x7B] = KEY_F12;
-        for (int i = 0; i < 12; ++i) code[0x7C + i] = static_cast<std::uint16_t>(KEY_F13 + i);
-        code[0x90] = KEY_NUMLOCK;
-        code[0x91] = KEY_SCROLLLOCK;
-        code[0xA0] = KEY_LEFTSHIFT;
-        code[0xA1] = KEY_RIGHTSHIFT;
-        code[0xA2] = KEY_LEFTCTRL;
-        code[0xA3] = KEY_RIGHTCTRL;
-        code[0xA4] = KEY_LEFTALT;
-        code[0xA5] = KEY_RIGHTALT;
-        code[0xBA] = KEY_SEMICOLON;   // VK_OEM_1
-        code[0xBB] = KEY_EQUAL;       // VK_OEM_PLUS
-        code[0xBC] = KEY_COMMA;       // VK_OEM_COMMA
-        code[0xBD] = KEY_MINUS;       // VK_OEM_MINUS
-        code[0xBE] = KEY_DOT;         // VK_OEM_PERIOD
-        code[0xBF] = KEY_SLASH;       // VK_OEM_2
-        code[0xC0] = KEY_GRAVE;       // VK_OEM_3
-        code[0xDB] = KEY_LEFTBRACE;   // VK_OEM_4
-        code[0xDC] = KEY_BACKSLASH;   // VK_OEM_5
-        code[0xDD] = KEY_RIGHTBRACE;  // VK_OEM_6
-        code[0xDE] = KEY_APOSTROPHE;  // VK_OEM_7
-        code[0xDF] = KEY_GRAVE;       // VK_OEM_8: where UK keyboards have it
-        code[0xE2] = KEY_102ND;       // VK_OEM_102: the key between left Shift and Z
+        for (int i = 0; i < 10; ++i) code[kVkNumpad0 + i] = keypad[i];
+        code[kVkMultiply] = KEY_KPASTERISK;
+        code[kVkAdd] = KEY_KPPLUS;
+        code[kVkSeparator] = KEY_KPCOMMA;
+        code[kVkSubtract] = KEY_KPMINUS;
+        code[kVkDecimal] = KEY_KPDOT;
+        code[kVkDivide] = KEY_KPSLASH;
+        for (int i = 0; i < 10; ++i) code[kVkF1 + i] = static_cast<std::uint16_t>(KEY_F1 + i);
+        code[kVkF11] = KEY_F11;
+        code[kVkF12] = KEY_F12;
+        for (int i = 0; i <= kVkF24 - kVkF13; ++i)
+            code[kVkF13 + i] = static_cast<std::uint16_t>(KEY_F13 + i);
+        code[kVkNumLock] = KEY_NUMLOCK;
+        code[kVkScroll] = KEY_SCROLLLOCK;
+        code[kVkLShift] = KEY_LEFTSHIFT;
+        code[kVkRShift] = KEY_RIGHTSHIFT;
+        code[kVkLControl] = KEY_LEFTCTRL;
+        code[kVkRControl] = KEY_RIGHTCTRL;
+        code[kVkLMenu] = KEY_LEFTALT;
+        code[kVkRMenu] = KEY_RIGHTALT;
+        code[kVkOem1] = KEY_SEMICOLON;
+        code[kVkOemPlus] = KEY_EQUAL;
+        code[kVkOemComma] = KEY_COMMA;
+        code[kVkOemMinus] = KEY_MINUS;
+        code[kVkOemPeriod] = KEY_DOT;
+        code[kVkOem2] = KEY_SLASH;
+        code[kVkOem3] = KEY_GRAVE;
+        code[kVkOem4] = KEY_LEFTBRACE;
+        code[kVkOem5] = KEY_BACKSLASH;
+        code[kVkOem6] = KEY_RIGHTBRACE;
+        code[kVkOem7] = KEY_APOSTROPHE;
+        code[kVkOem8] = KEY_GRAVE;    // where UK keyboards have it
+        code[kVkOem102] = KEY_102ND;  // the key between left Shift and Z
     }
 };
 
@@ -124,8 +125,10 @@ std::uint16_t UsPositionOf(std::uint8_t virtualKey) {
 }
 
 bool IsOemKey(std::uint8_t vk) {
-    return (vk >= 0xBA && vk <= 0xC0) || (vk >= 0xDB && vk <= 0xDF) || (vk >= 0xE1 && vk <= 0xE4) ||
-           vk == 0xE6 || (vk >= 0x92 && vk <= 0x96) || (vk >= 0xE9 && vk <= 0xF5);
+    return (vk >= kVkOem1 && vk <= kVkOem3) || (vk >= kVkOem4 && vk <= kVkOem8) ||
+           (vk >= kVkOemAx && vk <= kVkIco00) || vk == kVkIcoClear ||
+           (vk >= kVkOemFjJisho && vk <= kVkOemFjRoya) ||
+           (vk >= kVkOemReset && vk <= kVkOemBacktab);
 }
 
 void KeyLayout::BuildFallback() {
@@ -186,10 +189,6 @@ KeyCode KeyLayout::FindCharacter(char32_t character, int level) const {
         }
     }
     return kNoKey;
-}
-
-bool KeyLayout::IsTypingKey(KeyCode code) {
-    return IsTypingBlock(code);
 }
 
 std::uintptr_t KeyLayout::Fingerprint() const {

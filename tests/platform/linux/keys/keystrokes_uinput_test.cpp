@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "keystroke_lists.h"
-#include "platform/linux/key_output.h"
+#include "platform/linux/keys/key_output_private.h"
 
 using namespace platform::linuxkeys;
+using platform::kVkControl;
+using platform::kVkLMenu;
+using platform::kVkShift;
 
 namespace {
-
-constexpr std::uint8_t kVkShift = 0x10, kVkControl = 0x11, kVkLeftMenu = 0xA4;
 
 // Key events as "KEY_Q+ KEY_Q-", each checked to be reported at once.
 class CaptureSink : public EventSink {
@@ -63,7 +64,7 @@ TEST(UinputKeystrokes, KeysAndModifiersOnFrenchAndGerman) {
     // next keystroke finds them.
     auto keystroke = [&](std::uint8_t vk, bool shift, bool altGr) {
         send(kVkControl, altGr);
-        send(kVkLeftMenu, altGr);
+        send(kVkLMenu, altGr);
         send(kVkShift, shift);
         send(vk, true);
         send(vk, false);
@@ -78,7 +79,7 @@ TEST(UinputKeystrokes, KeysAndModifiersOnFrenchAndGerman) {
     keystroke('0', false, true);    // '@'
     keystroke(0xBC, false, false);  // VK_OEM_COMMA ','
     keystroke('3', false, true);    // '#', the line's last
-    send(kVkLeftMenu, false);
+    send(kVkLMenu, false);
     send(kVkControl, false);
     keystroke(0xBD, true, false);  // VK_OEM_MINUS: no hint, US position
     EXPECT_EQ(sink.Take(),
@@ -88,7 +89,7 @@ TEST(UinputKeystrokes, KeysAndModifiersOnFrenchAndGerman) {
 
     send(kVkShift, false);
     send(kVkControl, true);
-    send(kVkLeftMenu, true);
+    send(kVkLMenu, true);
     send(kVkShift, true);
     send('0', true);
     output.ReleaseAll();
@@ -112,7 +113,7 @@ TEST(UinputKeystrokes, KeysAndModifiersOnFrenchAndGerman) {
     output.SetHints(german, 2);
     keystroke(0xDB, false, false);
     keystroke(0xDB, false, true);
-    send(kVkLeftMenu, false);
+    send(kVkLMenu, false);
     EXPECT_EQ(sink.Take(),
               "KEY_Z+ KEY_Z- KEY_RIGHTALT+ KEY_Q+ KEY_Q- KEY_RIGHTALT- KEY_LEFTBRACE+ "
               "KEY_LEFTBRACE- KEY_MINUS+ KEY_MINUS- KEY_RIGHTALT+ KEY_MINUS+ KEY_MINUS- "

@@ -1,5 +1,5 @@
 // Windows' layout questions over the XKB layout the keystrokes use.
-#include "platform/linux/layout_queries.h"
+#include "platform/linux/keys/layout_queries_private.h"
 
 namespace platform::linuxkeys {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "platform/linux/key_layout.h"
+#include "platform/linux/keys/key_layout_private.h"
 
 struct _XDisplay;
 

@@ -1,40 +1,21 @@
-// Where key presses go: the X server through XTest, or a uinput device of
-// our own through libevdev. Both take XKB key codes; the uinput side speaks
-// evdev events through a sink, which tests replace to see the events without
-// the kernel.
+// Key presses through a uinput device of our own (libevdev), where XTest
+// cannot reach the session's programs. The events go through a sink, which
+// tests replace to see them without the kernel.
 #pragma once
 
 #include <cstdint>
 
-#include "platform/linux/key_layout.h"
+#include "platform/linux/keys/key_injector_private.h"
 
-struct _XDisplay;
 struct libevdev_uinput;
 
 namespace platform::linuxkeys {
-
-class KeyInjector {
-  public:
-    virtual ~KeyInjector() = default;
-    // One press or release of a key, delivered before the call returns.
-    virtual void SendKey(KeyCode code, bool down) = 0;
-};
 
 // Receives the evdev events of the uinput device.
 class EventSink {
   public:
     virtual ~EventSink() = default;
     virtual void Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) = 0;
-};
-
-class XTestInjector final : public KeyInjector {
-  public:
-    explicit XTestInjector(_XDisplay* display = nullptr) : display_(display) {}
-    void SetDisplay(_XDisplay* display) { display_ = display; }
-    void SendKey(KeyCode code, bool down) override;
-
-  private:
-    _XDisplay* display_;
 };
 
 // Each key event is followed by its report, so a reader sees it at once.
@@ -61,7 +42,6 @@ class UinputDevice final : public EventSink {
     // kernel; -EACCES: no permission on /dev/uinput).
     int Open();
     void Close();
-    bool IsOpen() const { return device_ != nullptr; }
     // The event node the kernel made for the device (/dev/input/eventN).
     const char* DeviceNode() const;
     void Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) override;
@@ -69,5 +49,8 @@ class UinputDevice final : public EventSink {
   private:
     libevdev_uinput* device_ = nullptr;
 };
+
+// What to tell the user about /dev/uinput, from the error of its open.
+const char* UinputProblem(int error);
 
 }  // namespace platform::linuxkeys

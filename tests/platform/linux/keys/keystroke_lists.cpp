@@ -9,16 +9,28 @@
 namespace keystroke_lists {
 namespace {
 
-constexpr std::uint8_t kVkShift = 0x10, kVkControl = 0x11, kVkLeftMenu = 0xA4;
+using platform::kVkControl;
+using platform::kVkLMenu;
+using platform::kVkShift;
 
 std::uint8_t VirtualKeyNamed(const std::string& name) {
-    static const std::map<std::string, std::uint8_t> named = {
-        {"VK_TAB", 0x09},       {"VK_RETURN", 0x0D},     {"VK_SPACE", 0x20},
-        {"VK_OEM_1", 0xBA},     {"VK_OEM_PLUS", 0xBB},   {"VK_OEM_COMMA", 0xBC},
-        {"VK_OEM_MINUS", 0xBD}, {"VK_OEM_PERIOD", 0xBE}, {"VK_OEM_2", 0xBF},
-        {"VK_OEM_3", 0xC0},     {"VK_OEM_4", 0xDB},      {"VK_OEM_5", 0xDC},
-        {"VK_OEM_6", 0xDD},     {"VK_OEM_7", 0xDE},      {"VK_OEM_8", 0xDF},
-        {"VK_OEM_102", 0xE2}};
+    using namespace platform;
+    static const std::map<std::string, std::uint8_t> named = {{"VK_TAB", kVkTab},
+                                                              {"VK_RETURN", kVkReturn},
+                                                              {"VK_SPACE", kVkSpace},
+                                                              {"VK_OEM_1", kVkOem1},
+                                                              {"VK_OEM_PLUS", kVkOemPlus},
+                                                              {"VK_OEM_COMMA", kVkOemComma},
+                                                              {"VK_OEM_MINUS", kVkOemMinus},
+                                                              {"VK_OEM_PERIOD", kVkOemPeriod},
+                                                              {"VK_OEM_2", kVkOem2},
+                                                              {"VK_OEM_3", kVkOem3},
+                                                              {"VK_OEM_4", kVkOem4},
+                                                              {"VK_OEM_5", kVkOem5},
+                                                              {"VK_OEM_6", kVkOem6},
+                                                              {"VK_OEM_7", kVkOem7},
+                                                              {"VK_OEM_8", kVkOem8},
+                                                              {"VK_OEM_102", kVkOem102}};
     if (name.size() == 4 && name.rfind("VK_", 0) == 0) {
         const char c = name[3];
         if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return static_cast<std::uint8_t>(c);
@@ -67,14 +79,14 @@ std::vector<platform::linuxkeys::KeyHint> HintsOf(const std::vector<Entry>& entr
 
 void TypeAsLine(const Entry& entry, const SendEvent& send) {
     send(kVkControl, entry.altGr);
-    send(kVkLeftMenu, entry.altGr);
+    send(kVkLMenu, entry.altGr);
     send(kVkShift, entry.shift);
     send(entry.virtualKey, true);
     send(entry.virtualKey, false);
     if (!entry.shift) send(kVkShift, false);
     if (entry.shift) send(kVkShift, false);
     if (entry.altGr) {
-        send(kVkLeftMenu, false);
+        send(kVkLMenu, false);
         send(kVkControl, false);
     }
 }

@@ -1,5 +1,5 @@
 // Dead-key composition through libxkbcommon's compose tables.
-#include "platform/linux/key_compose.h"
+#include "platform/linux/keys/compose_private.h"
 
 #include <xkbcommon/xkbcommon-compose.h>
 #include <xkbcommon/xkbcommon-keysyms.h>

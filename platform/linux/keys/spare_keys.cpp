@@ -1,11 +1,10 @@
 // Spare key codes bound to characters with XChangeKeyboardMapping.
-#include "platform/linux/key_spares.h"
+#include "platform/linux/keys/spare_keys_private.h"
 
 #include <X11/Xlib.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include <cerrno>
-#include <ctime>
+#include "platform/linux/monotonic_clock_private.h"
 
 namespace platform::linuxkeys {
 namespace {
@@ -13,19 +12,6 @@ namespace {
 // How long a binding stays after its press before its code may carry
 // another character: far longer than a client takes to handle a key event.
 constexpr std::int64_t kKeepBindingNs = 100'000'000;
-
-std::int64_t MonotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-void SleepUntil(std::int64_t ns) {
-    const timespec until{static_cast<time_t>(ns / 1'000'000'000),
-                         static_cast<long>(ns % 1'000'000'000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
-}
 
 }  // namespace
 
@@ -66,13 +52,13 @@ KeyCode SpareKeys::Bind(_XDisplay* display, char32_t character, bool& shift) {
         slot = &slots_[0];
         for (int i = 1; i < count_; ++i)
             if (slots_[i].usedNs < slot->usedNs) slot = &slots_[i];
-        if (slot->usedNs != 0) SleepUntil(slot->usedNs + kKeepBindingNs);
+        if (slot->usedNs != 0) linux_backend::SleepUntil(slot->usedNs + kKeepBindingNs);
         KeySym pair[2] = {lower, upper};
         XChangeKeyboardMapping(display, slot->code, 2, pair, 1);
         slot->lower = lower;
         slot->upper = upper;
     }
-    slot->usedNs = MonotonicNs();
+    slot->usedNs = linux_backend::MonotonicNs();
     return slot->code;
 }
 

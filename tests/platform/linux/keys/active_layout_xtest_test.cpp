@@ -7,10 +7,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,35 +29,15 @@
 #include "serial/reception.h"
 #include "serial/serial_port.h"
 #include "settings/general_settings.h"
+#include "tests/support/x_display.h"
 #include "x_key_reader.h"
-
-extern char** environ;
 
 namespace {
 
 std::string testDisplay;
 
-int Run(const std::vector<std::string>& args, pid_t* started = nullptr) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    if (started != nullptr) {
-        *started = pid;
-        return 0;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 bool SetLayout(const std::string& layout) {
-    // "us(dvorak)" as setxkbmap takes it.
-    const auto open = layout.find('(');
-    if (open == std::string::npos) return Run({"setxkbmap", "-display", testDisplay, layout}) == 0;
-    return Run({"setxkbmap", "-display", testDisplay, layout.substr(0, open), "-variant",
-                layout.substr(open + 1, layout.size() - open - 2)}) == 0;
+    return quorvel_test::SetXLayout(testDisplay, layout);
 }
 
 std::string Utf8(const std::u32string& text) {
@@ -257,53 +233,23 @@ TEST_F(ActiveLayoutOnX, CapsLockChangesNoScanAndStaysOn) {
     reader.SetCapsLock(false);
 }
 
-bool InPath(const char* program) {
-    const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-}
-
-// Starts Xvfb on the first free display from :90 to :99; 0 when none started.
-pid_t StartXvfb() {
-    for (int n = 90; n < 100; ++n) {
-        struct stat lock {};
-        if (stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &lock) == 0) continue;
-        const std::string display = ":" + std::to_string(n);
-        pid_t pid = 0;
-        if (Run({"Xvfb", display, "-noreset", "-nolisten", "tcp"}, &pid) != 0) return 0;
-        for (int i = 0; i < 100; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) break;  // lost the display to another
-            if (XKeyReader(display).ok()) {
-                testDisplay = display;
-                return pid;
-            }
-        }
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    if (!InPath("setxkbmap") || !InPath("Xvfb")) {
+    if (!quorvel_test::InPath("setxkbmap") || !quorvel_test::InPath("Xvfb")) {
         std::puts("Xvfb or setxkbmap is not installed: skipped");
         return 77;
     }
-    const pid_t xvfb = StartXvfb();
-    if (xvfb == 0) {
+    quorvel_test::XvfbDisplay xvfb;
+    if (!xvfb.Start(90, 99)) {
         std::puts("Xvfb did not start");
         return 1;
     }
+    testDisplay = xvfb.name();
     // The program's keystrokes go to this display through XTest.
     setenv("DISPLAY", testDisplay.c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
     unsetenv("XDG_SESSION_TYPE");
-    const int result = RUN_ALL_TESTS();
-    kill(xvfb, SIGTERM);
-    waitpid(xvfb, nullptr, 0);
-    return result;
+    return RUN_ALL_TESTS();
 }

@@ -58,9 +58,6 @@ class KeyLayout {
     // The first key of the typing block that types `character` at `level`
     // (keypad and media keys are left out), kNoKey when there is none.
     KeyCode FindCharacter(char32_t character, int level) const;
-    // Whether `code` is a key of the typing block (the keys FindCharacter
-    // looks at).
-    static bool IsTypingKey(KeyCode code);
     // A number that tells layouts apart: what the typing block types at each
     // level, and which key each virtual key is. Keys outside the typing block
     // (the spare keys bound to characters among them) do not count. Never 0.

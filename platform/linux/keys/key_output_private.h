@@ -8,29 +8,20 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/linux/key_compose.h"
-#include "platform/linux/key_injectors.h"
-#include "platform/linux/key_layout.h"
-#include "platform/linux/key_spares.h"
-#include "platform/linux/key_typist.h"
-#include "platform/linux/layout_queries.h"
+#include "platform/codes.h"
+#include "platform/linux/keys/compose_private.h"
+#include "platform/linux/keys/key_layout_private.h"
+#include "platform/linux/keys/keyboard_names_private.h"
+#include "platform/linux/keys/layout_queries_private.h"
+#include "platform/linux/keys/spare_characters_private.h"
+#include "platform/linux/keys/typist_private.h"
+#include "platform/linux/keys/uinput_output_private.h"
+#include "platform/linux/keys/x_connection_private.h"
+#include "platform/linux/keys/xtest_output_private.h"
 
 struct xkb_context;
 
 namespace platform::linuxkeys {
-
-// The system's keyboard configuration, as XKB rule names.
-struct KeyboardNames {
-    char model[64] = {};
-    char layout[64] = {};
-    char variant[64] = {};
-    char options[128] = {};
-};
-
-// XKB_DEFAULT_LAYOUT (with XKB_DEFAULT_VARIANT, _MODEL, _OPTIONS) when set,
-// else XKBLAYOUT and the others from `file` (Debian's /etc/default/keyboard),
-// else "us".
-KeyboardNames ReadKeyboardNames(const char* file = "/etc/default/keyboard");
 
 class KeyOutput final : private KeyInjector {
   public:
@@ -61,7 +52,7 @@ class KeyOutput final : private KeyInjector {
     // One Windows key event; ignored while nothing is open.
     void KeyEvent(std::uint8_t virtualKey, bool down);
     void ReleaseAll() {
-        if (characterDown_ != kNoKey) CharacterEvent(0, false);
+        characters_.Release();
         typist_.ReleaseAll();
     }
     // Returns once the X server has handled every event sent so far (before
@@ -94,9 +85,7 @@ class KeyOutput final : private KeyInjector {
   private:
     void SendKey(KeyCode code, bool down) override;
     bool ReadXKeymap();
-    void ReadXLayoutName();
     void FollowLayoutChanges();
-    bool OursOnly(const void* mapNotice) const;
     void LayoutRead();
     const char16_t* Fail(const char* problem, const char* otherProblem);
     const char16_t* FailX(const char* problem);
@@ -113,15 +102,11 @@ class KeyOutput final : private KeyInjector {
     char layoutName_[128] = {};
 
     // XTest: Xlib for the events and the layout notices; the keymap is read
-    // through xkbcommon on an XCB connection of its own, made for each read
-    // (a connection left open would collect every notice sent to clients).
-    _XDisplay* display_ = nullptr;
-    int xkbEventBase_ = 0;
+    // through xkbcommon (xkb_keymap.cpp).
+    XConnection x_;
     std::uint32_t group_ = 0;
     XTestInjector xtest_;
-    SpareKeys spares_;
-    KeyCode characterDown_ = kNoKey;
-    bool characterShift_ = false;
+    SpareCharacters characters_{typist_, xtest_};
 
     // uinput.
     UinputDevice device_;
@@ -132,7 +117,7 @@ class KeyOutput final : private KeyInjector {
 
     const char* xProblem_ = "";
     int uinputError_ = 0;
-    char16_t message_[260] = {};
+    char16_t message_[kTextCapacity] = {};
 };
 
 }  // namespace platform::linuxkeys

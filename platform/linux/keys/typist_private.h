@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "platform/linux/key_injectors.h"
-#include "platform/linux/key_layout.h"
+#include "platform/linux/keys/key_injector_private.h"
+#include "platform/linux/keys/key_layout_private.h"
 
 namespace platform::linuxkeys {
 

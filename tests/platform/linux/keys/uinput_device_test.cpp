@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "keystroke_lists.h"
-#include "platform/linux/key_injectors.h"
-#include "platform/linux/key_layout.h"
-#include "platform/linux/key_typist.h"
+#include "platform/linux/keys/key_layout_private.h"
+#include "platform/linux/keys/typist_private.h"
+#include "platform/linux/keys/uinput_output_private.h"
 
 using namespace platform::linuxkeys;
 

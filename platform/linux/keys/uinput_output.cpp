@@ -1,21 +1,13 @@
-// XTest and uinput key injection.
-#include "platform/linux/key_injectors.h"
+// uinput key injection through libevdev.
+#include "platform/linux/keys/uinput_output_private.h"
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <linux/input-event-codes.h>
 
-namespace platform::linuxkeys {
+#include <cerrno>
 
-void XTestInjector::SendKey(KeyCode code, bool down) {
-    if (display_ == nullptr) return;
-    XTestFakeKeyEvent(display_, code, down ? True : False, CurrentTime);
-    // Each event leaves at once: the stroke delay paces what the user's
-    // application receives, not what Xlib buffers.
-    XFlush(display_);
-}
+namespace platform::linuxkeys {
 
 void UinputInjector::SendKey(KeyCode code, bool down) {
     if (sink_ == nullptr || code < kEvdevOffset) return;
@@ -26,7 +18,7 @@ void UinputInjector::SendKey(KeyCode code, bool down) {
 int UinputDevice::Open() {
     Close();
     libevdev* description = libevdev_new();
-    if (description == nullptr) return -12;  // ENOMEM
+    if (description == nullptr) return -ENOMEM;
     libevdev_set_name(description, "QuorvelCE scanner keyboard");
     libevdev_set_id_bustype(description, BUS_VIRTUAL);
     libevdev_enable_event_type(description, EV_KEY);
@@ -54,6 +46,17 @@ const char* UinputDevice::DeviceNode() const {
 
 void UinputDevice::Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) {
     if (device_ != nullptr) libevdev_uinput_write_event(device_, type, code, value);
+}
+
+const char* UinputProblem(int error) {
+    if (error == -ENOENT || error == -ENODEV) {
+        return "/dev/uinput does not exist (the uinput kernel module is not loaded)";
+    }
+    if (error == -EACCES || error == -EPERM) {
+        return "/dev/uinput is not writable by this user (a udev rule can give the 'input' "
+               "group access to it; then join that group)";
+    }
+    return "/dev/uinput cannot be used";
 }
 
 }  // namespace platform::linuxkeys

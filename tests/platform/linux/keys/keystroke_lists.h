@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/key_layout.h"
+#include "platform/linux/keys/key_layout_private.h"
 
 namespace keystroke_lists {
 

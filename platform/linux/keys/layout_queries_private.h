@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "platform/linux/key_compose.h"
-#include "platform/linux/key_layout.h"
+#include "platform/linux/keys/compose_private.h"
+#include "platform/linux/keys/key_layout_private.h"
 
 namespace platform::linuxkeys {
 
