@@ -24,7 +24,9 @@
 
 #include "app/resources/dialog_template.h"
 #include "platform/framework.h"
-#include "platform/linux/qt_backend.h"
+#include "platform/linux/qt/icons_private.h"
+#include "platform/linux/qt/tray.h"
+#include "platform/linux/qt/windows_private.h"
 #include "platform/services.h"
 
 using namespace platform;

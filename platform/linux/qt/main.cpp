@@ -7,7 +7,7 @@
 
 #include "platform/framework.h"
 #include "platform/linux/keyboard.h"
-#include "platform/linux/qt_backend.h"
+#include "platform/linux/qt/tray.h"
 #include "platform/linux/serial/port_names.h"
 #include "platform/linux/settings_location.h"
 
