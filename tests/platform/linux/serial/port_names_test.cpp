@@ -14,11 +14,7 @@ namespace {
 
 using namespace platform::linux_backend;
 namespace fs = std::filesystem;
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
+using quorvel_test::WriteFile;
 
 TEST(PortNamesTest, LinksWinThenByIdThenUartsInNumberOrder) {
     quorvel_test::ScratchFolder scratch;
