@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/linux/port_names.h"
+#include "platform/linux/serial/port_names.h"
 #include "platform/services.h"
 
 namespace {

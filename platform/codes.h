@@ -83,6 +83,8 @@ inline constexpr std::uint8_t kVkF13 = 0x7C;
 inline constexpr std::uint8_t kVkF24 = 0x87;
 inline constexpr std::uint8_t kVkNumLock = 0x90;
 inline constexpr std::uint8_t kVkScroll = 0x91;
+inline constexpr std::uint8_t kVkOemFjJisho = 0x92;  // the first of the OEM keys 0x92..0x96
+inline constexpr std::uint8_t kVkOemFjRoya = 0x96;
 inline constexpr std::uint8_t kVkLShift = 0xA0;
 inline constexpr std::uint8_t kVkRShift = 0xA1;
 inline constexpr std::uint8_t kVkLControl = 0xA2;
@@ -101,7 +103,12 @@ inline constexpr std::uint8_t kVkOem5 = 0xDC;
 inline constexpr std::uint8_t kVkOem6 = 0xDD;
 inline constexpr std::uint8_t kVkOem7 = 0xDE;
 inline constexpr std::uint8_t kVkOem8 = 0xDF;
+inline constexpr std::uint8_t kVkOemAx = 0xE1;
 inline constexpr std::uint8_t kVkOem102 = 0xE2;
+inline constexpr std::uint8_t kVkIco00 = 0xE4;
+inline constexpr std::uint8_t kVkIcoClear = 0xE6;
+inline constexpr std::uint8_t kVkOemReset = 0xE9;  // the first of the OEM keys 0xE9..0xF5
+inline constexpr std::uint8_t kVkOemBacktab = 0xF5;
 
 // ---------------------------------------------------------------------------
 // Text capacities that are behaviour: the buffers the program reads lines,

@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -29,7 +30,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/linux/qt_backend.h"
+#include "platform/linux/qt/icons_private.h"
+#include "platform/linux/qt/windows_private.h"
 
 namespace platform {
 
@@ -60,12 +62,17 @@ constexpr std::uint32_t kStaticKindMask = 0x001F;  // SS_TYPEMASK
 
 constexpr std::uint32_t kShortestTimerMs = 10;  // USER_TIMER_MINIMUM
 
-// Every window the framework made, by handle. GUI thread only.
-std::unordered_map<WindowHandle, QPointer<QWidget>> liveWindows;
+// What the window side keeps: every window it made, by handle, and the quit
+// the shell registered. GUI thread only.
+struct WindowsState {
+    std::unordered_map<WindowHandle, QPointer<QWidget>> live;
+    void (*quit)() = nullptr;
+};
+WindowsState windows;
 
 WindowHandle Register(QWidget* widget) {
     const WindowHandle handle = qt::HandleOf(widget);
-    liveWindows[handle] = widget;
+    windows.live[handle] = widget;
     return handle;
 }
 
@@ -346,12 +353,16 @@ LResult ComboMessage(QComboBox& combo, std::uint32_t message, WParam wParam, LPa
 namespace qt {
 
 QWidget* WidgetOf(WindowHandle window) {
-    const auto it = liveWindows.find(window);
-    return it != liveWindows.end() ? it->second.data() : nullptr;
+    const auto it = windows.live.find(window);
+    return it != windows.live.end() ? it->second.data() : nullptr;
 }
 
 WindowHandle HandleOf(QWidget* widget) {
     return WindowHandle{reinterpret_cast<std::uintptr_t>(widget)};
+}
+
+void SetQuitHandler(void (*quit)()) {
+    windows.quit = quit;
 }
 
 }  // namespace qt
@@ -491,7 +502,7 @@ std::intptr_t CDialog::DoModal() {
             // Only EndDialog ends the loop; an application-wide exit (which
             // ends every loop) is a quit, taken the tray's way so that
             // reception ends in order.
-            if (!window->endRequested) qt::QuitAsFromTray();
+            if (!window->endRequested && windows.quit != nullptr) windows.quit();
             if (!window->endRequested) EndDialog(kIdCancel);
         }
     }
@@ -501,8 +512,8 @@ std::intptr_t CDialog::DoModal() {
 
     for (auto& [id, timer] : window->timers) timer->stop();
     window->timers.clear();
-    for (const auto& [id, control] : window->controls) liveWindows.erase(qt::HandleOf(control));
-    liveWindows.erase(m_hWnd);
+    for (const auto& [id, control] : window->controls) windows.live.erase(qt::HandleOf(control));
+    windows.live.erase(m_hWnd);
     m_hWnd = kNoWindow;
     const std::intptr_t result = window->result;
     delete window;

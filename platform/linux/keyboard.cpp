@@ -6,28 +6,33 @@
 
 #include <mutex>
 
-#include "platform/linux/key_output.h"
+#include "platform/linux/keyboard_private.h"
+#include "platform/linux/keys/key_output_private.h"
 #include "platform/services.h"
 
 namespace platform {
 namespace {
 
-// The reception thread types; a quit may release from the dialog thread.
-std::mutex outputLock;
-linuxkeys::KeyOutput output;
-bool opened = false;
-const char16_t* failure = nullptr;
-bool failureShown = false;
-bool characterLeftOut = false;
+// The output and what has been said about it. The reception thread types; a
+// quit may release from the dialog thread: everything here is under `lock`.
+struct KeyboardState {
+    std::mutex lock;
+    linuxkeys::KeyOutput output;
+    bool opened = false;
+    const char16_t* failure = nullptr;
+    bool failureShown = false;
+    bool characterLeftOut = false;
+};
+KeyboardState keyboard;
 
 const char16_t* OpenLocked() {
-    if (!opened) {
-        opened = true;
-        failure = output.Open();
-        failureShown = false;
-        characterLeftOut = false;
+    if (!keyboard.opened) {
+        keyboard.opened = true;
+        keyboard.failure = keyboard.output.Open();
+        keyboard.failureShown = false;
+        keyboard.characterLeftOut = false;
     }
-    return failure;
+    return keyboard.failure;
 }
 
 }  // namespace
@@ -35,52 +40,52 @@ const char16_t* OpenLocked() {
 void keybd_event(std::uint8_t virtualKey, std::uint8_t, std::uint32_t flags, std::uintptr_t) {
     const char16_t* message = nullptr;
     {
-        std::lock_guard<std::mutex> lock(outputLock);
+        std::lock_guard<std::mutex> lock(keyboard.lock);
         if (OpenLocked() == nullptr) {
-            output.KeyEvent(virtualKey, (flags & kKeyEventFKeyUp) == 0);
+            keyboard.output.KeyEvent(virtualKey, (flags & kKeyEventFKeyUp) == 0);
             return;
         }
-        if (failureShown) return;
-        failureShown = true;
-        message = failure;
+        if (keyboard.failureShown) return;
+        keyboard.failureShown = true;
+        message = keyboard.failure;
     }
-    MessageBoxW(kNoWindow, message, u"Erreur", kMbOk);
+    MessageBoxW(kNoWindow, message, kErrorCaption, kMbOk);
 }
 
 void SetKeyHints(const KeyHint* hints, std::size_t count) {
-    std::lock_guard<std::mutex> lock(outputLock);
-    output.SetHints(hints, count);
+    std::lock_guard<std::mutex> lock(keyboard.lock);
+    keyboard.output.SetHints(hints, count);
 }
 
 const char16_t* OpenKeyboardOutput() {
-    std::lock_guard<std::mutex> lock(outputLock);
+    std::lock_guard<std::mutex> lock(keyboard.lock);
     return OpenLocked();
 }
 
 void ReleaseAllKeys() {
-    std::lock_guard<std::mutex> lock(outputLock);
-    output.ReleaseAll();
+    std::lock_guard<std::mutex> lock(keyboard.lock);
+    keyboard.output.ReleaseAll();
 }
 
 void CloseKeyboardOutput() {
-    std::lock_guard<std::mutex> lock(outputLock);
-    output.Close();
-    opened = false;
-    failure = nullptr;
+    std::lock_guard<std::mutex> lock(keyboard.lock);
+    keyboard.output.Close();
+    keyboard.opened = false;
+    keyboard.failure = nullptr;
 }
 
 KeyboardOutputAccess::KeyboardOutputAccess() {
-    outputLock.lock();
-    output_ = OpenLocked() == nullptr ? &platform::output : nullptr;
+    keyboard.lock.lock();
+    output_ = OpenLocked() == nullptr ? &keyboard.output : nullptr;
 }
 
 KeyboardOutputAccess::~KeyboardOutputAccess() {
-    outputLock.unlock();
+    keyboard.lock.unlock();
 }
 
 bool KeyboardOutputAccess::FirstCharacterLeftOut() {
-    const bool first = !characterLeftOut;
-    characterLeftOut = true;
+    const bool first = !keyboard.characterLeftOut;
+    keyboard.characterLeftOut = true;
     return first;
 }
 

@@ -5,10 +5,10 @@
 // spare key code bound to it on X; under uinput it is left out, with one
 // message.
 #include <cstdio>
-#include <cstring>
+#include <iterator>
 
-#include "platform/linux/key_output.h"
-#include "platform/linux/keyboard.h"
+#include "platform/linux/keyboard_private.h"
+#include "platform/linux/keys/key_output_private.h"
 #include "platform/services.h"
 #include "platform/text.h"
 
@@ -20,7 +20,7 @@ constexpr std::uint32_t kEveryWindow = 1;
 
 // What is said about the first character left out: which one, and where.
 void ShowCharacterLeftOut(char32_t character, const char* layoutName) {
-    char text[260];
+    char text[kTextCapacity];
     unsigned char utf8[8] = {};
     const char16_t unit[2] = {static_cast<char16_t>(character), 0};
     EncodeUtf8(unit, utf8, sizeof utf8 - 1);
@@ -29,11 +29,9 @@ void ShowCharacterLeftOut(char32_t character, const char* layoutName) {
                   "left out of the scan, as are the others like it.",
                   reinterpret_cast<const char*>(utf8), static_cast<unsigned>(character),
                   layoutName[0] != 0 ? layoutName : "in use");
-    char16_t message[260];
-    const std::ptrdiff_t n =
-        DecodeUtf8(reinterpret_cast<const unsigned char*>(text), std::strlen(text), message, 259);
-    message[n > 0 ? n : 0] = 0;
-    MessageBoxW(kNoWindow, message, u"Erreur", kMbOk);
+    char16_t message[kTextCapacity];
+    DecodeUtf8Terminated(text, message, std::size(message));
+    MessageBoxW(kNoWindow, message, kErrorCaption, kMbOk);
 }
 
 }  // namespace

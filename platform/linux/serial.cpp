@@ -2,15 +2,15 @@
 // device, errno turned into the codes the core acts on (55 while the device
 // is missing), Windows read timeouts and modem functions on top of TtyPort.
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <iterator>
 #include <memory>
 #include <string>
 
-#include "platform/linux/handle_table.h"
-#include "platform/linux/port_names.h"
-#include "platform/linux/tty_port.h"
+#include "platform/linux/handle_table_private.h"
+#include "platform/linux/serial/port_names.h"
+#include "platform/linux/serial/tty_port_private.h"
+#include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_files.h"
 #include "platform/services.h"
 #include "platform/text.h"
@@ -21,7 +21,6 @@ namespace linux_backend {
 
 namespace {
 
-
 constexpr std::uint32_t kClrRts = 4;
 constexpr std::uint32_t kSetDtr = 5;
 constexpr std::uint32_t kClrDtr = 6;
@@ -31,11 +30,8 @@ constexpr std::uint32_t kMsRlsdOn = 0x0080;
 constexpr std::uint32_t kDtrControlDisable = 0;
 constexpr std::uint32_t kRtsControlDisable = 0;
 
-class PortObject final : public Object {
-  public:
-    static constexpr ObjectKind kKind = ObjectKind::Port;
-    explicit PortObject(std::unique_ptr<TtyPort> port) : Object(kKind), tty(std::move(port)) {}
-    bool Close() override { return tty->Close() == 0; }
+struct PortObject {
+    explicit PortObject(std::unique_ptr<TtyPort> port) : tty(std::move(port)) {}
 
     const std::unique_ptr<TtyPort> tty;
     std::atomic<std::uint32_t> mask{0};
@@ -44,50 +40,15 @@ class PortObject final : public Object {
     std::atomic<std::uint32_t> readConstant{0};
 };
 
+// The open ports; a port handle names a slot here.
+HandleTable<PortObject, 0x5150> ports;
+
 std::uint32_t OpenError(int error) {
-    switch (error) {
-        // Nothing there (yet): a link to a pty that is gone, a USB device
-        // unplugged, a node without hardware. The core retries these.
-        case ENOENT:
-        case ENOTDIR:
-        case ENODEV:
-        case ENXIO:
-        case ELOOP:
-        case EIO:
-            return kErrorDevNotExist;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return kErrorAccessDenied;
-        case EBUSY:
-            return kErrorSharingViolation;
-        case ENOTTY:
-            return kErrorNotSupported;
-        case ENOMEM:
-            return kErrorNotEnoughMemory;
-        case EMFILE:
-        case ENFILE:
-            return kErrorTooManyOpenFiles;
-        default:
-            return kErrorGenFailure;
-    }
+    return posix::ErrorFromErrno(error, posix::ErrnoUse::PortOpen);
 }
 
 std::uint32_t IoError(int error) {
-    switch (error) {
-        case ECANCELED:
-            return kErrorOperationAborted;
-        case EIO:
-        case ENODEV:
-        case ENXIO:
-            return kErrorDeviceNotConnected;
-        case ENOTTY:
-            return kErrorNotSupported;
-        case EINVAL:
-            return kErrorInvalidParameter;
-        default:
-            return kErrorGenFailure;
-    }
+    return posix::ErrorFromErrno(error, posix::ErrnoUse::PortIo);
 }
 
 bool Fail(std::uint32_t code) {
@@ -96,7 +57,7 @@ bool Fail(std::uint32_t code) {
 }
 
 std::shared_ptr<PortObject> FindPort(PortHandle port) {
-    std::shared_ptr<PortObject> object = Find<PortObject>(RawOf(port));
+    std::shared_ptr<PortObject> object = ports.Find(RawOf(port));
     if (!object) SetLastError(kErrorInvalidHandle);
     return object;
 }
@@ -142,9 +103,9 @@ PortHandle CreateFileW(const char16_t* name, std::uint32_t, std::uint32_t, std::
         return kInvalidPort;
     }
     auto object = std::make_shared<PortObject>(std::move(tty));
-    const Handle handle = InsertObject(object);
+    const Handle handle = ports.Insert(object);
     if (handle == kNoHandle) {
-        object->Close();
+        object->tty->Close();
         SetLastError(kErrorTooManyOpenFiles);
         return kInvalidPort;
     }
@@ -289,16 +250,23 @@ bool GetCommModemStatus(PortHandle port, std::uint32_t* status) {
     return true;
 }
 
+bool CloseHandle(PortHandle port) {
+    const std::shared_ptr<PortObject> object = ports.Remove(RawOf(port));
+    if (!object) return Fail(kErrorInvalidHandle);
+    // Calls still running on the port hold their own reference; the close
+    // makes them return at once.
+    return object->tty->Close() == 0;
+}
+
 void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capacity) {
     // DescribePort's line without its leading "COMn": the list shows the number.
     const std::string line = DescribeComPort(port);
     const std::size_t gap = line.find("  ");
     if (gap == std::string::npos) return;
-    char16_t wide[260];
-    const std::ptrdiff_t n = DecodeUtf8(reinterpret_cast<const unsigned char*>(line.data()) + gap,
-                                        line.size() - gap, wide, std::size(wide) - 1);
+    char16_t wide[kTextCapacity];
+    const std::ptrdiff_t n =
+        DecodeUtf8Terminated(line.data() + gap, line.size() - gap, wide, std::size(wide));
     if (n < 0) return;
-    wide[n] = 0;
     const std::size_t used = StrLen(text);
     if (used + 1 >= capacity) return;
     // Cut to fit rather than fail: the start of the description is the useful part.

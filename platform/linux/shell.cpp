@@ -1,15 +1,15 @@
 // Linux shell services on Qt: the tray icon, message boxes that show on the
 // GUI thread and block only the thread that raised them, the program's icons
-// (compiled in, as resources of the executable), and the signals and session
-// end that end the program the way the tray icon's right click does.
+// (qt/icons.cpp), and the signals, session end and application-wide exit that
+// end the program the way the tray icon's right click does.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QFile>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
 #include <cerrno>
@@ -22,7 +22,9 @@
 #include <vector>
 
 #include "platform/framework.h"
-#include "platform/linux/qt_backend.h"
+#include "platform/linux/qt/icons_private.h"
+#include "platform/linux/qt/tray.h"
+#include "platform/linux/qt/windows_private.h"
 #include "platform/services.h"
 #include "platform/text.h"
 
@@ -59,22 +61,25 @@ QString Text(const char16_t* text) {
 
 struct OpenBox {
     std::thread::id thread;
-    bool answered = false;         // under boxLock
+    bool answered = false;         // under boxes.lock
     QPointer<QMessageBox> widget;  // GUI thread only
 };
 
-std::mutex boxLock;
-std::condition_variable boxAnswered;
-std::vector<std::shared_ptr<OpenBox>> openBoxes;
+struct MessageBoxesState {
+    std::mutex lock;
+    std::condition_variable answered;
+    std::vector<std::shared_ptr<OpenBox>> open;  // under lock
+};
+MessageBoxesState boxes;
 
 void Answer(const std::shared_ptr<OpenBox>& box) {
-    std::lock_guard lock(boxLock);
+    std::lock_guard lock(boxes.lock);
     box->answered = true;
-    boxAnswered.notify_all();
+    boxes.answered.notify_all();
 }
 
 bool Answered(const OpenBox& box) {
-    std::lock_guard lock(boxLock);
+    std::lock_guard lock(boxes.lock);
     return box.answered;
 }
 
@@ -92,13 +97,13 @@ template <class Choice>
 void DismissBoxes(Choice chosen) {
     std::vector<std::shared_ptr<OpenBox>> dismissed;
     {
-        std::lock_guard lock(boxLock);
-        for (const auto& box : openBoxes) {
+        std::lock_guard lock(boxes.lock);
+        for (const auto& box : boxes.open) {
             if (box->answered || !chosen(*box)) continue;
             box->answered = true;
             dismissed.push_back(box);
         }
-        boxAnswered.notify_all();
+        boxes.answered.notify_all();
     }
     if (dismissed.empty()) return;
     OnGui([dismissed] {
@@ -139,9 +144,12 @@ struct TrayWanted {
     QString tip;
 };
 
-std::mutex trayLock;
-std::map<TrayKey, TrayWanted> wantedIcons;       // under trayLock
-std::map<TrayKey, QSystemTrayIcon*> shownIcons;  // GUI thread only
+struct TrayState {
+    std::mutex lock;
+    std::map<TrayKey, TrayWanted> wanted;       // under lock
+    std::map<TrayKey, QSystemTrayIcon*> shown;  // GUI thread only
+};
+TrayState tray;
 
 // The mouse actions of a tray icon as the window it notifies receives them.
 // A double click's second press is a double click, not another press.
@@ -168,9 +176,9 @@ std::uint32_t MouseMessageOf(QSystemTrayIcon::ActivationReason reason) {
 bool NotifyWindow(const TrayKey& key, std::uint32_t mouseMessage) {
     std::uint32_t callback = 0;
     {
-        std::lock_guard lock(trayLock);
-        const auto it = wantedIcons.find(key);
-        if (it != wantedIcons.end()) callback = it->second.callbackMessage;
+        std::lock_guard lock(tray.lock);
+        const auto it = tray.wanted.find(key);
+        if (it != tray.wanted.end()) callback = it->second.callbackMessage;
     }
     if (callback == 0 || mouseMessage == 0 || qt::WidgetOf(key.window) == nullptr) return false;
     CWnd target;
@@ -182,10 +190,10 @@ bool NotifyWindow(const TrayKey& key, std::uint32_t mouseMessage) {
 void SyncTray() {
     std::map<TrayKey, TrayWanted> wanted;
     {
-        std::lock_guard lock(trayLock);
-        wanted = wantedIcons;
+        std::lock_guard lock(tray.lock);
+        wanted = tray.wanted;
     }
-    for (auto it = shownIcons.begin(); it != shownIcons.end();) {
+    for (auto it = tray.shown.begin(); it != tray.shown.end();) {
         if (wanted.count(it->first) != 0) {
             ++it;
             continue;
@@ -193,10 +201,10 @@ void SyncTray() {
         // Gone from the tray now; the object goes once its signals are done.
         it->second->hide();
         it->second->deleteLater();
-        it = shownIcons.erase(it);
+        it = tray.shown.erase(it);
     }
     for (const auto& [key, want] : wanted) {
-        QSystemTrayIcon*& icon = shownIcons[key];
+        QSystemTrayIcon*& icon = tray.shown[key];
         if (icon == nullptr) {
             icon = new QSystemTrayIcon(QCoreApplication::instance());
             const TrayKey target = key;
@@ -213,25 +221,19 @@ void SyncTray() {
 }
 
 // ---------------------------------------------------------------------------
-// Icons: a handle names an icon resource of the program and its size.
-
-constexpr std::uintptr_t kIconHandleBase = 0x1C000000u;
-constexpr std::int32_t kMaxResourceId = 0xFFFF;
-
-QString IconPath(std::int32_t id, int size) {
-    return QStringLiteral(":/icon/%1/%2.png").arg(id).arg(size);
-}
-
-// ---------------------------------------------------------------------------
 // Quit requests from outside: signals through a pipe the GUI thread watches,
 // and the session's end, which reaches the application as a Quit event.
 
-int quitPipe[2] = {-1, -1};
+// The pipe the signal handler writes to.
+struct QuitRequestsState {
+    int pipe[2] = {-1, -1};
+};
+QuitRequestsState quitRequests;
 
 void OnQuitSignal(int) {
     const int saved = errno;
     const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(quitPipe[1], &byte, 1);
+    [[maybe_unused]] const ssize_t n = ::write(quitRequests.pipe[1], &byte, 1);
     errno = saved;
 }
 
@@ -251,24 +253,9 @@ class QuitEventFilter final : public QObject {
 
 namespace qt {
 
-QIcon IconOf(IconHandle icon) {
-    const auto raw = static_cast<std::uintptr_t>(icon);
-    if (raw < kIconHandleBase || raw > kIconHandleBase + 2 * kMaxResourceId + 1) return {};
-    static std::map<std::uintptr_t, QIcon> made;  // GUI thread only
-    QIcon& image = made[raw];
-    if (image.isNull()) {
-        const auto id = static_cast<std::int32_t>((raw - kIconHandleBase) / 2);
-        // Either handle carries both sizes: trays on Linux draw icons larger
-        // than the 16 pixels a Windows tray uses.
-        image.addFile(IconPath(id, 16), QSize(16, 16));
-        image.addFile(IconPath(id, 32), QSize(32, 32));
-    }
-    return image;
-}
-
 QSystemTrayIcon* TrayIcon(WindowHandle window, std::uint32_t id) {
-    const auto it = shownIcons.find({window, id});
-    return it != shownIcons.end() ? it->second : nullptr;
+    const auto it = tray.shown.find({window, id});
+    return it != tray.shown.end() ? it->second : nullptr;
 }
 
 void QuitAsFromTray() {
@@ -277,8 +264,8 @@ void QuitAsFromTray() {
     DismissBoxes([](const OpenBox&) { return true; });
     std::vector<TrayKey> keys;
     {
-        std::lock_guard lock(trayLock);
-        for (const auto& [key, want] : wantedIcons)
+        std::lock_guard lock(tray.lock);
+        for (const auto& [key, want] : tray.wanted)
             if (want.callbackMessage != 0) keys.push_back(key);
     }
     for (const TrayKey& key : keys)
@@ -291,12 +278,12 @@ void QuitAsFromTray() {
 
 void RouteQuitRequestsToTray() {
     QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr || quitPipe[0] >= 0) return;
-    if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, app);
+    if (app == nullptr || quitRequests.pipe[0] >= 0) return;
+    if (::pipe2(quitRequests.pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        auto* notifier = new QSocketNotifier(quitRequests.pipe[0], QSocketNotifier::Read, app);
         QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
             char drained[64];
-            while (::read(quitPipe[0], drained, sizeof drained) > 0) {
+            while (::read(quitRequests.pipe[0], drained, sizeof drained) > 0) {
             }
             QuitAsFromTray();
         });
@@ -307,6 +294,7 @@ void RouteQuitRequestsToTray() {
         for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
     }
     app->installEventFilter(new QuitEventFilter(app));
+    SetQuitHandler(QuitAsFromTray);
 }
 
 }  // namespace qt
@@ -323,8 +311,8 @@ std::int32_t MessageBoxW(WindowHandle owner, const char16_t* text, const char16_
     auto box = std::make_shared<OpenBox>();
     box->thread = std::this_thread::get_id();
     {
-        std::lock_guard lock(boxLock);
-        openBoxes.push_back(box);
+        std::lock_guard lock(boxes.lock);
+        boxes.open.push_back(box);
     }
     if (OnGuiThread()) {
         // The dialog's own thread: a modal box that keeps the GUI answering
@@ -346,11 +334,11 @@ std::int32_t MessageBoxW(WindowHandle owner, const char16_t* text, const char16_
             shown->raise();
             shown->activateWindow();
         });
-        std::unique_lock lock(boxLock);
-        boxAnswered.wait(lock, [&] { return box->answered; });
+        std::unique_lock lock(boxes.lock);
+        boxes.answered.wait(lock, [&] { return box->answered; });
     }
-    std::lock_guard lock(boxLock);
-    std::erase(openBoxes, box);
+    std::lock_guard lock(boxes.lock);
+    std::erase(boxes.open, box);
     return kIdOk;
 }
 
@@ -368,25 +356,25 @@ bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData* data) {
     if (data == nullptr || !HaveWidgets()) return false;
     const TrayKey key{data->hWnd, data->uID};
     {
-        std::lock_guard lock(trayLock);
-        auto it = wantedIcons.find(key);
+        std::lock_guard lock(tray.lock);
+        auto it = tray.wanted.find(key);
         switch (message) {
             case kNimAdd:
-                if (it != wantedIcons.end()) return false;
-                it = wantedIcons.emplace(key, TrayWanted{}).first;
+                if (it != tray.wanted.end()) return false;
+                it = tray.wanted.emplace(key, TrayWanted{}).first;
                 break;
             case kNimModify:
-                if (it == wantedIcons.end()) return false;
+                if (it == tray.wanted.end()) return false;
                 break;
             case kNimDelete:
-                if (it == wantedIcons.end()) return false;
-                wantedIcons.erase(it);
-                it = wantedIcons.end();
+                if (it == tray.wanted.end()) return false;
+                tray.wanted.erase(it);
+                it = tray.wanted.end();
                 break;
             default:
                 return false;
         }
-        if (it != wantedIcons.end()) {
+        if (it != tray.wanted.end()) {
             TrayWanted& want = it->second;
             if (data->uFlags & kNifMessage) want.callbackMessage = data->uCallbackMessage;
             if (data->uFlags & kNifIcon) want.icon = data->hIcon;
@@ -406,12 +394,11 @@ std::uint32_t ExtractIconExW(const char16_t*, std::int32_t index, IconHandle* la
                              IconHandle* smallIcons, std::uint32_t icons) {
     // The icons are compiled into the program, so the file named is always
     // this program's own.
-    if (index >= 0 || index < -kMaxResourceId || icons == 0) return 0;
+    if (index >= 0 || index < -qt::kMaxIconResourceId || icons == 0) return 0;
     const std::int32_t id = -index;
-    if (!QFile::exists(IconPath(id, 16))) return 0;
-    const std::uintptr_t large = kIconHandleBase + 2 * static_cast<std::uintptr_t>(id);
-    if (largeIcons != nullptr) *largeIcons = IconHandle{large};
-    if (smallIcons != nullptr) *smallIcons = IconHandle{large + 1};
+    if (!qt::HasIconResource(id)) return 0;
+    if (largeIcons != nullptr) *largeIcons = qt::LargeIconHandle(id);
+    if (smallIcons != nullptr) *smallIcons = qt::SmallIconHandle(id);
     return 1;
 }
 

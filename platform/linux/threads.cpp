@@ -1,7 +1,6 @@
-// Linux threads, events and timing, and CloseHandle for ports, events and
-// threads (one table behind them all). A named event stands for the
-// one-instance check: it holds a lock file, and a second holder learns
-// kErrorAlreadyExists.
+// Linux threads, events and timing, each kind in a handle table of its own
+// with its own CloseHandle. A named event stands for the one-instance check:
+// it holds a lock file, and a second holder learns kErrorAlreadyExists.
 #include <unistd.h>
 
 #include <sched.h>
@@ -10,8 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/linux/handle_table.h"
-#include "platform/linux/sync_objects.h"
+#include "platform/linux/handle_table_private.h"
+#include "platform/linux/threads/sync_objects_private.h"
+#include "platform/posix/posix_errors.h"
 #include "platform/services.h"
 #include "platform/text.h"
 
@@ -19,47 +19,62 @@ namespace platform {
 
 namespace {
 
-thread_local std::uint32_t lastError = 0;
-
-
 using linux_backend::Event;
-using linux_backend::Object;
-using linux_backend::ObjectKind;
+using linux_backend::Handle;
+using linux_backend::kNoHandle;
+using linux_backend::RawOf;
 
-class EventObject final : public Object {
-  public:
-    static constexpr ObjectKind kKind = ObjectKind::Event;
-    EventObject(bool manualReset, bool signalled) : Object(kKind), event(manualReset, signalled) {}
-    ~EventObject() override {
+struct EventObject {
+    EventObject(bool manualReset, bool signalled) : event(manualReset, signalled) {}
+    ~EventObject() {
         if (lockFd >= 0) ::close(lockFd);
     }
+    EventObject(const EventObject&) = delete;
+    EventObject& operator=(const EventObject&) = delete;
+
     Event event;
     int lockFd = -1;  // the instance lock of a named event
 };
 
-class ThreadObject final : public Object {
-  public:
-    static constexpr ObjectKind kKind = ObjectKind::Thread;
-    ThreadObject() : Object(kKind), ended(std::make_shared<Event>(true, false)) {}
-    const std::shared_ptr<Event> ended;
+struct ThreadObject {
+    const std::shared_ptr<Event> ended = std::make_shared<Event>(true, false);
 };
 
-std::atomic<std::uint32_t> nextThreadId{1};
+// What this part keeps: the open events and threads, and the ids handed out.
+struct ThreadsState {
+    linux_backend::HandleTable<EventObject, 0x5145> events;
+    linux_backend::HandleTable<ThreadObject, 0x5154> threads;
+    std::atomic<std::uint32_t> nextThreadId{1};
+};
+ThreadsState state;
 
-linux_backend::Handle Insert(std::shared_ptr<Object> object) {
-    const linux_backend::Handle handle = linux_backend::InsertObject(std::move(object));
-    if (handle == linux_backend::kNoHandle) SetLastError(kErrorTooManyOpenFiles);
+thread_local std::uint32_t lastError = 0;
+
+template <class Table, class Object>
+Handle Insert(Table& table, std::shared_ptr<Object> object) {
+    const Handle handle = table.Insert(std::move(object));
+    if (handle == kNoHandle) SetLastError(kErrorTooManyOpenFiles);
     return handle;
+}
+
+// Only the first close of a handle finds its object; the object goes when the
+// last call still running on it lets go.
+template <class Table>
+bool Close(Table& table, Handle handle) {
+    if (!table.Remove(handle)) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    return true;
 }
 
 // The event a wait on `object` waits for: an event's own, a thread's end.
 std::shared_ptr<Event> WaitableOf(EventHandle object) {
-    if (auto e = linux_backend::Find<EventObject>(linux_backend::RawOf(object)))
-        return std::shared_ptr<Event>(e, &e->event);
+    if (auto e = state.events.Find(RawOf(object))) return std::shared_ptr<Event>(e, &e->event);
     return nullptr;
 }
 std::shared_ptr<Event> WaitableOf(ThreadHandle object) {
-    if (auto t = linux_backend::Find<ThreadObject>(linux_backend::RawOf(object))) return t->ended;
+    if (auto t = state.threads.Find(RawOf(object))) return t->ended;
     return nullptr;
 }
 
@@ -84,15 +99,6 @@ std::uint32_t WaitFor(const std::shared_ptr<Event>& waitable, std::uint32_t mill
     return signalled ? kWaitObject0 : kWaitTimeout;
 }
 
-bool Close(linux_backend::Handle handle) {
-    const std::shared_ptr<Object> object = linux_backend::RemoveObject(handle);
-    if (!object) {
-        SetLastError(kErrorInvalidHandle);
-        return false;
-    }
-    return object->Close();
-}
-
 }  // namespace
 
 std::uint32_t GetLastError() {
@@ -104,14 +110,16 @@ void SetLastError(std::uint32_t code) {
 
 ThreadHandle CreateThread(ThreadProc proc, void* parameter, std::uint32_t* threadId) {
     auto thread = std::make_shared<ThreadObject>();
-    const linux_backend::Handle handle = Insert(thread);
-    if (handle == linux_backend::kNoHandle) return kNoThread;
+    const Handle handle = Insert(state.threads, thread);
+    if (handle == kNoHandle) return kNoThread;
     if (const int e = linux_backend::StartThread(proc, parameter, thread->ended); e != 0) {
-        linux_backend::RemoveObject(handle);
-        SetLastError(e == ENOMEM ? kErrorNotEnoughMemory : static_cast<std::uint32_t>(e));
+        state.threads.Remove(handle);
+        // A thread the system has no room for (EAGAIN) is short of memory, as
+        // Windows reports it.
+        SetLastError(e == EAGAIN ? kErrorNotEnoughMemory : posix::ErrorFromErrno(e));
         return kNoThread;
     }
-    if (threadId != nullptr) *threadId = nextThreadId.fetch_add(1);
+    if (threadId != nullptr) *threadId = state.nextThreadId.fetch_add(1);
     return ThreadHandle{handle};
 }
 
@@ -129,14 +137,14 @@ EventHandle CreateEventW(bool manualReset, bool initialState, const char16_t* na
         // unguarded, rather than refusing to start.
         existed = linux_backend::AcquireInstanceLock(lockName, &event->lockFd) == EWOULDBLOCK;
     }
-    const linux_backend::Handle handle = Insert(event);
-    if (handle == linux_backend::kNoHandle) return kNoEvent;
+    const Handle handle = Insert(state.events, event);
+    if (handle == kNoHandle) return kNoEvent;
     SetLastError(existed ? kErrorAlreadyExists : kErrorSuccess);
     return EventHandle{handle};
 }
 
 bool SetEvent(EventHandle event) {
-    auto object = linux_backend::Find<EventObject>(linux_backend::RawOf(event));
+    auto object = state.events.Find(RawOf(event));
     if (!object) {
         SetLastError(kErrorInvalidHandle);
         return false;
@@ -163,14 +171,11 @@ void Sleep(std::uint32_t milliseconds) {
     linux_backend::PauseEnded(deadline, true);
 }
 
-bool CloseHandle(PortHandle port) {
-    return Close(linux_backend::RawOf(port));
-}
 bool CloseHandle(EventHandle event) {
-    return Close(linux_backend::RawOf(event));
+    return Close(state.events, RawOf(event));
 }
 bool CloseHandle(ThreadHandle thread) {
-    return Close(linux_backend::RawOf(thread));
+    return Close(state.threads, RawOf(thread));
 }
 
 }  // namespace platform

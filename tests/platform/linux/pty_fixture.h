@@ -1,6 +1,7 @@
 // A pseudo-terminal standing in for a scanner's serial line, and a scratch
 // folder laid out as a settings folder with its ports/ links and an empty
-// fake device tree, so that no test sees the machine's real ports.
+// fake device tree, so that no test sees the machine's real ports; and the files such a
+// tree holds.
 #pragma once
 
 #include <fcntl.h>
@@ -8,10 +9,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 
-#include "platform/linux/port_names.h"
+#include "platform/linux/serial/port_names.h"
 
 namespace quorvel_test {
 
@@ -78,5 +80,11 @@ class ScratchFolder {
   private:
     std::filesystem::path path_;
 };
+
+// Writes `text` to `path`, making its folders first.
+inline void WriteFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
 
 }  // namespace quorvel_test

@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/linux/port_names.h"
-#include "platform/linux/tty_port.h"
+#include "platform/linux/serial/port_names.h"
+#include "platform/linux/serial/tty_port_private.h"
 #include "platform/services.h"
 #include "tests/platform/linux/pty_fixture.h"
 
@@ -26,12 +26,6 @@ using quorvel_test::ScratchFolder;
 // Far beyond any legitimate wake-up; only there so that a broken wake fails
 // the test instead of hanging it.
 constexpr auto kHang = 20s;
-
-constexpr std::uint32_t kSharingViolation = 32;
-constexpr std::uint32_t kNotSupported = 50;
-constexpr std::uint32_t kInvalidParameter = 87;
-constexpr std::uint32_t kOperationAborted = 995;
-constexpr std::uint32_t kDeviceNotConnected = 1167;
 
 class LinuxSerialTest : public ::testing::Test {
   protected:
@@ -80,12 +74,12 @@ TEST_F(LinuxSerialTest, OpenIsExclusiveAndEachOpenClosesOnce) {
     // Held: a second open (another program, or a second thread) is refused
     // with a code that is not 55, so the user is told instead of waiting.
     EXPECT_EQ(OpenAsCore(1), kInvalidPort);
-    EXPECT_EQ(GetLastError(), kSharingViolation);
+    EXPECT_EQ(GetLastError(), kErrorSharingViolation);
 
     // A pseudo-terminal has no modem lines: RTS cannot be raised and the
     // status cannot be read, which leaves CTS off.
     EXPECT_FALSE(EscapeCommFunction(port, kSetRts));
-    EXPECT_EQ(GetLastError(), kNotSupported);
+    EXPECT_EQ(GetLastError(), kErrorNotSupported);
     std::uint32_t status = 0xFFFF;
     EXPECT_FALSE(GetCommModemStatus(port, &status));
     EXPECT_EQ(status & kMsCtsOn, 0u);
@@ -133,7 +127,7 @@ TEST_F(LinuxSerialTest, LineSettingsAreAppliedOrRefusedAndBytesArriveRaw) {
                     if (stop == kOne5StopBits && dataBits != 5) {
                         // No UART sends 1.5 stop bits at that size.
                         EXPECT_FALSE(SetCommState(port, dcb));
-                        EXPECT_EQ(GetLastError(), kInvalidParameter);
+                        EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
                         continue;
                     }
                     // The pty keeps 8 bits without parity whatever is asked
@@ -152,7 +146,7 @@ TEST_F(LinuxSerialTest, LineSettingsAreAppliedOrRefusedAndBytesArriveRaw) {
     ASSERT_TRUE(GetCommState(port, refused));
     refused.BaudRate = 0;  // would hang the line up
     EXPECT_FALSE(SetCommState(port, refused));
-    EXPECT_EQ(GetLastError(), kInvalidParameter);
+    EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
     refused.BaudRate = 9600;
     refused.ByteSize = 9;
     EXPECT_FALSE(SetCommState(port, refused));
@@ -192,7 +186,8 @@ TEST_F(LinuxSerialTest, CloseFromAnotherThreadWakesAPendingWaitAndRead) {
     ASSERT_EQ(waiter.wait_for(kHang), std::future_status::ready);
     const auto [waited, waitError] = waiter.get();
     EXPECT_FALSE(waited);
-    EXPECT_TRUE(waitError == kOperationAborted || waitError == kErrorInvalidHandle) << waitError;
+    EXPECT_TRUE(waitError == kErrorOperationAborted || waitError == kErrorInvalidHandle)
+        << waitError;
 
     // The same for a read; and the device is free as soon as the close returns.
     const PortHandle second = OpenAsCore(3, 600000);
@@ -234,7 +229,7 @@ TEST_F(LinuxSerialTest, PulledCableFailsTheWaitAndTheReplugOpensAgain) {
     ASSERT_EQ(waiter.wait_for(kHang), std::future_status::ready);
     const auto [waited, error] = waiter.get();
     EXPECT_FALSE(waited);
-    EXPECT_EQ(error, kDeviceNotConnected);
+    EXPECT_EQ(error, kErrorDeviceNotConnected);
     // A read on the dead line fails too, rather than looking like a timeout.
     unsigned char byte;
     std::uint32_t got = 0;

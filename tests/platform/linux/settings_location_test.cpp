@@ -17,11 +17,7 @@ namespace {
 
 using namespace platform::linux_backend;
 namespace fs = std::filesystem;
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
+using quorvel_test::WriteFile;
 
 std::string ReadFile(const fs::path& path) {
     std::ostringstream text;
@@ -68,13 +64,13 @@ TEST(SettingsLocationTest, PortableFirstElseConfigFolderMadeFromTheDefaultOnce) 
 }
 
 TEST(SettingsLocationTest, ModuleNameIsTheWindowsProgramsNameInTheChosenFolder) {
-    char16_t name[260];
+    char16_t name[platform::kTextCapacity];
     // The tools set no folder: the real executable.
-    ASSERT_GT(platform::GetModuleFileNameW(name, 260), 0u);
+    ASSERT_GT(platform::GetModuleFileNameW(name, platform::kTextCapacity), 0u);
     EXPECT_EQ(std::u16string(name).find(u"QuorvelCE.exe"), std::u16string::npos);
 
     SetModuleFolder("/home/ann/.config/QuorvelCE");
-    const std::uint32_t length = platform::GetModuleFileNameW(name, 260);
+    const std::uint32_t length = platform::GetModuleFileNameW(name, platform::kTextCapacity);
     EXPECT_EQ(std::u16string(name), u"/home/ann/.config/QuorvelCE/QuorvelCE.exe");
     EXPECT_EQ(length, std::u16string(name).size());
     // Too small a buffer: cut and the size returned, as Windows does.

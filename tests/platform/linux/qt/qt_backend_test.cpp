@@ -24,7 +24,9 @@
 
 #include "app/resources/dialog_template.h"
 #include "platform/framework.h"
-#include "platform/linux/qt_backend.h"
+#include "platform/linux/qt/icons_private.h"
+#include "platform/linux/qt/tray.h"
+#include "platform/linux/qt/windows_private.h"
 #include "platform/services.h"
 
 using namespace platform;
@@ -74,7 +76,7 @@ class BoxThread {
   public:
     explicit BoxThread(const char16_t* text) : m_state(std::make_shared<State>()) {
         std::thread([state = m_state, text] {
-            state->result = MessageBoxW(kNoWindow, text, u"Erreur", kMbOk);
+            state->result = MessageBoxW(kNoWindow, text, kErrorCaption, kMbOk);
             state->returned = true;
         }).detach();
     }
@@ -318,7 +320,7 @@ TEST(QtShellTest, MessageBoxFromAnotherThreadBlocksOnlyThatThreadUntilAnsweredOr
         QMessageBox* box = ShownBox();
         EXPECT_EQ(box->thread(), qApp->thread());
         EXPECT_EQ(Utf16(box->text()), kText);
-        EXPECT_EQ(Utf16(box->windowTitle()), u"Erreur");
+        EXPECT_EQ(Utf16(box->windowTitle()), kErrorCaption);
         // The GUI goes on (a timer ticks) while the raising thread waits.
         const int ticks = d.Count(kWmTimer, 3);
         d.SetTimer(3, 1);
@@ -353,8 +355,8 @@ TEST(QtShellTest, TrayFollowsEveryThreadInOrderAndSendsClicksAndQuitsToItsWindow
     constexpr std::uint32_t kId = 5;
     constexpr std::uint32_t kCallback = kWmUser + 9;
     ProbeDialog dialog([](ProbeDialog& d) {
-        char16_t self[260] = {};
-        GetModuleFileNameW(self, 260);
+        char16_t self[kTextCapacity] = {};
+        GetModuleFileNameW(self, kTextCapacity);
         IconHandle ready = kNoIcon;
         IconHandle notReady = kNoIcon;
         ASSERT_EQ(ExtractIconExW(self, -IDI_READY, nullptr, &ready, 1), 1u);

@@ -1,0 +1,123 @@
+// The keystroke output of a Linux session: XTest on an X11 session, a uinput
+// device on Wayland or with no X display, or a message saying what is
+// missing. Keeps the layout in step with the X server's (a setxkbmap while
+// the program runs is followed before the next key press).
+// One thread at a time: the caller serialises.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/codes.h"
+#include "platform/linux/keys/compose_private.h"
+#include "platform/linux/keys/key_layout_private.h"
+#include "platform/linux/keys/keyboard_names_private.h"
+#include "platform/linux/keys/layout_queries_private.h"
+#include "platform/linux/keys/spare_characters_private.h"
+#include "platform/linux/keys/typist_private.h"
+#include "platform/linux/keys/uinput_output_private.h"
+#include "platform/linux/keys/x_connection_private.h"
+#include "platform/linux/keys/xtest_output_private.h"
+
+struct xkb_context;
+
+namespace platform::linuxkeys {
+
+class KeyOutput final : private KeyInjector {
+  public:
+    enum class Kind { kNone, kXTest, kUinput };
+
+    KeyOutput() = default;
+    KeyOutput(const KeyOutput&) = delete;
+    KeyOutput& operator=(const KeyOutput&) = delete;
+    ~KeyOutput() override { Close(); }
+
+    // Chooses and opens the output for this session: XTest when there is an
+    // X display and the session is not Wayland, otherwise uinput when
+    // /dev/uinput can be used. Returns null, or a message naming what is
+    // missing (kept until the next Open or Close).
+    const char16_t* Open();
+    // XTest on the named display (null: $DISPLAY).
+    const char16_t* OpenX(const char* displayName);
+    // uinput with the layout of `names`; events go to `sink`, or to a new
+    // kernel device when `sink` is null.
+    const char16_t* OpenUinput(EventSink* sink, const KeyboardNames& names);
+    // Releases every key still down, then closes.
+    void Close();
+
+    Kind kind() const { return kind_; }
+    const KeyLayout& layout() const { return layout_; }
+
+    void SetHints(const KeyHint* hints, std::size_t count);
+    // One Windows key event; ignored while nothing is open.
+    void KeyEvent(std::uint8_t virtualKey, bool down);
+    void ReleaseAll() {
+        characters_.Release();
+        typist_.ReleaseAll();
+    }
+    // Returns once the X server has handled every event sent so far (before
+    // closing, or to read what a client received).
+    void Sync();
+
+    // The layout's identity, after any change the server announced: the
+    // same for the same keymap and group, another one after a change; 0
+    // while nothing is open.
+    std::uintptr_t LayoutIdentity();
+    // The identity as last read (no look for changes).
+    std::uintptr_t CurrentIdentity() const { return kind_ == Kind::kNone ? 0 : identity_; }
+    // The layout's name as the user chose it ("fr", "us(dvorak)").
+    const char* LayoutName() const { return layoutName_; }
+    // Windows' layout questions on the current layout.
+    std::int16_t KeyScan(char16_t character) const;
+    std::uint32_t ScanCode(std::uint8_t virtualKey) const;
+    int ToUnicode(std::uint8_t virtualKey, const std::uint8_t* keyState, char16_t* buffer,
+                  int bufferSize);
+    // Caps Lock as the X server has it (through uinput nobody can tell:
+    // taken as off).
+    bool CapsLockOn();
+    // The X window with the keyboard focus; 0 for none or no X.
+    unsigned long FocusWindow();
+    // A press or release of a character that no key of the layout types: on
+    // X a spare key code bound to it. False where that cannot be (uinput, no
+    // spare code): the character is left out.
+    bool CharacterEvent(char32_t character, bool down);
+
+  private:
+    void SendKey(KeyCode code, bool down) override;
+    bool ReadXKeymap();
+    void FollowLayoutChanges();
+    void LayoutRead();
+    const char16_t* Fail(const char* problem, const char* otherProblem);
+    const char16_t* FailX(const char* problem);
+
+    Kind kind_ = Kind::kNone;
+    KeyLayout layout_;
+    KeyTypist typist_{layout_, *this};
+    KeyInjector* injector_ = nullptr;
+    xkb_context* context_ = nullptr;
+
+    DeadKeys deadKeys_;
+    LayoutQueries queries_;
+    std::uintptr_t identity_ = 0;
+    char layoutName_[128] = {};
+
+    // XTest: Xlib for the events and the layout notices; the keymap is read
+    // through xkbcommon (xkb_keymap.cpp).
+    XConnection x_;
+    std::uint32_t group_ = 0;
+    XTestInjector xtest_;
+    SpareCharacters characters_{typist_, xtest_};
+
+    // uinput.
+    UinputDevice device_;
+    UinputInjector uinput_;
+    // A new kernel device is read by the desktop only once it has noticed it;
+    // the first event waits until then (CLOCK_MONOTONIC nanoseconds).
+    std::int64_t settleUntilNs_ = 0;
+
+    const char* xProblem_ = "";
+    int uinputError_ = 0;
+    char16_t message_[kTextCapacity] = {};
+};
+
+}  // namespace platform::linuxkeys

@@ -1,0 +1,62 @@
+// uinput key injection through libevdev.
+#include "platform/linux/keys/uinput_output_private.h"
+
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
+#include <linux/input-event-codes.h>
+
+#include <cerrno>
+
+namespace platform::linuxkeys {
+
+void UinputInjector::SendKey(KeyCode code, bool down) {
+    if (sink_ == nullptr || code < kEvdevOffset) return;
+    sink_->Emit(EV_KEY, static_cast<std::uint16_t>(code - kEvdevOffset), down ? 1 : 0);
+    sink_->Emit(EV_SYN, SYN_REPORT, 0);
+}
+
+int UinputDevice::Open() {
+    Close();
+    libevdev* description = libevdev_new();
+    if (description == nullptr) return -ENOMEM;
+    libevdev_set_name(description, "QuorvelCE scanner keyboard");
+    libevdev_set_id_bustype(description, BUS_VIRTUAL);
+    libevdev_enable_event_type(description, EV_KEY);
+    // Every keyboard key the kernel knows below the buttons, so that any
+    // keymap's key can be typed; no pointer buttons, so nothing takes the
+    // device for a mouse.
+    for (unsigned code = KEY_ESC; code < BTN_MISC; ++code) {
+        libevdev_enable_event_code(description, EV_KEY, code, nullptr);
+    }
+    int result =
+        libevdev_uinput_create_from_device(description, LIBEVDEV_UINPUT_OPEN_MANAGED, &device_);
+    libevdev_free(description);
+    if (result != 0) device_ = nullptr;
+    return result;
+}
+
+void UinputDevice::Close() {
+    if (device_ != nullptr) libevdev_uinput_destroy(device_);
+    device_ = nullptr;
+}
+
+const char* UinputDevice::DeviceNode() const {
+    return device_ == nullptr ? nullptr : libevdev_uinput_get_devnode(device_);
+}
+
+void UinputDevice::Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) {
+    if (device_ != nullptr) libevdev_uinput_write_event(device_, type, code, value);
+}
+
+const char* UinputProblem(int error) {
+    if (error == -ENOENT || error == -ENODEV) {
+        return "/dev/uinput does not exist (the uinput kernel module is not loaded)";
+    }
+    if (error == -EACCES || error == -EPERM) {
+        return "/dev/uinput is not writable by this user (a udev rule can give the 'input' "
+               "group access to it; then join that group)";
+    }
+    return "/dev/uinput cannot be used";
+}
+
+}  // namespace platform::linuxkeys

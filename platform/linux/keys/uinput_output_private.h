@@ -1,0 +1,56 @@
+// Key presses through a uinput device of our own (libevdev), where XTest
+// cannot reach the session's programs. The events go through a sink, which
+// tests replace to see them without the kernel.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/linux/keys/key_injector_private.h"
+
+struct libevdev_uinput;
+
+namespace platform::linuxkeys {
+
+// Receives the evdev events of the uinput device.
+class EventSink {
+  public:
+    virtual ~EventSink() = default;
+    virtual void Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) = 0;
+};
+
+// Each key event is followed by its report, so a reader sees it at once.
+class UinputInjector final : public KeyInjector {
+  public:
+    explicit UinputInjector(EventSink* sink = nullptr) : sink_(sink) {}
+    void SetSink(EventSink* sink) { sink_ = sink; }
+    void SendKey(KeyCode code, bool down) override;
+
+  private:
+    EventSink* sink_;
+};
+
+// The kernel's uinput device: a keyboard with only keyboard keys (no
+// buttons, no axes, no auto-repeat of our own).
+class UinputDevice final : public EventSink {
+  public:
+    UinputDevice() = default;
+    UinputDevice(const UinputDevice&) = delete;
+    UinputDevice& operator=(const UinputDevice&) = delete;
+    ~UinputDevice() override { Close(); }
+
+    // 0, or the negative errno of the failure (-ENOENT: no uinput in the
+    // kernel; -EACCES: no permission on /dev/uinput).
+    int Open();
+    void Close();
+    // The event node the kernel made for the device (/dev/input/eventN).
+    const char* DeviceNode() const;
+    void Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) override;
+
+  private:
+    libevdev_uinput* device_ = nullptr;
+};
+
+// What to tell the user about /dev/uinput, from the error of its open.
+const char* UinputProblem(int error);
+
+}  // namespace platform::linuxkeys
