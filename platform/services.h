@@ -85,8 +85,15 @@ inline constexpr std::uint32_t kGenericRead = 0x80000000u;
 inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
 inline constexpr std::uint32_t kOpenExisting = 3;
 inline constexpr std::uint32_t kEvRxChar = 0x0001;
+// EscapeCommFunction's functions and GetCommModemStatus's lines.
 inline constexpr std::uint32_t kSetRts = 3;
+inline constexpr std::uint32_t kClrRts = 4;
+inline constexpr std::uint32_t kSetDtr = 5;
+inline constexpr std::uint32_t kClrDtr = 6;
 inline constexpr std::uint32_t kMsCtsOn = 0x0010;
+inline constexpr std::uint32_t kMsDsrOn = 0x0020;
+inline constexpr std::uint32_t kMsRingOn = 0x0040;
+inline constexpr std::uint32_t kMsRlsdOn = 0x0080;
 inline constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 
 inline constexpr std::uint8_t kNoParity = 0;
@@ -97,7 +104,9 @@ inline constexpr std::uint8_t kSpaceParity = 4;
 inline constexpr std::uint8_t kOneStopBit = 0;
 inline constexpr std::uint8_t kOne5StopBits = 1;
 inline constexpr std::uint8_t kTwoStopBits = 2;
+inline constexpr std::uint32_t kDtrControlDisable = 0;
 inline constexpr std::uint32_t kDtrControlEnable = 1;
+inline constexpr std::uint32_t kRtsControlDisable = 0;
 inline constexpr std::uint32_t kRtsControlEnable = 1;
 
 // The device control block, with the fields of the Windows DCB that the

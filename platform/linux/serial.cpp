@@ -21,15 +21,6 @@ namespace linux_backend {
 
 namespace {
 
-constexpr std::uint32_t kClrRts = 4;
-constexpr std::uint32_t kSetDtr = 5;
-constexpr std::uint32_t kClrDtr = 6;
-constexpr std::uint32_t kMsDsrOn = 0x0020;
-constexpr std::uint32_t kMsRingOn = 0x0040;
-constexpr std::uint32_t kMsRlsdOn = 0x0080;
-constexpr std::uint32_t kDtrControlDisable = 0;
-constexpr std::uint32_t kRtsControlDisable = 0;
-
 struct PortObject {
     explicit PortObject(std::unique_ptr<TtyPort> port) : tty(std::move(port)) {}
 
