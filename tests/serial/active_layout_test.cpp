@@ -2,41 +2,11 @@
 // into the port, the focused application's text out, on layouts with dead
 // keys, AltGr, Shift+AltGr and missing characters, with Caps Lock on, and
 // without a heap allocation on the reception thread.
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "keymap/active_layout.h"
 #include "platform/sim/layout.h"
 #include "platform/text.h"
 #include "tests/serial/reception_fixture.h"
-
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-thread_local bool onReceptionThread = false;
-std::atomic<std::uint64_t> receptionAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (onReceptionThread) receptionAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "tests/support/counting_allocator.h"
 
 using namespace platform;
 using namespace testing_support;
@@ -55,7 +25,7 @@ char16_t Expected(std::uint8_t byte) {
 }
 
 std::uint32_t CountedReceptionThread(void* parameter) {
-    onReceptionThread = true;
+    CountAllocationsOnThisThread();
     return ReceptionThreadProc(parameter);
 }
 
@@ -220,7 +190,7 @@ TEST_F(ActiveLayoutTest, TypingAllocatesNothingOnTheReceptionThread) {
     thread = CreateThread(CountedReceptionThread, nullptr, nullptr);
     ASSERT_NE(thread, kNoThread);
     WaitReady();
-    receptionAllocations = 0;  // opening the port may; typing may not
+    ResetCountedAllocations();  // opening the port may; typing may not
     std::string lines;
     std::u16string expected;
     for (int i = 0; i < 20; ++i) {
@@ -230,7 +200,7 @@ TEST_F(ActiveLayoutTest, TypingAllocatesNothingOnTheReceptionThread) {
         expected += u"Grüße, Â ´ @ É€œ!\r";
     }
     Scan(lines);
-    EXPECT_EQ(receptionAllocations.load(), 0u);
+    EXPECT_EQ(CountedAllocations(), 0u);
     EXPECT_EQ(sim::TypedText(), expected);
     EXPECT_TRUE(sim::CapsLockOn());
 }
