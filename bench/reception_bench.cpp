@@ -4,10 +4,7 @@
 // with a 1 ms stroke delay comes to the sum of its delays.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <ctime>
-#include <new>
 #include <random>
 #include <string>
 #include <thread>
@@ -21,42 +18,16 @@
 #include "serial/reception.h"
 #include "serial/serial_port.h"
 #include "settings/general_settings.h"
-
-// Counting allocator: every allocation made on the reception thread. GCC
-// cannot see that these operators pair malloc with free by design.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-thread_local bool onReceptionThread = false;
-std::atomic<std::uint64_t> receptionAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (onReceptionThread) receptionAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "tests/support/counting_allocator.h"
 
 using namespace platform;
+using testing_support::CountedAllocations;
+using testing_support::ResetCountedAllocations;
 
 namespace {
 
 std::uint32_t CountedReceptionThread(void* parameter) {
-    onReceptionThread = true;
+    testing_support::CountAllocationsOnThisThread();
     return ReceptionThreadProc(parameter);
 }
 
@@ -117,7 +88,7 @@ void BM_ScanStreamNoDelay(benchmark::State& state) {
     sim::ResetKeyboard(16);  // count, do not keep: the stream is long
     const std::string stream = ScanStream(std::size_t(state.range(0)));
     ThreadHandle thread = StartReception();
-    receptionAllocations = 0;
+    ResetCountedAllocations();
     std::size_t bytes = 0;
     std::clock_t cpuStart = std::clock();
     for (auto _ : state) {
@@ -131,7 +102,7 @@ void BM_ScanStreamNoDelay(benchmark::State& state) {
     state.counters["bytes_per_cpu_second"] = double(bytes) / cpuSeconds;
     state.SetBytesProcessed(std::int64_t(bytes));
     state.counters["key_events"] = double(sim::KeyEventCount());
-    state.counters["allocations_on_reception_thread"] = double(receptionAllocations.load());
+    state.counters["allocations_on_reception_thread"] = double(CountedAllocations());
     QuitReception(thread);
 }
 BENCHMARK(BM_ScanStreamNoDelay)->Arg(1 << 20)->UseRealTime()->Unit(benchmark::kMillisecond);

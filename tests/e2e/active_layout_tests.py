@@ -11,8 +11,6 @@ on with a real X key press and checks a table line and a layout line: the
 scan is exact and Caps Lock is still on afterwards.
 Run:  active_layout_tests.py --build build/windows us fr de ... | caps_lock
 """
-import argparse
-import difflib
 import os
 import re
 import subprocess
@@ -20,7 +18,8 @@ import sys
 import time
 
 import harness
-from harness import Failure, started, us_settings, wait_until
+from common import Failure, fail_on, mismatches, run_command, us_settings, wait_until
+from harness import started
 from layout_tests import vk_scan
 
 PORT = 5
@@ -56,7 +55,7 @@ def set_display_layout(layout):
         try:
             subprocess.run(["setxkbmap", base, "-variant", variant], check=True, timeout=30)
         except BaseException:
-            harness.end_display(xvfb)
+            xvfb.close()
             raise
     return xvfb
 
@@ -90,7 +89,7 @@ def run_lines(stage, program_name, settings, data, expected, timeout=90):
     """Starts the program, plays `data` through the pty and waits until the
     sink has the expected number of characters, or the time is up."""
     program = stage.program(program_name, settings).start()
-    started(stage, program)
+    started(stage, program, timeout=30)
     wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=20)
     stage.scan(PORT, data)
     try:
@@ -103,21 +102,13 @@ def run_lines(stage, program_name, settings, data, expected, timeout=90):
 
 
 def differences(expected, received):
-    problems = []
-    matcher = difflib.SequenceMatcher(None, expected, received, autojunk=False)
-    for op, e1, e2, r1, r2 in matcher.get_opcodes():
-        if op != "equal":
-            problems.append("sent %r, received %r" % (expected[e1:e2], received[r1:r2]))
-    return problems
+    return ["sent %r, received %r" % pair for pair in mismatches(expected, received)]
 
 
 def run_layout(build, layout):
     xvfb = set_display_layout(layout)
-    stage = None
-    try:
-        harness.private_wineserver(os.path.join(os.path.abspath(build), "tests", "e2e",
-                                                "active-layout-wineprefix"))
-        stage = harness.Stage(build, "active-" + re.sub(r"\W", "_", layout))
+    with harness.layout_stage(build, xvfb, "active-layout-wineprefix",
+                              "active-" + re.sub(r"\W", "_", layout)) as stage:
         stage.plug(PORT)
         stage.start_sink()
         settings = us_settings(PORT, keytable=ACTIVE)
@@ -164,25 +155,7 @@ def run_layout(build, layout):
               "(ASCII on AltGr %2d)  mismatches %d" %
               (layout, len(sent), counts["direct"], counts["altgr"], counts["dead"],
                counts["itself"], len(on_altgr), missing))
-        if problems:
-            for problem in problems:
-                print("  " + problem)
-            print(shown)
-            raise Failure("%d problems on %s" % (len(problems), layout))
-    finally:
-        if stage:
-            stage.close()
-        harness.stop_wineserver()
-        harness.end_display(xvfb)
-
-
-def start_sink_logging_caps_lock(stage):
-    """The key sink, also logging Caps Lock as its own thread sees it after
-    every key release: that is the state the focused application types with."""
-    stage.sink = subprocess.Popen([harness.wine(), stage.keysink_exe,
-                                   harness.windows_path(stage.sink_log), "--caps"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_until("the key sink", lambda: "READY" in stage.sink_text(), timeout=20)
+        fail_on(problems, shown, "%d problems on %s" % (len(problems), layout))
 
 
 def caps_lock_state(stage):
@@ -199,13 +172,11 @@ def press_caps_lock():
 
 def run_caps_lock(build):
     xvfb = set_display_layout("us")
-    stage = None
-    try:
-        harness.private_wineserver(os.path.join(os.path.abspath(build), "tests", "e2e",
-                                                "active-layout-wineprefix"))
-        stage = harness.Stage(build, "active-caps")
+    with harness.layout_stage(build, xvfb, "active-layout-wineprefix", "active-caps") as stage:
         stage.plug(PORT)
-        start_sink_logging_caps_lock(stage)
+        # The sink also logs Caps Lock as its own thread sees it after every
+        # key release: that is the state the focused application types with.
+        stage.start_sink("--caps")
         problems = []
         line = "Scan Ab1-Zz\r"
         for name, table in (("table", "US English"), ("layout", ACTIVE)):
@@ -215,7 +186,7 @@ def run_caps_lock(build):
                 press_caps_lock()
                 wait_until("Caps Lock off", lambda: caps_lock_state(stage) == 0, timeout=20)
             program = stage.program(name, us_settings(PORT, keytable=table)).start()
-            started(stage, program)
+            started(stage, program, timeout=30)
             wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=20)
             press_caps_lock()
             wait_until("Caps Lock on", lambda: caps_lock_state(stage) == 1, timeout=20)
@@ -235,36 +206,15 @@ def run_caps_lock(build):
                 problems.append("%s: Caps Lock is off after the line" % name)
             program.kill()
             wait_until("the port to be free", lambda: not stage.port_held(PORT), timeout=20)
-        if problems:
-            for problem in problems:
-                print("  " + problem)
-            print(stage.sink_text())
-            raise Failure("%d problems with Caps Lock" % len(problems))
-    finally:
-        if stage:
-            stage.close()
-        harness.stop_wineserver()
-        harness.end_display(xvfb)
+        fail_on(problems, stage.sink_text(), "%d problems with Caps Lock" % len(problems))
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", default="build/windows")
-    parser.add_argument("cases", nargs="*", default=LAYOUTS + ["caps_lock"])
-    args = parser.parse_args()
-    failed = 0
-    for case in args.cases:
-        try:
-            if case == "caps_lock":
-                run_caps_lock(args.build)
-            else:
-                run_layout(args.build, case)
-            print("PASS", case)
-        except Failure as e:
-            failed += 1
-            print("FAIL %s: %s" % (case, e))
-    return 1 if failed else 0
+def run(build, case):
+    if case == "caps_lock":
+        run_caps_lock(build)
+    else:
+        run_layout(build, case)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_command(LAYOUTS + ["caps_lock"], "build/windows", run))

@@ -13,10 +13,10 @@ import sys
 import time
 
 import harness
-from harness import started, us_settings, wait_until
+from common import Failure, us_settings, wait_until
+from harness import IDC_START_STOP, started
 
 SCANS = [b"QUORVEL-0001\r", b"4006381333931\r", b"Hello, World! 42#"]
-IDC_START_STOP = 1018
 
 
 def shown(stage):
@@ -82,7 +82,7 @@ def main():
         wait_until("the program to end", lambda: not program.running(), timeout=20)
         print("ended through the tray icon's quit; tray icons left: %d" % stage.tray_icons())
         return 0
-    except harness.Failure as e:
+    except Failure as e:
         print("run failed: %s" % e)
         return 1
     finally:

@@ -3,30 +3,19 @@
 it, with a pty as the scanner's serial line and our key-sink window in focus.
 Run one test:  e2e_tests.py --build build/windows NAME   (--list names them)
 """
-import argparse
 import sys
 import time
 
 import harness
-from harness import Failure, started, us_settings, wait_until
+from common import Failure, TestSet, check, run_command, us_settings, wait_until
+from harness import IDC_BAUDRATE, IDC_START_STOP, started
 
 PORT = 3
-IDC_START_STOP = 1018
-IDC_BAUDRATE = 1008
 IDC_LOGO = 1021
 SETTINGS_CONTROLS = (1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 1013)
 
-TESTS = {}
-
-
-def test(function):
-    TESTS[function.__name__] = function
-    return function
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
+TESTS = TestSet()
+test = TESTS.test
 
 
 def running_program(stage, port=PORT, plugged=True, settings=None):
@@ -36,7 +25,7 @@ def running_program(stage, port=PORT, plugged=True, settings=None):
         stage.plug(port)
     stage.start_sink()
     program = stage.program("main", settings or us_settings(port)).start()
-    started(stage, program)
+    started(stage, program, timeout=30)
     if plugged:
         wait_until("the port to be opened", lambda: stage.port_held(port), timeout=20)
     return program
@@ -86,7 +75,7 @@ def autostart(stage):
 def scan_typed(stage):
     running_program(stage)
     stage.scan(PORT, b"AB12\r")
-    stage.wait_typed("AB12\r")
+    stage.wait_typed("AB12\r", timeout=20)
     # Shift is pressed for the capitals and released again, no key left down.
     events = stage.key_events()
     check(("KEYDOWN", 0x10) in events, "Shift never pressed: %r" % events)
@@ -98,23 +87,23 @@ def line_wait(stage):
     stage.scan(PORT, b"XYZ")
     quiet_for(stage, 1.5, "")
     stage.scan(PORT, b"\r")
-    stage.wait_typed("XYZ\r")
+    stage.wait_typed("XYZ\r", timeout=20)
     # A line feed does not end a line; "#" does.
     stage.scan(PORT, b"q\n")
     quiet_for(stage, 1.0, "XYZ\r")
     stage.scan(PORT, b"#")
-    stage.wait_typed("XYZ\rq#")
+    stage.wait_typed("XYZ\rq#", timeout=20)
 
 
 @test
 def hundred_keys(stage):
     running_program(stage)
     stage.scan(PORT, b"a" * 100)
-    stage.wait_typed("a" * 100)
+    stage.wait_typed("a" * 100, timeout=20)
     stage.scan(PORT, b"b")
     quiet_for(stage, 1.0, "a" * 100)
     stage.scan(PORT, b"\r")
-    stage.wait_typed("a" * 100 + "b\r")
+    stage.wait_typed("a" * 100 + "b\r", timeout=20)
 
 
 @test
@@ -122,7 +111,7 @@ def printable_ascii(stage):
     running_program(stage)
     line = bytes(range(0x20, 0x7F)) + b"\r"
     stage.scan(PORT, line)
-    stage.wait_typed(line.decode("ascii"))
+    stage.wait_typed(line.decode("ascii"), timeout=20)
 
 
 @test
@@ -139,7 +128,7 @@ def cable_pulled_and_replugged(stage):
     # The half line typed nothing; it comes out with the next line, once.
     check(stage.typed() == "", "typed before the line ended: %r" % stage.typed())
     stage.scan(PORT, b"D\r")
-    stage.wait_typed("ABCD\r")
+    stage.wait_typed("ABCD\r", timeout=20)
     quiet_for(stage, 1.0, "ABCD\r")
 
 
@@ -153,18 +142,14 @@ def missing_port_then_device_appears(stage):
     stage.plug(PORT)
     wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=20)
     stage.scan(PORT, b"OK\r")
-    stage.wait_typed("OK\r")
+    stage.wait_typed("OK\r", timeout=20)
 
 
 @test
 def stop_new_baud_rate_start(stage):
     program = running_program(stage)
     before = program.settings_text()
-    stage.drive("tray", "left")
-    wait_until("the dialog shown", lambda: (stage.dialog() or {}).get("visible"), timeout=10)
-    stage.drive("click", IDC_START_STOP)
-    stopped = wait_until("Stop", lambda: (lambda d: d if d and d["caption"] ==
-                                          "QuorvelCE - Stopped" else None)(stage.dialog()))
+    stopped = stage.open_and_stop()
     check(stopped["controls"][IDC_START_STOP]["text"] == "Start", "button not back to Start")
     for control in SETTINGS_CONTROLS:
         check(stopped["controls"][control]["visible"], "control %d hidden after Stop" % control)
@@ -180,27 +165,24 @@ def stop_new_baud_rate_start(stage):
           "BAUDRATE saved as %r" % program.general("BAUDRATE"))
     wait_until("the port to be opened again", lambda: stage.port_held(PORT), timeout=20)
     stage.scan(PORT, b"Go\r")
-    stage.wait_typed("Go\r")
+    stage.wait_typed("Go\r", timeout=20)
 
 
 @test
 def enter_hides(stage):
     running_program(stage)
-    stage.drive("tray", "left")
-    wait_until("the dialog shown", lambda: (stage.dialog() or {}).get("visible"), timeout=10)
+    stage.show_dialog()
     stage.drive("enter")
     wait_until("the dialog hidden", lambda: not (stage.dialog() or {"visible": True})["visible"],
                timeout=10)
     stage.scan(PORT, b"After\r")
-    stage.wait_typed("After\r")
+    stage.wait_typed("After\r", timeout=20)
 
 
 @test
 def tray_left_click_toggles(stage):
     running_program(stage)
-    stage.drive("tray", "left")
-    shown = wait_until("the dialog shown", lambda: (lambda d: d if d and d["visible"] else None)(
-        stage.dialog()), timeout=10)
+    shown = stage.show_dialog()
     check(not shown["iconic"], "shown minimised")
     stage.drive("tray", "left")
     wait_until("the dialog hidden", lambda: not (stage.dialog() or {"visible": True})["visible"],
@@ -226,7 +208,7 @@ def open_failure_shows_message_and_quit_still_ends(stage):
     stage.link_port(PORT, stage.work)
     stage.start_sink()
     program = stage.program("main", us_settings(PORT)).start()
-    started(stage, program)
+    started(stage, program, timeout=30)
     boxes = wait_until("the open-failure message", stage.message_boxes, timeout=10)
     check(boxes == [("Erreur", "Ouverture du port série impossible (5)")], "boxes: %r" % boxes)
     # Quit while nobody has answered the box: the program still ends, box and all.
@@ -246,32 +228,19 @@ def second_instance_ends_at_once(stage):
     check("caption=Erreur" not in windows, "a message box appeared")
     check(stage.tray_icons() == 1, "tray icons: %d" % stage.tray_icons())
     stage.scan(PORT, b"Still\r")
-    stage.wait_typed("Still\r")
+    stage.wait_typed("Still\r", timeout=20)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", default="build/windows")
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("names", nargs="*")
-    args = parser.parse_args()
-    if args.list:
-        print("\n".join(TESTS))
-        return 0
-    failed = 0
-    for name in args.names or list(TESTS):
-        stage = harness.Stage(args.build, name)
-        try:
-            TESTS[name](stage)
-            print("PASS", name)
-        except Failure as e:
-            failed += 1
-            print("FAIL %s: %s" % (name, e))
-            print("key sink log:\n" + stage.sink_text())
-        finally:
-            stage.close()
-    return 1 if failed else 0
+def run(build, name):
+    stage = harness.Stage(build, name)
+    try:
+        TESTS[name](stage)
+    except Failure:
+        print("key sink log:\n" + stage.sink_text())
+        raise
+    finally:
+        stage.close()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_command(TESTS, "build/windows", run))

@@ -1,21 +1,26 @@
 """The stage for the end-to-end tests and the run command: the real
 QuorvelCE.exe under Wine on a virtual display, a pty as its serial port with a
 virtual scanner on the other side, our key-sink window in focus, and our driver
-acting as the user and the shell. Python standard library only.
+acting as the user and the shell. Python standard library only; what the
+Linux stage shares with it is in common.py.
 """
+import contextlib
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+import common  # noqa: E402
 import vserial  # noqa: E402
+from common import wait_until  # noqa: E402
 
-SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
+# Controls of dialog template 102 that the tests press or read.
+IDC_BAUDRATE = 1008
+IDC_START_STOP = 1018
 
 
 def wine():
@@ -26,37 +31,13 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-class Failure(AssertionError):
-    pass
-
-
-def wait_until(what, probe, timeout=5.0, interval=0.05):
-    """Polls probe() until it gives something true; returns it, or fails
-    naming what was awaited and the last thing seen."""
-    end = time.monotonic() + timeout
-    last = None
-    while True:
-        last = probe()
-        if last:
-            return last
-        if time.monotonic() >= end:
-            raise Failure("timed out waiting for %s (last seen: %r)" % (what, last))
-        time.sleep(interval)
-
-
 def ensure_display():
-    """A display for Wine: the caller's, or an Xvfb of our own (kept by the
-    returned process, which the caller ends)."""
+    """A display for Wine: the caller's (None), or an Xvfb of our own, which
+    the caller closes."""
     if os.environ.get("DISPLAY"):
         return None
-    for number in range(120, 200):
-        if not os.path.exists("/tmp/.X%d-lock" % number):
-            break
-    xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24",
-                             "-noreset", "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.environ["DISPLAY"] = ":%d" % number
-    wait_until("Xvfb", lambda: os.path.exists("/tmp/.X11-unix/X%d" % number), timeout=10)
+    xvfb = common.Xvfb(120, 80)
+    os.environ["DISPLAY"] = xvfb.name
     subprocess.call(["setxkbmap", "us"], stderr=subprocess.DEVNULL)
     # No window manager here: Wine manages its windows itself (see scripts/wine-env).
     subprocess.call([wine(), "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
@@ -69,58 +50,15 @@ def keyboard_layout_display(layout):
     """An Xvfb display of our own whose X keyboard layout is `layout` (an
     xkb name: us, gb, fr, de), made the DISPLAY of what starts after it.
     Wine takes the layout when it connects, so this comes before any Wine
-    process; -noreset keeps the layout when the last client leaves. Returns
-    the Xvfb process, which the caller ends."""
-    for number in range(160, 260):
-        if os.path.exists("/tmp/.X%d-lock" % number) or \
-                os.path.exists("/tmp/.X11-unix/X%d" % number):
-            continue
-        xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24",
-                                 "-noreset", "-nolisten", "tcp"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # Another run may have taken the number between our look and its start.
-        wait_until("Xvfb :%d" % number,
-                   lambda: xvfb.poll() is not None or os.path.exists("/tmp/.X11-unix/X%d" % number),
-                   timeout=10)
-        if xvfb.poll() is not None:
-            continue
-        os.environ["DISPLAY"] = ":%d" % number
-        xvfb.display_number = number
-        try:
-            subprocess.run(["setxkbmap", layout], check=True, timeout=30)
-            query = subprocess.run(["setxkbmap", "-query"], stdout=subprocess.PIPE, check=True,
-                                   timeout=30).stdout.decode()
-            if not re.search(r"^layout:\s*%s\s*$" % re.escape(layout), query, re.M):
-                raise Failure("setxkbmap %s did not take: %s" % (layout, query))
-        except BaseException:
-            end_display(xvfb)
-            raise
-        return xvfb
-    raise Failure("no free display number")
-
-
-def end_display(xvfb):
-    """Ends an Xvfb of ours so that it removes its lock file and socket (a
-    killed one leaves them, and the display number is lost to later runs)."""
-    if xvfb.poll() is None:
-        xvfb.terminate()
-        try:
-            xvfb.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            xvfb.kill()
-            xvfb.wait()
-    number = xvfb.display_number
-    lock = "/tmp/.X%s-lock" % number
+    process. Returns the common.Xvfb, which the caller closes."""
+    xvfb = common.Xvfb(160, 100)
+    os.environ["DISPLAY"] = xvfb.name
     try:
-        with open(lock) as f:
-            owner = int(f.read().strip() or 0)
-    except (OSError, ValueError):
-        return
-    if owner == xvfb.pid:
-        os.unlink(lock)
-        socket = "/tmp/.X11-unix/X%s" % number
-        if os.path.exists(socket):
-            os.unlink(socket)
+        common.set_keyboard_layout(xvfb.env, layout)
+    except BaseException:
+        xvfb.close()
+        raise
+    return xvfb
 
 
 def private_wineserver(prefix):
@@ -150,56 +88,18 @@ def stop_wineserver():
         subprocess.call(["wineserver", "-w"], stderr=subprocess.DEVNULL, timeout=60)
 
 
-def us_settings(port, stroke_delay=1, baud="9600", extra_general="", keytable="US English"):
-    """The shipped settings file with GENERAL set for a test (the US table
-    unless `keytable` names another of its tables)."""
-    with open(os.path.join(SOURCE, "dist", "QuorvelCE.INI"), "rb") as f:
-        text = f.read().decode("utf-8")
-    general = ("[GENERAL]\nSTROKE_DELAY = %d\nCOM = %d\nBAUDRATE = %s\nPARITY = NONE\n"
-               "DATA = 8\nSTOP = 1\nKEYTABLE = %s\n%s" %
-               (stroke_delay, port, baud, keytable, extra_general))
-    return re.sub(r"\[GENERAL\].*?(?=\n\[)", lambda _: general.rstrip("\n"), text,
-                  count=1, flags=re.S)
-
-
-class Program:
+class Program(common.ProgramFolder):
     """QuorvelCE.exe with its own settings file in a fresh folder."""
 
     def __init__(self, stage, name, settings):
+        super().__init__(stage.work, name, stage.exe, "QuorvelCE.exe", settings)
         self.stage = stage
-        self.folder = os.path.join(stage.work, name)
-        shutil.rmtree(self.folder, ignore_errors=True)
-        os.makedirs(self.folder)
-        self.exe = os.path.join(self.folder, "QuorvelCE.exe")
-        shutil.copy(stage.exe, self.exe)
-        self.ini = os.path.join(self.folder, "QuorvelCE.INI")
-        if settings is not None:
-            with open(self.ini, "wb") as f:
-                f.write(settings.encode("utf-8"))
-        self.process = None
-        self.started_at = None
 
     def start(self):
         self.started_at = time.monotonic()
         self.process = subprocess.Popen([wine(), self.exe], cwd=self.folder,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return self
-
-    def running(self):
-        return self.process is not None and self.process.poll() is None
-
-    def settings_text(self):
-        with open(self.ini, "rb") as f:
-            return f.read().decode("utf-8", "replace")
-
-    def general(self, key):
-        m = re.search(r"^\s*%s\s*=\s*(.*?)\s*$" % re.escape(key), self.settings_text(), re.M)
-        return m.group(1) if m else None
-
-    def kill(self):
-        if self.running():
-            self.process.kill()
-            self.process.wait()
 
 
 class Stage:
@@ -243,27 +143,16 @@ class Stage:
         if serial is None or serial.master is None:
             return False
         device = os.ttyname(serial.slave)
-        me = str(os.getpid())
-        for pid in os.listdir("/proc"):
-            if not pid.isdigit() or pid == me:
-                continue
-            try:
-                fds = os.listdir("/proc/%s/fd" % pid)
-            except OSError:
-                continue
-            for fd in fds:
-                try:
-                    if os.readlink("/proc/%s/fd/%s" % (pid, fd)) == device:
-                        return True
-                except OSError:
-                    pass
-        return False
+        return any(common.holds(int(pid), device) for pid in os.listdir("/proc")
+                   if pid.isdigit() and int(pid) != os.getpid())
 
     # -- the focused application --------------------------------------------
-    def start_sink(self):
+    def start_sink(self, *options):
+        """The key sink in focus; `options` are its own (--caps)."""
         if os.path.exists(self.sink_log):
             os.unlink(self.sink_log)
-        self.sink = subprocess.Popen([wine(), self.keysink_exe, windows_path(self.sink_log)],
+        self.sink = subprocess.Popen([wine(), self.keysink_exe, windows_path(self.sink_log)]
+                                     + list(options),
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_until("the key sink", lambda: "READY" in self.sink_text(), timeout=20)
 
@@ -289,7 +178,7 @@ class Stage:
         """The characters the sink received, WM_CHAR by WM_CHAR."""
         return "".join(chr(code) for kind, code in self.key_events() if kind == "CHAR")
 
-    def wait_typed(self, expected, timeout=20):
+    def wait_typed(self, expected, *, timeout):
         return wait_until("typed %r" % expected,
                           lambda: self.typed() == expected and self.typed(), timeout=timeout)
 
@@ -327,6 +216,21 @@ class Stage:
                         control["items"] = m.group(5).split("|") if m.group(5) else []
                     state["controls"][int(m.group(1))] = control
         return state
+
+    def show_dialog(self):
+        """The user clicks the tray icon to open the dialog; returns it shown."""
+        self.drive("tray", "left")
+        return wait_until("the dialog shown", lambda: (lambda d: d if d and d["visible"] else None)(
+            self.dialog()), timeout=10)
+
+    def open_and_stop(self):
+        """The user opens the dialog from the tray and presses Stop; returns
+        the dialog stopped."""
+        self.show_dialog()
+        self.drive("click", IDC_START_STOP)
+        return wait_until("Stop", lambda: (lambda d: d if d and d["caption"] ==
+                                           "QuorvelCE - Stopped" else None)(self.dialog()),
+                          timeout=5)
 
     def message_boxes(self):
         """(caption, text) of every message box on the screen."""
@@ -369,14 +273,30 @@ class Stage:
             if os.path.islink(link):
                 os.unlink(link)
         if self.xvfb:
-            self.xvfb.send_signal(signal.SIGTERM)
-            self.xvfb.wait()
+            self.xvfb.close()
 
 
-def started(stage, program, timeout=30):
+def started(stage, program, *, timeout):
     """Waits for the auto-start to have hidden the dialog with "Started"."""
     wait_until("the dialog", stage.dialog, timeout=timeout)
     return wait_until("auto-start",
                       lambda: (lambda d: d and d.get("caption") == "QuorvelCE - Started"
                                and not d["visible"] and d)(stage.dialog()),
                       timeout=timeout)
+
+
+@contextlib.contextmanager
+def layout_stage(build, xvfb, prefix, name):
+    """A stage on `xvfb` (a display set to a keyboard layout) with a
+    wineserver of its own in the prefix folder `prefix` of the build; ends
+    the stage, the wineserver and the display."""
+    stage = None
+    try:
+        private_wineserver(os.path.join(os.path.abspath(build), "tests", "e2e", prefix))
+        stage = Stage(build, name)
+        yield stage
+    finally:
+        if stage:
+            stage.close()
+        stop_wineserver()
+        xvfb.close()

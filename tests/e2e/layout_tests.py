@@ -10,32 +10,18 @@ listed below for the rest. VkKeyScanW checks the other ASCII entries too,
 and every character a key types without AltGr must be in the table's list.
 Run one layout:  layout_tests.py --build build/windows us|gb|fr|de
 """
-import argparse
-import difflib
 import os
 import subprocess
 import time
 import sys
 
 import harness
-from harness import Failure, started, us_settings, wait_until
+from common import (LAYOUTS, VK, VK_NAME, Failure, describe, entry_text, fail_on,
+                    mismatch_text, mismatches, read_layout_list, run_command, us_settings,
+                    wait_or_note, wait_until)
+from harness import started
 
 PORT = 4
-
-# xkb layout name -> (table section, layout list in dist/layouts).
-LAYOUTS = {
-    "us": ("US English", "us-english.txt"),
-    "gb": ("UK English", "uk-english.txt"),
-    "fr": ("French AZERTY", "french-azerty.txt"),
-    "de": ("German QWERTZ", "german-qwertz.txt"),
-}
-
-VK = {"VK_TAB": 0x09, "VK_RETURN": 0x0D, "VK_SPACE": 0x20, "VK_OEM_1": 0xBA,
-      "VK_OEM_PLUS": 0xBB, "VK_OEM_COMMA": 0xBC, "VK_OEM_MINUS": 0xBD, "VK_OEM_PERIOD": 0xBE,
-      "VK_OEM_2": 0xBF, "VK_OEM_3": 0xC0, "VK_OEM_4": 0xDB, "VK_OEM_5": 0xDC, "VK_OEM_6": 0xDD,
-      "VK_OEM_7": 0xDE, "VK_OEM_8": 0xDF, "VK_OEM_102": 0xE2}
-VK.update({"VK_%s" % c: ord(c) for c in "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"})
-VK_NAME = {code: name for name, code in VK.items()}
 
 # Where the layouts put the characters outside ASCII that need AltGr, as the
 # layouts' own charts show them (VkKeyScanW under Wine cannot tell: it goes
@@ -85,38 +71,6 @@ MODIFIER_BITS = {None: 0, "shift": 1, "altgr": 6}
 MODIFIER_KEYS = (0x10, 0x11, 0x12, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5)
 
 
-def read_layout_list(list_file):
-    """(character, virtual key or None, modifier or None) per list line."""
-    entries = []
-    path = os.path.join(harness.SOURCE, "dist", "layouts", list_file)
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            tokens = line.split()
-            if not tokens or tokens[0].startswith("#"):
-                continue
-            token = tokens[0]
-            if token.lower().startswith("0x"):
-                character = bytes([int(token[2:], 16)]).decode("cp1252")
-            elif token.upper().startswith("U+") and len(token) > 2:
-                character = chr(int(token[2:], 16))
-            else:
-                character = token
-            key = None if tokens[1].lower() == "none" else VK[tokens[1]]
-            modifier = tokens[2].lower() if len(tokens) > 2 else None
-            entries.append((character, key, modifier))
-    return entries
-
-
-def describe(character):
-    return "%r (U+%04X)" % (character, ord(character))
-
-
-def entry_text(entry):
-    character, key, modifier = entry
-    return "%s = %s%s" % (describe(character), VK_NAME.get(key, key),
-                          "+" + modifier if modifier else "")
-
-
 def run_vkscan(stage, args):
     """Our VkKeyScanW probe under Wine. Wine itself now and then fails to start
     a program on a busy machine (status 1, nothing printed): that is tried
@@ -130,7 +84,7 @@ def run_vkscan(stage, args):
         if run.returncode == 0:
             return run.stdout.decode()
         time.sleep(1)
-    raise harness.Failure("quorvel_vkscan.exe failed with status %d" % run.returncode)
+    raise Failure("quorvel_vkscan.exe failed with status %d" % run.returncode)
 
 
 def vk_scan(stage, characters):
@@ -238,7 +192,7 @@ def round_trip(stage, layout, entries, held_out):
     stage.plug(PORT)
     stage.start_sink()
     program = stage.program("main", us_settings(PORT, keytable=section)).start()
-    started(stage, program)
+    started(stage, program, timeout=30)
     wait_until("the port to be opened", lambda: stage.port_held(PORT), timeout=20)
     stage.scan(PORT, line)
     # The closing Enter is the last key of the run: once it has come back up
@@ -253,27 +207,15 @@ def round_trip(stage, layout, entries, held_out):
                 and released[-1] == 0x0D)
 
     problems = []
-    try:
-        wait_until("the closing Enter", typing_done, timeout=30)
-    except Failure as e:
-        problems.append(str(e))
+    wait_or_note("the closing Enter", typing_done, problems, timeout=30)
     received = stage.typed()
-    matcher = difflib.SequenceMatcher(None, expected, received, autojunk=False)
-    for op, e1, e2, r1, r2 in matcher.get_opcodes():
-        if op != "equal":
-            problems.append("sent %s; received %s" % (
-                ", ".join(entry_text(by_byte[c.encode("cp1252")[0]]) for c in expected[e1:e2])
-                or "nothing", ", ".join(describe(c) for c in received[r1:r2]) or "nothing"))
+    problems += [mismatch_text(by_byte, sent, got) for sent, got in mismatches(expected, received)]
     return len(line), expected, received, problems
 
 
 def run_layout(build, layout):
     xvfb = harness.keyboard_layout_display(layout)
-    stage = None
-    try:
-        harness.private_wineserver(os.path.join(os.path.abspath(build), "tests", "e2e",
-                                                "layout-wineprefix"))
-        stage = harness.Stage(build, "layout-" + layout)
+    with harness.layout_stage(build, xvfb, "layout-wineprefix", "layout-" + layout) as stage:
         entries = read_layout_list(LAYOUTS[layout][1])
         problems = []
 
@@ -300,33 +242,9 @@ def run_layout(build, layout):
         print("%s: round trip: %d bytes sent, %d characters expected, %d received, "
               "%d mismatches" % (layout, sent, len(expected), len(received), len(found)))
         problems += found
-        for problem in problems:
-            print("  " + problem)
-        if problems:
-            print("key sink log:\n" + stage.sink_text())
-            raise Failure("%d problems with the %s table" % (len(problems), layout))
-    finally:
-        if stage:
-            stage.close()
-        harness.stop_wineserver()
-        harness.end_display(xvfb)
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", default="build/windows")
-    parser.add_argument("layouts", nargs="*", default=list(LAYOUTS))
-    args = parser.parse_args()
-    failed = 0
-    for layout in args.layouts:
-        try:
-            run_layout(args.build, layout)
-            print("PASS", layout)
-        except Failure as e:
-            failed += 1
-            print("FAIL %s: %s" % (layout, e))
-    return 1 if failed else 0
+        fail_on(problems, "key sink log:\n" + stage.sink_text(),
+                "%d problems with the %s table" % (len(problems), layout))
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_command(LAYOUTS, "build/windows", run_layout))

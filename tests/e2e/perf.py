@@ -6,20 +6,14 @@ ready. Prints one figure per line; measures, asserts nothing.
 Usage: perf.py [--build build/windows]
 """
 import argparse
-import os
 import sys
 import time
 
 import harness
-from harness import started, us_settings, wait_until
+from common import cpu_seconds, us_settings, wait_until
+from harness import started
 
 PORT = 4
-
-
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def main():
@@ -35,7 +29,7 @@ def main():
                    interval=0.005)
         print("start-up to LS3578 ready (port open): %.3f s" %
               (time.monotonic() - program.started_at))
-        started(stage, program)
+        started(stage, program, timeout=30)
 
         # Pacing: one 100-keystroke line, 6 key events per lower-case keystroke.
         stage.scan(PORT, b"a" * 100)

@@ -24,11 +24,12 @@ import subprocess
 import sys
 import tarfile
 import tempfile
-import time
 import tty
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+import common  # noqa: E402
+from common import SOURCE, Failure, check, read, wait_until  # noqa: E402
 
 # Every file of the package, with its mode.
 DEB_FILES = {
@@ -45,31 +46,6 @@ DEB_FILES = {
     "usr/share/man/man1/quorvel-ini.1.gz": 0o644,
     "usr/share/quorvelce/QuorvelCE.INI": 0o644,
 }
-
-
-class Failure(AssertionError):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def wait_until(what, probe, timeout=10.0, interval=0.05):
-    end = time.monotonic() + timeout
-    while True:
-        last = probe()
-        if last:
-            return last
-        if time.monotonic() >= end:
-            raise Failure("timed out waiting for %s (last seen: %r)" % (what, last))
-        time.sleep(interval)
 
 
 def make_packages(build, out):
@@ -218,16 +194,9 @@ class Desk:
     def __init__(self, work):
         self.work = work
         self.processes = []
-        for number in range(175, 260):
-            if not os.path.exists("/tmp/.X%d-lock" % number) and \
-                    not os.path.exists("/tmp/.X11-unix/X%d" % number):
-                break
-        self.display = ":%d" % number
-        self.xvfb = self.spawn(["Xvfb", self.display, "-screen", "0", "1024x768x24", "-noreset",
-                                "-nolisten", "tcp"])
-        wait_until("Xvfb", lambda: os.path.exists("/tmp/.X11-unix/X%d" % number))
-        self.env = dict(os.environ, DISPLAY=self.display)
-        self.env.pop("WAYLAND_DISPLAY", None)
+        self.xvfb = common.Xvfb(175, 85)
+        self.display = self.xvfb.name
+        self.env = dict(self.xvfb.env)
         for name in ("home", "config", "runtime"):
             os.makedirs(os.path.join(work, name), mode=0o700)
         self.env.update(HOME=os.path.join(work, "home"),
@@ -271,29 +240,10 @@ class Desk:
 
     def close(self):
         for p in reversed(self.processes):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
+            common.end(p)
+        self.xvfb.close()
         os.close(self.master)
         os.close(self.slave)
-
-
-def holds(pid, device):
-    try:
-        fds = os.listdir("/proc/%d/fd" % pid)
-    except OSError:
-        return False
-    for fd in fds:
-        try:
-            if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == device:
-                return True
-        except OSError:
-            pass
-    return False
 
 
 def run_and_scan(desk, program, settings_folder, text):
@@ -305,7 +255,8 @@ def run_and_scan(desk, program, settings_folder, text):
     before = desk.typed()
     process = desk.spawn([program], cwd=desk.work)
     try:
-        wait_until("the port to be opened", lambda: holds(process.pid, desk.device), timeout=30)
+        wait_until("the port to be opened", lambda: common.holds(process.pid, desk.device),
+                   timeout=30)
         desk.scan(text.encode("ascii"))
         wait_until("%r typed" % text, lambda: desk.typed() == before + text, timeout=30)
     finally:

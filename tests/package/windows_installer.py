@@ -20,21 +20,10 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import harness  # noqa: E402
-from harness import Failure, wait_until, wine  # noqa: E402
+from common import SOURCE, Failure, check, read, wait_until  # noqa: E402
+from harness import IDC_BAUDRATE, IDC_START_STOP, wine  # noqa: E402
 
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuorvelCE"
-IDC_START_STOP = 1018
-IDC_BAUDRATE = 1008
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def parse_shortcut(path):
@@ -154,15 +143,15 @@ def dialog_caption(stage):
     return (stage.dialog() or {}).get("caption")
 
 
-def wait_program_gone(stage, timeout=30):
+def wait_program_gone(stage):
     wait_until("the program to end",
-               lambda: stage.dialog() is None and stage.tray_icons() == 0, timeout=timeout)
+               lambda: stage.dialog() is None and stage.tray_icons() == 0, timeout=30)
 
 
 def scan_and_expect(stage, port, text):
     before = stage.typed()
     stage.scan(port, text.encode("ascii"))
-    stage.wait_typed(before + text)
+    stage.wait_typed(before + text, timeout=20)
 
 
 def main():
@@ -178,7 +167,7 @@ def main():
     with zipfile.ZipFile(zip_path) as z:
         shipped_exe = z.read("QuorvelCE.exe")
         shipped_tool = z.read("quorvel-ini.exe")
-    shipped_ini = read(os.path.join(harness.SOURCE, "dist", "QuorvelCE.INI"))
+    shipped_ini = read(os.path.join(SOURCE, "dist", "QuorvelCE.INI"))
     check(os.path.exists(setup), "no installer at %s (is makensis installed?)" % setup)
     print("installer %s: %d bytes" % (os.path.basename(setup), os.path.getsize(setup)))
     # One version number everywhere: the file name, both version resources
@@ -254,18 +243,14 @@ def main():
                                    cwd=prefix.unix(shortcut["folder"]),
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         processes.append(program)
-        harness.started(stage, None)
+        harness.started(stage, None, timeout=30)
         wait_until("COM%d to be opened" % port, lambda: stage.port_held(port), timeout=20)
         scan_and_expect(stage, port, "PKG-0042\r")
         print("installed program on COM%d typed %r" % (port, stage.typed()))
 
         # -- the user changes a setting in the dialog and adds a note --------
         settings = os.path.join(folder, "QuorvelCE.INI")
-        stage.drive("tray", "left")
-        wait_until("the dialog shown", lambda: (stage.dialog() or {}).get("visible"), timeout=10)
-        stage.drive("click", IDC_START_STOP)
-        stopped = wait_until("Stop", lambda: (lambda d: d if d and d["caption"] ==
-                                              "QuorvelCE - Stopped" else None)(stage.dialog()))
+        stopped = stage.open_and_stop()
         items = stopped["controls"][IDC_BAUDRATE]["items"]
         stage.drive("select", IDC_BAUDRATE, items.index("19200"))
         stage.drive("click", IDC_START_STOP)
@@ -289,7 +274,7 @@ def main():
         print("upgrade: the running program ended with status 0 (tray quit); "
               "QuorvelCE.INI kept byte for byte (%d bytes)" % len(changed))
         # A silent upgrade starts again the program it ended.
-        harness.started(stage, None)
+        harness.started(stage, None, timeout=30)
         wait_until("COM%d to be opened again" % port, lambda: stage.port_held(port), timeout=20)
         check(read(settings) == changed, "the restarted program changed the settings file")
         scan_and_expect(stage, port, "AFTER-UPGRADE\r")
@@ -330,7 +315,7 @@ def main():
                                     cwd=portable, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
         processes.append(unzipped)
-        harness.started(stage, None)
+        harness.started(stage, None, timeout=30)
         wait_until("COM%d to be opened" % port, lambda: stage.port_held(port), timeout=20)
         scan_and_expect(stage, port, "ZIP-7\r")
         stage.drive("tray", "right")

@@ -12,8 +12,9 @@ import os
 import sys
 import time
 
-import stage as stagelib
-from stage import START_STOP, Failure, started, us_settings, wait_until
+import stage as stagelib  # puts tests/e2e, where common.py is, on sys.path
+from common import Failure, us_settings, wait_until
+from stage import START_STOP, started
 
 SCANS = [b"QUORVEL-0001\r", b"4006381333931\r", b"Hello, World! 42#"]
 
@@ -27,7 +28,7 @@ def virtual_scanner(st, args, out):
           (args.port, line.device, args.port))
     program.start()
     print("quorvelce started from %s on display %s" % (program.folder, st.display.name))
-    dialog = started(program)
+    dialog = started(program, timeout=30)
     print("dialog: auto-started and hidden in the tray")
     wait_until("LS3578 ready (port open)", lambda: program.holds(line.device), timeout=20)
     print("LS3578 ready after %.2f s" % (time.monotonic() - program.started_at))
@@ -80,7 +81,7 @@ def real_device(st, args):
     os.symlink(os.path.realpath(args.device), link)
     print("COM%d: %s" % (args.port, args.device))
     program.start()
-    started(program)
+    started(program, timeout=30)
     print("quorvelce started from %s; scan now: waiting %d s..." % (program.folder, args.seconds))
     sink.focus()
     time.sleep(args.seconds)

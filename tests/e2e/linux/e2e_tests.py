@@ -5,29 +5,20 @@ application in focus. Each test is one program run that goes through several
 cases in turn, so the program starts as few times as it can.
 Run:  e2e_tests.py --build build/linux [session|cable]   (--list names them)
 """
-import argparse
 import os
 import sys
 import time
 
-import stage as stagelib
-from stage import BAUDRATE, START_STOP, Failure, started, us_settings, wait_until
+import stage as stagelib  # puts tests/e2e, where common.py is, on sys.path
+from common import Failure, TestSet, check, run_command, us_settings, wait_until
+from stage import BAUDRATE, START_STOP, started
 
 # Beyond the serial devices a machine has: without its ports/com9 link the
 # port is missing rather than the machine's own first serial port (COM1 is
 # the first device present when no link names it).
 PORT = 9
-TESTS = {}
-
-
-def test(function):
-    TESTS[function.__name__] = function
-    return function
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
+TESTS = TestSet()
+test = TESTS.test
 
 
 def case(name):
@@ -52,7 +43,7 @@ def session(stage):
     program.start()
 
     case("auto-start and hide")
-    dialog = started(program)
+    dialog = started(program, timeout=30)
     wait_until("LS3578 ready (port open)", lambda: program.holds(line.device), timeout=20)
     print("port open %.2f s after launch" % (time.monotonic() - program.started_at))
     icon = wait_until("the tray icon", program.tray_icon, timeout=10)
@@ -62,7 +53,7 @@ def session(stage):
     case("a scan typed into the Tk application")
     sink.focus()
     line.write(b"Ab12-x\r")
-    sink.wait_typed("Ab12-x\r")
+    sink.wait_typed("Ab12-x\r", timeout=20)
     keysyms = [k for k, _, _ in sink.events()]
     check("Shift_L" in keysyms or "Shift_R" in keysyms, "no Shift for the capital: %r" % keysyms)
     check(keysyms[-1] == "Return", "the line did not end with Return: %r" % keysyms)
@@ -72,20 +63,20 @@ def session(stage):
     line.write(b"XYZ")
     sink.quiet_for(1.5, so_far)
     line.write(b"\r")
-    so_far = sink.wait_typed(so_far + "XYZ\r")
+    so_far = sink.wait_typed(so_far + "XYZ\r", timeout=20)
     # A line feed does not end a line; "#" does.
     line.write(b"q\n")
     sink.quiet_for(1.0, so_far)
     line.write(b"#")
-    so_far = sink.wait_typed(so_far + "q#")
+    so_far = sink.wait_typed(so_far + "q#", timeout=20)
 
     case("100 keys without a carriage return are typed")
     line.write(b"a" * 100)
-    so_far = sink.wait_typed(so_far + "a" * 100)
+    so_far = sink.wait_typed(so_far + "a" * 100, timeout=20)
     line.write(b"b")
     sink.quiet_for(1.0, so_far)
     line.write(b"\r")
-    so_far = sink.wait_typed(so_far + "b\r")
+    so_far = sink.wait_typed(so_far + "b\r", timeout=20)
 
     case("tray left click toggles the dialog")
     display.click(icon, 8, 8)
@@ -114,7 +105,7 @@ def session(stage):
     wait_until("the port opened again", lambda: program.holds(line.device), timeout=20)
     sink.focus()
     line.write(b"Go\r")
-    so_far = sink.wait_typed(so_far + "Go\r")
+    so_far = sink.wait_typed(so_far + "Go\r", timeout=20)
 
     case("a second instance ends at once")
     icons = display.tray_icons()
@@ -128,7 +119,7 @@ def session(stage):
     wait_until("the tray back to the first's icon", lambda: display.tray_icons() == icons,
                timeout=10)
     line.write(b"Still\r")
-    so_far = sink.wait_typed(so_far + "Still\r")
+    so_far = sink.wait_typed(so_far + "Still\r", timeout=20)
 
     case("tray right click quits, leaving no icon")
     clicked = time.monotonic()
@@ -153,7 +144,7 @@ def cable(stage):
     line = stage.line(program, PORT)
 
     case("missing port, then the device appears")
-    started(program)
+    started(program, timeout=30)
     icon = wait_until("the tray icon", program.tray_icon, timeout=10)
     slot = display.tray_slot(icon)
     check(slot and not display.tray_gone(slot), "the icon is not in the tray host")
@@ -169,7 +160,7 @@ def cable(stage):
                            display.window_image(icon)), timeout=10)
     sink.focus()
     line.write(b"OK\r")
-    so_far = sink.wait_typed("OK\r")
+    so_far = sink.wait_typed("OK\r", timeout=20)
 
     case("pulled cable, then replugged")
     line.write(b"ABC")
@@ -189,7 +180,7 @@ def cable(stage):
     # the rest of its line, once.
     sink.quiet_for(0.5, so_far)
     line.write(b"D\r")
-    so_far = sink.wait_typed(so_far + "ABCD\r")
+    so_far = sink.wait_typed(so_far + "ABCD\r", timeout=20)
     sink.quiet_for(1.0, so_far)
 
     case("SIGTERM ends the program as the tray quit does")
@@ -200,39 +191,26 @@ def cable(stage):
                timeout=10)
     # No key left down: a key typed now arrives as itself.
     display.x("xdotool", "type", "z")
-    sink.wait_typed(so_far + "z")
+    sink.wait_typed(so_far + "z", timeout=20)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", default="build/linux")
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("names", nargs="*")
-    args = parser.parse_args()
-    if args.list:
-        print("\n".join(TESTS))
-        return 0
-    failed = 0
-    for name in args.names or list(TESTS):
-        stage = None
-        try:
-            stage = stagelib.Stage(args.build, name)
-            TESTS[name](stage)
-            print("PASS", name)
-        except Failure as e:
-            failed += 1
-            print("FAIL %s: %s" % (name, e))
-            if stage and stage.sink:
-                print("key sink log:\n" + stage.sink.text())
-            if stage:
-                for p in stage.programs:
-                    if os.path.exists(p.output):
-                        print("%s output:\n%s" % (p.folder, open(p.output, errors="replace").read()))
-        finally:
-            if stage:
-                stage.close()
-    return 1 if failed else 0
+def run(build, name):
+    stage = None
+    try:
+        stage = stagelib.Stage(build, name)
+        TESTS[name](stage)
+    except Failure:
+        if stage and stage.sink:
+            print("key sink log:\n" + stage.sink.text())
+        if stage:
+            for p in stage.programs:
+                if os.path.exists(p.output):
+                    print("%s output:\n%s" % (p.folder, open(p.output, errors="replace").read()))
+        raise
+    finally:
+        if stage:
+            stage.close()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_command(TESTS, "build/linux", run))

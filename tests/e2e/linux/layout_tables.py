@@ -9,22 +9,12 @@ Where X's layout puts another character on a key than Windows' layout does
 arrives: those are counted apart and reported, not failed.
 Run:  layout_tables.py --build build/linux [us gb fr de]
 """
-import argparse
-import difflib
-import importlib.util
-import os
 import sys
 
-import stage as stagelib
-from stage import Failure, started, us_settings, wait_until
-
-# The lists and their reading are the Wine tests' own.
-_spec = importlib.util.spec_from_file_location(
-    "wine_layout_tests", os.path.join(stagelib.E2E, "layout_tests.py"))
-wine_layouts = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(wine_layouts)
-LAYOUTS, describe = wine_layouts.LAYOUTS, wine_layouts.describe
-entry_text, read_layout_list = wine_layouts.entry_text, wine_layouts.read_layout_list
+import stage as stagelib  # puts tests/e2e, where common.py is, on sys.path
+from common import (LAYOUTS, describe, fail_on, mismatch_text, mismatches,
+                    read_layout_list, run_command, us_settings, wait_or_note, wait_until)
+from stage import started
 
 PORT = 1
 
@@ -55,7 +45,7 @@ def run_layout(build, layout):
         port = stage.line(program, PORT)
         port.open()
         program.start()
-        started(program)
+        started(program, timeout=30)
         wait_until("LS3578 ready (port open)", lambda: program.holds(port.device), timeout=20)
         sink.focus()
         port.write(line)
@@ -69,57 +59,30 @@ def run_layout(build, layout):
                     and sink.quiet_count(1.0) == len(events))
 
         problems = []
-        try:
-            wait_until("the closing Return", settled, timeout=90)
-        except Failure as e:
-            problems.append(str(e))
+        wait_or_note("the closing Return", settled, problems, timeout=90)
         received = sink.typed()
 
         known = []
-        matcher = difflib.SequenceMatcher(None, expected, received, autojunk=False)
-        for op, e1, e2, r1, r2 in matcher.get_opcodes():
-            if op == "equal":
-                continue
-            sent, got = expected[e1:e2], received[r1:r2]
-            if op == "replace" and len(sent) == len(got) and all(
+        for sent, got in mismatches(expected, received):
+            # The same number of characters on both sides: one replaced run.
+            if len(sent) == len(got) and all(
                     KNOWN_DIFFERENCES[layout].get(s) == g for s, g in zip(sent, got)):
                 known += list(zip(sent, got))
                 continue
-            problems.append("sent %s; received %s" % (
-                ", ".join(entry_text(by_byte[c.encode("cp1252")[0]]) for c in sent) or "nothing",
-                ", ".join(describe(c) for c in got) or "nothing"))
-        mismatches = sum(1 for s, g in zip(expected, received) if s != g) if len(
+            problems.append(mismatch_text(by_byte, sent, got))
+        differing = sum(1 for s, g in zip(expected, received) if s != g) if len(
             expected) == len(received) else len(problems) + len(known)
         print("%s: %d bytes sent, %d characters expected (%d with AltGr), %d received, "
               "%d mismatches, %d of them known X/Windows differences" %
-              (layout, len(line), len(expected), altgr, len(received), mismatches, len(known)))
+              (layout, len(line), len(expected), altgr, len(received), differing, len(known)))
         for s, g in known:
             print("  known difference: Windows %s, X %s" % (describe(s), describe(g)))
-        for problem in problems:
-            print("  " + problem)
-        if problems:
-            print("key sink log:\n" + sink.text())
-            raise Failure("%d problems with the %s table" % (len(problems), layout))
+        fail_on(problems, "key sink log:\n" + sink.text(),
+                "%d problems with the %s table" % (len(problems), layout))
         program.end()
     finally:
         stage.close()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", default="build/linux")
-    parser.add_argument("layouts", nargs="*", default=list(LAYOUTS))
-    args = parser.parse_args()
-    failed = 0
-    for layout in args.layouts:
-        try:
-            run_layout(args.build, layout)
-            print("PASS", layout)
-        except Failure as e:
-            failed += 1
-            print("FAIL %s: %s" % (layout, e))
-    return 1 if failed else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_command(LAYOUTS, "build/linux", run_layout))

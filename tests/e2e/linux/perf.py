@@ -14,8 +14,9 @@ import subprocess
 import sys
 import time
 
-import stage as stagelib
-from stage import started, us_settings, wait_until
+import stage as stagelib  # puts tests/e2e, where common.py is, on sys.path
+from common import cpu_seconds, us_settings, wait_until
+from stage import started
 
 PORT = 1
 SCAN = b"4006381333931"
@@ -32,12 +33,6 @@ while IFS= read -r line; do
   xdotool type --delay 1 -- "$line"
 done < "$1"
 '''
-
-
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def rss_kib(pid):
@@ -116,7 +111,7 @@ def run_program(st, sink, name, stroke_delay, figures, repeat, full):
                interval=0.002)
     if full:
         figures["start-up to LS3578 ready (s)"] = time.monotonic() - program.started_at
-    started(program)
+    started(program, timeout=30)
     sink.focus()
     if full:
         span, ideal = pacing(sink, line)

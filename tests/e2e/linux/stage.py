@@ -18,10 +18,10 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 E2E = os.path.dirname(HERE)
 sys.path.insert(0, E2E)
+import common  # noqa: E402
 import vserial  # noqa: E402
-from harness import Failure, us_settings, wait_until  # noqa: E402,F401
+from common import Failure, wait_until  # noqa: E402
 
-SOURCE = os.path.normpath(os.path.join(E2E, "..", ".."))
 # Displays :80 and up; each stage takes the first free one, so runs can go
 # side by side with other users of the machine.
 FIRST_DISPLAY = 80
@@ -55,20 +55,6 @@ class PortLine(vserial.VirtualSerial):
         self.device = None
 
 
-def _run(command, timeout=30, check=False):
-    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                          timeout=timeout, check=check).stdout.decode("utf-8", "replace")
-
-
-def _lock_owner(number):
-    """The pid in display `number`'s lock file, or None."""
-    try:
-        with open("/tmp/.X%d-lock" % number) as f:
-            return int(f.read().strip() or 0)
-    except (OSError, ValueError):
-        return None
-
-
 class Display:
     """An Xvfb of our own (-noreset keeps the layout set on it when its last
     client leaves), with an X keyboard layout and a tray host."""
@@ -82,30 +68,8 @@ class Display:
             self.name, self.layout = existing, None
             self.env = dict(os.environ, DISPLAY=existing)
             return
-        for number in range(FIRST_DISPLAY, FIRST_DISPLAY + 120):
-            if os.path.exists("/tmp/.X%d-lock" % number) or \
-                    os.path.exists("/tmp/.X11-unix/X%d" % number):
-                continue
-            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24",
-                                     "-noreset", "-nolisten", "tcp"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            # Another run may have taken the number between our look and its
-            # start: the server whose pid the lock file holds has it.
-            wait_until("Xvfb :%d" % number, lambda: xvfb.poll() is not None or (
-                _lock_owner(number) == xvfb.pid and
-                os.path.exists("/tmp/.X11-unix/X%d" % number)) or (
-                _lock_owner(number) not in (None, xvfb.pid)), timeout=15)
-            if xvfb.poll() is None and _lock_owner(number) == xvfb.pid:
-                self.xvfb, self.number = xvfb, number
-                break
-            if xvfb.poll() is None:
-                xvfb.kill()
-            xvfb.wait()
-        if self.xvfb is None:
-            raise Failure("no free display number from :%d" % FIRST_DISPLAY)
-        self.name = ":%d" % self.number
-        self.env = dict(os.environ, DISPLAY=self.name)
-        self.env.pop("WAYLAND_DISPLAY", None)
+        self.xvfb = common.Xvfb(FIRST_DISPLAY, 120)
+        self.name, self.env = self.xvfb.name, self.xvfb.env
         try:
             # Wait until the server answers before the first real request.
             wait_until("the X server", lambda: subprocess.call(
@@ -125,10 +89,7 @@ class Display:
                               check=check).stdout.decode("utf-8", "replace")
 
     def set_layout(self, layout):
-        self.x("setxkbmap", layout, check=True)
-        query = self.x("setxkbmap", "-query", check=True)
-        if not re.search(r"^layout:\s*%s\s*$" % re.escape(layout), query, re.M):
-            raise Failure("setxkbmap %s did not take: %s" % (layout, query))
+        common.set_keyboard_layout(self.env, layout)
         self.layout = layout
 
     # -- the tray host --------------------------------------------------------
@@ -218,14 +179,10 @@ class Display:
         return path
 
     def close(self):
-        for process in (self.tray, self.xvfb):
-            if process is not None and process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+        if self.tray is not None:
+            common.end(self.tray)
+        if self.xvfb is not None:
+            self.xvfb.close()
 
 
 class KeySink:
@@ -278,7 +235,7 @@ class KeySink:
     def typed(self):
         return "".join(chars for _, chars, _ in self.events())
 
-    def wait_typed(self, expected, timeout=20):
+    def wait_typed(self, expected, *, timeout):
         return wait_until("typed %r" % expected, lambda: self.typed() == expected and expected,
                           timeout=timeout, interval=0.005)
 
@@ -299,24 +256,15 @@ class KeySink:
             self.process.wait()
 
 
-class Program:
+class Program(common.ProgramFolder):
     """quorvelce in a portable folder of its own (the executable with
     QuorvelCE.INI beside it and ports/comN), with its own runtime folder so
     that its one-instance lock is its own."""
 
     def __init__(self, stage, name, settings, runtime=None):
+        super().__init__(stage.work, name, stage.exe, "quorvelce", settings)
         self.stage = stage
-        self.folder = os.path.join(stage.work, name)
-        shutil.rmtree(self.folder, ignore_errors=True)
-        os.makedirs(self.folder)
-        self.exe = os.path.join(self.folder, "quorvelce")
-        shutil.copy(stage.exe, self.exe)
-        self.ini = os.path.join(self.folder, "QuorvelCE.INI")
-        with open(self.ini, "wb") as f:
-            f.write(settings.encode("utf-8"))
         self.runtime = runtime or stage.runtime
-        self.process = None
-        self.started_at = None
         self.output = os.path.join(self.folder, "output.log")
 
     def start(self):
@@ -329,33 +277,9 @@ class Program:
                                             stdout=out, stderr=out)
         return self
 
-    def running(self):
-        return self.process is not None and self.process.poll() is None
-
-    def settings_text(self):
-        with open(self.ini, "rb") as f:
-            return f.read().decode("utf-8", "replace")
-
-    def general(self, key):
-        m = re.search(r"^\s*%s\s*=\s*(.*?)\s*$" % re.escape(key), self.settings_text(), re.M)
-        return m.group(1) if m else None
-
     def holds(self, device):
         """Whether the program has `device` open (its port is open: "LS3578 ready")."""
-        if device is None or not self.running():
-            return False
-        fd_dir = "/proc/%d/fd" % self.process.pid
-        try:
-            fds = os.listdir(fd_dir)
-        except OSError:
-            return False
-        for fd in fds:
-            try:
-                if os.readlink(os.path.join(fd_dir, fd)) == device:
-                    return True
-            except OSError:
-                pass
-        return False
+        return device is not None and self.running() and common.holds(self.process.pid, device)
 
     def windows(self):
         if not self.running():
@@ -401,11 +325,6 @@ class Program:
                 pass
         return self.process.poll() if self.process else None
 
-    def kill(self):
-        if self.running():
-            self.process.kill()
-            self.process.wait()
-
 
 class Stage:
     """Display, tray host, key sink, scanner line and programs for one test."""
@@ -449,7 +368,7 @@ class Stage:
         shutil.rmtree(self.runtime, ignore_errors=True)
 
 
-def started(program, timeout=30):
+def started(program, *, timeout):
     """Waits for the auto-start: the dialog hidden with "QuorvelCE - Started"."""
     dialog = wait_until("the dialog", program.dialog, timeout=timeout)
     wait_until("auto-start", lambda: program.caption(dialog) == "QuorvelCE - Started"

@@ -1,42 +1,13 @@
-// The active keyboard layout end to end on the simulated platform: bytes
+// Reception with the active keyboard layout on the simulated platform: bytes
 // into the port, the focused application's text out, on layouts with dead
 // keys, AltGr, Shift+AltGr and missing characters, with Caps Lock on, and
-// without a heap allocation on the reception thread.
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+// without a heap allocation on the reception thread. The layout lookup itself
+// is tested under tests/keymap.
 #include "keymap/active_layout.h"
 #include "platform/sim/layout.h"
 #include "platform/text.h"
 #include "tests/serial/reception_fixture.h"
-
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-thread_local bool onReceptionThread = false;
-std::atomic<std::uint64_t> receptionAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (onReceptionThread) receptionAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "tests/support/counting_allocator.h"
 
 using namespace platform;
 using namespace testing_support;
@@ -55,7 +26,7 @@ char16_t Expected(std::uint8_t byte) {
 }
 
 std::uint32_t CountedReceptionThread(void* parameter) {
-    onReceptionThread = true;
+    CountAllocationsOnThisThread();
     return ReceptionThreadProc(parameter);
 }
 
@@ -74,13 +45,6 @@ class ActiveLayoutTest : public ReceptionTest {
     void Scan(const std::string& bytes) {
         Feed(bytes);
         WaitIdle();
-    }
-    const KeystrokePlan& Plan(const char* layout, char16_t character) {
-        const LayoutPlans& plans = PlansForLayout(sim::SimulatedLayout(layout));
-        for (const KeystrokePlan& plan : plans.plans)
-            if (plan.character == character) return plan;
-        static const KeystrokePlan none{};
-        return none;
     }
 };
 
@@ -121,46 +85,6 @@ TEST_F(ActiveLayoutTest, EveryPrintableCharacterArrivesOnEveryLayout) {
     Scan("a!\xE9\x80\r");
     EXPECT_EQ(sim::TypedText(), u"a!é€\r");
     EXPECT_EQ(sim::CharactersSentAsThemselves(), 2u);
-}
-
-TEST_F(ActiveLayoutTest, EachCharacterTakesTheFirstWayThatWorks) {
-    // One key, alone, with Shift, with AltGr, with both.
-    EXPECT_EQ(Plan("us", u'a').kind, PlanKind::kKey);
-    EXPECT_EQ(Plan("us", u'a').key.virtualKey, 'A');
-    EXPECT_EQ(Plan("fr", u'1').key.shift, 1);
-    EXPECT_EQ(Plan("de", u'@').key.virtualKey, 'Q');
-    EXPECT_EQ(Plan("de", u'@').key.altGr, 1);
-    const KeystrokePlan& capitalE = Plan("lean", u'É');
-    EXPECT_EQ(capitalE.kind, PlanKind::kKey);
-    EXPECT_EQ(capitalE.key.virtualKey, 'E');
-    EXPECT_TRUE(capitalE.key.shift == 1 && capitalE.key.altGr == 1);
-    // Windows names fr's dead ^ key for '^', but it does not type '^' on its
-    // own: AltGr+9 does.
-    EXPECT_EQ(Plan("fr", u'^').kind, PlanKind::kKey);
-    EXPECT_EQ(Plan("fr", u'^').key.virtualKey, '9');
-    // A dead key and a letter; a dead key and Space for the accent alone.
-    const KeystrokePlan& eCircumflex = Plan("fr", u'ê');
-    EXPECT_EQ(eCircumflex.kind, PlanKind::kDeadKey);
-    EXPECT_EQ(eCircumflex.dead.virtualKey, 0xDD);
-    EXPECT_EQ(eCircumflex.key.virtualKey, 'E');
-    const KeystrokePlan& diaeresis = Plan("fr", u'¨');
-    EXPECT_EQ(diaeresis.kind, PlanKind::kDeadKey);
-    EXPECT_EQ(diaeresis.dead.shift, 1);
-    EXPECT_EQ(diaeresis.key.virtualKey, kVkSpace);
-    EXPECT_EQ(Plan("de", u'Ý').kind, PlanKind::kDeadKey);
-    // The character itself where the layout has no way.
-    EXPECT_EQ(Plan("lean", u'!').kind, PlanKind::kCharacter);
-    EXPECT_EQ(Plan("us", u'€').kind, PlanKind::kCharacter);
-    // Control bytes and the undefined ones type nothing; CR and Tab are keys.
-    const LayoutPlans& us = PlansForLayout(sim::SimulatedLayout("us"));
-    for (int b : {0x00, 0x0A, 0x1B, 0x7F, 0x81, 0x8D, 0x8F, 0x90, 0x9D})
-        EXPECT_EQ(us.plans[b].kind, PlanKind::kNothing) << b;
-    EXPECT_EQ(us.plans['\r'].key.virtualKey, kVkReturn);
-    EXPECT_EQ(us.plans['\t'].key.virtualKey, kVkTab);
-    // Kept: asking again does not ask the layout again.
-    const std::size_t queries = sim::LayoutQueryCount();
-    PlansForLayout(sim::SimulatedLayout("fr"));
-    EXPECT_EQ(sim::LayoutQueryCount(), queries);
 }
 
 TEST_F(ActiveLayoutTest, LinesBufferAndEndAsForATable) {
@@ -220,7 +144,7 @@ TEST_F(ActiveLayoutTest, TypingAllocatesNothingOnTheReceptionThread) {
     thread = CreateThread(CountedReceptionThread, nullptr, nullptr);
     ASSERT_NE(thread, kNoThread);
     WaitReady();
-    receptionAllocations = 0;  // opening the port may; typing may not
+    ResetCountedAllocations();  // opening the port may; typing may not
     std::string lines;
     std::u16string expected;
     for (int i = 0; i < 20; ++i) {
@@ -230,7 +154,7 @@ TEST_F(ActiveLayoutTest, TypingAllocatesNothingOnTheReceptionThread) {
         expected += u"Grüße, Â ´ @ É€œ!\r";
     }
     Scan(lines);
-    EXPECT_EQ(receptionAllocations.load(), 0u);
+    EXPECT_EQ(CountedAllocations(), 0u);
     EXPECT_EQ(sim::TypedText(), expected);
     EXPECT_TRUE(sim::CapsLockOn());
 }
