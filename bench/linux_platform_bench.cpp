@@ -2,13 +2,16 @@
 // (a 100-keystroke line at a 1 ms stroke delay) come to 600 ms, as Sleep and
 // as the timed event wait the reception thread pauses with; and how long a
 // byte takes from the scanner's side of a pty to the end of WaitCommEvent and
-// ReadFile.
+// ReadFile. With an X display: what binding a line's characters to spare key
+// codes ahead of typing it costs, and what a line whose characters are still
+// bound costs.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -75,6 +78,32 @@ void BM_PtyByteToRead(benchmark::State& state) {
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_PtyByteToRead)->Unit(benchmark::kMicrosecond);
+
+// Eight characters no `us` key types; two such lines take turns, so each
+// preparation binds eight codes anew, or (`bound`) the same line again binds none.
+void PrepareLines(benchmark::State& state, bool bound) {
+    if (std::getenv("DISPLAY") == nullptr) {
+        state.SkipWithError("no X display");
+        return;
+    }
+    const char16_t lines[2][8] = {{u'é', u'è', u'à', u'ç', u'ñ', u'€', u'£', u'§'},
+                                  {u'â', u'ê', u'î', u'ô', u'û', u'Ä', u'Ö', u'µ'}};
+    int turn = 0;
+    for (auto _ : state) {
+        PrepareCharacters(lines[turn], 8);
+        if (!bound) turn ^= 1;
+    }
+}
+
+void BM_PrepareLineOfNewCharacters(benchmark::State& state) {
+    PrepareLines(state, false);
+}
+BENCHMARK(BM_PrepareLineOfNewCharacters)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+void BM_PrepareLineAlreadyBound(benchmark::State& state) {
+    PrepareLines(state, true);
+}
+BENCHMARK(BM_PrepareLineAlreadyBound)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

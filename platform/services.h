@@ -237,6 +237,10 @@ struct KeyboardInput {
 };
 // Returns how many inputs were sent.
 std::uint32_t SendInput(std::uint32_t count, const KeyboardInput* inputs);
+// The characters a line is about to send through SendInput, in order, before
+// its first key event: a backend that must make each typable first (X: a spare
+// key code bound to it) does it for the whole line at once. No-op elsewhere.
+void PrepareCharacters(const char16_t* characters, std::size_t count);
 
 // ---------------------------------------------------------------------------
 // Threads, events and timing.

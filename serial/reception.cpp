@@ -33,6 +33,8 @@ std::uint8_t keyShift[kKeyBufferSize];
 // (looked up when the line is typed); -1 for a keystroke of the arrays above.
 std::int16_t keyCharacter[kKeyBufferSize];
 std::uint32_t keyCount = 0;
+// The characters a line types as themselves, handed to PrepareCharacters.
+char16_t lineCharacters[kKeyBufferSize];
 std::uint8_t receiveByte = 0;
 std::uint32_t eventMask = 0;
 std::uint32_t bytesRead = 0;
@@ -182,12 +184,19 @@ void FlushKeyBuffer() {
         }
         // The layout of the window the line goes to, asked once per line.
         const LayoutPlans* layout = nullptr;
+        std::uint32_t characters = 0;
+        for (std::uint32_t i = 0; i < keyCount; ++i) {
+            if (keyCharacter[i] < 0) continue;
+            if (layout == nullptr) layout = &PlansForLayout(ActiveKeyboardLayout());
+            const KeystrokePlan& plan = layout->plans[keyCharacter[i]];
+            if (plan.kind == PlanKind::kCharacter) lineCharacters[characters++] = plan.character;
+        }
+        if (characters != 0 && !TypingStopped()) PrepareCharacters(lineCharacters, characters);
         for (std::uint32_t i = 0; i < keyCount && !TypingStopped(); ++i) {
             if (keyCharacter[i] < 0) {
                 SendKeystroke(keyCodes[i], keyAltGr[i] != 0, keyShift[i] != 0);
                 continue;
             }
-            if (layout == nullptr) layout = &PlansForLayout(ActiveKeyboardLayout());
             TypePlan(layout->plans[keyCharacter[i]]);
         }
         // Nothing stays held once a line is typed: the user's own typing

@@ -62,13 +62,18 @@ const char16_t* OpenKeyboardOutput() {
     return OpenLocked();
 }
 
+// A line waiting for a spare code holds the lock: it is told to give up first.
 void ReleaseAllKeys() {
+    keyboard.output.CancelWaits(true);
     std::lock_guard<std::mutex> lock(keyboard.lock);
+    keyboard.output.CancelWaits(false);
     keyboard.output.ReleaseAll();
 }
 
 void CloseKeyboardOutput() {
+    keyboard.output.CancelWaits(true);
     std::lock_guard<std::mutex> lock(keyboard.lock);
+    keyboard.output.CancelWaits(false);
     keyboard.output.Close();
     keyboard.opened = false;
     keyboard.failure = nullptr;

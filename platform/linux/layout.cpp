@@ -116,4 +116,9 @@ std::uint32_t SendInput(std::uint32_t count, const KeyboardInput* inputs) {
     return sent;
 }
 
+void PrepareCharacters(const char16_t* characters, std::size_t count) {
+    KeyboardOutputAccess access;
+    if (access.output() != nullptr) access.output()->PrepareCharacters(characters, count);
+}
+
 }  // namespace platform

@@ -41,4 +41,6 @@ std::uint32_t SendInput(std::uint32_t, const KeyboardInput*) {
     return 0;
 }
 
+void PrepareCharacters(const char16_t*, std::size_t) {}
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include "platform/sim/keyboard.h"
 
 #include <atomic>
+#include <iterator>
 #include <memory>
 
 #include "platform/sim/layout.h"
@@ -17,14 +18,27 @@ std::unique_ptr<KeyEvent[]> storage;
 std::size_t capacity = 0;
 std::atomic<std::size_t> count{0};
 std::atomic<std::uint64_t> checksum{0};
+// Written by the reception thread, read once it has ended.
+char16_t prepared[256];
+std::size_t preparedCount = 0;
+std::size_t preparedAt = 0;
 
 }  // namespace
+
+std::u16string PreparedCharacters() {
+    return std::u16string(prepared, preparedCount);
+}
+
+std::size_t PreparedAtEvent() {
+    return preparedAt;
+}
 
 void ResetKeyboard(std::size_t size) {
     storage = std::make_unique<KeyEvent[]>(size);
     capacity = size;
     count.store(0);
     checksum.store(0);
+    preparedCount = preparedAt = 0;
     detail::ResetFocusedApplication(size);
 }
 
@@ -75,6 +89,13 @@ std::uint32_t SendInput(std::uint32_t inputs, const KeyboardInput* input) {
         count.store(n + 1, std::memory_order_release);
     }
     return inputs;
+}
+
+void PrepareCharacters(const char16_t* characters, std::size_t n) {
+    using namespace sim;
+    preparedCount = n < std::size(prepared) ? n : std::size(prepared);
+    for (std::size_t i = 0; i < preparedCount; ++i) prepared[i] = characters[i];
+    preparedAt = count.load(std::memory_order_relaxed);
 }
 
 // The simulated keyboard types virtual keys as given: no layout to place them on.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/services.h"
@@ -27,6 +28,10 @@ void ResetKeyboard(std::size_t capacity = 1 << 16);
 // Events sent since the reset, recorded or not.
 std::size_t KeyEventCount();
 std::vector<KeyEvent> KeyEvents();
+// The characters of the last PrepareCharacters, and how many events had been
+// sent when it came.
+std::u16string PreparedCharacters();
+std::size_t PreparedAtEvent();
 // Sum of every event's key and flags, recorded or not (checks long runs).
 std::uint64_t KeyEventChecksum();
 

@@ -88,4 +88,7 @@ std::uint32_t SendInput(std::uint32_t count, const KeyboardInput* inputs) {
     return sent;
 }
 
+// Windows types any character sent as itself: nothing to prepare.
+void PrepareCharacters(const char16_t*, std::size_t) {}
+
 }  // namespace platform

@@ -49,7 +49,8 @@ class ActiveLayoutTest : public ReceptionTest {
 };
 
 // Every printable Windows-1252 character, in lines, arrives as itself on
-// every layout, whichever way the layout makes it.
+// every layout, whichever way the layout makes it; what no key types is
+// announced to the backend before its line.
 TEST_F(ActiveLayoutTest, EveryPrintableCharacterArrivesOnEveryLayout) {
     for (const char* layout : {"us", "fr", "de", "lean"}) {
         SCOPED_TRACE(layout);
@@ -85,6 +86,10 @@ TEST_F(ActiveLayoutTest, EveryPrintableCharacterArrivesOnEveryLayout) {
     Scan("a!\xE9\x80\r");
     EXPECT_EQ(sim::TypedText(), u"a!é€\r");
     EXPECT_EQ(sim::CharactersSentAsThemselves(), 2u);
+    // Those characters were announced, in order, before the line's first
+    // event, so that a backend can make them typable for the whole line.
+    EXPECT_EQ(sim::PreparedCharacters(), u"é€");
+    EXPECT_EQ(sim::PreparedAtEvent(), 0u);
 }
 
 TEST_F(ActiveLayoutTest, LinesBufferAndEndAsForATable) {

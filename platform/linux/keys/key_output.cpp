@@ -18,6 +18,8 @@ namespace {
 
 // How long a desktop takes to open a new input device and read from it.
 constexpr std::int64_t kUinputSettleNs = 300'000'000;
+// A line's characters bound ahead at most; more are bound as they come.
+constexpr std::size_t kLineCharacters = 128;
 
 }  // namespace
 
@@ -152,7 +154,9 @@ void KeyOutput::SendKey(KeyCode code, bool down) {
         linux_backend::SleepUntil(settleUntilNs_);
         settleUntilNs_ = 0;
     }
-    if (injector_ != nullptr) injector_->SendKey(code, down);
+    if (injector_ == nullptr) return;
+    if (kind_ == Kind::kXTest) characters_.keys().EventSent();
+    injector_->SendKey(code, down);
 }
 
 std::uintptr_t KeyOutput::LayoutIdentity() {
@@ -189,6 +193,15 @@ bool KeyOutput::CharacterEvent(char32_t character, bool down) {
     }
     FollowLayoutChanges();
     return characters_.Press(x_.display(), character);
+}
+
+void KeyOutput::PrepareCharacters(const char16_t* characters, std::size_t count) {
+    if (kind_ != Kind::kXTest) return;
+    FollowLayoutChanges();
+    char32_t line[kLineCharacters];
+    const std::size_t n = count < kLineCharacters ? count : kLineCharacters;
+    for (std::size_t i = 0; i < n; ++i) line[i] = characters[i];
+    characters_.keys().Prepare(x_.display(), line, static_cast<int>(n));
 }
 
 }  // namespace platform::linuxkeys

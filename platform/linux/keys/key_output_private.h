@@ -81,6 +81,11 @@ class KeyOutput final : private KeyInjector {
     // X a spare key code bound to it. False where that cannot be (uinput, no
     // spare code): the character is left out.
     bool CharacterEvent(char32_t character, bool down);
+    // The characters a line is about to type through CharacterEvent: on X
+    // their codes are bound ahead, with one wait for all of them.
+    void PrepareCharacters(const char16_t* characters, std::size_t count);
+    // Cuts short a wait for a free spare code (a quit); safe from any thread.
+    void CancelWaits(bool cancel) { characters_.keys().CancelWaits(cancel); }
 
   private:
     void SendKey(KeyCode code, bool down) override;

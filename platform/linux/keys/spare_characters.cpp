@@ -7,11 +7,13 @@ namespace platform::linuxkeys {
 
 bool SpareCharacters::Press(_XDisplay* display, char32_t character) {
     Release();
-    bool shift = false;
-    const KeyCode code = spares_.Bind(display, character, shift);
-    if (code == kNoKey) return false;
+    bool shift = false, cancelled = false;
+    const KeyCode code = spares_.Bind(display, character, shift, cancelled);
+    if (code == kNoKey) return cancelled;
     if (shift) typist_.KeyEvent(kVkShift, true);
     shift_ = shift;
+    spares_.Pressed(code);
+    spares_.EventSent();
     xtest_.SendKey(code, true);
     down_ = code;
     return true;
@@ -19,7 +21,9 @@ bool SpareCharacters::Press(_XDisplay* display, char32_t character) {
 
 void SpareCharacters::Release() {
     if (down_ == kNoKey) return;
+    spares_.EventSent();
     xtest_.SendKey(down_, false);
+    spares_.Released(down_);
     down_ = kNoKey;
     if (shift_) typist_.KeyEvent(kVkShift, false);
     shift_ = false;

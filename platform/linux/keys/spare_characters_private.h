@@ -17,6 +17,7 @@ class SpareCharacters {
 
     // Releases the character still down, then binds `character` to a spare
     // code and presses it. False when no code is spare: nothing is pressed.
+    // A quit that cuts the wait for a code short presses nothing either.
     bool Press(_XDisplay* display, char32_t character);
     // Releases the character down, if any.
     void Release();

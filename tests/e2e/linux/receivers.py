@@ -1,0 +1,222 @@
+#!/usr/bin/env python3
+"""Every printable Windows-1252 character typed with "Active keyboard layout"
+into receivers that read key codes each in their own way: Chromium (a focused
+textarea in an offline page, its value reported on the console) and a Tk
+client that spends 10 ms on each key event, so that it falls far behind the
+keys sent. What the layout lacks goes through spare key codes bound while the
+program runs; a character lost, or shown as what its code held before or
+after, is a failure. Stroke delay 1 and 0.
+Run:  receivers.py --build build/linux [--runs N] [us fr]
+"""
+import argparse
+import difflib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import stage as stagelib
+from stage import Failure, started, us_settings, wait_until
+
+PORT = 1
+ACTIVE_LAYOUT = "Active keyboard layout"
+LINE_LENGTH = 40
+
+PAGE = """<!doctype html><meta charset="utf-8"><title>receiver</title>
+<textarea id="t" autofocus rows="20" cols="80"></textarea>
+<script>
+const t = document.getElementById("t");
+let last = null;
+t.focus();
+setInterval(() => {
+  if (t.value === last) return;
+  last = t.value;
+  console.log("VALUE " + Array.from(last).map(c => c.codePointAt(0).toString(16)).join(","));
+}, 100);
+console.log("READY");
+</script>
+"""
+
+SLOW_SINK = r"""
+import sys, time, tkinter
+log = open(sys.argv[1], "w", encoding="utf-8", buffering=1)
+root = tkinter.Tk(className="QuorvelSlowSink")
+root.geometry("600x200+10+10")
+text = tkinter.Text(root)
+text.pack(fill="both", expand=True)
+def pressed(event):
+    log.write("KEY %s\n" % (",".join("%04X" % ord(c) for c in event.char) or "-"))
+    time.sleep(0.010)
+text.bind("<KeyPress>", pressed, add="+")
+text.bind("<KeyRelease>", lambda event: time.sleep(0.010), add="+")
+text.focus_set()
+root.after(100, lambda: log.write("READY\n"))
+root.mainloop()
+"""
+
+
+def scan_text():
+    """The printable characters in lines of LINE_LENGTH, each ended by CR."""
+    chars = [bytes([b]).decode("cp1252") for b in range(0x20, 0x100)
+             if b != 0x7F and b not in (0x81, 0x8D, 0x8F, 0x90, 0x9D)]
+    lines = ["".join(chars[i:i + LINE_LENGTH]) for i in range(0, len(chars), LINE_LENGTH)]
+    return lines
+
+
+class Chromium:
+    name = "chromium"
+
+    def __init__(self, stage):
+        self.stage = stage
+        self.profile = tempfile.mkdtemp(prefix="quorvel-chromium-")
+        page = os.path.join(stage.work, "receiver.html")
+        with open(page, "w", encoding="utf-8") as f:
+            f.write(PAGE)
+        self.log = os.path.join(stage.work, "chromium.log")
+        self.process = subprocess.Popen(
+            ["chromium", "--no-sandbox", "--user-data-dir=" + self.profile, "--no-first-run",
+             "--disable-gpu", "--enable-logging=stderr", "--v=0", "--window-position=0,0",
+             "--window-size=800,600", "file://" + page],
+            env=stage.display.env, stdout=subprocess.DEVNULL, stderr=open(self.log, "wb"))
+        wait_until("Chromium's page", lambda: "READY" in self.text(), timeout=60)
+        self.window = wait_until("Chromium's window", lambda: stage.display.x(
+            "xdotool", "search", "--onlyvisible", "--class", "chromium").split(), timeout=20)[-1]
+
+    def text(self):
+        with open(self.log, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def focus(self):
+        self.stage.display.focus(self.window)
+
+    def typed(self):
+        values = re.findall(r'"VALUE ([0-9a-f,]*)"', self.text())
+        if not values or not values[-1]:
+            return ""
+        return "".join(chr(int(c, 16)) for c in values[-1].split(","))
+
+    def close(self):
+        self.process.kill()
+        self.process.wait()
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+
+class SlowClient:
+    name = "slow client"
+
+    def __init__(self, stage):
+        self.stage = stage
+        self.log = os.path.join(stage.work, "slow.log")
+        script = os.path.join(stage.work, "slow_sink.py")
+        with open(script, "w") as f:
+            f.write(SLOW_SINK)
+        env = dict(stage.display.env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        self.process = subprocess.Popen([sys.executable, script, self.log], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_until("the slow client", lambda: "READY" in self.text(), timeout=20)
+        self.window = wait_until("the slow client's window", lambda: stage.display.x(
+            "xdotool", "search", "--class", "QuorvelSlowSink").split(), timeout=10)[0]
+
+    def text(self):
+        try:
+            with open(self.log, encoding="utf-8") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    def focus(self):
+        self.stage.display.focus(self.window)
+
+    def typed(self):
+        out = ""
+        for line in self.text().splitlines():
+            parts = line.split()
+            if len(parts) == 2 and parts[0] == "KEY" and parts[1] != "-":
+                out += "".join(chr(int(c, 16)) for c in parts[1].split(","))
+        return out.replace("\r", "\n")
+
+    def close(self):
+        self.process.kill()
+        self.process.wait()
+
+
+def wrong(expected, received):
+    """Characters sent that did not arrive as themselves, in place."""
+    matcher = difflib.SequenceMatcher(None, expected, received, autojunk=False)
+    return sum(max(e2 - e1, r2 - r1) for op, e1, e2, r1, r2 in matcher.get_opcodes()
+               if op != "equal")
+
+
+def run(build, layout, delay, receivers, runs):
+    """Returns the number of wrong characters per receiver over `runs` scans."""
+    stage = stagelib.Stage(build, "receivers-%s-%d" % (layout, delay), layout=layout)
+    results = {}
+    try:
+        program = stage.program("main", us_settings(PORT, stroke_delay=delay,
+                                                    keytable=ACTIVE_LAYOUT))
+        port = stage.line(program, PORT)
+        port.open()
+        program.start()
+        started(program)
+        wait_until("the port open", lambda: program.holds(port.device), timeout=20)
+        lines = scan_text()
+        data = b"".join(line.encode("cp1252") + b"\r" for line in lines)
+        expected = "".join(line + "\n" for line in lines)
+        for kind in receivers:
+            receiver = kind(stage)
+            try:
+                total = 0
+                for _ in range(runs):
+                    receiver.focus()
+                    before = receiver.typed()
+                    port.write(data)
+                    # Done once the last line end has come and nothing more arrives.
+                    try:
+                        wait_until("the scan", lambda: receiver.typed().count("\n") >=
+                                   before.count("\n") + len(lines), timeout=180)
+                    except Failure:
+                        pass
+                    time.sleep(1.0)
+                    received = receiver.typed()[len(before):]
+                    bad = wrong(expected, received)
+                    if bad:
+                        print("  %s %s delay %d: %d wrong\n    sent     %r\n    received %r" %
+                              (receiver.name, layout, delay, bad, expected, received))
+                    total += bad
+                results[receiver.name] = total
+            finally:
+                receiver.close()
+        program.end()
+    finally:
+        stage.close()
+    return results
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build/linux")
+    parser.add_argument("--runs", type=int, default=1)
+    parser.add_argument("--delays", default="1,0")
+    parser.add_argument("--only", choices=["chromium", "slow"])
+    parser.add_argument("layouts", nargs="*", default=["us", "fr"])
+    args = parser.parse_args()
+    receivers = [r for r in (Chromium, SlowClient)
+                 if args.only is None or r.name.startswith(args.only)]
+    failed = 0
+    for layout in args.layouts:
+        for delay in (int(d) for d in args.delays.split(",")):
+            started_at = time.monotonic()
+            results = run(args.build, layout, delay, receivers, args.runs)
+            for name, bad in results.items():
+                print("%s %s delay %d: %d runs, %d wrong (%.0f s)" % (
+                    name, layout, delay, args.runs, bad, time.monotonic() - started_at))
+                failed += bad != 0
+    print("FAIL" if failed else "PASS")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
