@@ -73,6 +73,8 @@ class SpareKeys {
     // The time by which the slowest client we type for has handled every
     // event sent so far.
     std::int64_t clientDoneNs_ = 0;
+    // The same for a client that keeps up.
+    std::int64_t keptUpNs_ = 0;
     std::atomic<bool> cancel_{false};
 };
 
