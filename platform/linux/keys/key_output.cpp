@@ -60,6 +60,11 @@ const char16_t* KeyOutput::OpenX(const char* displayName) {
         return FailX("the X server's keyboard layout cannot be read");
     }
     deadKeys_.Load(context_);
+    // Before our first key: what a run killed mid-line left is given back.
+    if (record_.Claim(x_.Name())) {
+        xtest_.SetRecord(&record_);
+        characters_.keys().SetRecord(&record_);
+    }
     xtest_.SetDisplay(x_.display());
     injector_ = &xtest_;
     kind_ = Kind::kXTest;
@@ -121,6 +126,7 @@ void KeyOutput::Close() {
     typist_.ReleaseAll();
     characters_.Restore(x_.display());
     Sync();
+    record_.Clear();
     injector_ = nullptr;
     kind_ = Kind::kNone;
     xtest_.SetDisplay(nullptr);
@@ -143,6 +149,7 @@ void KeyOutput::KeyEvent(std::uint8_t virtualKey, bool down) {
     if (injector_ == nullptr) return;
     if (down && kind_ == Kind::kXTest) FollowLayoutChanges();
     typist_.KeyEvent(virtualKey, down);
+    if (down && virtualKey == kVkCapital && kind_ == Kind::kXTest) record_.CapsLockPressed();
 }
 
 void KeyOutput::Sync() {

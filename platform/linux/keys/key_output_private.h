@@ -11,6 +11,7 @@
 #include "platform/codes.h"
 #include "platform/linux/keys/compose_private.h"
 #include "platform/linux/keys/key_layout_private.h"
+#include "platform/linux/keys/key_record_private.h"
 #include "platform/linux/keys/keyboard_names_private.h"
 #include "platform/linux/keys/layout_queries_private.h"
 #include "platform/linux/keys/spare_characters_private.h"
@@ -111,6 +112,8 @@ class KeyOutput final : private KeyInjector {
     XConnection x_;
     std::uint32_t group_ = 0;
     XTestInjector xtest_;
+    // Kept for the process: claimed at the first XTest open.
+    KeyRecord record_;
     SpareCharacters characters_{typist_, xtest_};
 
     // uinput.

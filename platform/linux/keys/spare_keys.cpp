@@ -121,6 +121,7 @@ SpareKeys::Slot* SpareKeys::BindFree(_XDisplay* display, std::uint32_t lower, st
     // handler would end the program.
     if (bindErrors.display == nullptr)
         bindErrors = {display, {}, 0, XSetErrorHandler(RecordBindError)};
+    if (record_ != nullptr) record_->Bound(slot->code, lower, upper);
     slot->request = NextRequest(display);
     XChangeKeyboardMapping(display, slot->code, 2, pair, 1);
     return slot;
@@ -134,7 +135,10 @@ void SpareKeys::Settle(_XDisplay* display) {
         Slot& slot = slots_[i];
         if (slot.request == 0) continue;
         for (int e = 0; e < bindErrors.count; ++e) {
-            if (bindErrors.serials[e] == slot.request) slot.lower = slot.upper = 0;
+            if (bindErrors.serials[e] == slot.request) {
+                slot.lower = slot.upper = 0;
+                if (record_ != nullptr) record_->Bound(slot.code, 0, 0);
+            }
         }
         slot.request = 0;
     }
@@ -219,6 +223,7 @@ void SpareKeys::Restore(_XDisplay* display) {
             KeySym none[2] = {NoSymbol, NoSymbol};
             XChangeKeyboardMapping(display, slot.code, 2, none, 1);
         }
+        if (record_ != nullptr) record_->Bound(slot.code, 0, 0);
         slot.lower = slot.upper = 0;
         slot.freeAtNs = 0;
     }

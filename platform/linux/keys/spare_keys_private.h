@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "platform/linux/keys/key_layout_private.h"
+#include "platform/linux/keys/key_record_private.h"
 
 struct _XDisplay;
 
@@ -20,7 +21,12 @@ class SpareKeys {
   public:
     // Forgets the codes and their bindings without undoing them (a new
     // keymap replaced them); the next Bind chooses codes again.
-    void Forget() { count_ = 0, chosen_ = false; }
+    void Forget() {
+        count_ = 0, chosen_ = false;
+        if (record_ != nullptr) record_->Unbound();
+    }
+    // Where each binding is written before it is made.
+    void SetRecord(KeyRecord* record) { record_ = record; }
     // Binds the characters of a line that no code holds yet, as many as there
     // are codes, then waits until clients can have the new bindings. False
     // when a wait was cancelled.
@@ -76,6 +82,7 @@ class SpareKeys {
     // The same for a client that keeps up.
     std::int64_t keptUpNs_ = 0;
     std::atomic<bool> cancel_{false};
+    KeyRecord* record_ = nullptr;
 };
 
 }  // namespace platform::linuxkeys
