@@ -197,7 +197,7 @@ int TtyPort::Apply(const LineSettings& s) {
     if (!pseudoTerminal_) checked |= CSIZE | PARENB | PARODD | CMSPAR;
     if ((back.c_cflag & checked) != (t.c_cflag & checked)) return EINVAL;
     std::uint32_t rate = 0;
-    if (GetLineSpeed(fd_, &rate) != 0 || rate != s.baudRate) return EINVAL;
+    if (GetLineSpeed(fd_, &rate) != 0 || !RateAccepted(s.baudRate, rate)) return EINVAL;
     if ((back.c_iflag & (IXON | IXOFF)) != 0) return EINVAL;
     return 0;
 }

@@ -49,6 +49,13 @@ int SetLineSpeed(int fd, std::uint32_t rate) {
     return r == 0 ? 0 : errno;
 }
 
+// A UART samples each bit in its middle and resynchronises on every start
+// bit, so the two ends may differ by about 2% over a character's ten bits.
+bool RateAccepted(std::uint32_t requested, std::uint32_t set) {
+    const std::int64_t off = static_cast<std::int64_t>(set) - requested;
+    return (off < 0 ? -off : off) * 50 <= static_cast<std::int64_t>(requested);
+}
+
 int GetLineSpeed(int fd, std::uint32_t* rate) {
     termios2 t{};
     if (::ioctl(fd, TCGETS2, &t) != 0) return errno;

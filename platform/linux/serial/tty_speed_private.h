@@ -13,5 +13,8 @@ namespace platform::linux_backend {
 int SetLineSpeed(int fd, std::uint32_t rate);
 // The output speed the driver holds, in bits per second.
 int GetLineSpeed(int fd, std::uint32_t* rate);
+// Whether the rate a driver set for `requested` (its divisor rounds it) still
+// talks to a device at `requested`.
+bool RateAccepted(std::uint32_t requested, std::uint32_t set);
 
 }  // namespace platform::linux_backend

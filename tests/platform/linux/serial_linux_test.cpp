@@ -13,6 +13,7 @@
 
 #include "platform/linux/serial/port_names.h"
 #include "platform/linux/serial/tty_port_private.h"
+#include "platform/linux/serial/tty_speed_private.h"
 #include "platform/services.h"
 #include "tests/platform/linux/pty_fixture.h"
 
@@ -153,6 +154,14 @@ TEST_F(LinuxSerialTest, LineSettingsAreAppliedOrRefusedAndBytesArriveRaw) {
     refused.ByteSize = 8;
     refused.fOutxCtsFlow = 1;
     EXPECT_FALSE(SetCommState(port, refused));
+    // A driver's divisor rounds the rate: 9615 for 9600 (a 16 MHz clock) or
+    // 115384 for 115200 still talks to the scanner, a UART's 2% away does not.
+    EXPECT_TRUE(linux_backend::RateAccepted(9600, 9615));
+    EXPECT_TRUE(linux_backend::RateAccepted(115200, 115384));
+    EXPECT_TRUE(linux_backend::RateAccepted(250000, 245000));
+    EXPECT_FALSE(linux_backend::RateAccepted(9600, 9900));
+    EXPECT_FALSE(linux_backend::RateAccepted(115200, 111111));
+    EXPECT_FALSE(linux_backend::RateAccepted(9600, 0));
 
     // Every byte arrives as sent: no CR translation, no signal or flow
     // control characters acted on, nothing echoed back to the scanner.
