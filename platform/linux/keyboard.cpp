@@ -1,7 +1,8 @@
 // keybd_event on Linux: each Windows key event goes to the session's
 // keystroke output (XTest or uinput), which places it on the active layout.
 // The output opens at the first event; when it cannot, that event shows the
-// message naming what is missing, once.
+// message naming what is missing, once; so does the first write to the
+// output that fails.
 #include "platform/linux/keyboard.h"
 
 #include <mutex>
@@ -9,6 +10,7 @@
 #include "platform/linux/keyboard_private.h"
 #include "platform/linux/keys/key_output_private.h"
 #include "platform/services.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -22,6 +24,8 @@ struct KeyboardState {
     const char16_t* failure = nullptr;
     bool failureShown = false;
     bool characterLeftOut = false;
+    bool writeFailureShown = false;
+    char16_t lostMessage[kTextCapacity] = {};
 };
 KeyboardState keyboard;
 
@@ -30,6 +34,7 @@ const char16_t* OpenLocked() {
         keyboard.opened = true;
         keyboard.failure = keyboard.output.Open();
         keyboard.failureShown = false;
+        keyboard.writeFailureShown = false;
         keyboard.characterLeftOut = false;
     }
     return keyboard.failure;
@@ -43,11 +48,17 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t, std::uint32_t flags, std
         std::lock_guard<std::mutex> lock(keyboard.lock);
         if (OpenLocked() == nullptr) {
             keyboard.output.KeyEvent(virtualKey, (flags & kKeyEventFKeyUp) == 0);
-            return;
+            const char16_t* lost = keyboard.output.WriteFailure();
+            // Said once: a device that fails once tends to go on failing.
+            if (lost == nullptr || keyboard.writeFailureShown) return;
+            keyboard.writeFailureShown = true;
+            StrCopy(keyboard.lostMessage, kTextCapacity, lost);
+            message = keyboard.lostMessage;
+        } else {
+            if (keyboard.failureShown) return;
+            keyboard.failureShown = true;
+            message = keyboard.failure;
         }
-        if (keyboard.failureShown) return;
-        keyboard.failureShown = true;
-        message = keyboard.failure;
     }
     MessageBoxW(kNoWindow, message, kErrorCaption, kMbOk);
 }

@@ -5,6 +5,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 #include "platform/linux/keys/layout_changes_private.h"
@@ -182,6 +183,17 @@ std::uint32_t KeyOutput::ScanCode(std::uint8_t virtualKey) const {
 int KeyOutput::ToUnicode(std::uint8_t virtualKey, const std::uint8_t* keyState, char16_t* buffer,
                          int bufferSize) {
     return queries_.ToUnicode(layout_, deadKeys_, virtualKey, keyState, buffer, bufferSize);
+}
+
+const char16_t* KeyOutput::WriteFailure() {
+    const int error = uinput_.TakeError();
+    if (error == 0) return nullptr;
+    char text[kTextCapacity];
+    std::snprintf(text, sizeof text,
+                  "Keystrokes are being lost: writing to the uinput device failed (%s).",
+                  std::strerror(-error));
+    DecodeUtf8Terminated(text, message_, std::size(message_));
+    return message_;
 }
 
 bool KeyOutput::CapsLockOn() {

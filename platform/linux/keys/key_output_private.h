@@ -73,6 +73,9 @@ class KeyOutput final : private KeyInjector {
     std::uint32_t ScanCode(std::uint8_t virtualKey) const;
     int ToUnicode(std::uint8_t virtualKey, const std::uint8_t* keyState, char16_t* buffer,
                   int bufferSize);
+    // After a key event: null, or (once) the message that a write to the
+    // uinput device failed, so that key events are being lost.
+    const char16_t* WriteFailure();
     // Caps Lock as the X server has it (through uinput nobody can tell:
     // taken as off).
     bool CapsLockOn();

@@ -11,8 +11,9 @@ namespace platform::linuxkeys {
 
 void UinputInjector::SendKey(KeyCode code, bool down) {
     if (sink_ == nullptr || code < kEvdevOffset) return;
-    sink_->Emit(EV_KEY, static_cast<std::uint16_t>(code - kEvdevOffset), down ? 1 : 0);
-    sink_->Emit(EV_SYN, SYN_REPORT, 0);
+    int error = sink_->Emit(EV_KEY, static_cast<std::uint16_t>(code - kEvdevOffset), down ? 1 : 0);
+    if (error == 0) error = sink_->Emit(EV_SYN, SYN_REPORT, 0);
+    if (error != 0 && error_ == 0) error_ = error;
 }
 
 int UinputDevice::Open() {
@@ -44,8 +45,13 @@ const char* UinputDevice::DeviceNode() const {
     return device_ == nullptr ? nullptr : libevdev_uinput_get_devnode(device_);
 }
 
-void UinputDevice::Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) {
-    if (device_ != nullptr) libevdev_uinput_write_event(device_, type, code, value);
+int UinputDevice::Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) {
+    if (device_ == nullptr) return -ENODEV;
+    int error;
+    do {
+        error = libevdev_uinput_write_event(device_, type, code, value);
+    } while (error == -EINTR);
+    return error;
 }
 
 const char* UinputProblem(int error) {

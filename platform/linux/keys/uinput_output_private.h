@@ -15,18 +15,26 @@ namespace platform::linuxkeys {
 class EventSink {
   public:
     virtual ~EventSink() = default;
-    virtual void Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) = 0;
+    // 0, or the negative errno of a write that failed.
+    virtual int Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) = 0;
 };
 
 // Each key event is followed by its report, so a reader sees it at once.
 class UinputInjector final : public KeyInjector {
   public:
     explicit UinputInjector(EventSink* sink = nullptr) : sink_(sink) {}
-    void SetSink(EventSink* sink) { sink_ = sink; }
+    void SetSink(EventSink* sink) { sink_ = sink, error_ = 0; }
     void SendKey(KeyCode code, bool down) override;
+    // The error of the first write that failed since the last call, or 0.
+    int TakeError() {
+        const int error = error_;
+        error_ = 0;
+        return error;
+    }
 
   private:
     EventSink* sink_;
+    int error_ = 0;
 };
 
 // The kernel's uinput device: a keyboard with only keyboard keys (no
@@ -44,7 +52,7 @@ class UinputDevice final : public EventSink {
     void Close();
     // The event node the kernel made for the device (/dev/input/eventN).
     const char* DeviceNode() const;
-    void Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) override;
+    int Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) override;
 
   private:
     libevdev_uinput* device_ = nullptr;

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,14 +25,16 @@ namespace {
 // Key events as "KEY_Q+ KEY_Q-", each checked to be reported at once.
 class CaptureSink : public EventSink {
   public:
-    void Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) override {
+    int Emit(std::uint16_t type, std::uint16_t code, std::int32_t value) override {
+        if (failWith != 0) return failWith;
         if (type == EV_SYN) {
             unreported = false;
-            return;
+            return 0;
         }
         EXPECT_FALSE(unreported) << "an event without its report";
         keys.push_back({code, value});
         unreported = true;
+        return 0;
     }
     std::string Take() {
         std::string text;
@@ -44,6 +47,7 @@ class CaptureSink : public EventSink {
     }
     std::vector<std::pair<std::uint16_t, std::int32_t>> keys;
     bool unreported = false;
+    int failWith = 0;  // a negative errno: every write fails with it
 };
 
 KeyboardNames Names(const char* layout) {
@@ -206,6 +210,15 @@ TEST(UinputKeystrokes, LayoutQuestionsAndCharactersLeftOut) {
 
     EXPECT_FALSE(output.CharacterEvent(U'☃', true));
     EXPECT_EQ(sink.Take(), "");
+
+    // A write the device refuses is told, once, and with its reason.
+    EXPECT_EQ(output.WriteFailure(), nullptr);
+    sink.failWith = -ENODEV;
+    output.KeyEvent('A', true);
+    const char16_t* lost = output.WriteFailure();
+    ASSERT_NE(lost, nullptr);
+    EXPECT_NE(std::u16string(lost).find(u"No such device"), std::u16string::npos);
+    EXPECT_EQ(output.WriteFailure(), nullptr);
 }
 
 TEST(UinputKeystrokes, KeyboardNamesFromEnvironmentOrSystemFile) {
