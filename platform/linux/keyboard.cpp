@@ -25,6 +25,7 @@ struct KeyboardState {
     bool failureShown = false;
     bool characterLeftOut = false;
     bool writeFailureShown = false;
+    bool ended = false;
     char16_t lostMessage[kTextCapacity] = {};
 };
 KeyboardState keyboard;
@@ -46,6 +47,7 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t, std::uint32_t flags, std
     const char16_t* message = nullptr;
     {
         std::lock_guard<std::mutex> lock(keyboard.lock);
+        if (keyboard.ended) return;
         if (OpenLocked() == nullptr) {
             keyboard.output.KeyEvent(virtualKey, (flags & kKeyEventFKeyUp) == 0);
             const char16_t* lost = keyboard.output.WriteFailure();
@@ -70,6 +72,7 @@ void SetKeyHints(const KeyHint* hints, std::size_t count) {
 
 const char16_t* OpenKeyboardOutput() {
     std::lock_guard<std::mutex> lock(keyboard.lock);
+    keyboard.ended = false;
     return OpenLocked();
 }
 
@@ -90,9 +93,19 @@ void CloseKeyboardOutput() {
     keyboard.failure = nullptr;
 }
 
+void EndKeyboardOutput() {
+    keyboard.output.CancelWaits(true);
+    std::lock_guard<std::mutex> lock(keyboard.lock);
+    keyboard.output.CancelWaits(false);
+    keyboard.ended = true;
+    keyboard.output.Close();
+    keyboard.opened = false;
+    keyboard.failure = nullptr;
+}
+
 KeyboardOutputAccess::KeyboardOutputAccess() {
     keyboard.lock.lock();
-    output_ = OpenLocked() == nullptr ? &keyboard.output : nullptr;
+    output_ = !keyboard.ended && OpenLocked() == nullptr ? &keyboard.output : nullptr;
 }
 
 KeyboardOutputAccess::~KeyboardOutputAccess() {

@@ -16,5 +16,9 @@ void ReleaseAllKeys();
 // Releases every key and closes the output; the next key event opens it
 // again (and shows its message again if it still cannot).
 void CloseKeyboardOutput();
+// Releases every key and closes the output for the rest of the run (the
+// program's end): a reception thread that outlives the quit's wait types
+// nothing more, and says nothing. OpenKeyboardOutput opens it again.
+void EndKeyboardOutput();
 
 }  // namespace platform

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     const int result = platform::RunApplication();
     // Reception has ended in order by now; nothing may stay pressed whatever
     // way the program ends.
-    platform::ReleaseAllKeys();
-    platform::CloseKeyboardOutput();
+    // A reception thread that outlived the quit's wait types nothing after this.
+    platform::EndKeyboardOutput();
     return result;
 }

@@ -233,6 +233,34 @@ TEST_F(ActiveLayoutOnX, CapsLockChangesNoScanAndStaysOn) {
     reader.SetCapsLock(false);
 }
 
+// The program's end while a reception thread is still typing a line (it
+// outlived the quit's wait): nothing of the line reaches the server after the
+// end, no key stays down and no box is shown; a new start types again.
+TEST_F(ActiveLayoutOnX, NothingIsTypedAfterTheEnd) {
+    ASSERT_TRUE(SetLayout("us"));
+    XKeyReader reader(testDisplay, true);
+    ASSERT_TRUE(reader.ok());
+    StopReception();
+    SerialSettings.strokeDelay = 20;
+    StartReception();
+    Scan(std::string(60, 'q') + "\r");
+    ASSERT_FALSE(Received(reader, 3).empty());
+    platform::EndKeyboardOutput();
+    reader.AnyKeyDown();  // a round trip: what came before the end is here
+    reader.Read(0);
+    // Well past what the line would take at 20 ms a key event.
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const std::u32string after = reader.Read(0);
+    EXPECT_EQ(Utf8(after), "") << "typed after the end";
+    EXPECT_FALSE(reader.AnyKeyDown());
+    StopReception();
+    SerialSettings.strokeDelay = 1;
+    ASSERT_EQ(platform::OpenKeyboardOutput(), nullptr);
+    StartReception();
+    Scan("ok\r");
+    EXPECT_EQ(Utf8(Received(reader, 3)), "ok\\r");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
