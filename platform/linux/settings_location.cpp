@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace platform::linux_backend {
 
@@ -20,13 +21,14 @@ bool Exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool MakeFolders(const std::string& path) {
+// 0 or the errno.
+int MakeFolders(const std::string& path) {
     for (std::size_t at = 1; at <= path.size(); ++at) {
         if (at != path.size() && path[at] != '/') continue;
         const std::string part = path.substr(0, at);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return errno;
     }
-    return true;
+    return 0;
 }
 
 bool WriteAll(int fd, const char* data, ssize_t size) {
@@ -42,12 +44,15 @@ bool WriteAll(int fd, const char* data, ssize_t size) {
 
 // Copies through a temporary file renamed into place, so that a copy cut short
 // never leaves a half settings file that would then be taken as the user's.
-bool CopyFile(const std::string& from, const std::string& to) {
+// 0 or the errno of the first failure.
+int CopyFile(const std::string& from, const std::string& to) {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+    if (in < 0) return errno;
+    int error = 0;
     const std::string temporary = to + ".new";
     const int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     bool ok = out >= 0;
+    if (!ok) error = errno;
     char buffer[8192];
     while (ok) {
         const ssize_t n = ::read(in, buffer, sizeof buffer);
@@ -58,14 +63,19 @@ bool CopyFile(const std::string& from, const std::string& to) {
         }
         ok = WriteAll(out, buffer, n);
     }
+    if (!ok && error == 0) error = errno != 0 ? errno : EIO;
     ::close(in);
     if (out >= 0) {
-        ok = ok && ::fsync(out) == 0;
-        ok = ::close(out) == 0 && ok;
+        if (ok && ::fsync(out) != 0) ok = false, error = errno;
+        if (::close(out) != 0 && ok) ok = false, error = errno;
     }
-    ok = ok && ::rename(temporary.c_str(), to.c_str()) == 0;
+    if (ok && ::rename(temporary.c_str(), to.c_str()) != 0) ok = false, error = errno;
     if (!ok) ::unlink(temporary.c_str());
-    return ok;
+    return ok ? 0 : error;
+}
+
+void Tell(std::vector<std::string>* problems, std::string text) {
+    if (problems != nullptr) problems->push_back(std::move(text));
 }
 
 std::string moduleFolder;
@@ -82,8 +92,11 @@ std::string ExecutableFolder() {
 }
 
 std::string ChooseSettingsFolder(const std::string& exeFolder, const char* xdgConfigHome,
-                                 const char* home) {
+                                 const char* home, std::vector<std::string>* problems) {
     if (!exeFolder.empty() && Exists(exeFolder + "/" + kFileName)) return exeFolder;
+    const std::string beside = exeFolder + "/" + kFileName;
+    struct stat link;
+    const bool somethingBeside = !exeFolder.empty() && ::lstat(beside.c_str(), &link) == 0;
     std::string config;
     if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
         config = xdgConfigHome;
@@ -94,9 +107,26 @@ std::string ChooseSettingsFolder(const std::string& exeFolder, const char* xdgCo
     }
     const std::string folder = config + "/QuorvelCE";
     const std::string file = folder + "/" + kFileName;
+    if (somethingBeside) {
+        struct stat target;
+        const char* what = ::stat(beside.c_str(), &target) != 0 ? "a link to nothing"
+                           : S_ISDIR(target.st_mode)            ? "a folder"
+                                                                : "not a file";
+        Tell(problems,
+             beside + " is " + what + ", so the settings in " + file + " are used instead.");
+    }
     if (!Exists(file)) {
         const std::string installed = exeFolder + "/../share/quorvelce/" + kFileName;
-        if (Exists(installed) && MakeFolders(folder)) CopyFile(installed, file);
+        if (Exists(installed)) {
+            int error = MakeFolders(folder);
+            if (error == 0) error = CopyFile(installed, file);
+            if (error != 0) {
+                Tell(problems, "The default settings could not be copied to " + file + " (" +
+                                   std::strerror(error) +
+                                   "): the program runs on its built-in settings, and changes "
+                                   "to them are not saved.");
+            }
+        }
     }
     return folder;
 }

@@ -4,12 +4,16 @@
 // quit, then the framework.
 #include <QApplication>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "platform/framework.h"
 #include "platform/linux/keyboard.h"
 #include "platform/linux/qt/tray.h"
 #include "platform/linux/serial/port_names.h"
 #include "platform/linux/settings_location.h"
+#include "platform/services.h"
+#include "platform/text.h"
 
 int main(int argc, char** argv) {
     using namespace platform::linux_backend;
@@ -18,8 +22,14 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("QuorvelCE"));
 
+    std::vector<std::string> problems;
     const std::string folder = ChooseSettingsFolder(
-        ExecutableFolder(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+        ExecutableFolder(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), &problems);
+    for (const std::string& problem : problems) {
+        char16_t text[platform::kTextCapacity];
+        platform::DecodeUtf8Terminated(problem.c_str(), text, platform::kTextCapacity);
+        platform::MessageBoxW(platform::kNoWindow, text, platform::kErrorCaption, platform::kMbOk);
+    }
     SetModuleFolder(folder);
     SetPortsFolder(folder);
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/linux/settings_location.h"
 #include "platform/services.h"
@@ -61,6 +62,44 @@ TEST(SettingsLocationTest, PortableFirstElseConfigFolderMadeFromTheDefaultOnce) 
     fs::create_directories(bare);
     EXPECT_EQ(ChooseSettingsFolder(bare, other.c_str(), nullptr), (other / "QuorvelCE").string());
     EXPECT_FALSE(fs::exists(other / "QuorvelCE/QuorvelCE.INI"));
+}
+
+// What sends the settings elsewhere, or leaves the program without a file,
+// is told at start: one message each, naming the paths.
+TEST(SettingsLocationTest, AnIniThatIsNoFileAndAFailedCopyAreTold) {
+    quorvel_test::ScratchFolder scratch;
+    const fs::path root = scratch.Path();
+    const fs::path bin = root / "usr/bin";
+    fs::create_directories(bin / "QuorvelCE.INI");  // a folder beside the program
+    WriteFile(root / "usr/share/quorvelce/QuorvelCE.INI", "[GENERAL]\n");
+    const fs::path config = root / "config";
+    std::vector<std::string> problems;
+    EXPECT_EQ(ChooseSettingsFolder(bin, config.c_str(), nullptr, &problems),
+              (config / "QuorvelCE").string());
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find((bin / "QuorvelCE.INI").string() + " is a folder"),
+              std::string::npos);
+    EXPECT_NE(problems[0].find((config / "QuorvelCE/QuorvelCE.INI").string()), std::string::npos);
+
+    // A link to nothing beside it, and a configuration folder that cannot be
+    // made (a file stands in its way): two messages.
+    fs::remove(bin / "QuorvelCE.INI");
+    fs::create_symlink(root / "gone.ini", bin / "QuorvelCE.INI");
+    WriteFile(root / "blocked", "");
+    problems.clear();
+    ChooseSettingsFolder(bin, (root / "blocked").c_str(), nullptr, &problems);
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_NE(problems[0].find("is a link to nothing"), std::string::npos);
+    EXPECT_NE(problems[1].find("could not be copied to " +
+                               (root / "blocked/QuorvelCE/QuorvelCE.INI").string()),
+              std::string::npos);
+    EXPECT_NE(problems[1].find("Not a directory"), std::string::npos);
+
+    // Nothing to tell for a portable folder or a first start that copies.
+    fs::remove(bin / "QuorvelCE.INI");
+    problems.clear();
+    ChooseSettingsFolder(bin, config.c_str(), nullptr, &problems);
+    EXPECT_TRUE(problems.empty());
 }
 
 TEST(SettingsLocationTest, ModuleNameIsTheWindowsProgramsNameInTheChosenFolder) {
