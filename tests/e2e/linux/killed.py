@@ -7,13 +7,13 @@ on and is switched off while a line is typed; and the restarted program types
 `ab` as `ab`.
 Run:  killed.py --build build/linux
 """
-import argparse
 import re
 import sys
 import time
 
-import stage as stagelib
-from stage import Failure, started, us_settings, wait_until
+import stage as stagelib  # puts tests/e2e, where common.py is, on sys.path
+from common import Failure, run_command, us_settings, wait_until
+from stage import started
 
 PORT = 1
 ACTIVE_LAYOUT = "Active keyboard layout"
@@ -58,7 +58,7 @@ def run(build, kills):
             port = stage.line(program, PORT)
             port.open()
             program.start()
-            started(program)
+            started(program, timeout=30)
             wait_until("the port open", lambda: program.holds(port.device), timeout=20)
             sink.focus()
             # What the run found: as before the first killed run began.
@@ -90,19 +90,5 @@ def run(build, kills):
         stage.close()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", default="build/linux")
-    parser.add_argument("--kills", type=int, default=3)
-    args = parser.parse_args()
-    try:
-        run(args.build, args.kills)
-    except Failure as e:
-        print("FAIL: %s" % e)
-        return 1
-    print("PASS")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_command(["three-kills"], "build/linux", lambda build, _: run(build, 3)))
