@@ -13,7 +13,6 @@ import time
 
 import stage as stagelib  # puts tests/e2e, where common.py is, on sys.path
 from common import Failure, run_command, us_settings, wait_until
-from stage import started
 
 PORT = 1
 ACTIVE_LAYOUT = "Active keyboard layout"
@@ -53,13 +52,8 @@ def run(build, kills):
             raise Failure("Caps Lock did not come on: %r" % before["caps"])
         problems = []
         for n in range(kills + 1):
-            program = stage.program("run%d" % n, us_settings(PORT, stroke_delay=20,
-                                                             keytable=ACTIVE_LAYOUT))
-            port = stage.line(program, PORT)
-            port.open()
-            program.start()
-            started(program, timeout=30)
-            wait_until("the port open", lambda: program.holds(port.device), timeout=20)
+            program, port = stage.start_program("run%d" % n, us_settings(
+                PORT, stroke_delay=20, keytable=ACTIVE_LAYOUT), PORT)
             sink.focus()
             # What the run found: as before the first killed run began.
             left = differences(before, keyboard_state(stage.display))

@@ -18,7 +18,6 @@ import time
 
 import stage as stagelib  # puts tests/e2e, where common.py is, on sys.path
 from common import Failure, mismatches, run_command, us_settings, wait_until
-from stage import started
 
 PORT = 1
 ACTIVE_LAYOUT = "Active keyboard layout"
@@ -38,24 +37,6 @@ setInterval(() => {
 console.log("READY");
 </script>
 """
-
-SLOW_SINK = r"""
-import sys, time, tkinter
-log = open(sys.argv[1], "w", encoding="utf-8", buffering=1)
-root = tkinter.Tk(className="QuorvelSlowSink")
-root.geometry("600x200+10+10")
-text = tkinter.Text(root)
-text.pack(fill="both", expand=True)
-def pressed(event):
-    log.write("KEY %s\n" % (",".join("%04X" % ord(c) for c in event.char) or "-"))
-    time.sleep(0.010)
-text.bind("<KeyPress>", pressed, add="+")
-text.bind("<KeyRelease>", lambda event: time.sleep(0.010), add="+")
-text.focus_set()
-root.after(100, lambda: log.write("READY\n"))
-root.mainloop()
-"""
-
 
 def scan_text():
     """The printable characters in lines of LINE_LENGTH, each ended by CR."""
@@ -103,43 +84,15 @@ class Chromium:
         shutil.rmtree(self.profile, ignore_errors=True)
 
 
-class SlowClient:
+class SlowClient(stagelib.KeySink):
+    """The tests' Tk key sink spending 10 ms on each key event."""
     name = "slow client"
 
     def __init__(self, stage):
-        self.stage = stage
-        self.log = os.path.join(stage.work, "slow.log")
-        script = os.path.join(stage.work, "slow_sink.py")
-        with open(script, "w") as f:
-            f.write(SLOW_SINK)
-        env = dict(stage.display.env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        self.process = subprocess.Popen([sys.executable, script, self.log], env=env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until("the slow client", lambda: "READY" in self.text(), timeout=20)
-        self.window = wait_until("the slow client's window", lambda: stage.display.x(
-            "xdotool", "search", "--class", "QuorvelSlowSink").split(), timeout=10)[0]
-
-    def text(self):
-        try:
-            with open(self.log, encoding="utf-8") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
-
-    def focus(self):
-        self.stage.display.focus(self.window)
+        super().__init__(stage.display, os.path.join(stage.work, "slow.log"), busy_ms=10)
 
     def typed(self):
-        out = ""
-        for line in self.text().splitlines():
-            parts = line.split()
-            if len(parts) == 2 and parts[0] == "KEY" and parts[1] != "-":
-                out += "".join(chr(int(c, 16)) for c in parts[1].split(","))
-        return out.replace("\r", "\n")
-
-    def close(self):
-        self.process.kill()
-        self.process.wait()
+        return super().typed().replace("\r", "\n")
 
 
 def wrong(expected, received):
@@ -152,13 +105,8 @@ def run(build, layout, delay, receivers, runs):
     stage = stagelib.Stage(build, "receivers-%s-%d" % (layout, delay), layout=layout)
     results = {}
     try:
-        program = stage.program("main", us_settings(PORT, stroke_delay=delay,
-                                                    keytable=ACTIVE_LAYOUT))
-        port = stage.line(program, PORT)
-        port.open()
-        program.start()
-        started(program, timeout=30)
-        wait_until("the port open", lambda: program.holds(port.device), timeout=20)
+        program, port = stage.start_program("main", us_settings(
+            PORT, stroke_delay=delay, keytable=ACTIVE_LAYOUT), PORT)
         lines = scan_text()
         data = b"".join(line.encode("cp1252") + b"\r" for line in lines)
         expected = "".join(line + "\n" for line in lines)

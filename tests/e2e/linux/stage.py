@@ -188,14 +188,16 @@ class Display:
 class KeySink:
     """The focused X application: keysink.py (Tk) logging its key presses."""
 
-    def __init__(self, display, log):
+    def __init__(self, display, log, busy_ms=0):
         self.display = display
         self.log = log
         if os.path.exists(log):
             os.unlink(log)
         env = dict(display.env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        self.process = subprocess.Popen([sys.executable, os.path.join(HERE, "keysink.py"), log],
-                                        env=env, stdout=subprocess.DEVNULL,
+        command = [sys.executable, os.path.join(HERE, "keysink.py"), log]
+        if busy_ms:
+            command.append(str(busy_ms))
+        self.process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
         wait_until("the key sink", lambda: "READY" in self.text(), timeout=20)
         self.window = wait_until("the key sink's window", lambda: display.x(
@@ -356,6 +358,16 @@ class Stage:
         line = PortLine(program.folder, port)
         self.lines.append(line)
         return line
+
+    def start_program(self, name, settings, port=1):
+        """A program on its own scanner line, started and holding its port."""
+        program = self.program(name, settings)
+        line = self.line(program, port)
+        line.open()
+        program.start()
+        started(program, timeout=30)
+        wait_until("the port open", lambda: program.holds(line.device), timeout=20)
+        return program, line
 
     def close(self):
         for p in self.programs:
