@@ -30,12 +30,8 @@ bool IsPathSeparator(char16_t c) {
     return c == u'/' || c == u'\\';
 }
 
-// Hands the code of the failure that stopped a write to the reporter.
 int ReportFailure() {
-    char16_t message[kTextCapacity];
-    platform::FormatDecimal(message, kTextCapacity,
-                            static_cast<std::int32_t>(platform::GetLastError()));
-    errorReporter(message);
+    ReportSettingsFailure();
     return kWriteFailed;
 }
 
@@ -200,6 +196,13 @@ bool SeekSection(TextFileReader& reader, const char16_t* section) {
     return false;
 }
 
+void ReportSettingsFailure() {
+    char16_t message[kTextCapacity];
+    platform::FormatDecimal(message, kTextCapacity,
+                            static_cast<std::int32_t>(platform::GetLastError()));
+    errorReporter(message);
+}
+
 void SetSettingsErrorReporter(SettingsErrorReporter reporter) {
     errorReporter = reporter != nullptr ? reporter : ShowInMessageBox;
 }
@@ -279,6 +282,34 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
     }
     platform::StrCopy(destination, count, defaultText);
     return 1;
+}
+
+SettingsFileDiagnosis DiagnoseSettingsFile(const char16_t* path) {
+    TextFileReader reader;
+    if (!reader.Open(path)) {
+        const std::uint32_t error = platform::GetLastError();
+        if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound)
+            return {SettingsFileState::kMissing, 0};
+        if (error == platform::kErrorDirectory) return {SettingsFileState::kDirectory, 0};
+        return {SettingsFileState::kUnreadable, error};
+    }
+    if (reader.Next()) {
+        // A UTF-16 byte-order mark, FF FE or FE FF: neither is UTF-8, so the
+        // reader hands them on as the escapes of those bytes.
+        const char16_t* text = reader.Text();
+        const bool littleEndian = text[0] == 0xDCFF && text[1] == 0xDCFE;
+        const bool bigEndian = text[0] == 0xDCFE && text[1] == 0xDCFF;
+        if (littleEndian || bigEndian) return {SettingsFileState::kUtf16, 0};
+        if (LineHasHeader(text, u"[GENERAL]")) return {SettingsFileState::kUsable, 0};
+    }
+    const bool found = SeekSection(reader, u"GENERAL");
+    if (reader.Failed()) {
+        // A folder opens for reading on POSIX systems and fails at the read.
+        const std::uint32_t error = platform::GetLastError();
+        if (error == platform::kErrorDirectory) return {SettingsFileState::kDirectory, 0};
+        return {SettingsFileState::kUnreadable, error};
+    }
+    return {found ? SettingsFileState::kUsable : SettingsFileState::kNoGeneral, 0};
 }
 
 namespace {
