@@ -188,7 +188,11 @@ bool Replace(const char16_t* from, const char16_t* to) {
         return false;
     }
     // The new file takes the old one's permissions, so a rewrite never
-    // widens or narrows who may read the settings.
+    // widens or narrows who may read the settings. A failed chmod is let
+    // pass on purpose: the copy is our own new file, so it fails only where
+    // the file system keeps no permissions (FAT on a USB stick, some network
+    // shares), and there failing the save would lose the user's change for
+    // nothing; the copy then has 0600, which can only narrow who reads it.
     struct stat old {};
     if (::stat(target, &old) == 0) ::chmod(source, old.st_mode & 07777);
     if (::rename(source, target) != 0) return Fail(errno);
