@@ -480,6 +480,11 @@ const char* RefusedSettingWrite(const char16_t* section, const char16_t* key,
     if (HasLineEnd(section)) return "the section name contains a line end";
     if (HasLoneSurrogate(section) || HasLoneSurrogate(key) || HasLoneSurrogate(value))
         return "the text contains a lone surrogate, which has no UTF-8 form";
+    // "key = value" must fit the one piece a read takes of a line, or the
+    // program reads the value cut and the rest as a line of its own.
+    if (platform::StrLen(key) + 3 + platform::StrLen(value) > settings_text::kPieceUnits)
+        return "the line \"KEY = VALUE\" would be longer than the 259 characters the program "
+               "reads of a line, so the value would not be read back whole";
     return nullptr;
 }
 

@@ -140,10 +140,18 @@ TEST_F(SettingsWrite, TextsThatDoNotFitTheirBuffersFailCleanly) {
     EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", path.c_str()), kWriteFailed);
     EXPECT_EQ(FileContents(name), "[GENERAL]\nCOM = 2\n");
 
-    // Long keys and values are written whole.
-    std::u16string value(600, u'v');
+    // A key line must fit the piece a read takes (259 units), or the value
+    // would be read back cut: the longest that fits is written and read
+    // back whole, one more unit is refused and leaves the file as it was.
+    std::u16string value(259 - 6, u'v');
     EXPECT_EQ(Write(u"GENERAL", u"COM", value.c_str()), 0);
-    EXPECT_EQ(Contents(), "[GENERAL]\nCOM = " + std::string(600, 'v') + "\n");
+    EXPECT_EQ(Read(u"GENERAL", u"COM"), std::string(253, 'v'));
+    const std::string before = Contents();
+    EXPECT_EQ(Write(u"GENERAL", u"COM", (value + u"v").c_str()), 1);
+    EXPECT_EQ(Contents(), before);
+    std::u16string huge(70000, u'v');
+    EXPECT_EQ(Write(u"GENERAL", u"COM", huge.c_str()), 1);
+    EXPECT_EQ(Contents(), before);
 }
 
 #ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND  // POSIX permissions
