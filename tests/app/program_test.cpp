@@ -217,20 +217,31 @@ TEST_F(KeyboardComboTest, AStoredNameThatOnlyBeginsAListedOneSelectsAndStoresTha
 TEST_F(KeyboardComboTest, OnlyTheFullNameChoosesTheActiveKeyboardLayout) {
     // "A" begins "Active keyboard layout", which sorts first: the search goes
     // on to a table it begins, else nothing is chosen and "A" stays.
-    Put(GeneralWith("KEYTABLE", "KEYTABLE = A", "[Alpha]\r\n65 = 41\r\n"));
-    Launch();
-    EXPECT_EQ(sim::ComboSelectedText(IDC_KEYBOARD), u"Alpha");
-    Close();
-    Put(GeneralWith("KEYTABLE", "KEYTABLE = A", "[US]\r\n65 = 41\r\n"));
-    Launch();
-    EXPECT_EQ(sim::ComboSelection(IDC_KEYBOARD), -1);
+    struct Case {
+        const char* keytable;
+        const char* sections;
+        std::u16string selected;  // empty: nothing
+    };
+    const Case cases[] = {
+        {"Active keyboard layout", "", u"Active keyboard layout"},
+        {"A", "[Alpha]\r\n65 = 41\r\n", u"Alpha"},
+        {"A", "[US]\r\n65 = 41\r\n", u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sections);
+        Close();
+        Put(GeneralWith("KEYTABLE", std::string("KEYTABLE = ") + c.keytable, c.sections));
+        Launch();
+        if (c.selected.empty()) {
+            EXPECT_EQ(sim::ComboSelection(IDC_KEYBOARD), -1);
+        } else {
+            EXPECT_EQ(sim::ComboSelectedText(IDC_KEYBOARD), c.selected);
+        }
+    }
+    // Start keeps the name as it was.
     AutoStartAndWaitReady();
     EXPECT_EQ(std::u16string(SerialSettings.keyTableName), u"A");
     EXPECT_NE(Contents().find("KEYTABLE = A\r\n"), std::string::npos);
-    Close();
-    Put(GeneralWith("KEYTABLE", "KEYTABLE = Active keyboard layout", ""));
-    Launch();
-    EXPECT_EQ(sim::ComboSelectedText(IDC_KEYBOARD), u"Active keyboard layout");
 }
 
 TEST_F(KeyboardComboTest, WithNoKeytableKeyNothingIsSelectedAndTheAbsentMarkerStays) {
