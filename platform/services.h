@@ -43,6 +43,7 @@ void SetLastError(std::uint32_t code);
 // (0 on failure). Stands for GetModuleFileNameW(NULL, buffer, size).
 std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size);
 
+// A folder fails with kErrorDirectory, now or at the first read.
 FileHandle OpenFileForReading(const char16_t* path);
 // Creates a new, empty file for writing (CreateFileW with CREATE_NEW). Never
 // opens or empties what is already there and never follows a link: anything

@@ -91,9 +91,17 @@ std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
 }
 
 FileHandle OpenFileForReading(const char16_t* path) {
-    return FromWindows(::CreateFileW(Wide(path), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FileHandle file = FromWindows(::CreateFileW(
+        Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A folder is refused with 5, as a file without permission is; the POSIX
+    // backends tell it apart (267), and so must this one.
+    if (file == kInvalidFile && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = ::GetFileAttributesW(Wide(path));
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            ::SetLastError(kErrorDirectory);
+    }
+    return file;
 }
 
 FileHandle CreateNewFile(const char16_t* path) {
