@@ -35,6 +35,56 @@ int ItemValue(int comboId, int position) {
     return wtoi(list->items[position]);
 }
 
+// What went wrong with the settings file, kept until the Start that follows
+// has its reception thread running: a box shown before that would hold
+// reception back until someone answers it, and a kiosk may have no one. Each
+// is shown once per run; the next Start would only say it again.
+bool UnusableFileShown = false;
+bool SaveFailureShown = false;
+char16_t PendingSaveFailure[kTextCapacity];
+
+void KeepSaveFailure(const char16_t* text) {
+    if (PendingSaveFailure[0] == 0) StrCopy(PendingSaveFailure, kTextCapacity, text);
+}
+
+const char16_t* UnusableFileReason(const SettingsFileDiagnosis& file, char16_t* buffer,
+                                   std::size_t capacity) {
+    switch (file.state) {
+        case SettingsFileState::kUnreadable: {
+            char16_t number[16];
+            FormatDecimal(number, 16, static_cast<std::int32_t>(file.error));
+            StrCopy(buffer, capacity, u"Lecture impossible (");
+            StrAppend(buffer, capacity, number);
+            StrAppend(buffer, capacity, u")");
+            return buffer;
+        }
+        case SettingsFileState::kDirectory:
+            return u"C'est un dossier, pas un fichier";
+        case SettingsFileState::kUtf16:
+            return u"Texte UTF-16 (Unicode) : enregistrez-le en UTF-8";
+        case SettingsFileState::kNoGeneral:
+            return u"Aucune ligne ne contient [GENERAL]";
+        case SettingsFileState::kUsable:
+        case SettingsFileState::kMissing:
+            break;
+    }
+    return nullptr;
+}
+
+// The text of a combo's item; false when there is no such item or it does not fit.
+bool ItemText(CComboBox& combo, int index, char16_t (&name)[kTextCapacity]) {
+    if (index == kCbErr) return false;
+    const int length = combo.GetLBTextLen(index);
+    if (length < 0 || length >= kTextCapacity) return false;
+    combo.GetLBText(index, name);
+    return true;
+}
+
+bool IsActiveLayoutItem(CComboBox& combo, int index) {
+    char16_t name[kTextCapacity];
+    return ItemText(combo, index, name) && IsActiveLayoutName(name);
+}
+
 void SelectByText(CComboBox& combo, std::int32_t value) {
     char16_t text[kTextCapacity];
     FormatDecimal(text, kTextCapacity, value);
@@ -54,6 +104,9 @@ CWedgeDlg::CWedgeDlg(CWnd* parent) : CDialog(kMainDialogTemplate, parent) {
     ExtractIconExW(path, -IDI_NOT_READY, nullptr, &NotReadyIcon, 1);
     ReadyIcon = m_hIcon;
     ConnectReception(RunStateLinks);
+    UnusableFileShown = SaveFailureShown = false;
+    PendingSaveFailure[0] = 0;
+    SetSettingsErrorReporter(KeepSaveFailure);
 }
 
 CWedgeDlg::~CWedgeDlg() = default;
@@ -134,7 +187,16 @@ bool CWedgeDlg::OnInitDialog() {
     m_parityCombo.SetCurSel(SerialSettings.parity);
     m_stopCombo.SetCurSel(SerialSettings.stopBits);
     // A prefix search: a stored name that only begins a listed one selects it.
-    m_keyboardCombo.SetCurSel(m_keyboardCombo.FindString(-1, SerialSettings.keyTableName));
+    // Not the active keyboard layout, though: it reads no table, so a name
+    // cut short ("A") must not turn into it and be saved as it; the search
+    // goes on to the next listed name.
+    int keyboard = m_keyboardCombo.FindString(-1, SerialSettings.keyTableName);
+    if (keyboard != kCbErr && !IsActiveLayoutName(SerialSettings.keyTableName) &&
+        IsActiveLayoutItem(m_keyboardCombo, keyboard)) {
+        keyboard = m_keyboardCombo.FindString(keyboard, SerialSettings.keyTableName);
+        if (IsActiveLayoutItem(m_keyboardCombo, keyboard)) keyboard = kCbErr;
+    }
+    m_keyboardCombo.SetCurSel(keyboard);
 
     // Line-wait mode is on from program start; the radios are never shown.
     m_activeRadio.SetCheck(kBstChecked);
@@ -178,14 +240,8 @@ void CWedgeDlg::OnStartStop() {
 // keyboard name is saved back unchanged.
 void CWedgeDlg::CopyComboChoicesToSettings() {
     int at = m_keyboardCombo.GetCurSel();
-    if (at != kCbErr) {
-        char16_t name[kTextCapacity];
-        const int length = m_keyboardCombo.GetLBTextLen(at);
-        if (length >= 0 && length < kTextCapacity) {
-            m_keyboardCombo.GetLBText(at, name);
-            StrCopy(SerialSettings.keyTableName, kSectionNameCapacity, name);
-        }
-    }
+    if (char16_t name[kTextCapacity]; ItemText(m_keyboardCombo, at, name))
+        StrCopy(SerialSettings.keyTableName, kSectionNameCapacity, name);
     at = m_dataCombo.GetCurSel();
     if (const int bits = ItemValue(IDC_DATA, at); bits > 0)
         SerialSettings.dataBits = static_cast<std::uint16_t>(bits);
@@ -238,6 +294,7 @@ void CWedgeDlg::StartReception() {
     if (thread != kNoThread) {
         m_startStopButton.SetWindowTextW(u"Stop");
         SetWindowTextW(u"QuorvelCE - Started");
+        ShowSettingsFileProblems();
         Sleep(500);  // leaves "Started" on screen a moment before hiding
         ShowWindow(kSwMinimize);
         ShowWindow(kSwHide);
@@ -255,6 +312,29 @@ void CWedgeDlg::StartReception() {
     StrAppend(text, kTextCapacity, number);
     MessageBoxW(text, kErrorCaption, kMbOk);
     EndDialog(0);
+}
+
+// Runs once reception is under way, so that neither box holds it back.
+void CWedgeDlg::ShowSettingsFileProblems() {
+    char16_t reasonText[kTextCapacity];
+    const char16_t* reason = UnusableFileReason(LoadedSettingsFile, reasonText, kTextCapacity);
+    if (reason != nullptr && !UnusableFileShown) {
+        UnusableFileShown = true;
+        constexpr std::size_t kCapacity = 2 * kTextCapacity + 160;
+        char16_t text[kCapacity];
+        StrCopy(text, kCapacity, u"Fichier de paramètres inutilisable : ");
+        StrAppend(text, kCapacity, SettingsFilePath);
+        StrAppend(text, kCapacity, u"\n");
+        StrAppend(text, kCapacity, reason);
+        StrAppend(text, kCapacity,
+                  u".\nLes valeurs par défaut sont utilisées et le fichier n'est pas modifié.");
+        MessageBoxW(text, kErrorCaption, kMbOk);
+    }
+    if (PendingSaveFailure[0] != 0 && !SaveFailureShown) {
+        SaveFailureShown = true;
+        platform::MessageBoxW(kNoWindow, PendingSaveFailure, nullptr, kMbOk);
+    }
+    PendingSaveFailure[0] = 0;
 }
 
 void CWedgeDlg::StopReception() {

@@ -46,6 +46,7 @@ class CWedgeDlg : public platform::CDialog {
   private:
     void StartReception();
     void StopReception();
+    void ShowSettingsFileProblems();
     void QuitFromTray();
     // The 13 settings controls: six combos, their five labels, two group boxes.
     void ShowSettings(int command);

@@ -175,12 +175,28 @@ KeyboardLayout ActiveKeyboardLayout() {
 }
 
 const LayoutPlans& PlansForLayout(KeyboardLayout layout) {
-    for (int i = 0; i < kKeptLayouts; ++i)
-        if (keptValid[i] && kept[i].layout == layout) return kept[i];
-    const int slot = nextSlot;
-    nextSlot = (nextSlot + 1) % kKeptLayouts;
-    keptValid[slot] = false;
-    BuildPlans(layout, kept[slot]);
-    keptValid[slot] = true;
-    return kept[slot];
+    // Where the layout calls answer for the layout in use rather than the one
+    // they name (X), a change landing while the plans of the layout in use
+    // are worked out would file plans of two layouts under the first one's
+    // identity. So its identity is taken before and after the build, and
+    // when it moved, the layout now in use is worked out instead; plans of a
+    // layout that never held still are handed out for this once, not kept.
+    // A layout asked for while another is in use is built as asked.
+    constexpr int kBuilds = 3;
+    for (int build = 1;; ++build) {
+        for (int i = 0; i < kKeptLayouts; ++i)
+            if (keptValid[i] && kept[i].layout == layout) return kept[i];
+        const int slot = nextSlot;
+        keptValid[slot] = false;
+        const KeyboardLayout before = ActiveKeyboardLayout();
+        BuildPlans(layout, kept[slot]);
+        const KeyboardLayout after = ActiveKeyboardLayout();
+        const bool heldStill = before != layout || after == before;
+        if (heldStill || build == kBuilds) {
+            keptValid[slot] = heldStill;
+            if (heldStill) nextSlot = (nextSlot + 1) % kKeptLayouts;
+            return kept[slot];
+        }
+        layout = after;
+    }
 }

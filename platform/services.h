@@ -43,6 +43,7 @@ void SetLastError(std::uint32_t code);
 // (0 on failure). Stands for GetModuleFileNameW(NULL, buffer, size).
 std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size);
 
+// A folder fails with kErrorDirectory, now or at the first read.
 FileHandle OpenFileForReading(const char16_t* path);
 // Creates a new, empty file for writing (CreateFileW with CREATE_NEW). Never
 // opens or empties what is already there and never follows a link: anything
@@ -64,6 +65,25 @@ bool DeleteFileW(const char16_t* path);
 std::uint32_t GetFinalPathNameW(const char16_t* path, char16_t* buffer, std::uint32_t size);
 // Part of the temporary names, so that two processes do not pick the same.
 std::uint32_t GetCurrentProcessId();
+// An advisory lock that our own processes (the program, quorvel-ini) take
+// around each rewrite of the settings file, so that none loses another's
+// change (LockFileEx, flock); other programs ignore it. Opens the file at
+// `path`, creating it if need be, and waits up to `milliseconds` until it is
+// ours alone: kInvalidFile with kErrorSharingViolation when another holder
+// keeps it longer, or with the open's own code.
+FileHandle OpenLockedFile(const char16_t* path, std::uint32_t milliseconds);
+// Releases the lock and closes the file.
+bool CloseLockedFile(FileHandle lock);
+// Calls `found` with the name of each entry of the folder `path` leads to
+// (the folder part of a file's path, up to its last separator; the current
+// folder when there is none) whose name begins with `prefix`
+// (FindFirstFileW/FindNextFileW on "<folder><prefix>*").
+using FoundFileName = void (*)(const char16_t* name, void* context);
+void FindFilesBeside(const char16_t* path, const char16_t* prefix, FoundFileName found,
+                     void* context);
+// Whether a process with this id is running (OpenProcess and its exit code;
+// kill(pid, 0)): a leftover file named after one that is not may go.
+bool IsProcessRunning(std::uint32_t processId);
 
 // ---------------------------------------------------------------------------
 // Message boxes.

@@ -2,6 +2,7 @@
 // defaults, and writing the user's choices back at each Start.
 #include "settings/general_settings.h"
 
+#include "platform/services.h"
 #include "platform/text.h"
 #include "settings/settings_file.h"
 
@@ -9,6 +10,7 @@ SerialSettingsRecord SerialSettings;
 std::int32_t AvailablePorts[kMaxAvailablePorts];
 std::int32_t AvailablePortCount;
 bool GeneralSettingsUnreadable = false;
+SettingsFileDiagnosis LoadedSettingsFile = {SettingsFileState::kMissing, 0};
 
 namespace {
 
@@ -108,7 +110,9 @@ const char16_t* GeneralValueText(const GeneralSetting& setting, std::uint32_t va
 }
 
 void LoadGeneralSettings() {
-    GeneralSettingsUnreadable = false;
+    LoadedSettingsFile = DiagnoseSettingsFile(SettingsFilePath);
+    GeneralSettingsUnreadable = LoadedSettingsFile.state != SettingsFileState::kUsable &&
+                                LoadedSettingsFile.state != SettingsFileState::kMissing;
     for (const GeneralSetting& setting : kGeneralSettings) {
         if (setting.rule == GeneralRule::kName) {
             ReadGeneral(setting.key, SerialSettings.keyTableName, kSectionNameCapacity);
@@ -122,6 +126,12 @@ void LoadGeneralSettings() {
 
 void SaveSettings() {
     if (GeneralSettingsUnreadable) return;
+    if (SettingsFilePath[0] == 0) {
+        // Read as a missing file, but the user's choices cannot be kept: say so.
+        platform::SetLastError(platform::kErrorFilenameTooLong);
+        ReportSettingsFailure();
+        return;
+    }
     // Each key is one rewrite of the file. The first that fails has reported
     // its code; the rest would fail the same way and say it again, so the
     // save stops there and one Start shows one message.

@@ -39,9 +39,13 @@ extern std::int32_t AvailablePorts[kMaxAvailablePorts];
 extern std::int32_t AvailablePortCount;
 
 // Set by LoadGeneralSettings when the settings file exists but could not be
-// read: the values in use are then defaults, not the user's, and saving them
-// would overwrite the user's settings, so SaveSettings writes nothing.
+// read or used: the values in use are then defaults, not the user's, and
+// saving them would overwrite the user's settings, so SaveSettings writes
+// nothing.
 extern bool GeneralSettingsUnreadable;
+// What LoadGeneralSettings found the file to be, for the program to name a
+// file it could not use.
+extern SettingsFileDiagnosis LoadedSettingsFile;
 
 // The GENERAL keys, in the order the load reads them.
 enum class GeneralKey : std::uint8_t {
@@ -139,5 +143,6 @@ const char16_t* GeneralValueText(const GeneralSetting& setting, std::uint32_t va
 void ListAvailablePorts(std::int32_t* ports, std::int32_t* count);
 void LoadGeneralSettings();
 // Writes the saved keys back to GENERAL in kGeneralSaveOrder (nothing when
-// the load could not read the file).
+// the load could not read the file). A settings path that could not be formed
+// is reported as a failed save (kErrorFilenameTooLong).
 void SaveSettings();

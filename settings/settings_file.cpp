@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/services.h"
 #include "platform/text.h"
@@ -30,13 +31,34 @@ bool IsPathSeparator(char16_t c) {
     return c == u'/' || c == u'\\';
 }
 
-// Hands the code of the failure that stopped a write to the reporter.
 int ReportFailure() {
-    char16_t message[kTextCapacity];
-    platform::FormatDecimal(message, kTextCapacity,
-                            static_cast<std::int32_t>(platform::GetLastError()));
-    errorReporter(message);
+    ReportSettingsFailure();
     return kWriteFailed;
+}
+
+// ".<file name>" and `tail` beside `target`, in `name`; false (with
+// kErrorFilenameTooLong) when it does not fit.
+// The length of `path`'s folder part, its separator included.
+std::size_t FolderLength(const char16_t* path) {
+    std::size_t length = 0;
+    for (std::size_t i = 0; path[i] != 0; ++i)
+        if (IsPathSeparator(path[i])) length = i + 1;
+    return length;
+}
+
+bool BuildNameBeside(const char16_t* target, std::initializer_list<const char16_t*> tail,
+                     char16_t* name) {
+    const char16_t* fileName = target + FolderLength(target);
+    // A folder that fills the buffer leaves no room for any name: cut short.
+    const auto folderLength = std::min(static_cast<std::size_t>(fileName - target),
+                                       static_cast<std::size_t>(kTextCapacity - 1));
+    for (std::size_t i = 0; i < folderLength; ++i) name[i] = target[i];
+    name[folderLength] = 0;
+    bool fits = platform::StrAppend(name, kTextCapacity, u".") &&
+                platform::StrAppend(name, kTextCapacity, fileName);
+    for (const char16_t* part : tail) fits = fits && platform::StrAppend(name, kTextCapacity, part);
+    if (!fits) platform::SetLastError(platform::kErrorFilenameTooLong);
+    return fits;
 }
 
 // A temporary name of our own beside `target`:
@@ -47,12 +69,6 @@ int ReportFailure() {
 platform::FileHandle CreateTemporaryBeside(const char16_t* target, char16_t* name) {
     static std::uint32_t counter = 0;
     constexpr int kAttempts = 100;
-    const char16_t* fileName = target;
-    for (const char16_t* c = target; *c != 0; ++c)
-        if (IsPathSeparator(*c)) fileName = c + 1;
-    // A folder that fills the buffer leaves no room for any name: cut short.
-    const auto folderLength = std::min(static_cast<std::size_t>(fileName - target),
-                                       static_cast<std::size_t>(kTextCapacity - 1));
     char16_t pid[16];
     platform::FormatDecimal(
         pid, 16, static_cast<std::int32_t>(platform::GetCurrentProcessId() & 0x7FFFFFFFu));
@@ -60,18 +76,8 @@ platform::FileHandle CreateTemporaryBeside(const char16_t* target, char16_t* nam
         char16_t number[16];
         counter = (counter + 1) & 0x7FFFFFFFu;
         platform::FormatDecimal(number, 16, static_cast<std::int32_t>(counter));
-        for (std::size_t i = 0; i < folderLength; ++i) name[i] = target[i];
-        name[folderLength] = 0;
-        if (!platform::StrAppend(name, kTextCapacity, u".") ||
-            !platform::StrAppend(name, kTextCapacity, fileName) ||
-            !platform::StrAppend(name, kTextCapacity, u".") ||
-            !platform::StrAppend(name, kTextCapacity, pid) ||
-            !platform::StrAppend(name, kTextCapacity, u"-") ||
-            !platform::StrAppend(name, kTextCapacity, number) ||
-            !platform::StrAppend(name, kTextCapacity, u".tmp")) {
-            platform::SetLastError(platform::kErrorFilenameTooLong);
+        if (!BuildNameBeside(target, {u".", pid, u"-", number, u".tmp"}, name))
             return platform::kInvalidFile;
-        }
         platform::FileHandle file = platform::CreateNewFile(name);
         if (file != platform::kInvalidFile) return file;
         const std::uint32_t error = platform::GetLastError();
@@ -80,6 +86,98 @@ platform::FileHandle CreateTemporaryBeside(const char16_t* target, char16_t* nam
     }
     return platform::kInvalidFile;
 }
+
+// Reads the decimal number at `c` into `value`; the first unit after it, or
+// null when there is no digit.
+const char16_t* TakeNumber(const char16_t* c, std::uint32_t* value) {
+    if (*c < u'0' || *c > u'9') return nullptr;
+    std::uint64_t number = 0;
+    for (; *c >= u'0' && *c <= u'9'; ++c)
+        number = std::min<std::uint64_t>(number * 10 + (*c - u'0'), 0xFFFFFFFFu);
+    *value = static_cast<std::uint32_t>(number);
+    return c;
+}
+
+struct LeftoverSearch {
+    const char16_t* target;
+    std::size_t prefixLength;  // of ".<file name>."
+};
+
+// A copy that a writer of ours left when it was killed half-way,
+// ".<file name>.<process id>-<n>.tmp", goes once that process is gone; no
+// one else would ever remove it. A running writer's copy stays.
+void RemoveIfLeftover(const char16_t* name, void* context) {
+    const auto* search = static_cast<const LeftoverSearch*>(context);
+    std::uint32_t processId = 0;
+    std::uint32_t counter = 0;
+    const char16_t* c = TakeNumber(name + search->prefixLength, &processId);
+    if (c == nullptr || *c != u'-') return;
+    c = TakeNumber(c + 1, &counter);
+    if (c == nullptr || platform::StrCmp(c, u".tmp") != 0) return;
+    if (platform::IsProcessRunning(processId)) return;
+    char16_t path[kTextCapacity];
+    const std::size_t folderLength = FolderLength(search->target);
+    if (folderLength >= kTextCapacity) return;
+    for (std::size_t i = 0; i < folderLength; ++i) path[i] = search->target[i];
+    path[folderLength] = 0;
+    if (platform::StrAppend(path, kTextCapacity, name)) platform::DeleteFileW(path);
+}
+
+void RemoveLeftoverCopies(const char16_t* target) {
+    char16_t prefix[kTextCapacity];
+    if (!BuildNameBeside(target, {u"."}, prefix)) return;
+    const char16_t* namePart =
+        prefix + std::min(FolderLength(target), static_cast<std::size_t>(kTextCapacity - 1));
+    LeftoverSearch search{target, platform::StrLen(namePart)};
+    platform::FindFilesBeside(target, namePart, RemoveIfLeftover, &search);
+}
+
+// How long a rewrite waits for another of our own processes to finish its
+// rewrite. One takes milliseconds (a read, a copy, a flush to disk); a holder
+// that keeps the lock this long is stuck, and waiting on would freeze the
+// dialog's Start.
+constexpr std::uint32_t kLockWaitMs = 5000;
+
+// Our own processes' lock around one read-modify-write of the settings file.
+// It lives on ".<file name>.lock" beside the file, not on the file itself:
+// the rewrite puts a new file in the old one's place, and a lock on the old
+// one would no longer keep a later writer off the new one. The folder would
+// survive the replace too, but Windows cannot lock a folder.
+class RewriteLock {
+  public:
+    // False when another of our processes holds the lock past the wait: the
+    // write fails (32) rather than risk losing that process's change. A lock
+    // file that cannot be opened at all (a folder we may not write in) is no
+    // reason to fail: the rewrite then goes on unlocked, and if it cannot
+    // write there either, it reports that failure itself.
+    bool Take(const char16_t* target) {
+        char16_t name[kTextCapacity];
+        if (!BuildNameBeside(target, {u".lock"}, name)) return true;
+        lock_ = platform::OpenLockedFile(name, kLockWaitMs);
+        return lock_ != platform::kInvalidFile ||
+               platform::GetLastError() != platform::kErrorSharingViolation;
+    }
+    // Removes the lock file while holding it. A writer of ours that waits on
+    // it then finds the settings file missing too and changes nothing.
+    void Remove(const char16_t* target) {
+        char16_t name[kTextCapacity];
+        if (lock_ != platform::kInvalidFile && BuildNameBeside(target, {u".lock"}, name))
+            platform::DeleteFileW(name);
+    }
+    RewriteLock() = default;
+    RewriteLock(const RewriteLock&) = delete;
+    RewriteLock& operator=(const RewriteLock&) = delete;
+    ~RewriteLock() {
+        if (lock_ == platform::kInvalidFile) return;
+        // Keeps the code a failed rewrite is about to report.
+        const std::uint32_t error = platform::GetLastError();
+        platform::CloseLockedFile(lock_);
+        platform::SetLastError(error);
+    }
+
+  private:
+    platform::FileHandle lock_ = platform::kInvalidFile;
+};
 
 // The file a write must replace: a settings file that is a symbolic link is
 // updated where the link points, and the link stays a link.
@@ -200,6 +298,13 @@ bool SeekSection(TextFileReader& reader, const char16_t* section) {
     return false;
 }
 
+void ReportSettingsFailure() {
+    char16_t message[kTextCapacity];
+    platform::FormatDecimal(message, kTextCapacity,
+                            static_cast<std::int32_t>(platform::GetLastError()));
+    errorReporter(message);
+}
+
 void SetSettingsErrorReporter(SettingsErrorReporter reporter) {
     errorReporter = reporter != nullptr ? reporter : ShowInMessageBox;
 }
@@ -281,6 +386,34 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
     return 1;
 }
 
+SettingsFileDiagnosis DiagnoseSettingsFile(const char16_t* path) {
+    TextFileReader reader;
+    if (!reader.Open(path)) {
+        const std::uint32_t error = platform::GetLastError();
+        if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound)
+            return {SettingsFileState::kMissing, 0};
+        if (error == platform::kErrorDirectory) return {SettingsFileState::kDirectory, 0};
+        return {SettingsFileState::kUnreadable, error};
+    }
+    if (reader.Next()) {
+        // A UTF-16 byte-order mark, FF FE or FE FF: neither is UTF-8, so the
+        // reader hands them on as the escapes of those bytes.
+        const char16_t* text = reader.Text();
+        const bool littleEndian = text[0] == 0xDCFF && text[1] == 0xDCFE;
+        const bool bigEndian = text[0] == 0xDCFE && text[1] == 0xDCFF;
+        if (littleEndian || bigEndian) return {SettingsFileState::kUtf16, 0};
+        if (LineHasHeader(text, u"[GENERAL]")) return {SettingsFileState::kUsable, 0};
+    }
+    const bool found = SeekSection(reader, u"GENERAL");
+    if (reader.Failed()) {
+        // A folder opens for reading on POSIX systems and fails at the read.
+        const std::uint32_t error = platform::GetLastError();
+        if (error == platform::kErrorDirectory) return {SettingsFileState::kDirectory, 0};
+        return {SettingsFileState::kUnreadable, error};
+    }
+    return {found ? SettingsFileState::kUsable : SettingsFileState::kNoGeneral, 0};
+}
+
 namespace {
 
 bool HasLineEnd(const char16_t* text) {
@@ -347,6 +480,11 @@ const char* RefusedSettingWrite(const char16_t* section, const char16_t* key,
     if (HasLineEnd(section)) return "the section name contains a line end";
     if (HasLoneSurrogate(section) || HasLoneSurrogate(key) || HasLoneSurrogate(value))
         return "the text contains a lone surrogate, which has no UTF-8 form";
+    // "key = value" must fit the one piece a read takes of a line, or the
+    // program reads the value cut and the rest as a line of its own.
+    if (platform::StrLen(key) + 3 + platform::StrLen(value) > settings_text::kPieceUnits)
+        return "the line \"KEY = VALUE\" would be longer than the 259 characters the program "
+               "reads of a line, so the value would not be read back whole";
     return nullptr;
 }
 
@@ -359,15 +497,22 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
     if (!BuildSectionHeader(header, section)) return kWriteUnchanged;
     if (!ResolveSettingsFile(path, target)) return ReportFailure();
 
+    RewriteLock lock;
+    if (!lock.Take(target)) return ReportFailure();
     TextFileReader reader;
     if (!reader.Open(target)) {
-        // Without a file there is nothing to rewrite; one that is there but
-        // cannot be opened is a failed save.
+        // Without a file there is nothing to rewrite, and no lock file is left
+        // beside what is not there; one that is there but cannot be opened is
+        // a failed save.
         const std::uint32_t error = platform::GetLastError();
-        if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound)
+        if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound) {
+            lock.Remove(target);
             return kWriteUnchanged;
+        }
         return ReportFailure();
     }
+    // Under the lock no writer of ours is half-way, so what is there is left over.
+    RemoveLeftoverCopies(target);
     platform::FileHandle temporary = CreateTemporaryBeside(target, temporaryName);
     if (temporary == platform::kInvalidFile) return ReportFailure();
 

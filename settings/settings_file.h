@@ -34,6 +34,25 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
 int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
                      char16_t* destination, std::uint32_t count, const char16_t* path,
                      bool* unreadable);
+// Whether the settings file at `path` can be used, and why not. A missing
+// file is no fault (every setting takes its default); one that is there but
+// cannot be opened or read, holds UTF-16 text (Notepad's "Unicode") or has no
+// line with "[GENERAL]" would silently run on defaults, so the program names
+// it, and never writes over it.
+enum class SettingsFileState : std::uint8_t {
+    kUsable,
+    kMissing,
+    kUnreadable,  // `error` says why (5: no permission, 32: another program holds it)
+    kDirectory,
+    kUtf16,
+    kNoGeneral,
+};
+struct SettingsFileDiagnosis {
+    SettingsFileState state;
+    std::uint32_t error;  // the system's code for kUnreadable, else 0
+};
+SettingsFileDiagnosis DiagnoseSettingsFile(const char16_t* path);
+
 // Results of WriteSettingValue. In both failures the settings file is exactly
 // as it was and no copy is left behind.
 inline constexpr int kWriteReplaced = 0;   // the key line replaced, the new file put in place
@@ -77,3 +96,5 @@ void CutSettingText(char16_t* text, char16_t c);
 // a message box; a command-line tool writes to standard error.
 using SettingsErrorReporter = void (*)(const char16_t* text);
 void SetSettingsErrorReporter(SettingsErrorReporter reporter);
+// Hands the code in GetLastError() to the reporter.
+void ReportSettingsFailure();

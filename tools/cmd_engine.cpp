@@ -80,6 +80,7 @@ int RunWrite(const ToolArgs& args, ToolOutput& io) {
         Note(io, std::string("write refused: ") + problem);
         return kUsageError;
     }
+    if (IsFolderNotFile(args[0], io)) return 1;
     NoteIfUnreadable(args[0], io);
     const int result =
         WriteSettingValue(args[1].c_str(), args[2].c_str(), args[3].c_str(), args[0].c_str());

@@ -52,3 +52,9 @@ void LoadTableFrom(const KeyTableEntry* start, const std::vector<std::u16string>
     }
     std::memcpy(result, KeyTable, sizeof KeyTable);
 }
+
+bool IsFolderNotFile(const std::u16string& path, ToolOutput& io) {
+    if (DiagnoseSettingsFile(path.c_str()).state != SettingsFileState::kDirectory) return false;
+    Note(io, ToUtf8(path) + " is a directory, not a settings file");
+    return true;
+}

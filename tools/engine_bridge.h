@@ -15,6 +15,9 @@ void RouteEngineMessagesTo(ToolOutput* io);
 // The path the general settings and the table loader read, as the program sets
 // it; false (with a message) when the path does not fit the program's buffer.
 bool SetSettingsPath(const std::u16string& path, ToolOutput& io);
+// True (with a message naming it) when `path` is a folder: the engine would
+// report only a failed replace or a file without sections.
+bool IsFolderNotFile(const std::u16string& path, ToolOutput& io);
 // The table a chain of LoadKeyTable calls leaves, starting from `start`.
 void LoadTableFrom(const KeyTableEntry* start, const std::vector<std::u16string>& sections,
                    KeyTableEntry* result);

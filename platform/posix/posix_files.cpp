@@ -1,14 +1,20 @@
-// POSIX implementation of the file operations behind the seam.
+// POSIX implementation of the file operations behind the seam. The lock
+// around a rewrite and the search for copies a killed writer left are the
+// seam's own functions, defined here once for every POSIX backend.
 #include "platform/posix/posix_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/posix/posix_errors.h"
 #include "platform/text.h"
@@ -182,7 +188,11 @@ bool Replace(const char16_t* from, const char16_t* to) {
         return false;
     }
     // The new file takes the old one's permissions, so a rewrite never
-    // widens or narrows who may read the settings.
+    // widens or narrows who may read the settings. A failed chmod is let
+    // pass on purpose: the copy is our own new file, so it fails only where
+    // the file system keeps no permissions (FAT on a USB stick, some network
+    // shares), and there failing the save would lose the user's change for
+    // nothing; the copy then has 0600, which can only narrow who reads it.
     struct stat old {};
     if (::stat(target, &old) == 0) ::chmod(source, old.st_mode & 07777);
     if (::rename(source, target) != 0) return Fail(errno);
@@ -217,3 +227,87 @@ bool Delete(const char16_t* path) {
 }
 
 }  // namespace platform::posix
+
+// The advisory lock our own processes take around each rewrite of the
+// settings file: flock on a lock file that the rewrite's rename never replaces.
+namespace platform {
+namespace {
+
+std::int64_t NowMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+FileHandle OpenLockedFile(const char16_t* path, std::uint32_t milliseconds) {
+    char name[4096];
+    if (!posix::PathToUtf8(path, name, sizeof name)) {
+        SetLastError(kErrorFilenameTooLong);
+        return kInvalidFile;
+    }
+    int fd;
+    do {
+        fd = ::open(name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        SetLastError(posix::ErrorFromErrno(errno));
+        return kInvalidFile;
+    }
+    // flock has no timeout of its own: try, and nap briefly between tries.
+    const std::int64_t deadline = NowMs() + milliseconds;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return posix::FromFd(fd);
+        const int error = errno;
+        if ((error != EWOULDBLOCK && error != EINTR) || NowMs() >= deadline) {
+            ::close(fd);
+            SetLastError(error == EWOULDBLOCK ? kErrorSharingViolation
+                                              : posix::ErrorFromErrno(error));
+            return kInvalidFile;
+        }
+        const timespec nap{0, 2 * 1000 * 1000};
+        ::nanosleep(&nap, nullptr);
+    }
+}
+
+bool CloseLockedFile(FileHandle lock) {
+    // Closing the only descriptor releases the lock.
+    return posix::Close(lock);
+}
+
+void FindFilesBeside(const char16_t* path, const char16_t* prefix, FoundFileName found,
+                     void* context) {
+    char folder[4096];
+    if (!posix::PathToUtf8(path, folder, sizeof folder)) return;
+    char* slash = std::strrchr(folder, '/');
+    if (slash == nullptr) {
+        std::strcpy(folder, ".");
+    } else {
+        slash[1] = 0;
+    }
+    DIR* directory = ::opendir(folder);
+    if (directory == nullptr) return;
+    while (const dirent* entry = ::readdir(directory)) {
+        char16_t name[kTextCapacity];
+        const std::ptrdiff_t units =
+            DecodeUtf8(reinterpret_cast<const unsigned char*>(entry->d_name),
+                       std::strlen(entry->d_name), name, kTextCapacity - 1);
+        if (units < 0) continue;
+        name[units] = 0;
+        const std::size_t prefixLength = StrLen(prefix);
+        if (static_cast<std::size_t>(units) >= prefixLength &&
+            std::memcmp(name, prefix, prefixLength * sizeof(char16_t)) == 0)
+            found(name, context);
+    }
+    ::closedir(directory);
+}
+
+bool IsProcessRunning(std::uint32_t processId) {
+    // EPERM: it runs, under another user.
+    return processId != 0 && processId <= 0x7FFFFFFFu &&
+           (::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM);
+}
+
+}  // namespace platform

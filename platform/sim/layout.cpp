@@ -157,6 +157,15 @@ SimLayout* FindLayout(KeyboardLayout id) {
 std::atomic<SimLayout*> focusedLayout{nullptr};
 std::atomic<bool> capsLock{false};
 std::atomic<std::size_t> layoutQueries{0};
+// As X answers: for the layout in use, whatever layout is named.
+std::atomic<bool> answerInUse{false};
+constexpr KeyboardLayout kInUseIds = 0x1000;  // identities of their own in that mode
+std::atomic<std::size_t> switchAfterQueries{0};
+std::atomic<SimLayout*> switchTo{nullptr};
+
+SimLayout* Answering(KeyboardLayout id) {
+    return answerInUse.load() ? focusedLayout.load() : FindLayout(id);
+}
 
 // What a key types through `layout`, with `pending` the accent a dead key
 // left waiting: the character count as ToUnicodeEx gives it.
@@ -233,6 +242,15 @@ std::size_t CharactersSentAsThemselves() {
     return charactersAsThemselves.load();
 }
 
+void AnswerForTheLayoutInUse(bool on) {
+    answerInUse.store(on);
+}
+
+void SwitchLayoutAfterQueries(std::size_t queries, const char* name) {
+    switchTo.store(FindLayout(SimulatedLayout(name)));
+    switchAfterQueries.store(queries);
+}
+
 std::size_t LayoutQueryCount() {
     return layoutQueries.load();
 }
@@ -245,6 +263,8 @@ void ResetFocusedApplication(std::size_t capacity) {
     textLength.store(0);
     charactersAsThemselves.store(0);
     layoutQueries.store(0);
+    answerInUse.store(false);
+    switchAfterQueries.store(0);
     for (bool& down : appDown) down = false;
     appPending = 0;
     probePending = 0;
@@ -298,14 +318,15 @@ std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* proce
 
 KeyboardLayout GetKeyboardLayout(std::uint32_t) {
     sim::SimLayout* layout = sim::focusedLayout.load();
-    return layout != nullptr ? layout->id : 0;
+    if (layout == nullptr) return 0;
+    return layout->id + (sim::answerInUse.load() ? sim::kInUseIds : 0);
 }
 
 // As Wine does under a UTF-8 locale: nothing for characters beyond ASCII, so
 // that the search of the layout's keys is exercised too. Dead keys are named
 // like any other, as on Windows.
 std::int16_t VkKeyScanExW(char16_t character, KeyboardLayout layout) {
-    sim::SimLayout* l = sim::FindLayout(layout);
+    sim::SimLayout* l = sim::Answering(layout);
     if (l == nullptr || character >= 0x80) return -1;
     for (int level = 0; level < sim::kLevels; ++level) {
         for (int i = 0; i < l->count; ++i) {
@@ -323,18 +344,20 @@ std::int32_t ToUnicodeEx(std::uint32_t virtualKey, std::uint32_t, const std::uin
                          char16_t* buffer, std::int32_t bufferSize, std::uint32_t,
                          KeyboardLayout layout) {
     sim::layoutQueries.fetch_add(1);
+    if (sim::switchAfterQueries.load() != 0 && sim::switchAfterQueries.fetch_sub(1) == 1)
+        sim::focusedLayout.store(sim::switchTo.load());
     const bool shift = (keyState[kVkShift] & 0x80) != 0;
     const bool altGr = (keyState[kVkControl] & 0x80) != 0 && (keyState[kVkMenu] & 0x80) != 0;
     const bool caps = (keyState[kVkCapital] & 0x01) != 0;
     char16_t out[2];
-    const int n = sim::Translate(sim::FindLayout(layout), virtualKey, shift, altGr, caps,
+    const int n = sim::Translate(sim::Answering(layout), virtualKey, shift, altGr, caps,
                                  sim::probePending, out);
     for (int i = 0; i < (n < 0 ? 1 : n) && i < bufferSize; ++i) buffer[i] = out[i];
     return n;
 }
 
 std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, KeyboardLayout layout) {
-    sim::SimLayout* l = sim::FindLayout(layout);
+    sim::SimLayout* l = sim::Answering(layout);
     if (mapType != kMapVkVkToVsc || l == nullptr) return 0;
     for (int i = 0; i < l->count; ++i)
         if (l->keys[i].virtualKey == code) return static_cast<std::uint32_t>(0x10 + i);

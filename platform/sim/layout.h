@@ -28,6 +28,13 @@ bool CapsLockOn();
 std::u16string TypedText();
 // How many of those characters came as themselves rather than from a key.
 std::size_t CharactersSentAsThemselves();
+// The layout calls answer for the focused window's layout whatever layout
+// they name, as X's do, and GetKeyboardLayout gives identities of their own
+// (off after a reset).
+void AnswerForTheLayoutInUse(bool on);
+// After `queries` more ToUnicodeEx calls the focused layout becomes `name`:
+// a layout change landing in the middle of whatever is asking.
+void SwitchLayoutAfterQueries(std::size_t queries, const char* name);
 // How often the layout was asked what a key types (ToUnicodeEx calls).
 std::size_t LayoutQueryCount();
 

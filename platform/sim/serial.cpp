@@ -29,6 +29,9 @@ struct Device {
     std::uint32_t getStateLength = 0;
     bool rts = false, dtr = false, cts = false;
     std::uint32_t failNextOpen = 0;
+    std::uint32_t failingReads = 0;  // reads still to fail handing back their byte
+    std::uint32_t failingReadCode = 0;
+    std::uint32_t eventsReported = 0;
     std::uint32_t openAttempts = 0, opens = 0, closes = 0, setRtsCalls = 0, modemStatusCalls = 0;
     std::uint32_t access = 0, shareMode = 0, creation = 0, flags = 0;
     std::vector<std::uint64_t> openAttemptTimesUs;
@@ -156,6 +159,14 @@ void FailNextOpen(int port, std::uint32_t code) {
     if (Device* d = Port(port)) d->failNextOpen = code;
 }
 
+void FailReadsHandingBackTheirByte(int port, std::uint32_t count, std::uint32_t code) {
+    auto lock = Lock();
+    if (Device* d = Port(port)) {
+        d->failingReads = count;
+        d->failingReadCode = code;
+    }
+}
+
 void BreakSerialDevice(int port, bool broken) {
     auto lock = Lock();
     if (Device* d = Port(port)) d->broken = broken;
@@ -191,6 +202,7 @@ SerialDeviceState SerialDevice(int port) {
     s.closes = d->closes;
     s.setRtsCalls = d->setRtsCalls;
     s.modemStatusCalls = d->modemStatusCalls;
+    s.eventsReported = d->eventsReported;
     s.pendingBytes = d->rx.size() - d->rxPos;
     s.access = d->access;
     s.shareMode = d->shareMode;
@@ -365,6 +377,7 @@ bool WaitCommEvent(PortHandle port, std::uint32_t* eventMask) {
         return false;
     }
     if (eventMask != nullptr) *eventMask = kEvRxChar;
+    ++d->eventsReported;
     return true;
 }
 
@@ -397,6 +410,11 @@ bool ReadFile(PortHandle port, void* buffer, std::uint32_t toRead, std::uint32_t
     d->rxPos += n;
     if (n != 0 && !Pending(*d)) detail::Changed().notify_all();  // WaitSerialDrained
     if (bytesRead != nullptr) *bytesRead = static_cast<std::uint32_t>(n);
+    if (n != 0 && d->failingReads != 0) {
+        --d->failingReads;
+        SetLastError(d->failingReadCode);
+        return false;
+    }
     return true;
 }
 

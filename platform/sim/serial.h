@@ -34,6 +34,7 @@ struct SerialDeviceState {
     std::uint32_t closes = 0;
     std::uint32_t setRtsCalls = 0;
     std::uint32_t modemStatusCalls = 0;
+    std::uint32_t eventsReported = 0;  // WaitCommEvent calls that returned an event
     std::size_t pendingBytes = 0;
     std::uint32_t access = 0, shareMode = 0, creation = 0, flags = 0;  // last CreateFileW
     std::vector<std::uint64_t> openAttemptTimesUs;                     // the first 1000
@@ -52,6 +53,10 @@ bool FeedSerial(int port, const void* bytes, std::size_t size);
 bool FeedSerial(int port, std::string_view bytes);
 // The next open of the device fails with `code`.
 void FailNextOpen(int port, std::uint32_t code);
+// The next `count` reads that get a byte fail with `code` all the same, the
+// byte handed back (a driver that reports an overrun on a read that went
+// through).
+void FailReadsHandingBackTheirByte(int port, std::uint32_t count, std::uint32_t code);
 void SetCts(int port, bool on);
 // A device that opens but whose waits fail at once (a broken driver).
 void BreakSerialDevice(int port, bool broken);

@@ -27,14 +27,81 @@ constexpr DWORD kReplaceRetryMs = 50;
 
 }  // namespace
 
+FileHandle OpenLockedFile(const char16_t* path, std::uint32_t milliseconds) {
+    HANDLE file = ::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return kInvalidFile;
+    // Polled rather than waited on: a waiting LockFileEx has no timeout.
+    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+    for (;;) {
+        OVERLAPPED whole{};
+        if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                         &whole))
+            return FromWindows(file);
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_LOCK_VIOLATION || ::GetTickCount64() >= deadline) {
+            ::CloseHandle(file);
+            ::SetLastError(error == ERROR_LOCK_VIOLATION ? kErrorSharingViolation : error);
+            return kInvalidFile;
+        }
+        ::Sleep(2);
+    }
+}
+
+bool CloseLockedFile(FileHandle lock) {
+    OVERLAPPED whole{};
+    ::UnlockFileEx(ToWindows(lock), 0, 1, 0, &whole);
+    return ::CloseHandle(ToWindows(lock)) != FALSE;
+}
+
+void FindFilesBeside(const char16_t* path, const char16_t* prefix, FoundFileName found,
+                     void* context) {
+    wchar_t pattern[MAX_PATH * 2];
+    std::size_t folder = 0;
+    for (std::size_t i = 0; path[i] != 0; ++i)
+        if (path[i] == u'\\' || path[i] == u'/') folder = i + 1;
+    std::size_t n = 0;
+    for (; n < folder && n < MAX_PATH; ++n) pattern[n] = static_cast<wchar_t>(path[n]);
+    for (std::size_t i = 0; prefix[i] != 0 && n < MAX_PATH * 2 - 2; ++i)
+        pattern[n++] = static_cast<wchar_t>(prefix[i]);
+    pattern[n++] = L'*';
+    pattern[n] = 0;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = ::FindFirstFileW(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        found(reinterpret_cast<const char16_t*>(entry.cFileName), context);
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+}
+
+bool IsProcessRunning(std::uint32_t processId) {
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    // Denied: it runs, under another user.
+    if (process == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool running = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return running;
+}
+
 std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
     return ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), size);
 }
 
 FileHandle OpenFileForReading(const char16_t* path) {
-    return FromWindows(::CreateFileW(Wide(path), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FileHandle file = FromWindows(::CreateFileW(
+        Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A folder is refused with 5, as a file without permission is; the POSIX
+    // backends tell it apart (267), and so must this one.
+    if (file == kInvalidFile && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = ::GetFileAttributesW(Wide(path));
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            ::SetLastError(kErrorDirectory);
+    }
+    return file;
 }
 
 FileHandle CreateNewFile(const char16_t* path) {

@@ -3,6 +3,8 @@
 // Start with new settings; the ways it refuses to run.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -212,6 +214,36 @@ TEST_F(KeyboardComboTest, AStoredNameThatOnlyBeginsAListedOneSelectsAndStoresTha
     EXPECT_NE(Contents().find("KEYTABLE = US English"), std::string::npos);
 }
 
+TEST_F(KeyboardComboTest, OnlyTheFullNameChoosesTheActiveKeyboardLayout) {
+    // "A" begins "Active keyboard layout", which sorts first: the search goes
+    // on to a table it begins, else nothing is chosen and "A" stays.
+    struct Case {
+        const char* keytable;
+        const char* sections;
+        std::u16string selected;  // empty: nothing
+    };
+    const Case cases[] = {
+        {"Active keyboard layout", "", u"Active keyboard layout"},
+        {"A", "[Alpha]\r\n65 = 41\r\n", u"Alpha"},
+        {"A", "[US]\r\n65 = 41\r\n", u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sections);
+        Close();
+        Put(GeneralWith("KEYTABLE", std::string("KEYTABLE = ") + c.keytable, c.sections));
+        Launch();
+        if (c.selected.empty()) {
+            EXPECT_EQ(sim::ComboSelection(IDC_KEYBOARD), -1);
+        } else {
+            EXPECT_EQ(sim::ComboSelectedText(IDC_KEYBOARD), c.selected);
+        }
+    }
+    // Start keeps the name as it was.
+    AutoStartAndWaitReady();
+    EXPECT_EQ(std::u16string(SerialSettings.keyTableName), u"A");
+    EXPECT_NE(Contents().find("KEYTABLE = A\r\n"), std::string::npos);
+}
+
 TEST_F(KeyboardComboTest, WithNoKeytableKeyNothingIsSelectedAndTheAbsentMarkerStays) {
     Put(GeneralWith("KEYTABLE", "", "[US]\r\n65 = 41\r\n"));
     Launch();
@@ -366,34 +398,127 @@ TEST_F(StartStopTest, ASettingsFileThatCouldNotBeReadAtOpeningIsNotOverwrittenBy
     EXPECT_EQ(sim::SerialDevice(1).dcb.BaudRate, 9600u);
 }
 
-TEST_F(StartStopTest, AFailedSaveShowsOneBoxWithItsCodeAndReceptionStillStarts) {
+TEST_F(StartStopTest, AFailedSaveShowsOneBoxPerRunAndReceptionDoesNotWaitForIt) {
+    // A kiosk on a read-only share: nobody answers the box, and the scans
+    // must be typed all the same.
     const std::string original = Contents();
+    sim::SetMessageBoxAutoDismiss(false);
     Launch();
     // The folder cannot be written (a program folder): every copy fails.
     sim::FailNextCreates(1000, kErrorAccessDenied);
-    AutoStartAndWaitReady();
+    ASSERT_TRUE(sim::PostDialogMessage(kWmTimer, kAutoStartTimer, 0));
+    ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20000));
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "AB\r"; }));
+    EXPECT_EQ(sim::OpenMessageBoxCount(), 1u);
     auto boxes = sim::MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, u"5");
     EXPECT_FALSE(boxes[0].hasCaption);
+    ASSERT_TRUE(sim::DismissMessageBox());
+    // The Start ends by hiding the dialog and arming the line watch.
+    ASSERT_TRUE(WaitUntil([] { return sim::TimerArmed(kLineWatchTimer); }));
     EXPECT_EQ(Contents(), original);
     EXPECT_EQ(sim::ControlText(IDC_START_STOP), u"Stop");
 
-    // Once per Start: Stop, a new rate, Start again gives one more box, and
+    // Once per run: Stop, a new rate, Start again shows no second box, and
     // the new rate is used though it could not be saved.
     ASSERT_TRUE(TrayClick(kWmLButtonDown));
     ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
     ASSERT_TRUE(sim::PickComboItem(IDC_BAUDRATE, 2));  // 115200
     ClickStartAfterStop();
-    EXPECT_EQ(sim::MessageBoxes().size(), 2u);
     ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
     EXPECT_EQ(sim::SerialDevice(1).dcb.BaudRate, 115200u);
     EXPECT_EQ(Contents(), original);
 }
 
+TEST_F(StartStopTest, ASettingsFileThatCannotBeUsedIsNamedOnceAndNeverWritten) {
+    // Each is there but unusable: the load falls back to defaults, as for a
+    // missing file, but says so once, at Start, without holding reception.
+    struct Case {
+        const char* name;
+        std::string contents;  // empty: a folder in the file's place
+        std::uint32_t openFailure;
+        std::u16string reason;
+    };
+    const std::string utf16("\xFF\xFE[\0G\0E\0N\0E\0R\0A\0L\0]\0\r\0\n\0", 24);
+    const Case cases[] = {
+        {"no read permission", DefaultSettings(), kErrorAccessDenied, u"Lecture impossible (5)"},
+        {"UTF-16", utf16, 0, u"Texte UTF-16"},
+        {"garbage",
+         std::string("\x7F"
+                     "ELF\x02\x01\x01\0\0[\xC3",
+                     12),
+         0, u"Aucune ligne ne contient [GENERAL]"},
+        {"folder", "", 0, u"C'est un dossier"},
+    };
+    const std::filesystem::path file = directory_ / "QuorvelCE.INI";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(file);
+        if (c.contents.empty()) {
+            std::filesystem::create_directory(file);
+        } else {
+            Put(c.contents);
+        }
+        const std::string original = c.contents.empty() ? "" : Contents();
+        sim::ResetFiles();
+        sim::ResetShell();
+        sim::SetModuleFileName((directory_ / "QuorvelCE.exe").u16string().c_str());
+        sim::SetMessageBoxAutoDismiss(false);
+        sim::FailOpens(c.openFailure);
+        Launch();
+        sim::FailOpens(0);
+        EXPECT_TRUE(sim::MessageBoxes().empty());
+        ASSERT_TRUE(sim::PostDialogMessage(kWmTimer, kAutoStartTimer, 0));
+        ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20000));
+        ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+        const auto boxes = sim::MessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, u"Erreur");
+        EXPECT_NE(boxes[0].text.find(file.u16string()), std::u16string::npos);
+        EXPECT_NE(boxes[0].text.find(c.reason), std::u16string::npos);
+        ASSERT_TRUE(sim::DismissMessageBox());
+        ASSERT_TRUE(WaitUntil([] { return sim::TimerArmed(kLineWatchTimer); }));
+        EXPECT_EQ(sim::SerialDevice(1).dcb.BaudRate, 9600u);
+
+        // A second Start names it no more, and nothing ever writes over it.
+        ASSERT_TRUE(TrayClick(kWmLButtonDown));
+        ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+        ClickStartAfterStop();
+        EXPECT_EQ(sim::MessageBoxes().size(), 1u);
+        EXPECT_EQ(sim::FileCalls().creates, 0u);
+        if (!c.contents.empty()) {
+            EXPECT_EQ(Contents(), original);
+        }
+        Close();
+    }
+    std::filesystem::remove_all(file);
+
+    // A missing file stays silent: defaults, nothing typed, no box.
+    sim::ResetShell();
+    Launch();
+    AutoStartAndWaitReady();
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+}
+
+TEST_F(StartStopTest, ASettingsPathTooLongToFormIsReadAsMissingAndItsSaveFailureIsShown) {
+    const std::u16string longName = (directory_ / std::string(270, 'q')).u16string() + u".exe";
+    sim::SetModuleFileName(longName.c_str());
+    Launch();
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    AutoStartAndWaitReady();
+    const auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, u"206");
+    EXPECT_EQ(SerialSettings.baudRate, 9600u);
+}
+
 TEST_F(StartStopTest, StartAndStopNeverRunInsideEachOtherWhileABoxIsUp) {
     // A box on the dialog thread runs the dialog's messages while it is up.
-    // Every save fails here, so each Start shows one.
+    // Every save fails here; the first Start shows it.
     sim::SetMessageBoxAutoDismiss(false);
     sim::FailNextCreates(1000, kErrorAccessDenied);
     const auto agree = [](bool started) {
@@ -402,13 +527,14 @@ TEST_F(StartStopTest, StartAndStopNeverRunInsideEachOtherWhileABoxIsUp) {
         EXPECT_EQ(RunningFlag.load(), started ? 1 : 0);
         EXPECT_TRUE(WaitUntil([&] { return sim::AliveThreadCount() == (started ? 1u : 0u); }));
     };
-    // Answers every box, then waits for the handlers they held up to finish.
+    // Answers every box, then waits for the Start they held up to finish.
     const auto answerBoxes = [] {
         ASSERT_TRUE(WaitUntil([] {
             sim::DismissMessageBox();
             const std::u16string caption = sim::Caption();
-            return sim::OpenMessageBoxCount() == 0 &&
-                   (caption == u"QuorvelCE - Started" || caption == u"QuorvelCE - Stopped");
+            // A Start ends by arming the line watch, after its box.
+            return sim::OpenMessageBoxCount() == 0 && caption == u"QuorvelCE - Started" &&
+                   sim::TimerArmed(kLineWatchTimer);
         }));
     };
     const WParam click =
@@ -421,25 +547,26 @@ TEST_F(StartStopTest, StartAndStopNeverRunInsideEachOtherWhileABoxIsUp) {
     EXPECT_FALSE(sim::TimerArmed(kAutoStartTimer));
     ASSERT_TRUE(sim::SendDialogMessage(kWmTimer, kAutoStartTimer, 0));
     ASSERT_TRUE(TrayClick(kWmLButtonDown));  // the dialog still answers the tray
-    EXPECT_EQ(sim::OpenMessageBoxCount(), 1u);
-    answerBoxes();
-    agree(true);
-
-    // Stop, then a Start whose box is up while clicks and ticks arrive.
-    ASSERT_TRUE(TrayClick(kWmLButtonDown));
-    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
-    agree(false);
-    ASSERT_TRUE(sim::PostDialogMessage(kWmCommand, click, 0));
-    ASSERT_TRUE(sim::WaitForMessageBoxes(2, 20000));
     for (int i = 0; i < 3; ++i) {
-        // Each is handled under the box (the send returns once it has been).
-        ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+        // Each is handled under the box (the send returns once it has been);
+        // the button is not shown before the first Start has returned.
+        ASSERT_TRUE(sim::SendDialogMessage(kWmCommand, click, 0));
         ASSERT_TRUE(sim::SendDialogMessage(kWmTimer, kStartRetryTimer, 0));
         ASSERT_TRUE(sim::SendDialogMessage(kWmTimer, kLineWatchTimer, 0));
     }
     EXPECT_EQ(sim::OpenMessageBoxCount(), 1u);
     answerBoxes();
-    EXPECT_EQ(sim::MessageBoxes().size(), 2u);
+    agree(true);
+    EXPECT_EQ(sim::ThreadsCreated(), 1u);
+
+    // Stop, then a Start clicked in as a posted message: the save fails again
+    // but says so no more, and the Start runs once.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    agree(false);
+    ASSERT_TRUE(sim::PostDialogMessage(kWmCommand, click, 0));
+    ASSERT_TRUE(WaitUntil([] { return sim::Caption() == u"QuorvelCE - Started"; }));
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
     agree(true);
     EXPECT_EQ(sim::ThreadsCreated(), 2u);
     EXPECT_EQ(sim::MaxConcurrentThreads(), 1u);
@@ -522,9 +649,8 @@ TEST_F(StartStopTest, EscapeWhileALineIsTypedLeavesNoKeyHeldDown) {
     sim::HoldClock(true);
     ASSERT_TRUE(sim::FeedSerial(1, "ABAB\r"));
     for (std::size_t sent = 1;; ++sent) {
-        ASSERT_TRUE(WaitUntil([&] {
-            return sim::KeyEventCount() == sent && sim::BlockedThreadCount(false) >= 1;
-        }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return sim::KeyEventCount() == sent && sim::BlockedThreadCount(false) >= 1; }));
         if (sent == 3) break;
         sim::AdvanceClock(1'000);
     }
@@ -546,9 +672,8 @@ TEST_F(StartStopTest, StopEndsTypingAtTheNextKeyEventAndNothingIsPressedAfterIt)
     sim::HoldClock(true);
     ASSERT_TRUE(sim::FeedSerial(1, "ABAB\r"));
     for (std::size_t sent = 1;; ++sent) {
-        ASSERT_TRUE(WaitUntil([&] {
-            return sim::KeyEventCount() == sent && sim::BlockedThreadCount(false) >= 1;
-        }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return sim::KeyEventCount() == sent && sim::BlockedThreadCount(false) >= 1; }));
         if (sent == 3) break;
         sim::AdvanceClock(1'000);
     }

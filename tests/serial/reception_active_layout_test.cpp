@@ -106,6 +106,30 @@ TEST_F(ActiveLayoutTest, LinesBufferAndEndAsForATable) {
     EXPECT_EQ(sim::TypedText(), u"abc\tx#" + std::u16string(100, u'z'));
 }
 
+// Where the layout calls answer for the layout in use (X), a layout change
+// landing while the plans are worked out would mix two layouts under the
+// first one's identity: they are worked out again for the layout now in use.
+TEST_F(ActiveLayoutTest, ALayoutChangeDuringThePlansGivesPlansOfTheNewLayoutOnly) {
+    UseActiveLayout("us");
+    Start();
+    WaitReady();
+    sim::AnswerForTheLayoutInUse(true);
+    const KeyboardLayout us = ActiveKeyboardLayout();
+    // "!" is Shift and 1 on us, a key of its own on fr, where Shift and 1 is "1".
+    sim::SwitchLayoutAfterQueries(3, "fr");
+    Scan("!1&a\r");
+    EXPECT_EQ(sim::TypedText(), u"!1&a\r");
+    const KeyboardLayout fr = ActiveKeyboardLayout();
+    EXPECT_NE(fr, us);
+    EXPECT_EQ(PlansForLayout(fr).layout, fr);
+
+    // Nothing was kept under us's identity: back on us, "!" is Shift and 1.
+    sim::SetKeyboardLayout("us");
+    const KeystrokePlan& bang = PlansForLayout(us).plans[static_cast<int>('!')];
+    EXPECT_EQ(bang.key.virtualKey, '1');
+    EXPECT_EQ(bang.key.shift, 1);
+}
+
 // Caps Lock is off while a line is typed, for a table as for the layout, and
 // on again after it.
 TEST_F(ActiveLayoutTest, CapsLockChangesNoScanAndStaysOn) {

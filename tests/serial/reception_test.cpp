@@ -297,6 +297,22 @@ TEST_F(Reception, UnpluggedMidLineLosesNothingAndTypesNothingTwice) {
     EXPECT_EQ(std::u16string(sim::TrayCalls().back().data.szTip), u"LS3578 ready");
 }
 
+TEST_F(Reception, AFailedReadThatHandsBackItsByteIsFollowedByMoreReadsWithoutANewEvent) {
+    // One event, then reads until one comes back empty: a read that fails
+    // yet hands back its byte does not end them. (The simulated port reports
+    // an event while bytes wait, so only the count of events tells.)
+    Start();
+    WaitReady();
+    const std::uint32_t events = sim::SerialDevice(1).eventsReported;
+    sim::FailReadsHandingBackTheirByte(1, 2, kErrorGenFailure);
+    Feed("XYAB\r");
+    WaitIdle();
+    const std::string typed = TypedKeys(sim::KeyEvents());
+    EXPECT_EQ(typed.substr(typed.size() - 3), "AB\r");
+    EXPECT_EQ(sim::SerialDevice(1).eventsReported, events + 1);
+    EXPECT_TRUE(sim::SerialDevice(1).open);
+}
+
 TEST_F(Reception, APortThatFailsAtOnceIsReopenedOnlyEveryHalfSecond) {
     sim::BreakSerialDevice(1, true);
     Start();

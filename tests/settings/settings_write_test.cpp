@@ -2,6 +2,11 @@
 // failure at any step leaves the settings file changed or missing.
 #include "settings_test_support.h"
 
+#ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace settings_test;
 
 using SettingsWrite = SettingsFileTest;
@@ -135,10 +140,18 @@ TEST_F(SettingsWrite, TextsThatDoNotFitTheirBuffersFailCleanly) {
     EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", path.c_str()), kWriteFailed);
     EXPECT_EQ(FileContents(name), "[GENERAL]\nCOM = 2\n");
 
-    // Long keys and values are written whole.
-    std::u16string value(600, u'v');
+    // A key line must fit the piece a read takes (259 units), or the value
+    // would be read back cut: the longest that fits is written and read
+    // back whole, one more unit is refused and leaves the file as it was.
+    std::u16string value(259 - 6, u'v');
     EXPECT_EQ(Write(u"GENERAL", u"COM", value.c_str()), 0);
-    EXPECT_EQ(Contents(), "[GENERAL]\nCOM = " + std::string(600, 'v') + "\n");
+    EXPECT_EQ(Read(u"GENERAL", u"COM"), std::string(253, 'v'));
+    const std::string before = Contents();
+    EXPECT_EQ(Write(u"GENERAL", u"COM", (value + u"v").c_str()), 1);
+    EXPECT_EQ(Contents(), before);
+    std::u16string huge(70000, u'v');
+    EXPECT_EQ(Write(u"GENERAL", u"COM", huge.c_str()), 1);
+    EXPECT_EQ(Contents(), before);
 }
 
 #ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND  // POSIX permissions
@@ -149,5 +162,25 @@ TEST_F(SettingsWrite, RewrittenFileKeepsItsPermissions) {
     EXPECT_EQ(Write(u"GENERAL", u"COM", u"3"), 0);
     EXPECT_EQ(fs::status(FsPath("QuorvelCE.INI")).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+}
+#endif
+
+#ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND  // POSIX processes
+TEST_F(SettingsWrite, ACopyLeftByAKilledWriterGoesAtTheNextWriteOnceItsProcessIsGone) {
+    // A process that has ended: its id names no running process now.
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string dead = ".n.ini." + std::to_string(child) + "-7.tmp";
+    const std::string running = ".n.ini." + std::to_string(::getpid()) + "-9999.tmp";
+    PutFile(dead, "[GENERAL]\nCOM = 5\n");
+    PutFile(running, "[GENERAL]\nCOM = 6\n");
+    PutFile(".n.ini.x-1.tmp", "not ours\n");
+    PutFile("n.ini", "[GENERAL]\nCOM = 1\n");
+    std::u16string n = Path("n.ini");
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"2", n.c_str()), 0);
+    EXPECT_EQ(FileContents("n.ini"), "[GENERAL]\nCOM = 2\n");
+    EXPECT_EQ(Files(), (std::vector<std::string>{running, ".n.ini.x-1.tmp", "n.ini"}));
 }
 #endif

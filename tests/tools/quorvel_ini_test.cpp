@@ -341,3 +341,33 @@ TEST_F(QuorvelIniTest, GeneratorReportsEachBadListLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a user can hand the tool that the program could not read as meant: a
+// value longer than a line the program reads, a line already that long, a
+// folder in place of the file.
+TEST_F(QuorvelIniTest, HostileInputIsNamedAndNeverWritten) {
+    const std::string original = "[GENERAL]\nCOM = 1\nKEYTABLE = Active keyboard layout\n";
+    const std::u16string file = Write("long.ini", original);
+    const std::u16string huge(70000, u'v');
+    EXPECT_EQ(Run({u"write", file, u"GENERAL", u"COM", huge}), kUsageError);
+    EXPECT_THAT(io_.err, HasSubstr("259"));
+    std::ifstream in(dir_ / "long.ini", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), original);
+
+    // A line that is already too long: its second piece is reported.
+    const std::u16string stray =
+        Write("stray.ini", original + "COMMENT = " + std::string(300, 'x') + "\n");
+    EXPECT_EQ(Run({u"check", stray}), 1);
+    EXPECT_THAT(io_.out, HasSubstr("line 4: longer than the 259 characters"));
+
+    fs::create_directory(dir_ / "folder.ini");
+    const std::u16string folderPath = FromUtf8((dir_ / "folder.ini").string());
+    EXPECT_EQ(Run({u"write", folderPath, u"GENERAL", u"COM", u"2"}), 1);
+    EXPECT_THAT(io_.err, HasSubstr("is a directory"));
+    EXPECT_EQ(Run({u"check", folderPath}), 1);
+    EXPECT_THAT(io_.err, HasSubstr("is a directory"));
+}
+
+}  // namespace

@@ -14,6 +14,7 @@
 #include "keymap/active_layout.h"
 #include "platform/codes.h"
 #include "settings/general_settings.h"
+#include "settings/text_file.h"
 #include "tools/check/general_tracker.h"
 #include "tools/check/line_reading.h"
 #include "tools/check/section_list.h"
@@ -33,6 +34,9 @@ struct Check {
     Sections tracked;
     SectionList list;
     GeneralTracker general;
+    // Lines the program reads in more than one piece: reported last, so that
+    // files without any keep their report as it was.
+    Findings longLines;
     // The table the program starts with, which must exist: KEYTABLE's value,
     // as the general settings cut it.
     std::u16string table;
@@ -70,7 +74,17 @@ bool FollowFile(Check& check, ToolOutput& io) {
         return false;
     }
     while (reader.Next()) {
-        if (IsBlankPiece(reader.Text())) continue;
+        const char16_t* text = reader.Text();
+        // The second piece of a line, unless it is only the line's end.
+        if (reader.Part() == 1 && text[0] != 0 && text[0] != u'\n') {
+            check.longLines.AddAt(
+                LineLabel(reader.Line(), 0),
+                "longer than the " + std::to_string(settings_text::kPieceUnits) +
+                    " characters the program reads of a line at once: it reads the rest as "
+                    "lines of their own, so a value there is cut and the rest may be taken for "
+                    "other keys");
+        }
+        if (IsBlankPiece(text)) continue;
         check.Feed({reader.Text(), reader.Line(), reader.Part()});
     }
     // No KEYTABLE line: the program reads "ERROR", and looks for that section.
@@ -142,6 +156,7 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
     Check check;
     check.path = args[0];
     if (!SetSettingsPath(check.path, io)) return kUsageError;
+    if (IsFolderNotFile(check.path, io)) return 1;
     ListAvailablePorts(AvailablePorts, &AvailablePortCount);
     check.sections.assign(args.begin() + 1, args.end());
     check.wholeFile = check.sections.empty();
@@ -157,6 +172,7 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
     bool disagreed = false;
     ReportGeneral(check, out, disagreed, io);
     const std::size_t tables = ReportTables(check, out, disagreed, io);
+    out.Append(check.longLines);
     io.out += out.text;
     if (disagreed) return kInternalError;
     if (out.count == 0) {
