@@ -259,6 +259,9 @@ Section "Uninstall"
       Delete "$INSTDIR\QuorvelCE.INI"
     ${EndIf}
   ${EndIf}
+  ; The lock file the program and the tool share for each rewrite of the
+  ; settings file; a kept settings file gets a new one at its next rewrite.
+  Delete "$INSTDIR\.QuorvelCE.INI.lock"
   Delete "$INSTDIR\${SHIPPED_DEFAULT}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
