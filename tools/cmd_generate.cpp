@@ -105,68 +105,128 @@ bool ParseKey(std::string_view token, std::uint16_t& key, std::string& error) {
     return key != 0;
 }
 
-std::vector<std::string_view> Tokens(std::string_view line) {
-    std::vector<std::string_view> tokens;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        if (i > start) tokens.push_back(line.substr(start, i - start));
-    }
-    return tokens;
-}
+// A line of the list as the parse needs it: its first tokens and how many
+// there are. A line is never held whole, so a list of any size, or a line of
+// any length, is read in bounded memory.
+struct ListLine {
+    int number = 0;
+    std::vector<std::string> tokens;  // the first three
+    std::size_t count = 0;
+};
 
-bool ParseList(const std::string& text, Assignment (&table)[kKeyTableSize], ToolOutput& io) {
-    bool ok = true;
-    std::size_t pos = 0;
-    std::size_t start = 0;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
-    int lineNumber = 0;
-    for (pos = start; pos < text.size();) {
-        std::size_t lf = text.find('\n', pos);
-        std::size_t end = lf == std::string::npos ? text.size() : lf;
-        std::string_view line(text.data() + pos, end - pos);
-        pos = end + 1;
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        std::vector<std::string_view> tokens = Tokens(line);
-        if (tokens.empty() || tokens[0][0] == '#') continue;
-        auto fail = [&](const std::string& message) {
-            Note(io, "list line " + std::to_string(lineNumber) + ": " + message);
-            ok = false;
-        };
-        if (tokens.size() < 2 || tokens.size() > 3) {
-            fail("expected CHARACTER KEY [shift|altgr]");
-            continue;
+// Cuts the list's bytes into lines of tokens as they arrive: lines end at LF,
+// a CR before the LF is dropped, tokens are separated by spaces and tabs, a
+// byte-order mark at the start is skipped, and a line whose first token starts
+// with "#" is skipped whole.
+class ListTokenizer {
+  public:
+    template <class Take>
+    void Feed(std::string_view bytes, Take&& take) {
+        if (!checkedMark_) {
+            // The mark is only known once three bytes (or the end) are in.
+            start_.append(bytes);
+            if (start_.size() < 3) return;
+            FeedStart(take);
+            return;
         }
-        std::string error;
-        int byte = ParseCharacter(tokens[0], error);
-        Assignment a;
-        if (byte < 0 || !ParseKey(tokens[1], a.virtualKey, error)) {
-            fail(error);
-            continue;
-        }
-        if (tokens.size() == 3) {
-            std::string modifier = Lower(tokens[2]);
-            if (modifier == "shift") {
-                a.modifier = Modifier::kShift;
-            } else if (modifier == "altgr") {
-                a.modifier = Modifier::kAltGr;
-            } else {
-                fail("'" + std::string(tokens[2]) + "' is not shift or altgr");
-                continue;
-            }
-        }
-        if (table[byte].listLine != 0) {
-            fail("byte " + std::to_string(byte) + " is already given on list line " +
-                 std::to_string(table[byte].listLine));
-            continue;
-        }
-        a.listLine = lineNumber;
-        table[byte] = a;
+        for (char c : bytes) FeedByte(c, take);
     }
-    return ok;
+    template <class Take>
+    void Finish(Take&& take) {
+        if (!checkedMark_) FeedStart(take);
+        crPending_ = false;
+        EndLine(take);
+    }
+
+  private:
+    template <class Take>
+    void FeedStart(Take& take) {
+        checkedMark_ = true;
+        std::string_view bytes(start_);
+        if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+        for (char c : bytes) FeedByte(c, take);
+        start_.clear();
+        start_.shrink_to_fit();
+    }
+    template <class Take>
+    void FeedByte(char c, Take& take) {
+        if (crPending_) {
+            crPending_ = false;
+            if (c == '\n') {
+                EndLine(take);
+                return;
+            }
+            TokenByte('\r');
+        }
+        if (c == '\n') {
+            EndLine(take);
+        } else if (c == '\r') {
+            crPending_ = true;
+        } else if (c == ' ' || c == '\t') {
+            inToken_ = false;
+        } else {
+            TokenByte(c);
+        }
+    }
+    void TokenByte(char c) {
+        if (comment_) return;
+        if (!inToken_) {
+            inToken_ = true;
+            if (line_.count == 0 && c == '#') comment_ = true;
+            ++line_.count;
+            if (line_.tokens.size() < 3) line_.tokens.emplace_back();
+        }
+        if (!comment_ && line_.count <= 3) line_.tokens.back() += c;
+    }
+    template <class Take>
+    void EndLine(Take& take) {
+        ++line_.number;
+        if (line_.count > 0 && !comment_) take(line_);
+        line_.tokens.clear();
+        line_.count = 0;
+        inToken_ = false;
+        comment_ = false;
+    }
+
+    bool checkedMark_ = false;
+    std::string start_;
+    bool crPending_ = false;
+    bool inToken_ = false;
+    bool comment_ = false;
+    ListLine line_;
+};
+
+// Takes one line of the list into the table; false (with a note) when it is wrong.
+bool ParseListLine(const ListLine& line, Assignment (&table)[kKeyTableSize], ToolOutput& io) {
+    const std::vector<std::string>& tokens = line.tokens;
+    auto fail = [&](const std::string& message) {
+        Note(io, "list line " + std::to_string(line.number) + ": " + message);
+        // Nothing is on the output stream before the list is read whole.
+        FlushErr(io);
+        return false;
+    };
+    if (line.count < 2 || line.count > 3) return fail("expected CHARACTER KEY [shift|altgr]");
+    std::string error;
+    int byte = ParseCharacter(tokens[0], error);
+    Assignment a;
+    if (byte < 0 || !ParseKey(tokens[1], a.virtualKey, error)) return fail(error);
+    if (tokens.size() == 3) {
+        std::string modifier = Lower(tokens[2]);
+        if (modifier == "shift") {
+            a.modifier = Modifier::kShift;
+        } else if (modifier == "altgr") {
+            a.modifier = Modifier::kAltGr;
+        } else {
+            return fail("'" + tokens[2] + "' is not shift or altgr");
+        }
+    }
+    if (table[byte].listLine != 0) {
+        return fail("byte " + std::to_string(byte) + " is already given on list line " +
+                    std::to_string(table[byte].listLine));
+    }
+    a.listLine = line.number;
+    table[byte] = a;
+    return true;
 }
 
 // A comment naming the character makes the table readable; it is left out
@@ -262,9 +322,10 @@ bool ValidSectionName(const std::u16string& name, std::string& why) {
     return why.empty();
 }
 
-// Raw bytes of a file, for the list; false when it cannot be read.
-bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
-    bytes.clear();
+// Raw bytes of a file, a chunk at a time, for the list; false when it cannot
+// be read.
+template <class Use>
+bool ReadFileInChunks(const std::u16string& path, Use&& use) {
     platform::FileHandle file = platform::OpenFileForReading(path.c_str());
     if (file == platform::kInvalidFile) return false;
     char chunk[65536];
@@ -273,24 +334,29 @@ bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
         std::int32_t n = platform::ReadFileBytes(file, chunk, sizeof chunk);
         if (n < 0) ok = false;
         if (n <= 0) break;
-        bytes.append(chunk, static_cast<std::size_t>(n));
+        use(std::string_view(chunk, static_cast<std::size_t>(n)));
     }
     platform::CloseFile(file);
     return ok;
 }
 
-// The list's bytes, from standard input for "-"; false (with a note) when the
-// file cannot be read.
-bool ReadList(const std::u16string& source, std::string& text, ToolOutput& io) {
+// Reads the list, from standard input for "-", into the table as it arrives;
+// false (with a note) when the file cannot be read or a line is wrong.
+bool ReadList(const std::u16string& source, Assignment (&table)[kKeyTableSize], ToolOutput& io) {
+    bool ok = true;
+    ListTokenizer tokenizer;
+    auto take = [&](const ListLine& line) { ok = ParseListLine(line, table, io) && ok; };
+    auto use = [&](std::string_view bytes) { tokenizer.Feed(bytes, take); };
     if (source == u"-") {
         char chunk[4096];
         std::size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) text.append(chunk, n);
-        return true;
+        while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) use({chunk, n});
+    } else if (!ReadFileInChunks(source, use)) {
+        Note(io, "cannot read the list " + ToUtf8(source));
+        return false;
     }
-    if (ReadWholeFile(source, text)) return true;
-    Note(io, "cannot read the list " + ToUtf8(source));
-    return false;
+    tokenizer.Finish(take);
+    return ok;
 }
 
 // Every byte's line, in an order where each is found by its own lookup; false
@@ -355,10 +421,8 @@ int RunGenerate(const ToolArgs& args, ToolOutput& io) {
     if (args.size() != 2) return UsageError(io, "generate needs SECTION LIST");
     std::string why;
     if (!ValidSectionName(args[0], why)) return UsageError(io, why);
-    std::string text;
-    if (!ReadList(args[1], text, io)) return 1;
     Assignment table[kKeyTableSize];
-    if (!ParseList(text, table, io)) return 1;
+    if (!ReadList(args[1], table, io)) return 1;
     std::vector<std::u16string> lines;
     std::vector<int> order;
     if (!OrderedLines(table, lines, order, io)) return 1;

@@ -73,8 +73,14 @@ int RunShow(const ToolArgs& args, ToolOutput& io) {
     if (args.size() != 2) return UsageError(io, "show needs FILE SECTION");
     if (!SetSettingsPath(args[0], io)) return kUsageError;
     if (IsActiveLayoutName(args[1].c_str())) return ShowActiveLayout(io);
-    IniFile file = ReadIniFile(args[0]);
-    if (!file.opened) Note(io, "cannot open " + ToUtf8(args[0]) + "; the table stays empty");
+    // Only whether it opens: the table is the engine's own load, and the
+    // file is never held.
+    IniPieceReader file;
+    if (file.Open(args[0])) {
+        file.Close();
+    } else {
+        Note(io, "cannot open " + ToUtf8(args[0]) + "; the table stays empty");
+    }
     KeyTableEntry zero[kKeyTableSize] = {};
     KeyTableEntry table[kKeyTableSize];
     LoadTableFrom(zero, {args[1]}, table);

@@ -5,26 +5,6 @@
 #include "settings/text_file.h"
 #include "tools/text_conversion.h"
 
-IniFile ReadIniFile(const std::u16string& path) {
-    IniFile file;
-    settings_text::TextFileReader reader;
-    if (!reader.Open(path.c_str())) return file;
-    file.opened = true;
-    int line = 0;
-    int part = 0;
-    while (reader.Next()) {
-        if (reader.StartsLine()) {
-            ++line;
-            part = 0;
-        } else {
-            ++part;
-        }
-        file.pieces.push_back({std::u16string(reader.Text()), line, part});
-    }
-    file.failed = reader.Failed();
-    return file;
-}
-
 bool IniPieceReader::Open(const std::u16string& path) {
     line_ = part_ = 0;
     return reader_.Open(path.c_str());
@@ -45,10 +25,6 @@ std::string LineLabel(int line, int part) {
     std::string label = "line " + std::to_string(line);
     if (part > 0) label += ", part " + std::to_string(part + 1);
     return label;
-}
-
-std::string LineLabel(const IniPiece& piece) {
-    return LineLabel(piece.line, piece.part);
 }
 
 std::string Quoted(std::u16string_view text) {

@@ -8,9 +8,11 @@
 int main(int argc, char** argv) {
     PrepareStandardStreams();
     ToolOutput io;
+    io.outSink = stdout;
+    io.errSink = stderr;
     int status = RunQuorvelIni(GetToolArguments(argc, argv), io);
-    std::fwrite(io.out.data(), 1, io.out.size(), stdout);
-    std::fwrite(io.err.data(), 1, io.err.size(), stderr);
+    FlushOut(io, true);
+    FlushErr(io, true);
     std::fflush(stdout);
     std::fflush(stderr);
     return status;

@@ -2,7 +2,10 @@
 // from them, and the findings the check collects about them.
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "tools/ini_lines.h"
 #include "tools/tool_output.h"
@@ -33,23 +36,38 @@ inline Kept KeepPiece(const Piece& piece) {
 }
 
 // Findings kept until their turn: the output lists them by kind and section,
-// not in the order the pass meets them.
-struct Findings {
-    std::string text;
+// not in the order the pass meets them. Beyond a megabyte they are moved to a
+// temporary file, so that a file with a finding on every line is reported
+// whole in bounded memory; where no temporary file can be made, they stay in
+// memory. Findings made for the output itself go straight to it.
+class Findings {
+  public:
+    Findings() = default;
+    explicit Findings(ToolOutput& io) : io_(&io) {}
+
     int count = 0;
 
     void Add(const std::string& message) {
-        text += message;
-        text += '\n';
+        Take(message);
+        Take("\n");
         ++count;
     }
     void AddAt(const std::string& where, const std::string& message) {
         Add(where + ": " + message);
     }
-    void Append(const Findings& more) {
-        text += more.text;
-        count += more.count;
-    }
+    void Append(const Findings& more);
+
+  private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    void Take(std::string_view text);
+
+    ToolOutput* io_ = nullptr;
+    std::string held_;
+    std::unique_ptr<std::FILE, FileCloser> spilled_;
+    std::size_t spilledBytes_ = 0;
+    bool cannotSpill_ = false;
 };
 
 // What ReadSettingValue hands back when its search stops at `located` (null:

@@ -10,7 +10,8 @@
 // size. The matching is the engine's own (LineHasHeader, LineHasKey,
 // TakeKeysFoundIn, TakeSettingValue, ApplyKeyValue), and every value found is
 // compared with what ReadSettingValue itself returns, so this tool cannot
-// quietly drift from the program.
+// quietly drift from the program. Nor is the report held: findings wait for
+// their turn in bounded memory (pieces.h) and go out as the report is made.
 #include "keymap/active_layout.h"
 #include "platform/codes.h"
 #include "settings/general_settings.h"
@@ -168,12 +169,13 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
     }
     if (!FollowFile(check, io)) return 1;
 
-    Findings out = std::move(check.list.findings);
+    // From here on nothing stops the report, so it goes out as it is made.
+    Findings out(io);
+    out.Append(check.list.findings);
     bool disagreed = false;
     ReportGeneral(check, out, disagreed, io);
     const std::size_t tables = ReportTables(check, out, disagreed, io);
     out.Append(check.longLines);
-    io.out += out.text;
     if (disagreed) return kInternalError;
     if (out.count == 0) {
         Note(io, ToUtf8(check.path) +
