@@ -156,7 +156,13 @@ bool CWedgeDlg::OnInitDialog() {
     // started something that already runs.
     SetLastError(kErrorSuccess);
     InstanceEvent = CreateEventW(false, false, kInstanceEventName);
-    if (InstanceEvent == kNoEvent || GetLastError() == kErrorAlreadyExists) EndDialog(0);
+    if (InstanceEvent == kNoEvent || GetLastError() == kErrorAlreadyExists) {
+        EndDialog(0);
+    } else {
+        // Before anything is typed: Shift or AltGr that a killed run left down
+        // would change every key the user types, the scans' included.
+        ClaimKeyRecord();
+    }
 
     SendMessageW(kWmSetIcon, kIconBig, static_cast<LParam>(m_hIcon));
     SendMessageW(kWmSetIcon, kIconSmall, static_cast<LParam>(m_hIcon));

@@ -214,6 +214,14 @@ struct KeyHint {
 // Called after each table load, before reception starts; the hints are copied.
 void SetKeyHints(const KeyHint* hints, std::size_t count);
 
+// Takes this run's record of what its key events change (keys held down, Caps
+// Lock switched off for a line), kept as they happen in a small fixed-size
+// file of the user's, after first giving back what a run that ended without
+// letting go left (killed, crashed): its keys released, Caps Lock switched
+// back. Called once, by the one instance, before reception starts. A backend
+// whose output claims its record by itself when it opens (Linux) does nothing.
+void ClaimKeyRecord();
+
 // ---------------------------------------------------------------------------
 // Keyboard layouts: what a key types on the layout of the focused window, and
 // the character itself for what no key types.

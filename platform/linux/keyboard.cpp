@@ -70,6 +70,10 @@ void SetKeyHints(const KeyHint* hints, std::size_t count) {
     keyboard.output.SetHints(hints, count);
 }
 
+// The output opened at start (the process entry) has claimed the record and
+// given back what a killed run left on the display (keys/key_record).
+void ClaimKeyRecord() {}
+
 const char16_t* OpenKeyboardOutput() {
     std::lock_guard<std::mutex> lock(keyboard.lock);
     keyboard.ended = false;

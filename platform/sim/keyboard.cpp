@@ -23,7 +23,33 @@ char16_t prepared[256];
 std::size_t preparedCount = 0;
 std::size_t preparedAt = 0;
 
+// The record a claimed run keeps of what its key events change, as the file
+// of a real backend would outlive the process; and from which event on the
+// run is dead.
+struct KeyRecordModel {
+    bool claimed = false;
+    bool down[256] = {};
+    std::uint32_t capsLockPresses = 0;
+};
+KeyRecordModel record;
+std::atomic<std::size_t> killedAfter{~std::size_t{0}};
+
+// False once the run is dead: the event goes nowhere.
+bool Alive(std::size_t sent) {
+    return sent < killedAfter.load(std::memory_order_relaxed);
+}
+
+void Recorded(std::uint8_t virtualKey, bool release) {
+    if (!record.claimed) return;
+    record.down[virtualKey] = !release;
+    if (!release && virtualKey == kVkCapital) ++record.capsLockPresses;
+}
+
 }  // namespace
+
+void KillRunAfterEvents(std::size_t events) {
+    killedAfter.store(events);
+}
 
 std::u16string PreparedCharacters() {
     return std::u16string(prepared, preparedCount);
@@ -39,6 +65,8 @@ void ResetKeyboard(std::size_t size) {
     count.store(0);
     checksum.store(0);
     preparedCount = preparedAt = 0;
+    record = {};
+    killedAfter.store(~std::size_t{0});
     detail::ResetFocusedApplication(size);
 }
 
@@ -62,6 +90,8 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t f
                  std::uintptr_t extraInfo) {
     using namespace sim;
     std::size_t n = count.load(std::memory_order_relaxed);
+    if (!Alive(n)) return;
+    Recorded(virtualKey, (flags & kKeyEventFKeyUp) != 0);
     if (n < capacity) storage[n] = {virtualKey, scanCode, flags, extraInfo, NowUs(), 0};
     checksum.store(checksum.load(std::memory_order_relaxed) * 31 + virtualKey * 8u + flags,
                    std::memory_order_relaxed);
@@ -76,11 +106,13 @@ std::uint32_t SendInput(std::uint32_t inputs, const KeyboardInput* input) {
         const bool character = (in.dwFlags & kKeyEventFUnicode) != 0;
         const auto key = static_cast<std::uint8_t>(character ? 0 : in.wVk);
         std::size_t n = count.load(std::memory_order_relaxed);
+        if (!Alive(n)) return i;
+        const bool release = (in.dwFlags & kKeyEventFKeyUp) != 0;
+        if (!character) Recorded(key, release);
         const auto typed = static_cast<char16_t>(character ? in.wScan : 0);
         if (n < capacity) storage[n] = {key, 0, in.dwFlags, 0, NowUs(), typed};
         checksum.store(checksum.load(std::memory_order_relaxed) * 31 + in.wScan * 8u + in.dwFlags,
                        std::memory_order_relaxed);
-        const bool release = (in.dwFlags & kKeyEventFKeyUp) != 0;
         if (!character) {
             detail::ApplyKeyEvent(key, release);
         } else if (!release) {
@@ -96,6 +128,21 @@ void PrepareCharacters(const char16_t* characters, std::size_t n) {
     preparedCount = n < std::size(prepared) ? n : std::size(prepared);
     for (std::size_t i = 0; i < preparedCount; ++i) prepared[i] = characters[i];
     preparedAt = count.load(std::memory_order_relaxed);
+}
+
+// A new process: what the record holds was left by a run that never let go.
+void ClaimKeyRecord() {
+    using namespace sim;
+    killedAfter.store(~std::size_t{0});
+    const KeyRecordModel left = record;
+    record = {};
+    for (int key = 0; key < 256; ++key)
+        if (left.down[key]) keybd_event(static_cast<std::uint8_t>(key), 0, kKeyEventFKeyUp, 0);
+    if (left.capsLockPresses % 2 != 0) {
+        keybd_event(kVkCapital, 0, 0, 0);
+        keybd_event(kVkCapital, 0, kKeyEventFKeyUp, 0);
+    }
+    record.claimed = true;
 }
 
 // The simulated keyboard types virtual keys as given: no layout to place them on.

@@ -20,10 +20,10 @@ struct KeyEvent {
     char16_t character = 0;  // SendInput with kKeyEventFUnicode: the character sent
 };
 
-// Forgets every event, and the focused application's text and Caps Lock
-// (platform/sim/layout.h), and sets aside room for `capacity` of them: the events
-// are recorded into that storage without allocating, and those beyond it are
-// only counted.
+// Forgets every event, the key record and a kill to come, and the focused
+// application's text and Caps Lock (platform/sim/layout.h), and sets aside
+// room for `capacity` events: they are recorded into that storage without
+// allocating, and those beyond it are only counted.
 void ResetKeyboard(std::size_t capacity = 1 << 16);
 // Events sent since the reset, recorded or not.
 std::size_t KeyEventCount();
@@ -34,5 +34,11 @@ std::u16string PreparedCharacters();
 std::size_t PreparedAtEvent();
 // Sum of every event's key and flags, recorded or not (checks long runs).
 std::uint64_t KeyEventChecksum();
+
+// A run killed in the middle of its work: once `events` have been sent since
+// the reset, the process is gone, and nothing it sends afterwards reaches the
+// focused application or its key record. The next ClaimKeyRecord is a new
+// process, which finds the record as the killed run left it.
+void KillRunAfterEvents(std::size_t events);
 
 }  // namespace platform::sim

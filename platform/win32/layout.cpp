@@ -1,5 +1,5 @@
-// Keyboard layouts on Windows: the layout calls passed through, and
-// characters sent as themselves through SendInput. Under Wine two of them
+// Keyboard layouts on Windows: the layout calls passed through (characters
+// sent as themselves go through SendInput, in keyboard.cpp). Under Wine two of them
 // need help: ToUnicodeEx reports a dead key only to a thread that has a
 // focused window (to others it types the accent), and GetKeyState sees the
 // desktop's Caps Lock only from such a thread, from its second call on.
@@ -73,19 +73,6 @@ std::int16_t GetKeyState(std::int32_t virtualKey) {
     GiveThreadAFocusedWindow();
     ::GetKeyState(virtualKey);
     return ::GetKeyState(virtualKey);
-}
-
-std::uint32_t SendInput(std::uint32_t count, const KeyboardInput* inputs) {
-    std::uint32_t sent = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = inputs[i].wVk;
-        input.ki.wScan = inputs[i].wScan;
-        input.ki.dwFlags = inputs[i].dwFlags;
-        sent += ::SendInput(1, &input, sizeof input);
-    }
-    return sent;
 }
 
 // Windows types any character sent as itself: nothing to prepare.

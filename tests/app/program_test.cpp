@@ -14,6 +14,7 @@
 #include "platform/sim/files.h"
 #include "platform/sim/framework.h"
 #include "platform/sim/keyboard.h"
+#include "platform/sim/layout.h"
 #include "platform/sim/serial.h"
 #include "platform/sim/shell.h"
 #include "platform/sim/threads.h"
@@ -662,6 +663,69 @@ TEST_F(StartStopTest, EscapeWhileALineIsTypedLeavesNoKeyHeldDown) {
     bool down[256] = {};
     for (const auto& e : sim::KeyEvents()) down[e.virtualKey] = (e.flags & kKeyEventFKeyUp) == 0;
     for (int k = 0; k < 256; ++k) EXPECT_FALSE(down[k]) << k;
+}
+
+TEST_F(StartStopTest, ARunKilledInALineHasItsKeysReleasedAndCapsLockGivenBackByTheNextStart) {
+    // "@" is AltGr+2, "A" Shift+A. Caps Lock is on, so a line begins by
+    // switching it off.
+    Put(GeneralWith("KEYTABLE", "KEYTABLE = DE",
+                    "[DE]\r\n13 = 0D\r\n64 = 32,AltGr\r\n65 = 41,Shift\r\n"));
+    sim::SetCapsLock(true);
+    const auto keysDown = [] {
+        bool down[256] = {};
+        for (const auto& e : sim::KeyEvents())
+            down[e.virtualKey] = (e.flags & kKeyEventFKeyUp) == 0;
+        std::string keys;
+        for (int k = 0; k < 256; ++k)
+            if (down[k]) keys += std::to_string(k) + " ";
+        return keys;
+    };
+    const auto strokesFrom = [](std::size_t first) {
+        std::string strokes;
+        const auto events = sim::KeyEvents();
+        for (std::size_t i = first; i < events.size(); ++i)
+            strokes += ((events[i].flags & kKeyEventFKeyUp) != 0 ? "-" : "+") +
+                       std::to_string(events[i].virtualKey) + " ";
+        return strokes;
+    };
+    // Killed just after the AltGr key's press (Control, 2 and left Alt down),
+    // then after a shifted letter's (Shift and A); each next start releases
+    // exactly those and switches Caps Lock back on.
+    struct Kill {
+        const char* line;
+        std::size_t events;
+        std::string held;
+        std::string givenBack;
+    };
+    const Kill kills[] = {
+        {"A@A\r", 11, "17 50 164 ", "-17 -50 -164 +20 -20 "},
+        {"A@\r", 6, "16 65 ", "-16 -65 +20 -20 "},
+    };
+    std::size_t killedAt = 0;
+    std::string givenBack;
+    for (const Kill& kill : kills) {
+        Launch();
+        EXPECT_EQ(strokesFrom(killedAt), givenBack);
+        EXPECT_EQ(keysDown(), "");
+        EXPECT_TRUE(sim::CapsLockOn());
+
+        AutoStartAndWaitReady();
+        killedAt = sim::KeyEventCount() + kill.events;
+        sim::KillRunAfterEvents(killedAt);
+        ASSERT_TRUE(sim::FeedSerial(1, kill.line));
+        ASSERT_TRUE(WaitUntil([&] { return sim::KeyEventCount() == killedAt; }));
+        Close();
+        EXPECT_EQ(keysDown(), kill.held);
+        EXPECT_FALSE(sim::CapsLockOn());
+        givenBack = kill.givenBack;
+        // What a new process starts with.
+        RunningFlag = 1;
+        ReceptionThreadHandle = kNoThread;
+    }
+    Launch();
+    EXPECT_EQ(strokesFrom(killedAt), givenBack);
+    EXPECT_EQ(keysDown(), "");
+    EXPECT_TRUE(sim::CapsLockOn());
 }
 
 TEST_F(StartStopTest, StopEndsTypingAtTheNextKeyEventAndNothingIsPressedAfterIt) {

@@ -10,6 +10,7 @@
 //   windows               every top-level window (class, caption, process)
 //   trayicons             the icons Wine's stand-alone tray window shows
 //   boxes                 every message box: caption and text
+//   keysdown              the virtual keys the desktop holds down, one line
 #include <windows.h>
 
 #include <cstdio>
@@ -112,6 +113,15 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     if (command == L"windows") {
         EnumWindows(PrintWindow, 0);
+        return 0;
+    }
+    if (command == L"keysdown") {
+        // Left and right Shift, Control and Alt stand for the generic three.
+        for (int key = 1; key < 256; ++key) {
+            const bool sided = key >= VK_LSHIFT && key <= VK_RMENU;
+            if (!sided && (GetAsyncKeyState(key) & 0x8000) != 0) std::printf("%d ", key);
+        }
+        std::printf("\n");
         return 0;
     }
     if (command == L"boxes") {
