@@ -9,6 +9,7 @@
 #include "keymap/active_layout.h"
 #include "keymap/key_table.h"
 #include "platform/text.h"
+#include "serial/scan_shaping.h"
 #include "serial/serial_port.h"
 #include "settings/general_settings.h"
 
@@ -30,8 +31,14 @@ std::uint8_t keyCodes[kKeyBufferSize];
 std::uint8_t keyAltGr[kKeyBufferSize];
 std::uint8_t keyShift[kKeyBufferSize];
 // With the active keyboard layout: the byte a position types as a character
-// (looked up when the line is typed); -1 for a keystroke of the arrays above.
+// (looked up when the line is typed); -1 for a keystroke of the arrays above,
+// kChordPosition for a key a SCAN_ setting types (its modifiers in keyChord).
 std::int16_t keyCharacter[kKeyBufferSize];
+std::uint8_t keyChord[kKeyBufferSize];
+constexpr std::int16_t kChordPosition = -2;
+// The SCAN_ settings, parsed when the thread starts, and the scan under way.
+ScanRules scanRules;
+ScanState scanState;
 std::uint32_t keyCount = 0;
 // The characters a line types as themselves, handed to PrepareCharacters.
 char16_t lineCharacters[kKeyBufferSize];
@@ -153,6 +160,26 @@ void SendCharacter(char16_t character) {
     }
 }
 
+// A key a SCAN_ setting names: the chord's own modifiers only, held around the
+// key and let go after it, so nothing the line typed before changes it.
+void SendChord(std::uint8_t key, std::uint8_t modifiers) {
+    ReleaseHeldModifiers();
+    constexpr struct {
+        std::uint8_t bit;
+        std::uint8_t key;
+    } kChordKeys[] = {{kScanCtrl, kVkControl},
+                      {kScanAlt, kVkLMenu},
+                      {kScanShift, kVkShift},
+                      {kScanWin, kVkLWin}};
+    for (const auto& modifier : kChordKeys)
+        if ((modifiers & modifier.bit) != 0 && !TypingStopped()) SendEvent(modifier.key, false);
+    if (!TypingStopped()) SendEvent(key, false);
+    if (!TypingStopped()) SendEvent(key, true);
+    for (int i = 3; i >= 0; --i)
+        if ((modifiers & kChordKeys[i].bit) != 0 && !TypingStopped())
+            SendEvent(kChordKeys[i].key, true);
+}
+
 void TypePlan(const KeystrokePlan& plan) {
     switch (plan.kind) {
         case PlanKind::kNothing:
@@ -193,6 +220,10 @@ void FlushKeyBuffer() {
         }
         if (characters != 0 && !TypingStopped()) PrepareCharacters(lineCharacters, characters);
         for (std::uint32_t i = 0; i < keyCount && !TypingStopped(); ++i) {
+            if (keyCharacter[i] == kChordPosition) {
+                SendChord(keyCodes[i], keyChord[i]);
+                continue;
+            }
             if (keyCharacter[i] < 0) {
                 SendKeystroke(keyCodes[i], keyAltGr[i] != 0, keyShift[i] != 0);
                 continue;
@@ -211,7 +242,8 @@ void FlushKeyBuffer() {
     for (std::uint8_t& code : keyCodes) code = 0;
 }
 
-void HandleByte(std::uint8_t byte) {
+// Appends what `byte` types, through the active layout or the table.
+void AppendByte(std::uint8_t byte) {
     if (IsActiveLayoutName(SerialSettings.keyTableName)) {
         // Carriage return and tab are keys on every layout; other control
         // bytes and the undefined ones type nothing.
@@ -227,6 +259,29 @@ void HandleByte(std::uint8_t byte) {
         keyCharacter[keyCount] = -1;
         ++keyCount;
     }
+}
+
+// What the shaping hands on. A prefix or a replacement may give more keys
+// than the buffer holds: it is typed whenever it is full, as a long line is.
+void AppendShaped(void*, const ScanItem& item) {
+    if (item.kind == ScanItemKind::kCharacter) {
+        AppendByte(item.code);
+    } else {
+        keyCodes[keyCount] = item.code;
+        keyChord[keyCount] = item.modifiers;
+        keyCharacter[keyCount] = kChordPosition;
+        ++keyCount;
+    }
+    if (keyCount == kKeyBufferSize) FlushKeyBuffer();
+}
+
+void HandleByte(std::uint8_t byte) {
+    if (scanRules.inUse) {
+        ShapeScanByte(scanRules, scanState, byte, AppendShaped, nullptr);
+    } else {
+        AppendByte(byte);
+    }
+    // The line ends look at the received byte, whatever it typed.
     if (byte == kLineEndHash || byte == kLineEndReturn || links.lineWait->load() == 0 ||
         keyCount == kKeyBufferSize) {
         FlushKeyBuffer();
@@ -288,6 +343,8 @@ void ConnectReception(const ReceptionLinks& connected) {
 
 std::uint32_t ReceptionThreadProc(void*) {
     keyCount = 0;
+    PrepareScanRules(SerialSettings, scanRules);
+    ResetScanState(scanState);
     for (bool& down : keyDown) down = false;
     shiftHeld = false;
     altGrHeld = false;

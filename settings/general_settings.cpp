@@ -87,6 +87,8 @@ GeneralValue InterpretGeneralValue(const GeneralSetting& setting, const char16_t
                     return {static_cast<std::uint32_t>(code), false};
             return Accepted(setting, false, 0);
         case GeneralRule::kName:
+        case GeneralRule::kScanText:
+        case GeneralRule::kScanReplace:
             break;
     }
     return {0, false};
@@ -116,6 +118,10 @@ void LoadGeneralSettings() {
     for (const GeneralSetting& setting : kGeneralSettings) {
         if (setting.rule == GeneralRule::kName) {
             ReadGeneral(setting.key, SerialSettings.keyTableName, kSectionNameCapacity);
+            continue;
+        }
+        if (char16_t* text = ScanSettingText(SerialSettings, setting)) {
+            ReadGeneral(setting.key, text);
             continue;
         }
         char16_t value[kTextCapacity];

@@ -18,6 +18,11 @@ inline constexpr const char16_t* kBaudRateTexts[] = {
 inline constexpr const char16_t* kDataBitsTexts[] = {u"8", u"7", u"6", u"5"};
 inline constexpr const char16_t* kParityTexts[] = {u"NONE", u"ODD", u"EVEN", u"MARK", u"SPACE"};
 inline constexpr const char16_t* kStopBitsTexts[] = {u"1", u"1.5", u"2"};
+// SCAN_AIM: whether a leading symbology identifier ("]C1") is kept or dropped.
+inline constexpr const char16_t* kScanAimTexts[] = {u"KEEP", u"STRIP"};
+
+// How many replacement rules GENERAL holds (SCAN_REPLACE_A to _E).
+inline constexpr int kScanReplaceCount = 5;
 
 struct SerialSettingsRecord {
     std::uint16_t strokeDelay;  // milliseconds after every key event; 0: no pause
@@ -29,6 +34,14 @@ struct SerialSettingsRecord {
     char16_t keyTableName[kSectionNameCapacity];
     char16_t SettingSectionList[kMaxSettingSections][kSectionNameCapacity];
     std::uint16_t SettingSectionCount;
+    // How each scan is shaped (GENERAL's SCAN_ keys): the texts as read, the
+    // absent marker when a key is absent; the reception thread parses them.
+    std::uint16_t scanStripIdentifier;  // 0 keep, 1 strip
+    char16_t scanGs[kTextCapacity];
+    char16_t scanPrefix[kTextCapacity];
+    char16_t scanSuffix[kTextCapacity];
+    char16_t scanReturn[kTextCapacity];
+    char16_t scanReplace[kScanReplaceCount][kTextCapacity];
 };
 
 // All zero at program start.
@@ -55,7 +68,17 @@ enum class GeneralKey : std::uint8_t {
     kParity,
     kData,
     kStop,
-    kKeyTable
+    kKeyTable,
+    kScanGs,
+    kScanAim,
+    kScanPrefix,
+    kScanSuffix,
+    kScanCr,
+    kScanReplaceA,
+    kScanReplaceB,
+    kScanReplaceC,
+    kScanReplaceD,
+    kScanReplaceE,
 };
 
 // How a key's text becomes its value; a text that is absent or not accepted
@@ -66,6 +89,8 @@ enum class GeneralRule : std::uint8_t {
     kListedNumber,   // a number that one of the choices spells
     kListPosition,   // the position of the text among the choices (letter case counts)
     kName,           // the text itself, cut to a section name
+    kScanText,       // a text of the scan-shaping language, parsed when reception starts
+    kScanReplace,    // a replacement "bytes=>text" of that language
 };
 
 // What a save writes for a key.
@@ -90,6 +115,10 @@ struct GeneralSetting {
     // or 32 for the baud rate. Neither for KEYTABLE.
     std::uint16_t SerialSettingsRecord::*field16;
     std::uint32_t SerialSettingsRecord::*field32;
+    // Where a scan-shaping text is kept, as read.
+    char16_t (SerialSettingsRecord::*text)[kTextCapacity] = nullptr;
+    // A replacement's slot in scanReplace.
+    int replaceSlot = -1;
 };
 
 inline constexpr GeneralSetting kGeneralSettings[] = {
@@ -107,7 +136,45 @@ inline constexpr GeneralSetting kGeneralSettings[] = {
      kStopBitsTexts, std::size(kStopBitsTexts), &SerialSettingsRecord::stopBits, nullptr},
     {GeneralKey::kKeyTable, u"KEYTABLE", GeneralRule::kName, GeneralSave::kName, 0, nullptr, 0,
      nullptr, nullptr},
+    // Scan shaping. Each name contains no other key's name and lies in none,
+    // so that a key line is never taken for another key's.
+    {GeneralKey::kScanGs, u"SCAN_GS", GeneralRule::kScanText, GeneralSave::kNever, 0, nullptr, 0,
+     nullptr, nullptr, &SerialSettingsRecord::scanGs},
+    {GeneralKey::kScanAim, u"SCAN_AIM", GeneralRule::kListPosition, GeneralSave::kNever, 0,
+     kScanAimTexts, std::size(kScanAimTexts), &SerialSettingsRecord::scanStripIdentifier,
+     nullptr},
+    {GeneralKey::kScanPrefix, u"SCAN_PREFIX", GeneralRule::kScanText, GeneralSave::kNever, 0,
+     nullptr, 0, nullptr, nullptr, &SerialSettingsRecord::scanPrefix},
+    {GeneralKey::kScanSuffix, u"SCAN_SUFFIX", GeneralRule::kScanText, GeneralSave::kNever, 0,
+     nullptr, 0, nullptr, nullptr, &SerialSettingsRecord::scanSuffix},
+    {GeneralKey::kScanCr, u"SCAN_CR", GeneralRule::kScanText, GeneralSave::kNever, 0, nullptr, 0,
+     nullptr, nullptr, &SerialSettingsRecord::scanReturn},
+    {GeneralKey::kScanReplaceA, u"SCAN_REPLACE_A", GeneralRule::kScanReplace, GeneralSave::kNever,
+     0, nullptr, 0, nullptr, nullptr, nullptr, 0},
+    {GeneralKey::kScanReplaceB, u"SCAN_REPLACE_B", GeneralRule::kScanReplace, GeneralSave::kNever,
+     0, nullptr, 0, nullptr, nullptr, nullptr, 1},
+    {GeneralKey::kScanReplaceC, u"SCAN_REPLACE_C", GeneralRule::kScanReplace, GeneralSave::kNever,
+     0, nullptr, 0, nullptr, nullptr, nullptr, 2},
+    {GeneralKey::kScanReplaceD, u"SCAN_REPLACE_D", GeneralRule::kScanReplace, GeneralSave::kNever,
+     0, nullptr, 0, nullptr, nullptr, nullptr, 3},
+    {GeneralKey::kScanReplaceE, u"SCAN_REPLACE_E", GeneralRule::kScanReplace, GeneralSave::kNever,
+     0, nullptr, 0, nullptr, nullptr, nullptr, 4},
 };
+
+// The engine finds a key in the first line that contains its name: no name
+// may lie inside another.
+static_assert([] {
+    for (const GeneralSetting& a : kGeneralSettings)
+        for (const GeneralSetting& b : kGeneralSettings) {
+            if (&a == &b) continue;
+            for (const char16_t* p = a.key; *p != 0; ++p) {
+                std::size_t i = 0;
+                while (b.key[i] != 0 && p[i] == b.key[i]) ++i;
+                if (b.key[i] == 0) return false;
+            }
+        }
+    return true;
+}());
 
 // GeneralSettingOf finds a key at its enumerator's position.
 static_assert([] {
@@ -124,6 +191,13 @@ inline constexpr GeneralKey kGeneralSaveOrder[] = {GeneralKey::kCom,      Genera
 
 constexpr const GeneralSetting& GeneralSettingOf(GeneralKey id) {
     return kGeneralSettings[static_cast<std::size_t>(id)];
+}
+
+// Where a scan-shaping key's text is kept in `record`, or null for other keys.
+inline char16_t* ScanSettingText(SerialSettingsRecord& record, const GeneralSetting& setting) {
+    if (setting.text != nullptr) return record.*setting.text;
+    if (setting.replaceSlot >= 0) return record.scanReplace[setting.replaceSlot];
+    return nullptr;
 }
 
 // What the load makes of `text`, the value read for `setting`: the value its

@@ -2,6 +2,7 @@
 // from, and a value the load would replace by its default.
 #include "tools/check/general_tracker.h"
 
+#include "keymap/scan_text.h"
 #include "platform/text.h"
 #include "settings/settings_file.h"
 #include "tools/check/line_reading.h"
@@ -25,8 +26,9 @@ const char* AcceptedValues(GeneralKey id) {
             return "NONE, ODD, EVEN, MARK or SPACE (letter case counts)";
         case GeneralKey::kStop:
             return "1, 1.5 or 2";
-        case GeneralKey::kStrokeDelay:
-        case GeneralKey::kKeyTable:
+        case GeneralKey::kScanAim:
+            return "KEEP or STRIP";
+        default:
             break;
     }
     return "";
@@ -98,6 +100,20 @@ void GeneralTracker::ReportValue(const GeneralSetting& setting, const Kept& loca
     std::u16string value;
     if (ExpectedRead(&located, value) != 0 || value == kAbsentValue) return;
     const std::string label = "[GENERAL] " + ToUtf8(setting.key) + " = " + Quoted(value);
+    if (setting.rule == GeneralRule::kScanText || setting.rule == GeneralRule::kScanReplace) {
+        // Fixed storage: a check can meet any number of values.
+        static ScanReplacement parsed;
+        ScanTextError error;
+        const bool ok = setting.rule == GeneralRule::kScanText
+                            ? ParseScanText(value.c_str(), parsed.to, error)
+                            : ParseScanReplacement(value.c_str(), parsed, error);
+        if (!ok) {
+            out.AddAt(located.Label(), label + " at character " + std::to_string(error.column) +
+                                           ": " + error.reason +
+                                           "; the program ignores this setting");
+        }
+        return;
+    }
     const GeneralValue taken = InterpretGeneralValue(setting, value.c_str());
     if (setting.rule == GeneralRule::kAnyNumber) {
         const std::int32_t number = platform::wtoi(value.c_str());
