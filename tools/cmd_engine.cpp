@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/services.h"
+#include "keymap/scan_text.h"
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
@@ -37,6 +38,33 @@ bool ParseCount(const std::u16string& text, std::uint32_t& count) {
     if (value == 0 || value > 0xFFFFFFFFu) return false;
     count = static_cast<std::uint32_t>(value);
     return true;
+}
+
+// The GENERAL key whose name is `key`, or null.
+const GeneralSetting* GeneralSettingNamed(const std::u16string& key) {
+    for (const GeneralSetting& setting : kGeneralSettings)
+        if (key == setting.key) return &setting;
+    return nullptr;
+}
+
+// Why a SCAN_ value would be ignored by the program; empty when it would not.
+std::string ScanValueProblem(const std::u16string& section, const std::u16string& key,
+                             const std::u16string& value) {
+    const GeneralSetting* setting = section == u"GENERAL" ? GeneralSettingNamed(key) : nullptr;
+    if (setting == nullptr) return {};
+    static ScanReplacement parsed;
+    ScanTextError error{};
+    bool ok = true;
+    if (setting->rule == GeneralRule::kScanText) ok = ParseScanText(value.c_str(), parsed.to, error);
+    if (setting->rule == GeneralRule::kScanReplace)
+        ok = ParseScanReplacement(value.c_str(), parsed, error);
+    if (setting->rule == GeneralRule::kListPosition && setting->save == GeneralSave::kNever &&
+        InterpretGeneralValue(*setting, value.c_str()).defaulted) {
+        return ToUtf8(key) + " takes KEEP or STRIP";
+    }
+    if (ok) return {};
+    return ToUtf8(key) + " = '" + ToUtf8(value) + "' at character " +
+           std::to_string(error.column) + ": " + error.reason;
 }
 
 void PrintLine(ToolOutput& io, std::u16string_view text) {
@@ -80,6 +108,10 @@ int RunWrite(const ToolArgs& args, ToolOutput& io) {
         Note(io, std::string("write refused: ") + problem);
         return kUsageError;
     }
+    if (const std::string problem = ScanValueProblem(args[1], args[2], args[3]); !problem.empty()) {
+        Note(io, "write refused: " + problem);
+        return kUsageError;
+    }
     if (IsFolderNotFile(args[0], io)) return 1;
     NoteIfUnreadable(args[0], io);
     const int result =
@@ -112,6 +144,14 @@ int RunGeneral(const ToolArgs& args, ToolOutput& io) {
     io.out += "stopBits=" + std::to_string(s.stopBits) + "\n";
     io.out += "dataBits=" + std::to_string(s.dataBits) + "\n";
     io.out += "keyTableName=" + ToUtf8(s.keyTableName) + "\n";
+    // The SCAN_ keys only when the file has them, so that a file without
+    // them reads as it always has.
+    if (s.scanStripIdentifier != 0) io.out += "scanStripIdentifier=1\n";
+    for (const GeneralSetting& setting : kGeneralSettings) {
+        const char16_t* text = ScanSettingText(SerialSettings, setting);
+        if (text != nullptr && platform::StrCmp(text, kAbsentValue) != 0)
+            io.out += ToUtf8(setting.key) + "=" + ToUtf8(text) + "\n";
+    }
     return 0;
 }
 

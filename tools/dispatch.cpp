@@ -28,6 +28,10 @@ constexpr const char* kHelp =
     "                                  of character, key and modifier, whose every line\n"
     "                                  is found by its own lookup (LIST '-': standard\n"
     "                                  input)\n"
+    "  preview FILE [BYTES|-]          what a scan would type with the file's settings\n"
+    "                                  (SCAN_ keys included), key by key and as text;\n"
+    "                                  BYTES takes \\xHH, \\r, \\n, \\t and \\\\ (no BYTES\n"
+    "                                  or '-': standard input)\n"
     "  --help                          this text\n"
     "\n"
     "Output is UTF-8, one item a line. A wrong call exits with status 2; status 3\n"
@@ -52,5 +56,6 @@ int RunQuorvelIni(const ToolArgs& args, ToolOutput& io) {
     if (command == u"check") return RunCheck(rest, io);
     if (command == u"show") return RunShow(rest, io);
     if (command == u"generate") return RunGenerate(rest, io);
+    if (command == u"preview") return RunPreview(rest, io);
     return UsageError(io, "unknown command '" + ToUtf8(command) + "'");
 }

@@ -125,6 +125,13 @@ void GeneralTracker::ReportValue(const GeneralSetting& setting, const Kept& loca
         return;
     }
     if (!taken.defaulted) return;
+    if (setting.save == GeneralSave::kNever) {
+        // Only the file sets it, so nothing is saved over the wrong value.
+        out.AddAt(located.Label(), label + " is not " + AcceptedValues(setting.id) +
+                                       ": the program uses " +
+                                       ToUtf8(setting.choices[taken.value]));
+        return;
+    }
     char16_t buffer[kTextCapacity];
     const char16_t* used = GeneralValueText(setting, taken.value, buffer);
     out.AddAt(located.Label(), label + " is not " + AcceptedValues(setting.id) +
