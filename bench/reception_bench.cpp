@@ -12,6 +12,7 @@
 #include "app/run_state.h"
 #include "keymap/key_table.h"
 #include "platform/services.h"
+#include "platform/text.h"
 #include "platform/sim/keyboard.h"
 #include "platform/sim/serial.h"
 #include "platform/sim/threads.h"
@@ -106,6 +107,46 @@ void BM_ScanStreamNoDelay(benchmark::State& state) {
     QuitReception(thread);
 }
 BENCHMARK(BM_ScanStreamNoDelay)->Arg(1 << 20)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The same stream of GS1-like scans with every SCAN_ setting in use: an
+// identifier before each scan, a GS inside it, a prefix, a suffix, what
+// carriage return types and replacements that both match and only begin to.
+void BM_ScanStreamShaped(benchmark::State& state) {
+    SetUpTable();
+    KeyTable['|'] = {1, 0, 0xDC};
+    StrCopy(SerialSettings.scanGs, kTextCapacity, u"|");
+    StrCopy(SerialSettings.scanPrefix, kTextCapacity, u"{F2}");
+    StrCopy(SerialSettings.scanSuffix, kTextCapacity, u"{Ctrl+]}");
+    StrCopy(SerialSettings.scanReturn, kTextCapacity, u"{Tab}");
+    StrCopy(SerialSettings.scanReplace[0], kTextCapacity, u"-@=>{None}");
+    StrCopy(SerialSettings.scanReplace[1], kTextCapacity, u"AB=>ba");
+    SerialSettings.scanStripIdentifier = 1;
+    sim::SetClockMode(sim::ClockMode::Virtual);
+    sim::ResetKeyboard(16);
+    std::string stream;
+    for (const std::string base = ScanStream(std::size_t(state.range(0)));
+         char c : base) {
+        if (stream.empty() || stream.back() == '\r') stream += "]d2";
+        stream += c;
+        if (c == '7') stream += '\x1D';
+    }
+    ThreadHandle thread = StartReception();
+    ResetCountedAllocations();
+    std::size_t bytes = 0;
+    std::clock_t cpuStart = std::clock();
+    for (auto _ : state) {
+        sim::FeedSerial(1, stream);
+        WaitUntilIdle();
+        bytes += stream.size();
+    }
+    double cpuSeconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    state.counters["bytes_per_cpu_second"] = double(bytes) / cpuSeconds;
+    state.SetBytesProcessed(std::int64_t(bytes));
+    state.counters["key_events"] = double(sim::KeyEventCount());
+    state.counters["allocations_on_reception_thread"] = double(CountedAllocations());
+    QuitReception(thread);
+}
+BENCHMARK(BM_ScanStreamShaped)->Arg(1 << 20)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_HundredKeystrokeLineOneMsDelay(benchmark::State& state) {
     SetUpTable();
