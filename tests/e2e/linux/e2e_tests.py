@@ -194,6 +194,40 @@ def cable(stage):
     sink.wait_typed(so_far + "z", timeout=20)
 
 
+# The GS1 DataMatrix scan of a medicine pack: symbology identifier, GTIN,
+# expiry, lot, GS, serial number, carriage return.
+GS1_SCAN = b"]d2010950110153000317251231" b"10ABC123\x1d" b"21XYZ\r"
+GS1_SHAPING = "SCAN_AIM=STRIP\nSCAN_GS=|\nSCAN_CR={Tab}\n"
+
+
+@test
+def shaping(stage):
+    """Two program runs on the active layout: with SCAN_ settings the GS1
+    scan arrives as its fields kept apart by "|" and followed by Tab; without
+    them exactly as it always has (GS types nothing, CR types Return)."""
+    sink = stage.start_sink()
+    for name, extra, expected, last in (
+            ("shaped", GS1_SHAPING, "01095011015300031725123110ABC123|21XYZ\t", "Tab"),
+            ("plain", "", "]d201095011015300031725123110ABC12321XYZ\r", "Return")):
+        case("GS1 scan, %s" % name)
+        settings = us_settings(PORT, keytable="Active keyboard layout", extra_general=extra)
+        program = stage.program(name, settings)
+        line = stage.line(program, PORT)
+        line.open()
+        program.start()
+        started(program, timeout=30)
+        wait_until("LS3578 ready (port open)", lambda: program.holds(line.device), timeout=20)
+        sink.focus()
+        so_far = sink.typed()
+        line.write(GS1_SCAN)
+        typed = sink.wait_typed(so_far + expected, timeout=20)
+        sink.quiet_for(1.0, typed)
+        keysyms = [k for k, _, _ in sink.events()]
+        check(keysyms[-1] == last, "the scan did not end with %s: %r" % (last, keysyms[-8:]))
+        program.end()
+        line.close()
+
+
 def run(build, name):
     stage = None
     try:
