@@ -73,6 +73,10 @@ struct Run {
     }
 
     void Replace(std::uint8_t byte) {
+        if (state.pendingCount == 0 && !rules.beginsReplacement[byte]) {
+            TypeByte(byte);
+            return;
+        }
         state.pending[state.pendingCount++] = byte;
         Settle(false);
     }
@@ -152,6 +156,7 @@ void PrepareScanRules(const SerialSettingsRecord& record, ScanRules& rules) {
     Prepare(record.scanSuffix, rules.suffix);
     Prepare(record.scanReturn, rules.carriageReturn);
     bool anyReplacement = false;
+    for (bool& begins : rules.beginsReplacement) begins = false;
     for (int i = 0; i < kScanReplaceCount; ++i) {
         ScanReplacement& rule = rules.replacements[i];
         ScanTextError error;
@@ -159,6 +164,7 @@ void PrepareScanRules(const SerialSettingsRecord& record, ScanRules& rules) {
         if (record.scanReplace[i][0] != 0 && platform::StrCmp(record.scanReplace[i], kAbsentValue) != 0)
             ParseScanReplacement(record.scanReplace[i], rule, error);
         anyReplacement = anyReplacement || rule.set;
+        if (rule.set) rules.beginsReplacement[rule.from[0]] = true;
     }
     rules.inUse = rules.stripIdentifier || rules.gs.set || rules.prefix.set || rules.suffix.set ||
                   rules.carriageReturn.set || anyReplacement;

@@ -19,6 +19,9 @@ struct ScanRules {
     ScanText suffix;
     ScanText carriageReturn;
     ScanReplacement replacements[kScanReplaceCount];
+    // Whether a replacement begins with the byte: most bytes begin none and
+    // go straight on.
+    bool beginsReplacement[256];
 };
 
 // Where the current scan stands. A scan runs from the first byte after a
