@@ -105,7 +105,9 @@ void SendEvent(std::uint8_t key, bool release) {
     }
     keybd_event(key, 0, release ? kReleaseFlags : kPressFlags, 0);
     keyDown[key] = !release;
-    sendingEvent.store(0);
+    // Lowering it only has to come after the event (release): a full fence
+    // here, twice for every key event, was the path's largest cost.
+    sendingEvent.store(0, std::memory_order_release);
     std::uint16_t delay = SerialSettings.strokeDelay;
     if (delay != 0) Pause(delay);
 }
