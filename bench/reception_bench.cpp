@@ -12,10 +12,10 @@
 #include "app/run_state.h"
 #include "keymap/key_table.h"
 #include "platform/services.h"
-#include "platform/text.h"
 #include "platform/sim/keyboard.h"
 #include "platform/sim/serial.h"
 #include "platform/sim/threads.h"
+#include "platform/text.h"
 #include "serial/reception.h"
 #include "serial/serial_port.h"
 #include "settings/general_settings.h"
@@ -124,8 +124,7 @@ void BM_ScanStreamShaped(benchmark::State& state) {
     sim::SetClockMode(sim::ClockMode::Virtual);
     sim::ResetKeyboard(16);
     std::string stream;
-    for (const std::string base = ScanStream(std::size_t(state.range(0)));
-         char c : base) {
+    for (const std::string base = ScanStream(std::size_t(state.range(0))); char c : base) {
         if (stream.empty() || stream.back() == '\r') stream += "]d2";
         stream += c;
         if (c == '7') stream += '\x1D';

@@ -16,11 +16,11 @@ struct NamedScanKey {
 };
 
 constexpr NamedScanKey kScanKeys[] = {
-    {"Enter", kVkReturn}, {"Tab", kVkTab},       {"Esc", kVkEscape},   {"Escape", kVkEscape},
-    {"Space", kVkSpace},  {"Backspace", kVkBack}, {"Delete", kVkDelete}, {"Del", kVkDelete},
-    {"Insert", kVkInsert}, {"Ins", kVkInsert},   {"Home", kVkHome},    {"End", kVkEnd},
-    {"PgUp", kVkPrior},   {"PgDn", kVkNext},     {"Up", kVkUp},        {"Down", kVkDown},
-    {"Left", kVkLeft},    {"Right", kVkRight},
+    {"Enter", kVkReturn},  {"Tab", kVkTab},        {"Esc", kVkEscape},    {"Escape", kVkEscape},
+    {"Space", kVkSpace},   {"Backspace", kVkBack}, {"Delete", kVkDelete}, {"Del", kVkDelete},
+    {"Insert", kVkInsert}, {"Ins", kVkInsert},     {"Home", kVkHome},     {"End", kVkEnd},
+    {"PgUp", kVkPrior},    {"PgDn", kVkNext},      {"Up", kVkUp},         {"Down", kVkDown},
+    {"Left", kVkLeft},     {"Right", kVkRight},
 };
 
 struct NamedModifier {
@@ -110,7 +110,8 @@ class Parser {
         for (int i = 0; i < length;) {
             const int column = columnBase + i;
             const char16_t c = text[i];
-            if (c == u'}') return Fail(column, "a '}' with no '{' before it (write {}} for a brace)");
+            if (c == u'}')
+                return Fail(column, "a '}' with no '{' before it (write {}} for a brace)");
             if (c != u'{') {
                 if (c >= 0xD800 && c <= 0xDFFF)
                     return Fail(column, "a character that Windows-1252 does not have");
@@ -191,7 +192,8 @@ int Length(const char16_t* text) {
 bool ParseScanText(const char16_t* text, ScanText& out, ScanTextError& error) {
     Parser parser(out, error);
     const int length = Length(text);
-    if (length >= kTextCapacity) return parser.Fail(kTextCapacity, "a value longer than 259 characters");
+    if (length >= kTextCapacity)
+        return parser.Fail(kTextCapacity, "a value longer than 259 characters");
     return parser.Run(text, length, 1);
 }
 
@@ -207,7 +209,8 @@ bool ParseScanReplacement(const char16_t* text, ScanReplacement& out, ScanTextEr
         }
     }
     Parser to(out.to, error);
-    if (length >= kTextCapacity) return to.Fail(kTextCapacity, "a value longer than 259 characters");
+    if (length >= kTextCapacity)
+        return to.Fail(kTextCapacity, "a value longer than 259 characters");
     if (arrow < 0) return to.Fail(1, "no '=>' between the bytes to replace and their replacement");
     if (arrow == 0) return to.Fail(1, "nothing to replace before '=>'");
     // The bytes to replace are parsed as a text of their own, then must be

@@ -169,10 +169,8 @@ void SendChord(std::uint8_t key, std::uint8_t modifiers) {
     constexpr struct {
         std::uint8_t bit;
         std::uint8_t key;
-    } kChordKeys[] = {{kScanCtrl, kVkControl},
-                      {kScanAlt, kVkLMenu},
-                      {kScanShift, kVkShift},
-                      {kScanWin, kVkLWin}};
+    } kChordKeys[] = {
+        {kScanCtrl, kVkControl}, {kScanAlt, kVkLMenu}, {kScanShift, kVkShift}, {kScanWin, kVkLWin}};
     for (const auto& modifier : kChordKeys)
         if ((modifiers & modifier.bit) != 0 && !TypingStopped()) SendEvent(modifier.key, false);
     if (!TypingStopped()) SendEvent(key, false);

@@ -34,7 +34,8 @@ struct Run {
         for (const ScanReplacement& rule : rules.replacements) {
             if (!rule.set || rule.fromLength > state.pendingCount) continue;
             bool same = true;
-            for (int i = 0; i < rule.fromLength && same; ++i) same = rule.from[i] == state.pending[i];
+            for (int i = 0; i < rule.fromLength && same; ++i)
+                same = rule.from[i] == state.pending[i];
             if (same) return &rule;
         }
         return nullptr;
@@ -53,7 +54,8 @@ struct Run {
     }
 
     void Drop(int count) {
-        for (int i = count; i < state.pendingCount; ++i) state.pending[i - count] = state.pending[i];
+        for (int i = count; i < state.pendingCount; ++i)
+            state.pending[i - count] = state.pending[i];
         state.pendingCount = static_cast<std::uint8_t>(state.pendingCount - count);
     }
 
@@ -161,7 +163,8 @@ void PrepareScanRules(const SerialSettingsRecord& record, ScanRules& rules) {
         ScanReplacement& rule = rules.replacements[i];
         ScanTextError error;
         rule.set = false;
-        if (record.scanReplace[i][0] != 0 && platform::StrCmp(record.scanReplace[i], kAbsentValue) != 0)
+        if (record.scanReplace[i][0] != 0 &&
+            platform::StrCmp(record.scanReplace[i], kAbsentValue) != 0)
             ParseScanReplacement(record.scanReplace[i], rule, error);
         anyReplacement = anyReplacement || rule.set;
         if (rule.set) rules.beginsReplacement[rule.from[0]] = true;

@@ -3,8 +3,8 @@
 // so a settings file can be debugged exactly as the program will see it.
 #include <cstdio>
 
-#include "platform/services.h"
 #include "keymap/scan_text.h"
+#include "platform/services.h"
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
@@ -55,7 +55,8 @@ std::string ScanValueProblem(const std::u16string& section, const std::u16string
     static ScanReplacement parsed;
     ScanTextError error{};
     bool ok = true;
-    if (setting->rule == GeneralRule::kScanText) ok = ParseScanText(value.c_str(), parsed.to, error);
+    if (setting->rule == GeneralRule::kScanText)
+        ok = ParseScanText(value.c_str(), parsed.to, error);
     if (setting->rule == GeneralRule::kScanReplace)
         ok = ParseScanReplacement(value.c_str(), parsed, error);
     if (setting->rule == GeneralRule::kListPosition && setting->save == GeneralSave::kNever &&
@@ -63,8 +64,8 @@ std::string ScanValueProblem(const std::u16string& section, const std::u16string
         return ToUtf8(key) + " takes KEEP or STRIP";
     }
     if (ok) return {};
-    return ToUtf8(key) + " = '" + ToUtf8(value) + "' at character " +
-           std::to_string(error.column) + ": " + error.reason;
+    return ToUtf8(key) + " = '" + ToUtf8(value) + "' at character " + std::to_string(error.column) +
+           ": " + error.reason;
 }
 
 void PrintLine(ToolOutput& io, std::u16string_view text) {

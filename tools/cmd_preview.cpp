@@ -35,7 +35,8 @@ bool DecodeBytes(const std::u16string& text, std::string& bytes, ToolOutput& io)
         if (c != u'\\') {
             const int byte = Cp1252FromUnicode(c);
             if (byte < 0) {
-                Note(io, "character " + std::to_string(i + 1) + " of BYTES has no Windows-1252 byte");
+                Note(io,
+                     "character " + std::to_string(i + 1) + " of BYTES has no Windows-1252 byte");
                 return false;
             }
             bytes += static_cast<char>(byte);
@@ -153,7 +154,8 @@ int RunPreview(const ToolArgs& args, ToolOutput& io) {
         io.out += "char " + ByteCharacterName(item.code) + " ";
         if (plans != nullptr) {
             io.out += OnLayout(*plans, item.code) + "\n";
-            if (plans->plans[item.code].kind != PlanKind::kNothing) text += CharacterText(item.code);
+            if (plans->plans[item.code].kind != PlanKind::kNothing)
+                text += CharacterText(item.code);
             continue;
         }
         const KeyTableEntry& entry = KeyTable[item.code];

@@ -54,7 +54,10 @@ TEST_F(Shaping, ActiveLayoutGs1ScanArrivesWithItsFieldsApart) {
     Set(SerialSettings.scanReplace[0], u"ABC=>{None}");
     StartCounted();
 
-    Scan("]d2010950110153000317251231" "10ABC123\x1D" "21XYZ\r");
+    Scan(
+        "]d2010950110153000317251231"
+        "10ABC123\x1D"
+        "21XYZ\r");
     EXPECT_EQ(sim::TypedText(), u"<{01095011015300031725123110123|21XYZ\t");
 
     // No identifier, and a "]" that begins none, are typed as they came.
@@ -87,13 +90,17 @@ TEST_F(Shaping, TableModeTypesKeysAndChordsAroundEachScan) {
     Set(SerialSettings.scanReplace[1], u"12=>-");
     StartCounted();
 
-    Feed("A1\x1D" "12");
+    Feed(
+        "A1\x1D"
+        "12");
     WaitIdle();
     EXPECT_EQ(sim::KeyEventCount(), 0u);
     Feed("\r");
     WaitIdle();
     // No SCAN_CR: carriage return types its own table entry.
-    EXPECT_EQ(TypedKeys(sim::KeyEvents()), "\x71" "A1\xDD\xBD\t\r");
+    EXPECT_EQ(TypedKeys(sim::KeyEvents()),
+              "\x71"
+              "A1\xDD\xBD\t\r");
     const std::vector<Stroke> strokes = Strokes(sim::KeyEvents());
     for (const std::vector<Stroke>& chord :
          {std::vector<Stroke>{Release(kVkShift), Press(kVkControl), Press(kVkOem6),
@@ -137,7 +144,9 @@ TEST_F(Shaping, LineWaitOffHoldsOnlyWhatIsUndecided) {
     EXPECT_EQ(TypedKeys(sim::KeyEvents()), "9ACA\r\r");
     sim::ResetKeyboard();
     Scan("]1AB\r");
-    EXPECT_EQ(TypedKeys(sim::KeyEvents()), "\xDD" "1X\r\r");
+    EXPECT_EQ(TypedKeys(sim::KeyEvents()),
+              "\xDD"
+              "1X\r\r");
 }
 
 }  // namespace
