@@ -1,0 +1,39 @@
+// The keymap the virtual keyboard types on: each keysym a line needs gets a
+// key code of its own, on a key with one level, so that what arrives depends
+// on no modifier, dead key or Caps Lock, and on nothing of the user's layout.
+// Codes bound for earlier lines stay bound (the next line seldom needs a new
+// upload) until a line needs their code. Never allocates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/linux/keys/key_layout_private.h"
+
+namespace platform::linuxkeys {
+
+class OwnKeymap {
+  public:
+    // Key codes 9 to 255: XWayland's clients cannot see codes above 255.
+    static constexpr KeyCode kFirstCode = 9;
+
+    // Starts a line: what it binds from now on is kept while it is typed.
+    void BeginLine() { ++line_; }
+    // The code typing `keysym`, bound now if it has none (Changed() is then
+    // true until the text is written); kNoKey when every code is taken by
+    // the current line.
+    KeyCode Bind(std::uint32_t keysym);
+    bool Changed() const { return changed_; }
+    // Writes the keymap as XKB text with its terminating zero; returns its
+    // size with the zero, or 0 when `capacity` is too small.
+    std::size_t Write(char* text, std::size_t capacity);
+    void Clear();
+
+  private:
+    std::uint32_t keysyms_[256] = {};
+    std::uint32_t lineOf_[256] = {};
+    std::uint32_t line_ = 1;
+    bool changed_ = false;
+};
+
+}  // namespace platform::linuxkeys
