@@ -184,6 +184,9 @@ const char16_t* KeyOutput::OpenUinput(EventSink* sink, const KeyboardNames& name
         settleUntilNs_ = linux_backend::MonotonicNs() + kUinputSettleNs;
     }
     uinput_.SetSink(sink);
+    capsLed_.SetFd(sink->LedFd());
+    capsAsked_ = 0;
+    capsUnknownShown_ = false;
     injector_ = &uinput_;
     kind_ = Kind::kUinput;
     message_[0] = 0;
@@ -200,6 +203,7 @@ void KeyOutput::Close() {
     kind_ = Kind::kNone;
     xtest_.SetDisplay(nullptr);
     uinput_.SetSink(nullptr);
+    capsLed_.SetFd(-1);
     device_.Close();
     settleUntilNs_ = 0;
     x_.Close();
@@ -364,7 +368,21 @@ const char16_t* KeyOutput::WriteFailure() {
 }
 
 bool KeyOutput::CapsLockOn() {
-    return x_.CapsLockOn();
+    if (kind_ != Kind::kUinput) return x_.CapsLockOn();
+    capsLed_.Read();
+    ++capsAsked_;
+    return capsLed_.On();
+}
+
+const char16_t* KeyOutput::CapsLockUnknown() {
+    if (kind_ != Kind::kUinput || capsAsked_ < 2 || capsLed_.Known() || capsUnknownShown_)
+        return nullptr;
+    capsUnknownShown_ = true;
+    DecodeUtf8Terminated(
+        "The desktop does not tell QuorvelCE's keyboard whether Caps Lock is on: a scan typed "
+        "while it is on comes out with the case of its letters turned.",
+        message_, std::size(message_));
+    return message_;
 }
 
 unsigned long KeyOutput::FocusWindow() {
@@ -376,8 +394,8 @@ bool KeyOutput::CharacterEvent(char32_t character, bool down) {
         PressOwn(ownCharacter_, false);
         ownCharacter_ = kNoKey;
         if (!down) return true;
-        const std::uint32_t keysym = xkb_utf32_to_keysym(character);
-        if (keysym == XKB_KEY_NoSymbol) return false;
+        const std::uint32_t keysym = KeysymOf(character);
+        if (keysym == 0) return false;
         ownCharacter_ = BindOwn(keysym);
         PressOwn(ownCharacter_, true);
         return ownCharacter_ != kNoKey;
@@ -396,7 +414,7 @@ void KeyOutput::PrepareCharacters(const char16_t* characters, std::size_t count)
         // One upload for the whole line, before its first key.
         own_.BeginLine();
         own_.Bind(XKB_KEY_Return);
-        for (std::size_t i = 0; i < count; ++i) own_.Bind(xkb_utf32_to_keysym(characters[i]));
+        for (std::size_t i = 0; i < count; ++i) own_.Bind(KeysymOf(characters[i]));
         if (own_.Changed()) BindOwn(XKB_KEY_Return);
         return;
     }

@@ -86,9 +86,15 @@ class KeyOutput final : private KeyInjector {
     // After a key event: null, or (once) the message that a write to the
     // uinput device failed, so that key events are being lost.
     const char16_t* WriteFailure();
-    // Caps Lock as the X server has it (the virtual keyboard's own is always
-    // off; through uinput nobody can tell: taken as off).
+    // Caps Lock as the X server has it, as the desktop last set the uinput
+    // device's LED (off until it does), or as the virtual keyboard has it
+    // (always off: its state is its own).
     bool CapsLockOn();
+    // Once, when Caps Lock is asked of a uinput device a second time (the
+    // first line may come before the desktop has opened the new device)
+    // and the desktop has never set its LED: the message that lines typed with Caps Lock on
+    // come out with their letters' case turned. Null otherwise.
+    const char16_t* CapsLockUnknown();
     // The X window with the keyboard focus; 0 for none or no X.
     unsigned long FocusWindow();
     // A press or release of a character that no key of the layout types: on
@@ -153,6 +159,9 @@ class KeyOutput final : private KeyInjector {
     // uinput.
     UinputDevice device_;
     UinputInjector uinput_;
+    CapsLockLed capsLed_;
+    int capsAsked_ = 0;
+    bool capsUnknownShown_ = false;
     // A new kernel device is read by the desktop only once it has noticed it;
     // the first event waits until then (CLOCK_MONOTONIC nanoseconds).
     std::int64_t settleUntilNs_ = 0;

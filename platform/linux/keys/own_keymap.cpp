@@ -9,6 +9,11 @@
 
 namespace platform::linuxkeys {
 
+std::uint32_t KeysymOf(char32_t character) {
+    if (character < 0x20 || (character >= 0x7F && character < 0xA0)) return 0;
+    return character < 0x100 ? character : 0x01000000u | character;
+}
+
 KeyCode OwnKeymap::Bind(std::uint32_t keysym) {
     if (keysym == 0) return kNoKey;
     int oldest = 0;

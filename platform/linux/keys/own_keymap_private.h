@@ -12,6 +12,12 @@
 
 namespace platform::linuxkeys {
 
+// The keysym our keymap types `character` with: Latin-1's own (the same
+// number), else the Unicode keysym, which every toolkit reads as its
+// character; some lack the legacy keysym of a few (GTK 3 types nothing for
+// "permille", U+2030).
+std::uint32_t KeysymOf(char32_t character);
+
 class OwnKeymap {
   public:
     // Key codes 9 to 255: XWayland's clients cannot see codes above 255.
