@@ -54,7 +54,7 @@ const char* WaylandConnection::Open(const char* displayName, xkb_context* contex
     Close();
     context_ = context;
     display_ = wl_display_connect(displayName);
-    if (display_ == nullptr) return "the Wayland display cannot be reached";
+    if (display_ == nullptr) return "the Wayland session's compositor cannot be reached";
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &kRegistryListener, this);
     // The globals, then the seat's capabilities, then the keyboard's keymap.
@@ -196,6 +196,13 @@ void WaylandConnection::Key(std::uint32_t evdevCode, bool down) {
     zwp_virtual_keyboard_v1_key(virtual_, time, evdevCode,
                                 down ? WL_KEYBOARD_KEY_STATE_PRESSED
                                      : WL_KEYBOARD_KEY_STATE_RELEASED);
+    wl_display_flush(display_);
+}
+
+void WaylandConnection::Modifiers(std::uint32_t depressed, std::uint32_t latched,
+                                  std::uint32_t locked, std::uint32_t group) {
+    if (virtual_ == nullptr) return;
+    zwp_virtual_keyboard_v1_modifiers(virtual_, depressed, latched, locked, group);
     wl_display_flush(display_);
 }
 

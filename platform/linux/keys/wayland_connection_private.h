@@ -57,6 +57,10 @@ class WaylandConnection {
     // A press or release of an evdev key code of the uploaded keymap, sent
     // before the call returns.
     void Key(std::uint32_t evdevCode, bool down);
+    // The keyboard's modifier masks and group, as a keyboard of the user's
+    // reports them (the keys sent change nothing of them).
+    void Modifiers(std::uint32_t depressed, std::uint32_t latched, std::uint32_t locked,
+                   std::uint32_t group);
     // Returns once the compositor has handled every request sent so far.
     void Sync();
     // Why the last write failed (the compositor went away), or null.

@@ -1,10 +1,13 @@
 // What the Wayland end-to-end tests (wayland.py) run inside a headless sway:
 //   keyboard LAYOUT [caps]  a virtual keyboard with LAYOUT's keymap (Caps Lock
 //                           locked with "caps") that stands for the user's,
-//                           kept until standard input closes;
-//   keymap                  prints the compositor's keymap as the keystroke
-//                           output reads it: "GROUP n reported|first" and
-//                           the keymap's text after a line "KEYMAP";
+//                           kept until standard input closes; each line "a"
+//                           on it presses the key of a, as the user would;
+//   keymap [LAYOUT]         prints the compositor's keymap as the keystroke
+//                           output reads it: "GROUP n reported|first",
+//                           "LAYOUTS name,name", "SAME LAYOUT" when it is the
+//                           keymap xkbcommon makes of LAYOUT (else
+//                           "DIFFERENT"), and its text after "KEYMAP";
 //   type DELAY              the program's reception thread on a pty as COM1
 //                           with "Active keyboard layout" and stroke delay
 //                           DELAY, typing what comes on standard input, until
@@ -40,12 +43,6 @@ namespace {
 
 using platform::linuxkeys::WaylandConnection;
 
-void WaitForStdinEnd() {
-    char buffer[256];
-    while (read(0, buffer, sizeof buffer) > 0) {
-    }
-}
-
 // "us(dvorak)" or "us,fr" as XKB rule names.
 xkb_keymap* KeymapOf(xkb_context* context, const std::string& layout) {
     std::string names = layout, variant;
@@ -71,21 +68,37 @@ int StandInKeyboard(const std::string& layout, bool capsLock) {
     if (!wayland.CreateVirtualKeyboard() || !wayland.UploadKeymap(text, std::strlen(text) + 1))
         return 2;
     if (capsLock) {
-        // Caps Lock pressed and released, as a user does: the keyboard's
-        // state locks it.
-        const xkb_keycode_t caps = 66;
-        wayland.Key(caps - 8, true);
-        wayland.Key(caps - 8, false);
+        // A virtual keyboard's keys change none of its modifiers: it reports
+        // them itself, Caps Lock locked as a user's keyboard would after
+        // Caps Lock was pressed.
+        const xkb_mod_index_t lock = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CAPS);
+        wayland.Modifiers(0, 0, 1u << lock, 0);
     }
     wayland.Sync();
     std::printf("READY\n");
     std::fflush(stdout);
-    WaitForStdinEnd();
+    // The key of a at the first level.
+    xkb_keycode_t keyOfA = 0;
+    for (xkb_keycode_t code = 8; code < 256 && keyOfA == 0; ++code) {
+        const xkb_keysym_t* syms = nullptr;
+        if (xkb_keymap_key_get_syms_by_level(keymap, code, 0, 0, &syms) == 1 &&
+            syms[0] == XKB_KEY_a)
+            keyOfA = code;
+    }
+    char line[64];
+    while (std::fgets(line, sizeof line, stdin) != nullptr) {
+        if (std::strcmp(line, "a\n") != 0 || keyOfA == 0) continue;
+        wayland.Key(keyOfA - 8, true);
+        wayland.Key(keyOfA - 8, false);
+        wayland.Sync();
+        std::printf("TYPED\n");
+        std::fflush(stdout);
+    }
     std::free(text);
     return 0;
 }
 
-int PrintKeymap() {
+int PrintKeymap(const char* configured) {
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     WaylandConnection wayland;
     if (const char* problem = wayland.Open(nullptr, context); problem != nullptr) {
@@ -99,7 +112,22 @@ int PrintKeymap() {
         return 1;
     }
     std::printf("GROUP %u %s\n", wayland.Group(), wayland.GroupReported() ? "reported" : "first");
+    std::printf("LAYOUTS");
+    for (xkb_layout_index_t i = 0; i < xkb_keymap_num_layouts(wayland.Keymap()); ++i)
+        std::printf("%s%s", i == 0 ? " " : ",", xkb_keymap_layout_get_name(wayland.Keymap(), i));
+    std::printf("\n");
     char* text = xkb_keymap_get_as_string(wayland.Keymap(), XKB_KEYMAP_FORMAT_TEXT_V1);
+    if (configured != nullptr) {
+        xkb_keymap* expected = KeymapOf(context, configured);
+        char* expectedText =
+            expected != nullptr ? xkb_keymap_get_as_string(expected, XKB_KEYMAP_FORMAT_TEXT_V1)
+                                : nullptr;
+        std::printf("%s %s\n",
+                    expectedText != nullptr && std::strcmp(expectedText, text) == 0 ? "SAME"
+                                                                                   : "DIFFERENT",
+                    configured);
+        std::free(expectedText);
+    }
     std::printf("KEYMAP\n%s", text);
     std::free(text);
     return 0;
@@ -167,7 +195,7 @@ int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "keyboard" && argc > 2)
         return StandInKeyboard(argv[2], argc > 3 && std::strcmp(argv[3], "caps") == 0);
-    if (command == "keymap") return PrintKeymap();
+    if (command == "keymap") return PrintKeymap(argc > 2 ? argv[2] : nullptr);
     if (command == "type" && argc > 2) return Type(std::atoi(argv[2]));
     std::fprintf(stderr, "usage: wayland_tool keyboard LAYOUT [caps] | keymap | type DELAY\n");
     return 2;
