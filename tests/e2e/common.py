@@ -176,27 +176,31 @@ def sway_user():
 
 class Sway:
     """A headless sway (no GPU, no input device of its own) with the XKB
-    layout `layout` ("fr", "us(dvorak)", "us,fr") in its configuration, in a
-    0700 runtime folder of its user. Clients start through run/popen, as that
+    layout `layout` ("fr", "us(dvorak)", "us,fr") and `config` in its
+    configuration ({runtime} there is the runtime folder), in a 0700 runtime folder of its user, in a D-Bus session
+    of its own with `session_bus`. Clients start through run/popen, as that
     user, with its WAYLAND_DISPLAY and SWAYSOCK."""
 
-    def __init__(self, layout):
+    def __init__(self, layout, config="", session_bus=False):
         self.user = sway_user()
         self.runtime = tempfile.mkdtemp(prefix="quorvel-sway-")
         os.chown(self.runtime, self.user.pw_uid, self.user.pw_gid)
         os.chmod(self.runtime, 0o700)
         names, variant = (layout.rstrip(")").split("(") + [""])[:2]
-        config = os.path.join(self.runtime, "config")
-        with open(config, "w") as f:
+        config_file = os.path.join(self.runtime, "config")
+        with open(config_file, "w") as f:
             f.write("input * xkb_layout %s\n" % names)
             if variant:
                 f.write("input * xkb_variant %s\n" % variant)
+            f.write(config.replace("{runtime}", self.runtime))
         self.env = {"HOME": self.user.pw_dir, "PATH": "/usr/bin:/bin:/usr/sbin:/sbin",
                     "XDG_RUNTIME_DIR": self.runtime, "LANG": "C.UTF-8",
                     "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1",
                     "WLR_RENDERER": "pixman"}
         self.log = os.path.join(self.runtime, "sway.log")
-        self.process = self.popen(["sway", "-c", config], stdout=open(self.log, "wb"),
+        # A D-Bus session of its own for StatusNotifierItem clients and hosts.
+        self.process = self.popen((["dbus-run-session", "--"] if session_bus else []) +
+                                  ["sway", "-c", config_file], stdout=open(self.log, "wb"),
                                   stderr=subprocess.STDOUT)
         try:
             socket = wait_until("sway's socket", lambda: self.process.poll() is not None or [

@@ -16,6 +16,7 @@ Run:  wayland.py --build build/linux [keymap receivers latency]
 """
 import difflib
 import json
+import re
 import os
 import shutil
 import statistics
@@ -218,6 +219,83 @@ def receivers_case(build):
     check(not bad, "%d runs with characters wrong or missing" % len(bad))
 
 
+def windows(sway):
+    """(app_id, title, shell) of every window sway shows."""
+    found = []
+
+    def walk(node):
+        if node.get("type") in ("con", "floating_con") and node.get("shell"):
+            found.append((node.get("app_id"), node.get("name"), node.get("shell")))
+        for child in node.get("nodes", []) + node.get("floating_nodes", []):
+            walk(child)
+    walk(json.loads(sway.swaymsg("-t", "get_tree")))
+    return found
+
+
+def tray_case(build):
+    """The program itself under sway, with Qt's Wayland plugin: its windows
+    are native Wayland ones (xdg_shell, not XWayland), its tray icon is a
+    StatusNotifierItem that swaybar (the host) lists, and activating it (a
+    left click) hides the dialog and shows it again."""
+    program = os.path.abspath(os.path.join(build, "app", "quorvelce"))
+    bar = 'bar {\n  status_command while :; do date; sleep 5; done\n  tray_output *\n}\n'
+    sway = common.Sway("us", session_bus=True, config=bar + "exec env > {runtime}/env.txt\n")
+    master = slave = None
+    try:
+        folder = os.path.join(sway.runtime, "program")
+        os.makedirs(os.path.join(folder, "ports"))
+        shutil.copy(program, folder)
+        with open(os.path.join(folder, "QuorvelCE.INI"), "w") as f:
+            f.write(common.us_settings(1))
+        # The scanner's line: a pty the program's user may open.
+        master, slave = os.openpty()
+        os.chown(os.ttyname(slave), sway.user.pw_uid, -1)
+        os.symlink(os.ttyname(slave), os.path.join(folder, "ports", "com1"))
+        for path in (folder, os.path.join(folder, "ports"), os.path.join(folder, "QuorvelCE.INI")):
+            os.chown(path, sway.user.pw_uid, sway.user.pw_gid, follow_symlinks=False)
+        env_file = os.path.join(sway.runtime, "env.txt")
+        bus = wait_until("the session bus", lambda: os.path.exists(env_file) and [
+            line.split("=", 1)[1] for line in open(env_file).read().splitlines()
+            if line.startswith("DBUS_SESSION_BUS_ADDRESS=")], timeout=30)[0]
+        sway.env["DBUS_SESSION_BUS_ADDRESS"] = bus
+        started = sway.popen(["sh", "-c", "cd %s && QT_QPA_PLATFORM=wayland exec ./quorvelce"
+                              % folder], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def busctl(*arguments):
+            return sway.run(["busctl", "--user"] + list(arguments),
+                            stderr=subprocess.DEVNULL).stdout.decode()
+        items = wait_until("the tray icon registered with swaybar", lambda: re.findall(
+            r'"([^"]+)/StatusNotifierItem"', busctl(
+                "get-property", "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                "org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems")), timeout=30)
+        title = busctl("get-property", items[0], "/StatusNotifierItem",
+                       "org.kde.StatusNotifierItem", "Title")
+        print("tray item %s: %s" % (items[0], title.strip()))
+        check("QuorvelCE" in title, "the tray item's title: %r" % title)
+
+        def shown():
+            return [w for w in windows(sway) if w[0] == "quorvelce"]
+
+        def activate():
+            busctl("call", items[0], "/StatusNotifierItem", "org.kde.StatusNotifierItem",
+                   "Activate", "ii", "10", "10")
+        # The dialog at start (as on X), then a click hides it and the next
+        # shows it again.
+        dialog = wait_until("the dialog", shown, timeout=20)
+        print("dialog: %r" % dialog)
+        check(dialog[0][2] == "xdg_shell", "the dialog is no native Wayland window: %r" % dialog)
+        activate()
+        wait_until("the dialog hidden by a click", lambda: not shown(), timeout=20)
+        activate()
+        wait_until("the dialog shown by a click", shown, timeout=20)
+        common.end(started)
+    finally:
+        sway.close()
+        for fd in (master, slave):
+            if fd is not None:
+                os.close(fd)
+
+
 SCAN = b"4006381333931"
 
 
@@ -306,11 +384,12 @@ def latency_case(build, repeat=15):
             shutil.rmtree(folder, ignore_errors=True)
 
 
-CASES = {"keymap": keymap_case, "receivers": receivers_case, "latency": latency_case}
+CASES = {"keymap": keymap_case, "receivers": receivers_case, "latency": latency_case,
+         "tray": tray_case}
 
 if __name__ == "__main__":
     if not all(shutil.which(p) for p in ("sway", "swaymsg", "foot")):
         print("SKIP: sway, swaymsg or foot is missing")
         sys.exit(77)
-    sys.exit(common.run_command(["keymap", "receivers"], "build/linux",
+    sys.exit(common.run_command(["keymap", "receivers", "tray"], "build/linux",
                                 lambda build, case: CASES[case](build)))
