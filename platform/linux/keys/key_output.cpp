@@ -287,7 +287,13 @@ void KeyOutput::VirtualKeyEvent(std::uint8_t virtualKey, bool down) {
 }
 
 KeyCode KeyOutput::BindOwn(std::uint32_t keysym) {
-    const KeyCode code = own_.Bind(keysym);
+    KeyCode code = own_.Bind(keysym);
+    // A keyboard table's keys come with no line announced: once every code
+    // is taken, the keys typed so far (all released) give theirs up.
+    if (code == kNoKey && keysym != 0) {
+        own_.BeginLine();
+        code = own_.Bind(keysym);
+    }
     if (own_.Changed()) {
         const std::size_t size = own_.Write(ownText_, sizeof ownText_);
         if (size != 0) wayland_.UploadKeymap(ownText_, size);

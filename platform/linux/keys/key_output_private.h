@@ -147,7 +147,7 @@ class KeyOutput final : private KeyInjector {
     WaylandConnection wayland_;
     std::uint32_t waylandSerial_ = 0;
     OwnKeymap own_;
-    char ownText_[16384] = {};
+    char ownText_[OwnKeymap::kTextSize] = {};
     // What each virtual key, and the character being typed, pressed.
     KeyCode ownPressed_[256] = {};
     KeyCode ownCharacter_ = kNoKey;

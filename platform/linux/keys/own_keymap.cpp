@@ -8,6 +8,11 @@
 #include "platform/linux/keys/wayland_connection_private.h"
 
 namespace platform::linuxkeys {
+namespace {
+
+constexpr const char* kKeyType = "QUORVELCE";
+
+}  // namespace
 
 std::uint32_t KeysymOf(char32_t character) {
     if (character < 0x20 || (character >= 0x7F && character < 0xA0)) return 0;
@@ -56,7 +61,13 @@ std::size_t OwnKeymap::Write(char* text, std::size_t capacity) {
         if (keysyms_[code] != 0) add("<K%d> = %d;\n", code, code);
     // The standard types and actions: a compositor reads the keymap with
     // its own include path, as it reads its keyboards'.
-    add("};\nxkb_types \"%s\" { include \"complete\" };\n", kOwnKeymapName);
+    // A key type of our own that takes Shift and Caps Lock and stays on its
+    // one level: a client whose state has them (another keyboard's) then
+    // neither picks another level nor changes the character's case.
+    add("};\nxkb_types \"%s\" {\ninclude \"complete\"\n", kOwnKeymapName);
+    add("type \"%s\" { modifiers = Shift+Lock; map[Shift] = Level1; map[Lock] = Level1; "
+        "map[Shift+Lock] = Level1; level_name[Level1] = \"Any\"; };\n};\n",
+        kKeyType);
     add("xkb_compatibility \"%s\" { include \"complete\" };\n", kOwnKeymapName);
     // The group's name is what survives the compositor's rewriting of the
     // keymap, when ours comes back to us through wl_keyboard.
@@ -65,7 +76,7 @@ std::size_t OwnKeymap::Write(char* text, std::size_t capacity) {
         if (keysyms_[code] == 0) continue;
         char name[64];
         if (xkb_keysym_get_name(keysyms_[code], name, sizeof name) < 0) continue;
-        add("key <K%d> { [ %s ] };\n", code, name);
+        add("key <K%d> { type = \"%s\", [ %s ] };\n", code, kKeyType, name);
     }
     add("};\n};\n");
     if (!fits) return 0;

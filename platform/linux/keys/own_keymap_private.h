@@ -20,6 +20,8 @@ std::uint32_t KeysymOf(char32_t character);
 
 class OwnKeymap {
   public:
+    // Room for the text with every code bound to the longest keysym name.
+    static constexpr std::size_t kTextSize = 32768;
     // Key codes 9 to 255: XWayland's clients cannot see codes above 255.
     static constexpr KeyCode kFirstCode = 9;
 
