@@ -160,8 +160,8 @@ elseif(TARGET quorvelce)
       "serial adapters included), translates each byte through a keyboard\n"
       "table of its settings file and types it into the focused application,\n"
       "through XTest on X11 sessions, the compositor's virtual keyboard or\n"
-      "/dev/uinput on Wayland sessions, and /dev/uinput on consoles. It lives as a tray icon with one settings dialog and starts\n"
-      "at sign-in.\n"
+      "/dev/uinput on Wayland sessions, and /dev/uinput on consoles. It lives\n"
+      "as a tray icon with one settings dialog and starts at sign-in.\n"
       "\n"
       "Also contains quorvel-ini, a command-line tool to read, write and check\n"
       "settings files and keyboard tables.")
