@@ -232,6 +232,14 @@ class Sway:
         return self.run(["swaymsg"] + list(arguments)).stdout.decode("utf-8", "replace")
 
     def close(self):
+        # sway itself is asked to go: a signal to runuser or dbus-run-session
+        # does not reach it.
+        if "SWAYSOCK" in self.env and self.process.poll() is None:
+            try:
+                self.run(["swaymsg", "exit"], stderr=subprocess.DEVNULL, timeout=10)
+                self.process.wait(timeout=10)
+            except (subprocess.TimeoutExpired, OSError):
+                pass
         end(self.process)
         shutil.rmtree(self.runtime, ignore_errors=True)
 
