@@ -82,7 +82,7 @@ elseif(TARGET quorvelce)
     endif()
     file(INSTALL \"${_linux}/quorvelce.desktop\" DESTINATION \"\${_autostart}\")
     " COMPONENT system)
-  install(FILES "${_linux}/70-quorvelce-uinput.rules"
+  install(FILES "${_linux}/70-quorvelce-uinput.rules" "${_linux}/70-quorvelce-scanners.rules"
           DESTINATION lib/udev/rules.d COMPONENT system)
   install(FILES "${_linux}/copyright" DESTINATION share/doc/quorvelce COMPONENT system)
 
@@ -148,6 +148,10 @@ elseif(TARGET quorvelce)
   set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Beside the libraries the programs link: Qt's Wayland platform plugin, so
+  # that the dialog and the tray are a native Wayland client (Qt falls back
+  # to XWayland without it, and links nothing of it).
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
   # Everything under /etc is a conffile: a user's edit survives an upgrade.
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${_linux}/conffiles")
   # Below the summary line, which CPack puts first.
@@ -155,9 +159,9 @@ elseif(TARGET quorvelce)
       "QuorvelCE reads what a bar-code scanner sends on a serial port (USB\n"
       "serial adapters included), translates each byte through a keyboard\n"
       "table of its settings file and types it into the focused application,\n"
-      "through XTest on X11 sessions or /dev/uinput on Wayland sessions and\n"
-      "consoles. It lives as a tray icon with one settings dialog and starts\n"
-      "at sign-in.\n"
+      "through XTest on X11 sessions, the compositor's virtual keyboard or\n"
+      "/dev/uinput on Wayland sessions, and /dev/uinput on consoles. It lives\n"
+      "as a tray icon with one settings dialog and starts at sign-in.\n"
       "\n"
       "Also contains quorvel-ini, a command-line tool to read, write and check\n"
       "settings files and keyboard tables.")

@@ -2,8 +2,8 @@
 // keystroke output (the X server's, or the system's keyboard configuration
 // under uinput) answer Windows' layout questions, through the virtual key to
 // key code mapping the keystrokes use. A character no key types goes to a
-// spare key code bound to it on X; under uinput it is left out, with one
-// message.
+// spare key code bound to it on X, or typed as itself on the compositor's
+// virtual keyboard; under uinput it is left out, with one message.
 #include <cstdio>
 #include <iterator>
 
@@ -80,8 +80,19 @@ std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, Keyboa
 
 std::int16_t GetKeyState(std::int32_t virtualKey) {
     if (virtualKey != kVkCapital) return 0;
-    KeyboardOutputAccess access;
-    return access.output() != nullptr && access.output()->CapsLockOn() ? 1 : 0;
+    char16_t unknown[kTextCapacity] = {};
+    bool on = false;
+    {
+        KeyboardOutputAccess access;
+        if (access.output() != nullptr) {
+            on = access.output()->CapsLockOn();
+            if (const char16_t* text = access.output()->CapsLockUnknown(); text != nullptr)
+                StrCopy(unknown, kTextCapacity, text);
+        }
+    }
+    // Outside the lock: the box waits for the user.
+    if (unknown[0] != 0) MessageBoxW(kNoWindow, unknown, kErrorCaption, kMbOk);
+    return on ? 1 : 0;
 }
 
 std::uint32_t SendInput(std::uint32_t count, const KeyboardInput* inputs) {

@@ -1,6 +1,6 @@
 """What every end-to-end, layout and package script shares, on Wine and on
 Linux: failing with a reason, waiting for a condition with the caller's own
-time limit, an Xvfb display of our own, the program's settings file and its
+time limit, an Xvfb display of our own, a headless sway of our own, the program's settings file and its
 folder, the ports a process holds, the keyboard layout lists and running
 named cases one after the other. Python standard library only; the scripts
 find it beside them or put this folder on sys.path.
@@ -8,9 +8,11 @@ find it beside them or put this folder on sys.path.
 import argparse
 import difflib
 import os
+import pwd
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -152,6 +154,94 @@ class Xvfb:
             socket = "/tmp/.X11-unix/X%d" % self.number
             if os.path.exists(socket):
                 os.unlink(socket)
+
+
+# A headless sway refuses to run as root: as root the tests run it, and every
+# client of it, as this user of their own, made when missing.
+SWAY_USER = "quorvel-wl"
+
+
+def sway_user():
+    """The user sway and its clients run as: ours as root, else ourselves."""
+    if os.geteuid() != 0:
+        return pwd.getpwuid(os.geteuid())
+    try:
+        return pwd.getpwnam(SWAY_USER)
+    except KeyError:
+        subprocess.run(["useradd", "--system", "--create-home", "--home-dir",
+                        "/var/lib/" + SWAY_USER, "--shell", "/usr/sbin/nologin", SWAY_USER],
+                       check=True, timeout=60)
+        return pwd.getpwnam(SWAY_USER)
+
+
+class Sway:
+    """A headless sway (no GPU, no input device of its own) with the XKB
+    layout `layout` ("fr", "us(dvorak)", "us,fr") and `config` in its
+    configuration ({runtime} there is the runtime folder), in a 0700 runtime folder of its user, in a D-Bus session
+    of its own with `session_bus`. Clients start through run/popen, as that
+    user, with its WAYLAND_DISPLAY and SWAYSOCK."""
+
+    def __init__(self, layout, config="", session_bus=False):
+        self.user = sway_user()
+        self.runtime = tempfile.mkdtemp(prefix="quorvel-sway-")
+        os.chown(self.runtime, self.user.pw_uid, self.user.pw_gid)
+        os.chmod(self.runtime, 0o700)
+        names, variant = (layout.rstrip(")").split("(") + [""])[:2]
+        config_file = os.path.join(self.runtime, "config")
+        with open(config_file, "w") as f:
+            f.write("input * xkb_layout %s\n" % names)
+            if variant:
+                f.write("input * xkb_variant %s\n" % variant)
+            f.write(config.replace("{runtime}", self.runtime))
+        self.env = {"HOME": self.user.pw_dir, "PATH": "/usr/bin:/bin:/usr/sbin:/sbin",
+                    "XDG_RUNTIME_DIR": self.runtime, "LANG": "C.UTF-8",
+                    "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1",
+                    "WLR_RENDERER": "pixman"}
+        self.log = os.path.join(self.runtime, "sway.log")
+        # A D-Bus session of its own for StatusNotifierItem clients and hosts.
+        self.process = self.popen((["dbus-run-session", "--"] if session_bus else []) +
+                                  ["sway", "-c", config_file], stdout=open(self.log, "wb"),
+                                  stderr=subprocess.STDOUT)
+        try:
+            socket = wait_until("sway's socket", lambda: self.process.poll() is not None or [
+                n for n in os.listdir(self.runtime) if re.fullmatch(r"wayland-\d+", n)],
+                timeout=30)
+            if self.process.poll() is not None:
+                raise Failure("sway ended at once:\n" + read(self.log).decode("utf-8", "replace"))
+            ipc = wait_until("sway's IPC socket", lambda: [
+                n for n in os.listdir(self.runtime) if n.startswith("sway-ipc.")], timeout=30)
+            self.env["WAYLAND_DISPLAY"] = socket[0]
+            self.env["SWAYSOCK"] = os.path.join(self.runtime, ipc[0])
+        except BaseException:
+            self.close()
+            raise
+
+    def command(self, command):
+        if os.geteuid() == 0 and self.user.pw_uid != 0:
+            return ["runuser", "-u", self.user.pw_name, "--"] + list(command)
+        return list(command)
+
+    def popen(self, command, **options):
+        return subprocess.Popen(self.command(command), env=self.env, **options)
+
+    def run(self, command, **options):
+        return subprocess.run(self.command(command), env=self.env, stdout=subprocess.PIPE,
+                              timeout=options.pop("timeout", 60), **options)
+
+    def swaymsg(self, *arguments):
+        return self.run(["swaymsg"] + list(arguments)).stdout.decode("utf-8", "replace")
+
+    def close(self):
+        # sway itself is asked to go: a signal to runuser or dbus-run-session
+        # does not reach it.
+        if "SWAYSOCK" in self.env and self.process.poll() is None:
+            try:
+                self.run(["swaymsg", "exit"], stderr=subprocess.DEVNULL, timeout=10)
+                self.process.wait(timeout=10)
+            except (subprocess.TimeoutExpired, OSError):
+                pass
+        end(self.process)
+        shutil.rmtree(self.runtime, ignore_errors=True)
 
 
 def set_keyboard_layout(env, layout):

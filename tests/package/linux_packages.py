@@ -36,6 +36,7 @@ DEB_FILES = {
     "etc/xdg/autostart/quorvelce.desktop": 0o644,
     "usr/bin/quorvelce": 0o755,
     "usr/bin/quorvel-ini": 0o755,
+    "usr/lib/udev/rules.d/70-quorvelce-scanners.rules": 0o644,
     "usr/lib/udev/rules.d/70-quorvelce-uinput.rules": 0o644,
     "usr/share/applications/quorvelce.desktop": 0o644,
     "usr/share/doc/quorvelce/changelog.gz": 0o644,
@@ -101,6 +102,9 @@ def test_deb(options, deb, work):
             check(re.search("^%s$" % re.escape(line), text, re.M), "%s lacks %s" % (entry, line))
     rule = read(os.path.join(root, "usr/lib/udev/rules.d/70-quorvelce-uinput.rules")).decode()
     check(re.search(r'^KERNEL=="uinput".*TAG\+="uaccess"', rule, re.M), "udev rule: %s" % rule)
+    rule = read(os.path.join(root, "usr/lib/udev/rules.d/70-quorvelce-scanners.rules")).decode()
+    check(re.search(r'^ATTRS\{idVendor\}=="05e0", ENV\{ID_MM_DEVICE_IGNORE\}="1"$', rule, re.M),
+          "scanner rule: %s" % rule)
     for size in (16, 32):
         png = read(os.path.join(root, "usr/share/icons/hicolor/%dx%d/apps/quorvelce.png"
                                 % (size, size)))
@@ -131,6 +135,7 @@ def test_deb(options, deb, work):
     # library they need is among them.
     depends = {re.split(r"[\s(:]", d.strip())[0] for d in
                re.split(r"[,|]", fields["Depends"]) if d.strip()}
+    check("qt6-wayland" in depends, "Depends lacks qt6-wayland: %s" % fields["Depends"])
     for program in ("usr/bin/quorvelce", "usr/bin/quorvel-ini"):
         dynamic = subprocess.run(["readelf", "-d", os.path.join(root, program)],
                                  stdout=subprocess.PIPE, check=True).stdout.decode()

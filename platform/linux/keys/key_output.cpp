@@ -1,10 +1,11 @@
 // Choosing the keystroke output for the session and keeping the layout it
-// types on in step with the X server's.
+// types on in step with the X server's or the compositor's.
 #include "platform/linux/keys/key_output_private.h"
 
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -40,12 +41,67 @@ const char16_t* KeyOutput::Fail(const char* problem, const char* otherProblem) {
 const char16_t* KeyOutput::Open() {
     const Session session = DetectSession();
     const char* xProblem = WhyNoXTest(session);
+    const char* compositor = nullptr;
     if (session == Session::kX11) {
         if (OpenX(nullptr) == nullptr) return nullptr;
         xProblem = xProblem_;
+    } else if (session == Session::kWayland) {
+        compositor = std::getenv("WAYLAND_DISPLAY");
+        // libwayland's own default, for a session that names none.
+        if (compositor == nullptr || compositor[0] == 0) compositor = "wayland-0";
+        if (OpenVirtualKeyboard(compositor) == nullptr) return nullptr;
+        xProblem = waylandProblem_;
     }
-    if (OpenUinput(nullptr, ReadKeyboardNames()) == nullptr) return nullptr;
+    if (OpenUinput(nullptr, ReadKeyboardNames(), compositor) == nullptr) return nullptr;
     return Fail(xProblem, UinputProblem(uinputError_));
+}
+
+const char16_t* KeyOutput::FailWayland(const char* problem) {
+    waylandProblem_ = problem;
+    return Fail(problem, nullptr);
+}
+
+const char16_t* KeyOutput::OpenVirtualKeyboard(const char* displayName) {
+    Close();
+    context_ = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+    if (context_ == nullptr) return FailWayland("xkbcommon cannot be used");
+    if (const char* problem = wayland_.Open(displayName, context_); problem != nullptr)
+        return FailWayland(problem);
+    if (!wayland_.OffersVirtualKeyboard())
+        return FailWayland("the Wayland compositor offers no virtual keyboard");
+    if (!wayland_.CreateVirtualKeyboard())
+        return FailWayland("the Wayland compositor refused a virtual keyboard");
+    // The tables' keys are read on the user's layout; without one sent, on
+    // the system's.
+    if (!ReadCompositorKeymap()) {
+        const KeyboardNames names = ReadKeyboardNames();
+        xkb_keymap* keymap = CompileKeymap(context_, names);
+        layout_.Build(keymap, 0);
+        if (keymap != nullptr) xkb_keymap_unref(keymap);
+        std::snprintf(layoutName_, sizeof layoutName_, "%s", names.layout);
+        LayoutRead();
+    }
+    // A keymap from the start: the protocol takes no key before one.
+    own_.Clear();
+    BindOwn(XKB_KEY_Return);
+    if (own_.Changed()) return FailWayland("our keymap cannot be sent to the compositor");
+    kind_ = Kind::kVirtualKeyboard;
+    message_[0] = 0;
+    return nullptr;
+}
+
+bool KeyOutput::ReadCompositorKeymap() {
+    xkb_keymap* keymap = wayland_.Keymap();
+    waylandSerial_ = wayland_.KeymapSerial();
+    if (keymap == nullptr) return false;
+    // The group the compositor reports; the first where it reports none.
+    std::uint32_t group = wayland_.GroupReported() ? wayland_.Group() : 0;
+    if (group >= xkb_keymap_num_layouts(keymap)) group = 0;
+    if (!layout_.Build(keymap, group)) return false;
+    const char* name = xkb_keymap_layout_get_name(keymap, group);
+    std::snprintf(layoutName_, sizeof layoutName_, "%s", name != nullptr ? name : "");
+    LayoutRead();
+    return true;
 }
 
 const char16_t* KeyOutput::FailX(const char* problem) {
@@ -94,20 +150,32 @@ void KeyOutput::LayoutRead() {
 
 void KeyOutput::FollowLayoutChanges() {
     // A keymap that cannot be read keeps the one we had.
-    if (LayoutChanged(x_.display(), x_.XkbEventBase(), group_, characters_.keys())) ReadXKeymap();
+    if (kind_ == Kind::kXTest) {
+        if (LayoutChanged(x_.display(), x_.XkbEventBase(), group_, characters_.keys()))
+            ReadXKeymap();
+        return;
+    }
+    wayland_.Poll();
+    if (wayland_.IsOpen() && wayland_.KeymapSerial() != waylandSerial_) ReadCompositorKeymap();
 }
 
-const char16_t* KeyOutput::OpenUinput(EventSink* sink, const KeyboardNames& names) {
+const char16_t* KeyOutput::OpenUinput(EventSink* sink, const KeyboardNames& names,
+                                      const char* waylandDisplay) {
     Close();
     context_ = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
-    xkb_keymap* keymap = CompileKeymap(context_, names);
-    // An unknown layout still types, on the US positions.
-    layout_.Build(keymap, 0);
-    if (keymap != nullptr) xkb_keymap_unref(keymap);
+    // The compositor's layout when it sends one: the system's names are
+    // only a guess at what the user chose.
+    if (waylandDisplay == nullptr || wayland_.Open(waylandDisplay, context_) != nullptr ||
+        !ReadCompositorKeymap()) {
+        xkb_keymap* keymap = CompileKeymap(context_, names);
+        // An unknown layout still types, on the US positions.
+        layout_.Build(keymap, 0);
+        if (keymap != nullptr) xkb_keymap_unref(keymap);
+        std::snprintf(layoutName_, sizeof layoutName_, names.variant[0] != 0 ? "%s(%s)" : "%s",
+                      names.layout, names.variant);
+        LayoutRead();
+    }
     deadKeys_.Load(context_);
-    std::snprintf(layoutName_, sizeof layoutName_, names.variant[0] != 0 ? "%s(%s)" : "%s",
-                  names.layout, names.variant);
-    LayoutRead();
 
     if (sink == nullptr) {
         uinputError_ = device_.Open();
@@ -116,6 +184,9 @@ const char16_t* KeyOutput::OpenUinput(EventSink* sink, const KeyboardNames& name
         settleUntilNs_ = linux_backend::MonotonicNs() + kUinputSettleNs;
     }
     uinput_.SetSink(sink);
+    capsLed_.SetFd(sink->LedFd());
+    capsAsked_ = 0;
+    capsUnknownShown_ = false;
     injector_ = &uinput_;
     kind_ = Kind::kUinput;
     message_[0] = 0;
@@ -132,9 +203,15 @@ void KeyOutput::Close() {
     kind_ = Kind::kNone;
     xtest_.SetDisplay(nullptr);
     uinput_.SetSink(nullptr);
+    capsLed_.SetFd(-1);
     device_.Close();
     settleUntilNs_ = 0;
     x_.Close();
+    ReleaseOwnKeys();
+    wayland_.Sync();
+    wayland_.Close();
+    own_.Clear();
+    waylandFailureShown_ = false;
     deadKeys_.Unload();
     if (context_ != nullptr) xkb_context_unref(context_);
     context_ = nullptr;
@@ -147,14 +224,100 @@ void KeyOutput::SetHints(const KeyHint* hints, std::size_t count) {
 }
 
 void KeyOutput::KeyEvent(std::uint8_t virtualKey, bool down) {
+    if (kind_ == Kind::kVirtualKeyboard) {
+        VirtualKeyEvent(virtualKey, down);
+        return;
+    }
     if (injector_ == nullptr) return;
-    if (down && kind_ == Kind::kXTest) FollowLayoutChanges();
+    if (down && kind_ != Kind::kNone) FollowLayoutChanges();
     typist_.KeyEvent(virtualKey, down);
     if (down && virtualKey == kVkCapital && kind_ == Kind::kXTest) record_.CapsLockPressed();
 }
 
 void KeyOutput::Sync() {
     x_.Sync();
+    wayland_.Sync();
+}
+
+// The modifiers the program holds choose the level of the user's layout a
+// key is read at; what that key types there is then typed on our own
+// keymap, with no modifier, so the tables' keys arrive as on the user's
+// keyboard and no modifier the application could take for a shortcut goes
+// with them.
+void KeyOutput::VirtualKeyEvent(std::uint8_t virtualKey, bool down) {
+    switch (virtualKey) {
+        case kVkShift:
+        case kVkLShift:
+        case kVkRShift:
+            shiftHeld_ = down;
+            return;
+        case kVkControl:
+        case kVkLControl:
+        case kVkRControl:
+            controlHeld_ = down;
+            return;
+        case kVkMenu:
+        case kVkLMenu:
+        case kVkRMenu:
+            altHeld_ = down;
+            return;
+        case kVkCapital:
+            // Our keyboard's Caps Lock is always off, the user's never ours.
+            return;
+        default:
+            break;
+    }
+    if (!down) {
+        PressOwn(ownPressed_[virtualKey], false);
+        ownPressed_[virtualKey] = kNoKey;
+        return;
+    }
+    FollowLayoutChanges();
+    const int level = (shiftHeld_ ? kLevelShift : 0) | (controlHeld_ && altHeld_ ? kLevelAltGr : 0);
+    const KeyCode code = layout_.CodeFor(virtualKey, level);
+    std::uint32_t keysym = code != kNoKey ? layout_.KeysymAt(code, level) : 0;
+    if (keysym == 0 && code != kNoKey) keysym = layout_.KeysymAt(code, 0);
+    // The line's end and Tab, on a layout that could not be read.
+    if (keysym == 0 && virtualKey == kVkReturn) keysym = XKB_KEY_Return;
+    if (keysym == 0 && virtualKey == kVkTab) keysym = XKB_KEY_Tab;
+    if (keysym == 0) return;
+    PressOwn(ownPressed_[virtualKey], false);
+    ownPressed_[virtualKey] = BindOwn(keysym);
+    PressOwn(ownPressed_[virtualKey], true);
+}
+
+KeyCode KeyOutput::BindOwn(std::uint32_t keysym) {
+    KeyCode code = own_.Bind(keysym);
+    // A keyboard table's keys come with no line announced: once every code
+    // is taken, the keys typed so far (all released) give theirs up.
+    if (code == kNoKey && keysym != 0) {
+        own_.BeginLine();
+        code = own_.Bind(keysym);
+    }
+    if (own_.Changed()) {
+        const std::size_t size = own_.Write(ownText_, sizeof ownText_);
+        if (size != 0) wayland_.UploadKeymap(ownText_, size);
+    }
+    return code;
+}
+
+void KeyOutput::PressOwn(KeyCode code, bool down) {
+    if (code == kNoKey) return;
+    if (settleUntilNs_ != 0) {
+        linux_backend::SleepUntil(settleUntilNs_);
+        settleUntilNs_ = 0;
+    }
+    wayland_.Key(static_cast<std::uint32_t>(code - kEvdevOffset), down);
+}
+
+void KeyOutput::ReleaseOwnKeys() {
+    for (KeyCode& code : ownPressed_) {
+        PressOwn(code, false);
+        code = kNoKey;
+    }
+    PressOwn(ownCharacter_, false);
+    ownCharacter_ = kNoKey;
+    shiftHeld_ = controlHeld_ = altHeld_ = false;
 }
 
 void KeyOutput::SendKey(KeyCode code, bool down) {
@@ -168,24 +331,38 @@ void KeyOutput::SendKey(KeyCode code, bool down) {
 }
 
 std::uintptr_t KeyOutput::LayoutIdentity() {
-    if (kind_ == Kind::kXTest) FollowLayoutChanges();
+    if (kind_ != Kind::kNone) FollowLayoutChanges();
     return CurrentIdentity();
 }
 
+// On the virtual keyboard no key of the user's layout types a character:
+// each goes as itself, on our own keymap.
 std::int16_t KeyOutput::KeyScan(char16_t character) const {
+    if (kind_ == Kind::kVirtualKeyboard) return -1;
     return LayoutQueries::KeyScan(layout_, character);
 }
 
 std::uint32_t KeyOutput::ScanCode(std::uint8_t virtualKey) const {
+    if (kind_ == Kind::kVirtualKeyboard) return 0;
     return LayoutQueries::ScanCode(layout_, virtualKey);
 }
 
 int KeyOutput::ToUnicode(std::uint8_t virtualKey, const std::uint8_t* keyState, char16_t* buffer,
                          int bufferSize) {
+    if (kind_ == Kind::kVirtualKeyboard) return 0;
     return queries_.ToUnicode(layout_, deadKeys_, virtualKey, keyState, buffer, bufferSize);
 }
 
 const char16_t* KeyOutput::WriteFailure() {
+    if (kind_ == Kind::kVirtualKeyboard) {
+        const char* lost = wayland_.Error();
+        if (lost == nullptr || waylandFailureShown_) return nullptr;
+        waylandFailureShown_ = true;
+        char text[kTextCapacity];
+        std::snprintf(text, sizeof text, "Keystrokes are being lost: %s.", lost);
+        DecodeUtf8Terminated(text, message_, std::size(message_));
+        return message_;
+    }
     const int error = uinput_.TakeError();
     if (error == 0) return nullptr;
     char text[kTextCapacity];
@@ -197,7 +374,21 @@ const char16_t* KeyOutput::WriteFailure() {
 }
 
 bool KeyOutput::CapsLockOn() {
-    return x_.CapsLockOn();
+    if (kind_ != Kind::kUinput) return x_.CapsLockOn();
+    capsLed_.Read();
+    ++capsAsked_;
+    return capsLed_.On();
+}
+
+const char16_t* KeyOutput::CapsLockUnknown() {
+    if (kind_ != Kind::kUinput || capsAsked_ < 2 || capsLed_.Known() || capsUnknownShown_)
+        return nullptr;
+    capsUnknownShown_ = true;
+    DecodeUtf8Terminated(
+        "The desktop does not tell QuorvelCE's keyboard whether Caps Lock is on: a scan typed "
+        "while it is on comes out with the case of its letters turned.",
+        message_, std::size(message_));
+    return message_;
 }
 
 unsigned long KeyOutput::FocusWindow() {
@@ -205,6 +396,16 @@ unsigned long KeyOutput::FocusWindow() {
 }
 
 bool KeyOutput::CharacterEvent(char32_t character, bool down) {
+    if (kind_ == Kind::kVirtualKeyboard) {
+        PressOwn(ownCharacter_, false);
+        ownCharacter_ = kNoKey;
+        if (!down) return true;
+        const std::uint32_t keysym = KeysymOf(character);
+        if (keysym == 0) return false;
+        ownCharacter_ = BindOwn(keysym);
+        PressOwn(ownCharacter_, true);
+        return ownCharacter_ != kNoKey;
+    }
     if (kind_ != Kind::kXTest) return false;
     if (!down) {
         characters_.Release();
@@ -215,6 +416,14 @@ bool KeyOutput::CharacterEvent(char32_t character, bool down) {
 }
 
 void KeyOutput::PrepareCharacters(const char16_t* characters, std::size_t count) {
+    if (kind_ == Kind::kVirtualKeyboard) {
+        // One upload for the whole line, before its first key.
+        own_.BeginLine();
+        own_.Bind(XKB_KEY_Return);
+        for (std::size_t i = 0; i < count; ++i) own_.Bind(KeysymOf(characters[i]));
+        if (own_.Changed()) BindOwn(XKB_KEY_Return);
+        return;
+    }
     if (kind_ != Kind::kXTest) return;
     FollowLayoutChanges();
     char32_t line[kLineCharacters];

@@ -1,7 +1,8 @@
-// The keystroke output of a Linux session: XTest on an X11 session, a uinput
-// device on Wayland or with no X display, or a message saying what is
-// missing. Keeps the layout in step with the X server's (a setxkbmap while
-// the program runs is followed before the next key press).
+// The keystroke output of a Linux session: XTest on an X11 session; under
+// Wayland the compositor's virtual keyboard where it offers one, else a
+// uinput device (also with no display at all); or a message saying what is
+// missing. Keeps the layout in step with the X server's or the compositor's
+// (a change while the program runs is followed before the next key press).
 // One thread at a time: the caller serialises.
 #pragma once
 
@@ -14,9 +15,11 @@
 #include "platform/linux/keys/key_record_private.h"
 #include "platform/linux/keys/keyboard_names_private.h"
 #include "platform/linux/keys/layout_queries_private.h"
+#include "platform/linux/keys/own_keymap_private.h"
 #include "platform/linux/keys/spare_characters_private.h"
 #include "platform/linux/keys/typist_private.h"
 #include "platform/linux/keys/uinput_output_private.h"
+#include "platform/linux/keys/wayland_connection_private.h"
 #include "platform/linux/keys/x_connection_private.h"
 #include "platform/linux/keys/xtest_output_private.h"
 
@@ -26,7 +29,7 @@ namespace platform::linuxkeys {
 
 class KeyOutput final : private KeyInjector {
   public:
-    enum class Kind { kNone, kXTest, kUinput };
+    enum class Kind { kNone, kXTest, kVirtualKeyboard, kUinput };
 
     KeyOutput() = default;
     KeyOutput(const KeyOutput&) = delete;
@@ -34,15 +37,21 @@ class KeyOutput final : private KeyInjector {
     ~KeyOutput() override { Close(); }
 
     // Chooses and opens the output for this session: XTest when there is an
-    // X display and the session is not Wayland, otherwise uinput when
-    // /dev/uinput can be used. Returns null, or a message naming what is
-    // missing (kept until the next Open or Close).
+    // X display and the session is not Wayland; under Wayland the
+    // compositor's virtual keyboard where it offers one; otherwise uinput
+    // when /dev/uinput can be used. Returns null, or a message naming what
+    // is missing (kept until the next Open or Close).
     const char16_t* Open();
     // XTest on the named display (null: $DISPLAY).
     const char16_t* OpenX(const char* displayName);
-    // uinput with the layout of `names`; events go to `sink`, or to a new
-    // kernel device when `sink` is null.
-    const char16_t* OpenUinput(EventSink* sink, const KeyboardNames& names);
+    // The virtual keyboard of the named Wayland display (null:
+    // $WAYLAND_DISPLAY).
+    const char16_t* OpenVirtualKeyboard(const char* displayName);
+    // uinput on the layout of the compositor at `waylandDisplay` (null: on
+    // none) when it sends one, else of `names`; events go to `sink`, or to a
+    // new kernel device when `sink` is null.
+    const char16_t* OpenUinput(EventSink* sink, const KeyboardNames& names,
+                               const char* waylandDisplay = nullptr);
     // Releases every key still down, then closes.
     void Close();
 
@@ -55,6 +64,7 @@ class KeyOutput final : private KeyInjector {
     void ReleaseAll() {
         characters_.Release();
         typist_.ReleaseAll();
+        ReleaseOwnKeys();
     }
     // Returns once the X server has handled every event sent so far (before
     // closing, or to read what a client received).
@@ -76,14 +86,21 @@ class KeyOutput final : private KeyInjector {
     // After a key event: null, or (once) the message that a write to the
     // uinput device failed, so that key events are being lost.
     const char16_t* WriteFailure();
-    // Caps Lock as the X server has it (through uinput nobody can tell:
-    // taken as off).
+    // Caps Lock as the X server has it, as the desktop last set the uinput
+    // device's LED (off until it does), or as the virtual keyboard has it
+    // (always off: its state is its own).
     bool CapsLockOn();
+    // Once, when Caps Lock is asked of a uinput device a second time (the
+    // first line may come before the desktop has opened the new device)
+    // and the desktop has never set its LED: the message that lines typed with Caps Lock on
+    // come out with their letters' case turned. Null otherwise.
+    const char16_t* CapsLockUnknown();
     // The X window with the keyboard focus; 0 for none or no X.
     unsigned long FocusWindow();
     // A press or release of a character that no key of the layout types: on
-    // X a spare key code bound to it. False where that cannot be (uinput, no
-    // spare code): the character is left out.
+    // X a spare key code bound to it, on the virtual keyboard a code of our
+    // own keymap. False where that cannot be (uinput, no spare code): the
+    // character is left out.
     bool CharacterEvent(char32_t character, bool down);
     // The characters a line is about to type through CharacterEvent: on X
     // their codes are bound ahead, with one wait for all of them.
@@ -94,6 +111,12 @@ class KeyOutput final : private KeyInjector {
   private:
     void SendKey(KeyCode code, bool down) override;
     bool ReadXKeymap();
+    bool ReadCompositorKeymap();
+    void VirtualKeyEvent(std::uint8_t virtualKey, bool down);
+    KeyCode BindOwn(std::uint32_t keysym);
+    void PressOwn(KeyCode code, bool down);
+    void ReleaseOwnKeys();
+    const char16_t* FailWayland(const char* problem);
     void FollowLayoutChanges();
     void LayoutRead();
     const char16_t* Fail(const char* problem, const char* otherProblem);
@@ -119,14 +142,32 @@ class KeyOutput final : private KeyInjector {
     KeyRecord record_;
     SpareCharacters characters_{typist_, xtest_};
 
+    // Wayland: the compositor's keymap (for uinput and for the tables' keys)
+    // and the virtual keyboard with its keymap of our own.
+    WaylandConnection wayland_;
+    std::uint32_t waylandSerial_ = 0;
+    OwnKeymap own_;
+    char ownText_[OwnKeymap::kTextSize] = {};
+    // What each virtual key, and the character being typed, pressed.
+    KeyCode ownPressed_[256] = {};
+    KeyCode ownCharacter_ = kNoKey;
+    bool shiftHeld_ = false;
+    bool controlHeld_ = false;
+    bool altHeld_ = false;
+    bool waylandFailureShown_ = false;
+
     // uinput.
     UinputDevice device_;
     UinputInjector uinput_;
+    CapsLockLed capsLed_;
+    int capsAsked_ = 0;
+    bool capsUnknownShown_ = false;
     // A new kernel device is read by the desktop only once it has noticed it;
     // the first event waits until then (CLOCK_MONOTONIC nanoseconds).
     std::int64_t settleUntilNs_ = 0;
 
     const char* xProblem_ = "";
+    const char* waylandProblem_ = "";
     int uinputError_ = 0;
     char16_t message_[kTextCapacity] = {};
 };

@@ -1,7 +1,10 @@
 // The uinput output without the kernel: the evdev events keystrokes produce on
 // layouts compiled from names, captured through the event sink, and read back
 // through an xkbcommon state as a desktop would read them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/input.h>
+#include <unistd.h>
 #include <libevdev/libevdev.h>
 #include <linux/input-event-codes.h>
 #include <stdlib.h>
@@ -219,6 +222,54 @@ TEST(UinputKeystrokes, LayoutQuestionsAndCharactersLeftOut) {
     ASSERT_NE(lost, nullptr);
     EXPECT_NE(std::u16string(lost).find(u"No such device"), std::u16string::npos);
     EXPECT_EQ(output.WriteFailure(), nullptr);
+}
+
+// Caps Lock as the desktop sets the device's LED, from events as the kernel
+// hands them over (a pipe stands for the device): off until told, then each
+// change as it comes, the last of several read at once; a desktop that never
+// sets it is said once, from the second line on (the first may come before
+// the desktop has opened the device).
+TEST(UinputKeystrokes, CapsLockFromTheLedTheDesktopSets) {
+    struct LedSink : CaptureSink {
+        int LedFd() const override { return fds[0]; }
+        int fds[2] = {-1, -1};
+    } sink;
+    ASSERT_EQ(pipe2(sink.fds, O_NONBLOCK), 0);
+    auto led = [&](std::initializer_list<std::pair<std::uint16_t, std::int32_t>> events) {
+        for (auto [code, value] : events) {
+            input_event e{};
+            e.type = code == SYN_REPORT ? EV_SYN : EV_LED;
+            e.code = code;
+            e.value = value;
+            ASSERT_EQ(write(sink.fds[1], &e, sizeof e), static_cast<ssize_t>(sizeof e));
+        }
+    };
+    KeyOutput output;
+    ASSERT_EQ(output.OpenUinput(&sink, Names("us")), nullptr);
+    EXPECT_FALSE(output.CapsLockOn());
+    EXPECT_EQ(output.CapsLockUnknown(), nullptr);
+    EXPECT_FALSE(output.CapsLockOn());
+    const char16_t* unknown = output.CapsLockUnknown();
+    ASSERT_NE(unknown, nullptr);
+    EXPECT_NE(std::u16string(unknown).find(u"Caps Lock"), std::u16string::npos);
+    EXPECT_FALSE(output.CapsLockOn());
+    EXPECT_EQ(output.CapsLockUnknown(), nullptr);
+
+    ASSERT_EQ(output.OpenUinput(&sink, Names("us")), nullptr);
+    led({{LED_NUML, 1}, {LED_CAPSL, 1}, {SYN_REPORT, 0}});
+    EXPECT_TRUE(output.CapsLockOn());
+    EXPECT_TRUE(output.CapsLockOn());
+    EXPECT_EQ(output.CapsLockUnknown(), nullptr);
+    led({{LED_CAPSL, 0}, {SYN_REPORT, 0}, {LED_CAPSL, 1}, {SYN_REPORT, 0}, {LED_CAPSL, 0},
+         {SYN_REPORT, 0}});
+    EXPECT_FALSE(output.CapsLockOn());
+    led({{LED_NUML, 0}, {SYN_REPORT, 0}});
+    EXPECT_FALSE(output.CapsLockOn());
+    led({{LED_CAPSL, 1}, {SYN_REPORT, 0}});
+    EXPECT_TRUE(output.CapsLockOn());
+    output.Close();
+    close(sink.fds[0]);
+    close(sink.fds[1]);
 }
 
 TEST(UinputKeystrokes, KeyboardNamesFromEnvironmentOrSystemFile) {
