@@ -114,6 +114,24 @@ def _lock_owner(number):
         return None
 
 
+def _display_taken(number):
+    """Whether a live server holds display `number`. The lock file of a server
+    that was killed stays behind; Xvfb itself takes such a number over, so a
+    lock whose process is gone does not lose the number to every later run."""
+    if not os.path.exists("/tmp/.X%d-lock" % number):
+        return os.path.exists("/tmp/.X11-unix/X%d" % number)
+    owner = _lock_owner(number)
+    if not owner:
+        return True
+    try:
+        os.kill(owner, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
+
+
 class Xvfb:
     """An Xvfb of our own at the first free display number from `first` on
     (-noreset keeps a layout set on it when its last client leaves). Runs
@@ -123,8 +141,7 @@ class Xvfb:
     def __init__(self, first, count):
         self.process = None
         for number in range(first, first + count):
-            if os.path.exists("/tmp/.X%d-lock" % number) or \
-                    os.path.exists("/tmp/.X11-unix/X%d" % number):
+            if _display_taken(number):
                 continue
             xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24",
                                      "-noreset", "-nolisten", "tcp"],

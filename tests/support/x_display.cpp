@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -35,11 +37,32 @@ bool InPath(const char* program) {
     return std::system(command.c_str()) == 0;
 }
 
+namespace {
+
+// Whether a live server holds display n. A killed server leaves its lock file
+// behind, and Xvfb takes such a number over itself: a lock whose process is
+// gone must not lose the number to every later run.
+bool DisplayTaken(int n) {
+    const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+    struct stat st {};
+    if (stat(lock.c_str(), &st) != 0) {
+        return stat(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), &st) == 0;
+    }
+    long owner = 0;
+    if (FILE* f = std::fopen(lock.c_str(), "r")) {
+        if (std::fscanf(f, "%ld", &owner) != 1) owner = 0;
+        std::fclose(f);
+    }
+    if (owner <= 0) return true;
+    return kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH;
+}
+
+}  // namespace
+
 bool XvfbDisplay::Start(int first, int last) {
     Stop();
     for (int n = first; n <= last; ++n) {
-        struct stat lock {};
-        if (stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &lock) == 0) continue;
+        if (DisplayTaken(n)) continue;
         const std::string display = ":" + std::to_string(n);
         pid_t pid = 0;
         if (RunProgram({"Xvfb", display, "-noreset", "-nolisten", "tcp"}, &pid) != 0) return false;
