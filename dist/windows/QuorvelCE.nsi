@@ -265,5 +265,9 @@ Section "Uninstall"
   Delete "$INSTDIR\${SHIPPED_DEFAULT}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
+  ; The record of the keys a run holds down, which the next start reads to
+  ; give back what a killed run left; with the program ended it holds nothing.
+  Delete "$LOCALAPPDATA\${NAME}\keys"
+  RMDir "$LOCALAPPDATA\${NAME}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd
