@@ -18,6 +18,13 @@ inline constexpr const char16_t* kBaudRateTexts[] = {
 inline constexpr const char16_t* kDataBitsTexts[] = {u"8", u"7", u"6", u"5"};
 inline constexpr const char16_t* kParityTexts[] = {u"NONE", u"ODD", u"EVEN", u"MARK", u"SPACE"};
 inline constexpr const char16_t* kStopBitsTexts[] = {u"1", u"1.5", u"2"};
+// SEND_MODE: how keystrokes go to Windows, by position: KEYS a virtual key
+// with its scan code (without the key, as before it existed); UNICODE each
+// character as itself, which remote sessions pass on whatever their keyboard
+// layout; SCANCODES keys by scan code alone, all a virtual machine's console
+// takes.
+inline constexpr const char16_t* kSendModeTexts[] = {u"KEYS", u"UNICODE", u"SCANCODES"};
+enum class SendMode : std::uint16_t { kKeys, kUnicode, kScanCodes };
 
 struct SerialSettingsRecord {
     std::uint16_t strokeDelay;  // milliseconds after every key event; 0: no pause
@@ -29,6 +36,7 @@ struct SerialSettingsRecord {
     char16_t keyTableName[kSectionNameCapacity];
     char16_t SettingSectionList[kMaxSettingSections][kSectionNameCapacity];
     std::uint16_t SettingSectionCount;
+    std::uint16_t sendMode;  // a SendMode
 };
 
 // All zero at program start.
@@ -55,7 +63,8 @@ enum class GeneralKey : std::uint8_t {
     kParity,
     kData,
     kStop,
-    kKeyTable
+    kKeyTable,
+    kSendMode
 };
 
 // How a key's text becomes its value; a text that is absent or not accepted
@@ -107,6 +116,8 @@ inline constexpr GeneralSetting kGeneralSettings[] = {
      kStopBitsTexts, std::size(kStopBitsTexts), &SerialSettingsRecord::stopBits, nullptr},
     {GeneralKey::kKeyTable, u"KEYTABLE", GeneralRule::kName, GeneralSave::kName, 0, nullptr, 0,
      nullptr, nullptr},
+    {GeneralKey::kSendMode, u"SEND_MODE", GeneralRule::kListPosition, GeneralSave::kNever, 0,
+     kSendModeTexts, std::size(kSendModeTexts), &SerialSettingsRecord::sendMode, nullptr},
 };
 
 // GeneralSettingOf finds a key at its enumerator's position.
