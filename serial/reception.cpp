@@ -227,12 +227,13 @@ bool ForegroundWindowReachable() {
 
 void FlushKeyBuffer() {
     if (keyCount != 0 && ForegroundWindowReachable()) {
+        // The layout of the window the line goes to, asked once per line
+        // (by scan code, before Caps Lock is switched with the layout's code).
+        scanCodeLayout = sendMode == SendMode::kScanCodes ? ActiveKeyboardLayout() : 0;
         if (CapsLockMatters() && (GetKeyState(kVkCapital) & 1) != 0 && !TypingStopped()) {
             capsLockToRestore = true;
             SwitchCapsLock();
         }
-        // The layout of the window the line goes to, asked once per line.
-        scanCodeLayout = sendMode == SendMode::kScanCodes ? ActiveKeyboardLayout() : 0;
         const LayoutPlans* layout = nullptr;
         std::uint32_t characters = 0;
         for (std::uint32_t i = 0; i < keyCount; ++i) {
