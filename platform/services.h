@@ -197,7 +197,8 @@ void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capaci
 inline constexpr std::uint32_t kKeyEventFExtendedKey = 0x0001;
 inline constexpr std::uint32_t kKeyEventFKeyUp = 0x0002;
 inline constexpr std::uint32_t kKeyEventFSilent = 0x0004;
-// A key named by its scan code alone (KEYEVENTF_SCANCODE): wVk is ignored.
+// A key named by its scan code alone (KEYEVENTF_SCANCODE): Windows ignores
+// wVk (Wine 8 does the opposite: it types wVk and ignores the code).
 inline constexpr std::uint32_t kKeyEventFScanCode = 0x0008;
 
 // One synthetic key event into the keyboard input of the focused application.

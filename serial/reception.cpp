@@ -107,7 +107,8 @@ void SendEvent(std::uint8_t key, bool release) {
                                        : 0;
     if (scanCode != 0) {
         // The key is named by where it sits, not by what it means: a
-        // virtual machine's console passes that on to its guest.
+        // virtual machine's console passes that on to its guest. Windows
+        // ignores the virtual key beside the code; Wine types by it alone.
         KeyboardInput input;
         input.wVk = key;
         input.wScan = static_cast<std::uint16_t>(scanCode & 0xFF);
