@@ -112,6 +112,7 @@ int RunGeneral(const ToolArgs& args, ToolOutput& io) {
     io.out += "stopBits=" + std::to_string(s.stopBits) + "\n";
     io.out += "dataBits=" + std::to_string(s.dataBits) + "\n";
     io.out += "keyTableName=" + ToUtf8(s.keyTableName) + "\n";
+    io.out += "sendMode=" + std::to_string(s.sendMode) + "\n";
     return 0;
 }
 
