@@ -120,7 +120,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"notepad") {
         HWND notepad = FindWindowW(L"Notepad", nullptr);
-        HWND edit = notepad != nullptr ? FindWindowExW(notepad, nullptr, L"Edit", nullptr) : nullptr;
+        HWND edit =
+            notepad != nullptr ? FindWindowExW(notepad, nullptr, L"Edit", nullptr) : nullptr;
         if (edit == nullptr) {
             std::printf("nonotepad\n");
             return 0;
