@@ -5,6 +5,8 @@
 #include <iterator>
 #include <mutex>
 
+#include "platform/text.h"
+
 std::atomic<std::int32_t> RunningFlag{1};
 std::atomic<std::int32_t> LineWaitFlag{1};
 platform::IconHandle ReadyIcon = platform::kNoIcon;
@@ -35,9 +37,45 @@ void ReportPortStatus(bool ready) {
     }
 }
 
+// The report goes from the reception thread to the dialog thread: the name
+// is written while the state is kWriting, read once it is kKept.
+enum UnreachableState : std::int32_t { kNothing, kWriting, kKept, kSaid };
+std::atomic<std::int32_t> unreachableState{kNothing};
+char16_t unreachableProgram[64];
+
+void KeepUnreachableWindow(const char16_t* program) {
+    std::int32_t expected = kNothing;
+    if (!unreachableState.compare_exchange_strong(expected, kWriting)) return;
+    std::size_t i = 0;
+    for (; program != nullptr && program[i] != 0 && i + 1 < std::size(unreachableProgram); ++i)
+        unreachableProgram[i] = program[i];
+    unreachableProgram[i] = 0;
+    unreachableState.store(kKept);
+}
+
 }  // namespace
 
-const ReceptionLinks RunStateLinks = {&RunningFlag, &LineWaitFlag, ReportPortStatus};
+const ReceptionLinks RunStateLinks = {&RunningFlag, &LineWaitFlag, ReportPortStatus,
+                                      KeepUnreachableWindow};
+
+void ForgetUnreachableWindow() {
+    unreachableState.store(kNothing);
+}
+
+bool TakeUnreachableWindowMessage(char16_t* text, std::size_t capacity) {
+    std::int32_t expected = kKept;
+    if (!unreachableState.compare_exchange_strong(expected, kSaid)) return false;
+    using platform::StrAppend;
+    platform::StrCopy(text, capacity, u"Saisie impossible dans la fenêtre de ");
+    StrAppend(text, capacity,
+              unreachableProgram[0] != 0 ? unreachableProgram : u"(programme inconnu)");
+    StrAppend(text, capacity,
+              u" : ce programme a plus de droits que QuorvelCE (lancé en administrateur) et "
+              u"Windows ne lui transmet pas nos touches.\nLancez QuorvelCE avec les mêmes "
+              u"droits, ou ce programme sans eux. Les lectures faites pendant que cette fenêtre "
+              u"est au premier plan ne sont pas tapées.");
+    return true;
+}
 
 void AddTrayIcon(platform::WindowHandle dialogWindow) {
     std::lock_guard lock(trayLock);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/services.h"
@@ -28,5 +29,15 @@ void AddTrayIcon(platform::WindowHandle dialogWindow);
 void SetTrayStatus(const char16_t* tip, platform::IconHandle icon);
 void RemoveTrayIcon();
 
-// How the reception thread reaches the flags above and the tray.
+// The first line of a run that the reception thread could not type because
+// keystrokes cannot reach the focused window, kept for the dialog thread to
+// say, once per run, without holding reception back (the next line may go to
+// a window they reach). A new run (the dialog's construction) forgets it.
+void ForgetUnreachableWindow();
+// The message for it, the first time it is asked after the report: true with
+// `text` filled, then false for the rest of the run.
+bool TakeUnreachableWindowMessage(char16_t* text, std::size_t capacity);
+
+// How the reception thread reaches the flags above, the tray and the report
+// of a window it cannot reach.
 extern const ReceptionLinks RunStateLinks;

@@ -106,6 +106,7 @@ CWedgeDlg::CWedgeDlg(CWnd* parent) : CDialog(kMainDialogTemplate, parent) {
     ConnectReception(RunStateLinks);
     UnusableFileShown = SaveFailureShown = false;
     PendingSaveFailure[0] = 0;
+    ForgetUnreachableWindow();
     SetSettingsErrorReporter(KeepSaveFailure);
 }
 
@@ -343,6 +344,15 @@ void CWedgeDlg::ShowSettingsFileProblems() {
     PendingSaveFailure[0] = 0;
 }
 
+// Said from the dialog thread, like a failed save: the reception thread
+// goes on reading meanwhile, and types again once the focus has moved.
+void CWedgeDlg::ShowUnreachableWindow() {
+    constexpr std::size_t kCapacity = 2 * kTextCapacity;
+    char16_t text[kCapacity];
+    if (TakeUnreachableWindowMessage(text, kCapacity))
+        platform::MessageBoxW(kNoWindow, text, kErrorCaption, kMbOk);
+}
+
 void CWedgeDlg::StopReception() {
     SetWindowTextW(u"QuorvelCE - Stopped");
     KillTimer(kLineWatchTimer);
@@ -399,6 +409,7 @@ void CWedgeDlg::OnTimer(std::uintptr_t timerId) {
     switch (timerId) {
         case kLineWatchTimer:
             WatchModemLines();
+            ShowUnreachableWindow();
             break;
         case kAutoStartTimer:
             // Killed before the Start it triggers: a box in Start runs

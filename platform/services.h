@@ -194,8 +194,12 @@ void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capaci
 
 // ---------------------------------------------------------------------------
 // Keyboard input.
+inline constexpr std::uint32_t kKeyEventFExtendedKey = 0x0001;
 inline constexpr std::uint32_t kKeyEventFKeyUp = 0x0002;
 inline constexpr std::uint32_t kKeyEventFSilent = 0x0004;
+// A key named by its scan code alone (KEYEVENTF_SCANCODE): Windows ignores
+// wVk (Wine 8 does the opposite: it types wVk and ignores the code).
+inline constexpr std::uint32_t kKeyEventFScanCode = 0x0008;
 
 // One synthetic key event into the keyboard input of the focused application.
 void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t flags,
@@ -227,8 +231,10 @@ void ClaimKeyRecord();
 // the character itself for what no key types.
 using KeyboardLayout = std::uintptr_t;  // a layout's identity (HKL); 0: none known
 
-// MapVirtualKeyExW's translation from a virtual key to its scan code.
+// MapVirtualKeyExW's translation from a virtual key to its scan code; the
+// _EX form gives an extended key's code with 0xE0 (or 0xE1) in its high byte.
 inline constexpr std::uint32_t kMapVkVkToVsc = 0;
+inline constexpr std::uint32_t kMapVkVkToVscEx = 4;
 // VkKeyScanExW's modifier bits (in its high byte).
 inline constexpr std::uint16_t kVkScanShift = 0x0100;
 inline constexpr std::uint16_t kVkScanControl = 0x0200;
@@ -253,8 +259,22 @@ std::int32_t ToUnicodeEx(std::uint32_t virtualKey, std::uint32_t scanCode,
                          const std::uint8_t* keyState, char16_t* buffer, std::int32_t bufferSize,
                          std::uint32_t flags, KeyboardLayout layout);
 std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, KeyboardLayout layout);
-// Bit 0x8000: the key is down; bit 0x0001: it is toggled on (Caps Lock).
+// Bit 0x8000: the key is down; bit 0x0001: it is toggled on (Caps Lock), as
+// the focused window's thread sees it.
 std::int16_t GetKeyState(std::int32_t virtualKey);
+
+// Whether key events sent now can reach the window that has the focus.
+// Windows drops, without a word, input sent to a process running at a higher
+// integrity level than ours (a program run as administrator). When they
+// cannot, `program` gets that window's executable name (file name only, cut
+// to fit; empty when it cannot be read). Elsewhere the answer is yes.
+bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity);
+
+// Whether SEND_MODE's other ways of sending apply to this keystroke output:
+// characters as input packets of their own and keys by scan code alone, as
+// Windows' SendInput takes them. Linux answers no (XTest and uinput place
+// every key on the layout in use), and keys are sent as keys there.
+bool SendModesApply();
 
 // One input of SendInput: a key event, or with kKeyEventFUnicode a character
 // (wVk 0, wScan the UTF-16 unit).

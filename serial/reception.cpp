@@ -1,6 +1,7 @@
 // The reception thread: keeps the scanner's port open, reads its bytes one at
 // a time, translates them through the keyboard table and types each line as
-// key events. Also the quit that ends the thread wherever it stands.
+// key events, in the way SEND_MODE asks for, unless the focused window cannot
+// receive them. Also the quit that ends the thread wherever it stands.
 #include "serial/reception.h"
 
 #include <atomic>
@@ -46,6 +47,11 @@ std::uint8_t receiveByte = 0;
 std::uint32_t eventMask = 0;
 std::uint32_t bytesRead = 0;
 char16_t messageText[kTextCapacity];
+char16_t unreachableProgram[kTextCapacity];
+// How this thread sends its keystrokes (SEND_MODE where the platform has such
+// ways), and by scan code, the layout whose codes name the keys of the line.
+SendMode sendMode = SendMode::kKeys;
+KeyboardLayout scanCodeLayout = 0;
 // Which keys our own events left down, so that a quit can let go of them.
 bool keyDown[256];
 // The modifiers the last keystroke left held, and whether Caps Lock was
@@ -58,7 +64,7 @@ bool capsLockToRestore = false;
 std::atomic<std::int32_t> ownRunning{1};
 std::atomic<std::int32_t> ownLineWait{1};
 void ReportNowhere(bool) {}
-ReceptionLinks links = {&ownRunning, &ownLineWait, ReportNowhere};
+ReceptionLinks links = {&ownRunning, &ownLineWait, ReportNowhere, nullptr};
 
 // A quit must reach the thread wherever it stands: every pause waits on this
 // event instead of sleeping, and typing stops at the next event.
@@ -103,7 +109,23 @@ void SendEvent(std::uint8_t key, bool release) {
         sendingEvent.store(0);
         return;
     }
-    keybd_event(key, 0, release ? kReleaseFlags : kPressFlags, 0);
+    const std::uint32_t scanCode = sendMode == SendMode::kScanCodes
+                                       ? MapVirtualKeyExW(key, kMapVkVkToVscEx, scanCodeLayout)
+                                       : 0;
+    if (scanCode != 0) {
+        // The key is named by where it sits, not by what it means: a
+        // virtual machine's console passes that on to its guest. Windows
+        // ignores the virtual key beside the code; Wine types by it alone.
+        KeyboardInput input;
+        input.wVk = key;
+        input.wScan = static_cast<std::uint16_t>(scanCode & 0xFF);
+        input.dwFlags = kKeyEventFScanCode |
+                        ((scanCode & 0xFF00) != 0 ? kKeyEventFExtendedKey : 0) |
+                        (release ? kKeyEventFKeyUp : 0);
+        SendInput(1, &input);
+    } else {
+        keybd_event(key, 0, release ? kReleaseFlags : kPressFlags, 0);
+    }
     keyDown[key] = !release;
     // Lowering it only has to come after the event (release): a full fence
     // here, twice for every key event, was the path's largest cost.
@@ -196,6 +218,16 @@ void TypePlan(const KeystrokePlan& plan) {
     }
 }
 
+// Sent as characters, carriage return and tab stay keys: Enter and Tab are
+// what a form expects of them.
+void TypeAsCharacter(std::uint8_t byte) {
+    if (byte == kLineEndReturn || byte == kTabByte) {
+        SendKeystroke(byte == kLineEndReturn ? kVkReturn : kVkTab, false, false);
+        return;
+    }
+    SendCharacter(Windows1252Character(byte));
+}
+
 // Caps Lock would turn the case of letters (and more, on some layouts), so
 // it is off while a line is typed and back on afterwards.
 void SwitchCapsLock() {
@@ -203,18 +235,46 @@ void SwitchCapsLock() {
     SendEvent(kVkCapital, true);
 }
 
+// Whether Caps Lock can change what the line types: characters sent as
+// themselves, Enter and Tab it leaves alone.
+bool CapsLockMatters() {
+    if (sendMode != SendMode::kUnicode) return true;
+    for (std::uint32_t i = 0; i < keyCount; ++i)
+        if (keyCharacter[i] < 0 && keyCodes[i] != kVkReturn && keyCodes[i] != kVkTab) return true;
+    return false;
+}
+
+// Windows drops keystrokes sent to a window above our integrity level without
+// a word, so such a line is not sent at all, and the program says why.
+bool ForegroundWindowReachable() {
+    if (KeystrokesReachForegroundWindow(unreachableProgram, kTextCapacity)) return true;
+    if (links.reportUnreachableWindow != nullptr && !TypingStopped())
+        links.reportUnreachableWindow(unreachableProgram);
+    return false;
+}
+
 void FlushKeyBuffer() {
-    if (keyCount != 0) {
-        if ((GetKeyState(kVkCapital) & 1) != 0 && !TypingStopped()) {
+    if (keyCount != 0 && ForegroundWindowReachable()) {
+        // The layout of the window the line goes to, asked once per line
+        // (by scan code, before Caps Lock is switched with the layout's code).
+        scanCodeLayout = sendMode == SendMode::kScanCodes ? ActiveKeyboardLayout() : 0;
+        if (CapsLockMatters() && (GetKeyState(kVkCapital) & 1) != 0 && !TypingStopped()) {
             capsLockToRestore = true;
             SwitchCapsLock();
         }
-        // The layout of the window the line goes to, asked once per line.
         const LayoutPlans* layout = nullptr;
         std::uint32_t characters = 0;
         for (std::uint32_t i = 0; i < keyCount; ++i) {
             if (keyCharacter[i] < 0) continue;
-            if (layout == nullptr) layout = &PlansForLayout(ActiveKeyboardLayout());
+            if (sendMode == SendMode::kUnicode) {
+                const char16_t character =
+                    Windows1252Character(static_cast<std::uint8_t>(keyCharacter[i]));
+                if (character != 0) lineCharacters[characters++] = character;
+                continue;
+            }
+            if (layout == nullptr)
+                layout =
+                    &PlansForLayout(scanCodeLayout != 0 ? scanCodeLayout : ActiveKeyboardLayout());
             const KeystrokePlan& plan = layout->plans[keyCharacter[i]];
             if (plan.kind == PlanKind::kCharacter) lineCharacters[characters++] = plan.character;
         }
@@ -226,9 +286,11 @@ void FlushKeyBuffer() {
             }
             if (keyCharacter[i] < 0) {
                 SendKeystroke(keyCodes[i], keyAltGr[i] != 0, keyShift[i] != 0);
-                continue;
+            } else if (sendMode == SendMode::kUnicode) {
+                TypeAsCharacter(static_cast<std::uint8_t>(keyCharacter[i]));
+            } else {
+                TypePlan(layout->plans[keyCharacter[i]]);
             }
-            TypePlan(layout->plans[keyCharacter[i]]);
         }
         // Nothing stays held once a line is typed: the user's own typing
         // must not come out shifted or as AltGr.
@@ -253,11 +315,19 @@ void AppendByte(std::uint8_t byte) {
             ++keyCount;
         }
     } else if (const KeyTableEntry& entry = KeyTable[byte]; entry.virtualKey != 0) {
-        keyCodes[keyCount] = static_cast<std::uint8_t>(entry.virtualKey & 0xFF);
-        keyAltGr[keyCount] = static_cast<std::uint8_t>(entry.altGr & 0xFF);
-        keyShift[keyCount] = static_cast<std::uint8_t>(entry.shift & 0xFF);
-        keyCharacter[keyCount] = -1;
-        ++keyCount;
+        // As characters, a table says which bytes type something; what
+        // they type is their own character.
+        if (sendMode == SendMode::kUnicode && Windows1252Character(byte) != 0) {
+            keyCodes[keyCount] = 0;
+            keyCharacter[keyCount] = byte;
+            ++keyCount;
+        } else {
+            keyCodes[keyCount] = static_cast<std::uint8_t>(entry.virtualKey & 0xFF);
+            keyAltGr[keyCount] = static_cast<std::uint8_t>(entry.altGr & 0xFF);
+            keyShift[keyCount] = static_cast<std::uint8_t>(entry.shift & 0xFF);
+            keyCharacter[keyCount] = -1;
+            ++keyCount;
+        }
     }
 }
 
@@ -349,6 +419,7 @@ std::uint32_t ReceptionThreadProc(void*) {
     shiftHeld = false;
     altGrHeld = false;
     capsLockToRestore = false;
+    sendMode = SendModesApply() ? static_cast<SendMode>(SerialSettings.sendMode) : SendMode::kKeys;
     // Under Wine a thread's key state follows the desktop's only from its
     // first question on: ask now, so that Caps Lock switched on while
     // reception runs is seen when a line is typed.

@@ -9,11 +9,14 @@
 
 // What the reception thread needs from the program that runs it, handed down
 // because this layer cannot name the one above: the flags it obeys and where
-// it reports whether the port is open.
+// it reports whether the port is open, and each line it could not type
+// because the focused window belongs to `program`, a program that keystrokes
+// cannot reach (null: said nowhere).
 struct ReceptionLinks {
     std::atomic<std::int32_t>* running;   // 0 stops reception
     std::atomic<std::int32_t>* lineWait;  // 0 types every byte at once
     void (*reportPortStatus)(bool ready);
+    void (*reportUnreachableWindow)(const char16_t* program);
 };
 
 // Connects reception to the program's words; called before a thread starts.

@@ -24,6 +24,14 @@ inline constexpr const char16_t* kScanAimTexts[] = {u"KEEP", u"STRIP"};
 // How many replacement rules GENERAL holds (SCAN_REPLACE_A to _E).
 inline constexpr int kScanReplaceCount = 5;
 
+// SEND_MODE: how keystrokes go to Windows, by position: KEYS a virtual key
+// with its scan code (without the key, as before it existed); UNICODE each
+// character as itself, which remote sessions pass on whatever their keyboard
+// layout; SCANCODES keys by scan code alone, all a virtual machine's console
+// takes.
+inline constexpr const char16_t* kSendModeTexts[] = {u"KEYS", u"UNICODE", u"SCANCODES"};
+enum class SendMode : std::uint16_t { kKeys, kUnicode, kScanCodes };
+
 struct SerialSettingsRecord {
     std::uint16_t strokeDelay;  // milliseconds after every key event; 0: no pause
     std::uint32_t baudRate;
@@ -34,6 +42,7 @@ struct SerialSettingsRecord {
     char16_t keyTableName[kSectionNameCapacity];
     char16_t SettingSectionList[kMaxSettingSections][kSectionNameCapacity];
     std::uint16_t SettingSectionCount;
+    std::uint16_t sendMode;  // a SendMode
     // How each scan is shaped (GENERAL's SCAN_ keys): the texts as read, the
     // absent marker when a key is absent; the reception thread parses them.
     std::uint16_t scanStripIdentifier;  // 0 keep, 1 strip
@@ -69,6 +78,7 @@ enum class GeneralKey : std::uint8_t {
     kData,
     kStop,
     kKeyTable,
+    kSendMode,
     kScanGs,
     kScanAim,
     kScanPrefix,
@@ -136,6 +146,8 @@ inline constexpr GeneralSetting kGeneralSettings[] = {
      kStopBitsTexts, std::size(kStopBitsTexts), &SerialSettingsRecord::stopBits, nullptr},
     {GeneralKey::kKeyTable, u"KEYTABLE", GeneralRule::kName, GeneralSave::kName, 0, nullptr, 0,
      nullptr, nullptr},
+    {GeneralKey::kSendMode, u"SEND_MODE", GeneralRule::kListPosition, GeneralSave::kNever, 0,
+     kSendModeTexts, std::size(kSendModeTexts), &SerialSettingsRecord::sendMode, nullptr},
     // Scan shaping. Each name contains no other key's name and lies in none,
     // so that a key line is never taken for another key's.
     {GeneralKey::kScanGs, u"SCAN_GS", GeneralRule::kScanText, GeneralSave::kNever, 0, nullptr, 0,

@@ -145,6 +145,7 @@ int RunGeneral(const ToolArgs& args, ToolOutput& io) {
     io.out += "stopBits=" + std::to_string(s.stopBits) + "\n";
     io.out += "dataBits=" + std::to_string(s.dataBits) + "\n";
     io.out += "keyTableName=" + ToUtf8(s.keyTableName) + "\n";
+    io.out += "sendMode=" + std::to_string(s.sendMode) + "\n";
     // The SCAN_ keys only when the file has them, so that a file without
     // them reads as it always has.
     if (s.scanStripIdentifier != 0) io.out += "scanStripIdentifier=1\n";

@@ -127,6 +127,18 @@ std::uint32_t SendInput(std::uint32_t count, const KeyboardInput* inputs) {
     return sent;
 }
 
+// X and the kernel have no integrity levels that would drop our events.
+bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
+    if (capacity != 0) program[0] = 0;
+    return true;
+}
+
+// Every key goes by its key code on the layout in use: SEND_MODE is read and
+// means nothing here.
+bool SendModesApply() {
+    return false;
+}
+
 void PrepareCharacters(const char16_t* characters, std::size_t count) {
     KeyboardOutputAccess access;
     if (access.output() != nullptr) access.output()->PrepareCharacters(characters, count);

@@ -95,7 +95,8 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t f
     if (n < capacity) storage[n] = {virtualKey, scanCode, flags, extraInfo, NowUs(), 0};
     checksum.store(checksum.load(std::memory_order_relaxed) * 31 + virtualKey * 8u + flags,
                    std::memory_order_relaxed);
-    detail::ApplyKeyEvent(virtualKey, (flags & kKeyEventFKeyUp) != 0);
+    if (detail::FocusedApplicationReceives())
+        detail::ApplyKeyEvent(virtualKey, (flags & kKeyEventFKeyUp) != 0);
     count.store(n + 1, std::memory_order_release);
 }
 
@@ -104,19 +105,27 @@ std::uint32_t SendInput(std::uint32_t inputs, const KeyboardInput* input) {
     for (std::uint32_t i = 0; i < inputs; ++i) {
         const KeyboardInput& in = input[i];
         const bool character = (in.dwFlags & kKeyEventFUnicode) != 0;
+        const bool byScanCode = !character && (in.dwFlags & kKeyEventFScanCode) != 0;
         const auto key = static_cast<std::uint8_t>(character ? 0 : in.wVk);
         std::size_t n = count.load(std::memory_order_relaxed);
         if (!Alive(n)) return i;
         const bool release = (in.dwFlags & kKeyEventFKeyUp) != 0;
         if (!character) Recorded(key, release);
         const auto typed = static_cast<char16_t>(character ? in.wScan : 0);
-        if (n < capacity) storage[n] = {key, 0, in.dwFlags, 0, NowUs(), typed};
+        const auto scanCode = static_cast<std::uint8_t>(byScanCode ? in.wScan : 0);
+        if (n < capacity) storage[n] = {key, scanCode, in.dwFlags, 0, NowUs(), typed};
         checksum.store(checksum.load(std::memory_order_relaxed) * 31 + in.wScan * 8u + in.dwFlags,
                        std::memory_order_relaxed);
-        if (!character) {
-            detail::ApplyKeyEvent(key, release);
-        } else if (!release) {
-            detail::ApplyCharacter(in.wScan);
+        // As Windows does, a key named by its scan code is found by that
+        // code alone: a wrong code types another key.
+        if (detail::FocusedApplicationReceives()) {
+            if (byScanCode) {
+                detail::ApplyKeyEvent(detail::KeyOfScanCode(in.wScan), release);
+            } else if (!character) {
+                detail::ApplyKeyEvent(key, release);
+            } else if (!release) {
+                detail::ApplyCharacter(in.wScan);
+            }
         }
         count.store(n + 1, std::memory_order_release);
     }

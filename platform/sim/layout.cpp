@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 namespace platform {
@@ -162,6 +163,20 @@ std::atomic<bool> answerInUse{false};
 constexpr KeyboardLayout kInUseIds = 0x1000;  // identities of their own in that mode
 std::atomic<std::size_t> switchAfterQueries{0};
 std::atomic<SimLayout*> switchTo{nullptr};
+// The program of a focused window above us, empty when there is none.
+char16_t windowAbove[64];
+std::atomic<bool> windowAboveFocused{false};
+
+// Scan codes: the keys every layout has at the same place, then the
+// layout's own keys in the order it lists them.
+struct FixedScanCode {
+    std::uint8_t virtualKey;
+    std::uint8_t scanCode;
+};
+constexpr FixedScanCode kFixedScanCodes[] = {{kVkTab, 0x0F},     {kVkReturn, 0x1C},
+                                             {kVkControl, 0x1D}, {kVkShift, 0x2A},
+                                             {kVkLMenu, 0x38},   {kVkCapital, 0x3A}};
+constexpr std::uint32_t kFirstLayoutScanCode = 0x40;
 
 SimLayout* Answering(KeyboardLayout id) {
     return answerInUse.load() ? focusedLayout.load() : FindLayout(id);
@@ -246,6 +261,14 @@ void AnswerForTheLayoutInUse(bool on) {
     answerInUse.store(on);
 }
 
+void SetForegroundWindowAbove(const char16_t* program) {
+    std::size_t n = 0;
+    for (; program != nullptr && program[n] != 0 && n + 1 < std::size(windowAbove); ++n)
+        windowAbove[n] = program[n];
+    windowAbove[n] = 0;
+    windowAboveFocused.store(program != nullptr);
+}
+
 void SwitchLayoutAfterQueries(std::size_t queries, const char* name) {
     switchTo.store(FindLayout(SimulatedLayout(name)));
     switchAfterQueries.store(queries);
@@ -270,6 +293,22 @@ void ResetFocusedApplication(std::size_t capacity) {
     probePending = 0;
     capsLock.store(false);
     SetKeyboardLayout("us");
+    SetForegroundWindowAbove(nullptr);
+}
+
+std::uint8_t KeyOfScanCode(std::uint16_t scanCode) {
+    for (const FixedScanCode& fixed : kFixedScanCodes)
+        if (fixed.scanCode == scanCode) return fixed.virtualKey;
+    SimLayout* layout = focusedLayout.load();
+    const std::uint32_t index = scanCode - kFirstLayoutScanCode;
+    if (layout == nullptr || scanCode < kFirstLayoutScanCode ||
+        index >= static_cast<std::uint32_t>(layout->count))
+        return 0;
+    return layout->keys[index].virtualKey;
+}
+
+bool FocusedApplicationReceives() {
+    return !windowAboveFocused.load();
 }
 
 void ApplyKeyEvent(std::uint8_t virtualKey, bool release) {
@@ -358,10 +397,25 @@ std::int32_t ToUnicodeEx(std::uint32_t virtualKey, std::uint32_t, const std::uin
 
 std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, KeyboardLayout layout) {
     sim::SimLayout* l = sim::Answering(layout);
-    if (mapType != kMapVkVkToVsc || l == nullptr) return 0;
+    if ((mapType != kMapVkVkToVsc && mapType != kMapVkVkToVscEx) || l == nullptr) return 0;
+    for (const sim::FixedScanCode& fixed : sim::kFixedScanCodes)
+        if (fixed.virtualKey == code) return fixed.scanCode;
     for (int i = 0; i < l->count; ++i)
-        if (l->keys[i].virtualKey == code) return static_cast<std::uint32_t>(0x10 + i);
+        if (l->keys[i].virtualKey == code)
+            return sim::kFirstLayoutScanCode + static_cast<std::uint32_t>(i);
     return 0;
+}
+
+bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
+    if (!sim::windowAboveFocused.load()) return true;
+    std::size_t n = 0;
+    for (; sim::windowAbove[n] != 0 && n + 1 < capacity; ++n) program[n] = sim::windowAbove[n];
+    if (capacity != 0) program[n] = 0;
+    return false;
+}
+
+bool SendModesApply() {
+    return true;
 }
 
 std::int16_t GetKeyState(std::int32_t virtualKey) {

@@ -37,6 +37,11 @@ void AnswerForTheLayoutInUse(bool on);
 void SwitchLayoutAfterQueries(std::size_t queries, const char* name);
 // How often the layout was asked what a key types (ToUnicodeEx calls).
 std::size_t LayoutQueryCount();
+// The focused window from now on belongs to `program`, running at a higher
+// integrity level than ours: keystrokes cannot reach it, and the events sent
+// meanwhile are lost to the focused application. Null: a window they reach
+// again (the state after a reset).
+void SetForegroundWindowAbove(const char16_t* program);
 
 namespace detail {
 // The keyboard recorder hands every event to the focused application; both
@@ -44,6 +49,13 @@ namespace detail {
 // characters aside.
 void ResetFocusedApplication(std::size_t capacity);
 void ApplyKeyEvent(std::uint8_t virtualKey, bool release);
+// A key named by its scan code alone, found on the focused layout as
+// MapVirtualKeyExW gives it out: the virtual key Windows would make of it,
+// 0 for a code no key has.
+std::uint8_t KeyOfScanCode(std::uint16_t scanCode);
+// Whether the focused application receives input now (not while a window
+// above us has the focus).
+bool FocusedApplicationReceives();
 void ApplyCharacter(char16_t character);
 }  // namespace detail
 

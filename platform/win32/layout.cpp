@@ -1,8 +1,10 @@
 // Keyboard layouts on Windows: the layout calls passed through (characters
-// sent as themselves go through SendInput, in keyboard.cpp). Under Wine two of them
+// sent as themselves go through SendInput, in keyboard.cpp), and whether the
+// focused window can receive our keystrokes at all. Under Wine two of them
 // need help: ToUnicodeEx reports a dead key only to a thread that has a
 // focused window (to others it types the accent), and GetKeyState sees the
 // desktop's Caps Lock only from such a thread, from its second call on.
+// Desktop Windows reads Caps Lock through the focused window's thread instead.
 // The seam comes before <windows.h>: its constants share names with Windows macros.
 #include "platform/services.h"
 
@@ -70,9 +72,98 @@ std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, Keyboa
 }
 
 std::int16_t GetKeyState(std::int32_t virtualKey) {
-    GiveThreadAFocusedWindow();
-    ::GetKeyState(virtualKey);
-    return ::GetKeyState(virtualKey);
+    if (RunningUnderWine()) {
+        GiveThreadAFocusedWindow();
+        ::GetKeyState(virtualKey);
+        return ::GetKeyState(virtualKey);
+    }
+    // A thread's key state on Windows is its own input state, which follows
+    // the keyboard only as its messages are read; threads attached to each
+    // other share one. So the focused window's thread is asked, and let go of
+    // at once: attached, our events and its focus would be tied together.
+    // (Wine clears an attached thread's key state, so it keeps the path above.)
+    const DWORD self = ::GetCurrentThreadId();
+    const DWORD focused = ::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr);
+    if (focused == 0 || focused == self || !::AttachThreadInput(self, focused, TRUE))
+        return ::GetKeyState(virtualKey);
+    const SHORT state = ::GetKeyState(virtualKey);
+    ::AttachThreadInput(self, focused, FALSE);
+    return state;
+}
+
+namespace {
+
+// A process token's integrity level: the last sub-authority of its
+// mandatory label (SECURITY_MANDATORY_*_RID). False, with the reason in
+// `error`, when it cannot be read.
+bool IntegrityLevel(HANDLE process, DWORD& level, DWORD& error) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        error = ::GetLastError();
+        return false;
+    }
+    alignas(TOKEN_MANDATORY_LABEL)
+        BYTE label[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const BOOL read = ::GetTokenInformation(token, TokenIntegrityLevel, label, sizeof label, &size);
+    error = read ? ERROR_SUCCESS : ::GetLastError();
+    ::CloseHandle(token);
+    if (!read) return false;
+    PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label)->Label.Sid;
+    const UCHAR count = *::GetSidSubAuthorityCount(sid);
+    if (count == 0) return false;
+    level = *::GetSidSubAuthority(sid, count - 1u);
+    return true;
+}
+
+void ExecutableName(HANDLE process, char16_t* program, std::size_t capacity) {
+    if (capacity == 0) return;
+    program[0] = 0;
+    wchar_t path[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (process == nullptr || !::QueryFullProcessImageNameW(process, 0, path, &length)) return;
+    DWORD start = 0;
+    for (DWORD i = 0; i < length; ++i)
+        if (path[i] == L'\\' || path[i] == L'/') start = i + 1;
+    std::size_t n = 0;
+    for (DWORD i = start; i < length && n + 1 < capacity; ++i) program[n++] = path[i];
+    program[n] = 0;
+}
+
+}  // namespace
+
+// User Interface Privilege Isolation drops input sent to a process above our
+// integrity level, and neither SendInput's result nor GetLastError tells, so
+// the levels are compared before a line is typed. Wine gives every process
+// the same level: the answer there is always yes.
+bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
+    if (capacity != 0) program[0] = 0;
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(::GetForegroundWindow(), &processId);
+    if (processId == 0 || processId == ::GetCurrentProcessId()) return true;
+    DWORD ours = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (!IntegrityLevel(::GetCurrentProcess(), ours, error)) return true;
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    DWORD theirs = 0;
+    bool known = false;
+    if (process != nullptr) {
+        known = IntegrityLevel(process, theirs, error);
+    } else {
+        error = ::GetLastError();
+    }
+    // A process we may not even ask is one above us (an elevated program's
+    // token refuses a lower caller), unless we are elevated ourselves.
+    const bool above =
+        known ? theirs > ours : error == ERROR_ACCESS_DENIED && ours < SECURITY_MANDATORY_HIGH_RID;
+    if (above) ExecutableName(process, program, capacity);
+    if (process != nullptr) ::CloseHandle(process);
+    return !above;
+}
+
+// Windows takes characters as packets of their own and keys by scan code.
+bool SendModesApply() {
+    return true;
 }
 
 // Windows types any character sent as itself: nothing to prepare.

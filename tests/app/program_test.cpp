@@ -756,6 +756,57 @@ TEST_F(StartStopTest, StopEndsTypingAtTheNextKeyEventAndNothingIsPressedAfterIt)
     EXPECT_EQ(TypedKeys(), "");
 }
 
+TEST_F(StartStopTest, ALineForAWindowAboveUsIsNotSentAndSaidOncePerRunWithoutHoldingReception) {
+    // A program run as administrator has the focus: Windows would drop our
+    // keys without a word, so the line is not sent and the user is told.
+    const auto handled = [] {
+        return WaitUntil([] {
+            return sim::SerialDevice(1).pendingBytes == 0 &&
+                   sim::BlockedThreadCount(true) == sim::AliveThreadCount();
+        });
+    };
+    Launch();
+    AutoStartAndWaitReady();
+    sim::SetForegroundWindowAbove(u"regedit.exe");
+    ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
+    ASSERT_TRUE(handled());
+    ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
+    ASSERT_TRUE(handled());
+    EXPECT_EQ(sim::KeyEventCount(), 0u);
+    // Said by the dialog thread at the line watch's tick, never by the
+    // reception thread, which must go on reading.
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text,
+              u"Saisie impossible dans la fenêtre de regedit.exe : ce programme a plus de droits "
+              u"que QuorvelCE (lancé en administrateur) et Windows ne lui transmet pas nos "
+              u"touches.\nLancez QuorvelCE avec les mêmes droits, ou ce programme sans eux. Les "
+              u"lectures faites pendant que cette fenêtre est au premier plan ne sont pas "
+              u"tapées.");
+    EXPECT_EQ(boxes[0].caption, u"Erreur");
+
+    // The focus moves on: the next line is typed.
+    sim::SetForegroundWindowAbove(nullptr);
+    ASSERT_TRUE(sim::FeedSerial(1, "B\r"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "B\r"; }));
+
+    // Once per run: after Stop and Start, another such window is not said again.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    ClickStartAfterStop();
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    sim::SetForegroundWindowAbove(u"Taskmgr.exe");
+    ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
+    ASSERT_TRUE(handled());
+    ASSERT_TRUE(WaitUntil([] { return sim::TimerArmed(kLineWatchTimer); }));
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
+    EXPECT_EQ(TypedKeys(), "B\r");
+}
+
 TEST_F(StartStopTest, TheHiddenRadiosStillSwitchLineWaitMode) {
     Launch();
     const WParam inactive = static_cast<WParam>(IDC_INACTIVE);

@@ -11,6 +11,9 @@
 //   trayicons             the icons Wine's stand-alone tray window shows
 //   boxes                 every message box: caption and text
 //   keysdown              the virtual keys the desktop holds down, one line
+//   notepad [focus]       the text of Notepad's edit control: "text" and its
+//                         UTF-16 units in hex, or "nonotepad"; with focus,
+//                         Notepad is made the foreground window first
 #include <windows.h>
 
 #include <cstdio>
@@ -113,6 +116,23 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     if (command == L"windows") {
         EnumWindows(PrintWindow, 0);
+        return 0;
+    }
+    if (command == L"notepad") {
+        HWND notepad = FindWindowW(L"Notepad", nullptr);
+        HWND edit =
+            notepad != nullptr ? FindWindowExW(notepad, nullptr, L"Edit", nullptr) : nullptr;
+        if (edit == nullptr) {
+            std::printf("nonotepad\n");
+            return 0;
+        }
+        if (argc > 2 && std::wcscmp(argv[2], L"focus") == 0) SetForegroundWindow(notepad);
+        const LRESULT length = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
+        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+        SendMessageW(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+        std::printf("text ");
+        for (LRESULT i = 0; i < length; ++i) std::printf("%04x", static_cast<unsigned>(text[i]));
+        std::printf("\n");
         return 0;
     }
     if (command == L"keysdown") {

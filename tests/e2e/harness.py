@@ -121,6 +121,7 @@ class Stage:
         self.programs = []
         self.extra_links = []
         self.sink = None
+        self.notepad = None
         self.sink_log = os.path.join(self.work, "keys.log")
 
     # -- the virtual scanner -------------------------------------------------
@@ -181,6 +182,24 @@ class Stage:
     def wait_typed(self, expected, *, timeout):
         return wait_until("typed %r" % expected,
                           lambda: self.typed() == expected and self.typed(), timeout=timeout)
+
+    def start_notepad(self):
+        """Wine's Notepad in focus, as the application a user scans into."""
+        self.notepad = subprocess.Popen([wine(), "notepad"], stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        wait_until("Notepad", lambda: self.notepad_text() is not None, timeout=90)
+        self.focus_notepad()
+
+    def focus_notepad(self):
+        """Notepad becomes the foreground window, as a user's click makes it."""
+        self.drive("notepad", "focus")
+
+    def notepad_text(self):
+        """What Notepad's window holds (None while there is no Notepad), with
+        its line ends as Notepad keeps them (\\r\\n)."""
+        out = self.drive("notepad")
+        m = re.match(r"text ?([0-9a-f]*)$", out.strip())
+        return bytes.fromhex(m.group(1)).decode("utf-16-be") if m else None
 
     # -- the program and the user -------------------------------------------
     def program(self, name, settings):
@@ -265,9 +284,10 @@ class Stage:
     def close(self):
         for p in self.programs:
             p.kill()
-        if self.sink and self.sink.poll() is None:
-            self.sink.kill()
-            self.sink.wait()
+        for process in (self.sink, self.notepad):
+            if process and process.poll() is None:
+                process.kill()
+                process.wait()
         self.lines.close_all()
         for link in self.extra_links:
             if os.path.islink(link):

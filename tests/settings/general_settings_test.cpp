@@ -69,6 +69,10 @@ TEST_F(GeneralSettings, NumbersAreValidated) {
         {"STOP = 2", &SerialSettingsRecord::stopBits, 2},
         {"STOP = 1.50", &SerialSettingsRecord::stopBits, 0},
         {"STOP = 3", &SerialSettingsRecord::stopBits, 0},
+        {"SEND_MODE = UNICODE", &SerialSettingsRecord::sendMode, 1},
+        {"SEND_MODE = SCANCODES", &SerialSettingsRecord::sendMode, 2},
+        {"SEND_MODE = unicode", &SerialSettingsRecord::sendMode, 0},
+        {"SEND_MODE = 1", &SerialSettingsRecord::sendMode, 0},
     };
     for (const Case& c : cases) {
         Load(c.line);

@@ -28,6 +28,8 @@ const char* AcceptedValues(GeneralKey id) {
             return "1, 1.5 or 2";
         case GeneralKey::kScanAim:
             return "KEEP or STRIP";
+        case GeneralKey::kSendMode:
+            return "KEYS, UNICODE or SCANCODES (letter case counts)";
         default:
             break;
     }
@@ -134,9 +136,15 @@ void GeneralTracker::ReportValue(const GeneralSetting& setting, const Kept& loca
     }
     char16_t buffer[kTextCapacity];
     const char16_t* used = GeneralValueText(setting, taken.value, buffer);
+    if (used == nullptr && setting.rule == GeneralRule::kListPosition &&
+        taken.value < setting.choiceCount)
+        used = setting.choices[taken.value];
+    // A key the program never writes keeps its line as it is.
+    const char* kept =
+        setting.save == GeneralSave::kNever ? "" : " and saves that at the next Start";
     out.AddAt(located.Label(), label + " is not " + AcceptedValues(setting.id) +
                                    ": the program uses " + ToUtf8(used != nullptr ? used : u"") +
-                                   " and saves that at the next Start");
+                                   kept);
 }
 
 }  // namespace check

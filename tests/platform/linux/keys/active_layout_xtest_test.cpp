@@ -74,7 +74,7 @@ class ActiveLayoutOnX : public ::testing::Test {
         SerialSettings.dataBits = 8;
         SerialSettings.strokeDelay = 1;  // as the shipped settings file has it
         UseActiveLayout();
-        ConnectReception({&running, &lineWait, ReportPort});
+        ConnectReception({&running, &lineWait, ReportPort, nullptr});
         StartReception();
     }
 
