@@ -164,7 +164,7 @@ int Type(int delay) {
     }
     std::printf("OUTPUT ready\n");
     std::fflush(stdout);
-    ConnectReception({&running, &lineWait, ReportPort});
+    ConnectReception({&running, &lineWait, ReportPort, nullptr});
     platform::ThreadHandle thread = platform::CreateThread(ReceptionThreadProc, nullptr, nullptr);
     for (int i = 0; i < 1000 && !portReady.load(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
