@@ -3,6 +3,7 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <cstdarg>
 #include <cstdio>
 
 #include "platform/linux/keys/wayland_connection_private.h"
@@ -11,6 +12,28 @@ namespace platform::linuxkeys {
 namespace {
 
 constexpr const char* kKeyType = "QUORVELCE";
+
+// The keymap's text as it grows; once a piece does not fit, nothing more is
+// added and the whole is refused.
+struct KeymapText {
+    char* text;
+    std::size_t capacity;
+    std::size_t used = 0;
+    bool fits = true;
+};
+
+__attribute__((format(printf, 2, 3))) void Add(KeymapText& out, const char* format, ...) {
+    if (!out.fits) return;
+    std::va_list values;
+    va_start(values, format);
+    const int n = std::vsnprintf(out.text + out.used, out.capacity - out.used, format, values);
+    va_end(values);
+    if (n < 0 || static_cast<std::size_t>(n) >= out.capacity - out.used) {
+        out.fits = false;
+        return;
+    }
+    out.used += static_cast<std::size_t>(n);
+}
 
 }  // namespace
 
@@ -45,43 +68,34 @@ void OwnKeymap::Clear() {
 }
 
 std::size_t OwnKeymap::Write(char* text, std::size_t capacity) {
-    std::size_t used = 0;
-    bool fits = true;
-    auto add = [&](const char* format, auto... values) {
-        if (!fits) return;
-        const int n = std::snprintf(text + used, capacity - used, format, values...);
-        if (n < 0 || static_cast<std::size_t>(n) >= capacity - used) {
-            fits = false;
-            return;
-        }
-        used += static_cast<std::size_t>(n);
-    };
-    add("xkb_keymap {\nxkb_keycodes \"%s\" {\nminimum = 8;\nmaximum = 255;\n", kOwnKeymapName);
+    KeymapText out{text, capacity};
+    Add(out, "xkb_keymap {\nxkb_keycodes \"%s\" {\nminimum = 8;\nmaximum = 255;\n", kOwnKeymapName);
     for (int code = kFirstCode; code < 256; ++code)
-        if (keysyms_[code] != 0) add("<K%d> = %d;\n", code, code);
+        if (keysyms_[code] != 0) Add(out, "<K%d> = %d;\n", code, code);
     // The standard types and actions: a compositor reads the keymap with
     // its own include path, as it reads its keyboards'.
     // A key type of our own that takes Shift and Caps Lock and stays on its
     // one level: a client whose state has them (another keyboard's) then
     // neither picks another level nor changes the character's case.
-    add("};\nxkb_types \"%s\" {\ninclude \"complete\"\n", kOwnKeymapName);
-    add("type \"%s\" { modifiers = Shift+Lock; map[Shift] = Level1; map[Lock] = Level1; "
+    Add(out, "};\nxkb_types \"%s\" {\ninclude \"complete\"\n", kOwnKeymapName);
+    Add(out,
+        "type \"%s\" { modifiers = Shift+Lock; map[Shift] = Level1; map[Lock] = Level1; "
         "map[Shift+Lock] = Level1; level_name[Level1] = \"Any\"; };\n};\n",
         kKeyType);
-    add("xkb_compatibility \"%s\" { include \"complete\" };\n", kOwnKeymapName);
+    Add(out, "xkb_compatibility \"%s\" { include \"complete\" };\n", kOwnKeymapName);
     // The group's name is what survives the compositor's rewriting of the
     // keymap, when ours comes back to us through wl_keyboard.
-    add("xkb_symbols \"%s\" {\nname[Group1] = \"%s\";\n", kOwnKeymapName, kOwnKeymapName);
+    Add(out, "xkb_symbols \"%s\" {\nname[Group1] = \"%s\";\n", kOwnKeymapName, kOwnKeymapName);
     for (int code = kFirstCode; code < 256; ++code) {
         if (keysyms_[code] == 0) continue;
         char name[64];
         if (xkb_keysym_get_name(keysyms_[code], name, sizeof name) < 0) continue;
-        add("key <K%d> { type = \"%s\", [ %s ] };\n", code, kKeyType, name);
+        Add(out, "key <K%d> { type = \"%s\", [ %s ] };\n", code, kKeyType, name);
     }
-    add("};\n};\n");
-    if (!fits) return 0;
+    Add(out, "};\n};\n");
+    if (!out.fits) return 0;
     changed_ = false;
-    return used + 1;
+    return out.used + 1;
 }
 
 }  // namespace platform::linuxkeys
