@@ -22,6 +22,7 @@ from common import Failure, mismatches, run_command, us_settings, wait_until
 PORT = 1
 ACTIVE_LAYOUT = "Active keyboard layout"
 LINE_LENGTH = 40
+PROBE = b"-"
 
 PAGE = """<!doctype html><meta charset="utf-8"><title>receiver</title>
 <textarea id="t" autofocus rows="20" cols="80"></textarea>
@@ -100,6 +101,21 @@ def wrong(expected, received):
     return sum(max(len(sent), len(got)) for sent, got in mismatches(expected, received))
 
 
+def settle(receiver, port):
+    """A browser takes the focus some time after the X server moves it, and
+    drops keys until then: a line of one plain key, sent until it arrives,
+    shows the receiver is taking keys."""
+    for _ in range(10):
+        port.write(PROBE + b"\r")
+        try:
+            wait_until("the receiver taking keys",
+                       lambda: receiver.typed().endswith(PROBE.decode() + "\n"), timeout=3)
+            return
+        except Failure:
+            pass
+    raise Failure("%s took none of 10 probe lines" % receiver.name)
+
+
 def run(build, layout, delay, receivers, runs):
     """Returns the number of wrong characters per receiver over `runs` scans."""
     stage = stagelib.Stage(build, "receivers-%s-%d" % (layout, delay), layout=layout)
@@ -116,6 +132,7 @@ def run(build, layout, delay, receivers, runs):
                 total = 0
                 for _ in range(runs):
                     receiver.focus()
+                    settle(receiver, port)
                     before = receiver.typed()
                     port.write(data)
                     # Done once the last line end has come and nothing more arrives.
