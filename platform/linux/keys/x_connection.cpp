@@ -33,6 +33,10 @@ const char* XConnection::Open(const char* displayName) {
     XkbSelectEvents(display_, XkbUseCoreKbd, notices, notices);
     XkbSelectEventDetails(display_, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask,
                           XkbGroupStateMask);
+    // In force before the keymap is read (on a connection of its own): a
+    // setxkbmap landing between that read and a selection still waiting in
+    // our buffer would never be told, and we would type on the old layout.
+    XSync(display_, False);
     return nullptr;
 }
 
