@@ -45,6 +45,22 @@ def printable_bytes():
     return result
 
 
+def in_lines(sent, line_end):
+    """The scan data for `sent` bytes in lines of 40, each ended by CR, and
+    the text the receiver must then hold (`line_end` for each CR)."""
+    data = bytearray()
+    expected = ""
+    for i, b in enumerate(sent):
+        data.append(b)
+        expected += bytes([b]).decode("cp1252")
+        if i % 40 == 39:
+            data += b"\r"
+            expected += line_end
+    data += b"\r"
+    expected += line_end
+    return bytes(data), expected
+
+
 def set_display_layout(layout):
     """A display of our own with the X layout `layout` (a name such as
     "us(dvorak)" is layout and variant)."""
@@ -118,16 +134,7 @@ def run_layout(build, layout):
         sent = printable_bytes()
         altgr = [b for b in sent if planned.get(b, ("?",))[0] == "altgr"]
         played = [b for b in sent if b not in altgr]
-        data = bytearray()
-        expected = ""
-        for i, b in enumerate(played):
-            data.append(b)
-            expected += bytes([b]).decode("cp1252")
-            if i % 40 == 39:
-                data += b"\r"
-                expected += "\r"
-        data += b"\r"
-        expected += "\r"
+        data, expected = in_lines(played, "\r")
         _, received = run_lines(stage, "main", settings, bytes(data), expected)
         problems = differences(expected, received)
         unplanned = [b for b in sent if b not in planned]

@@ -15,27 +15,12 @@ import sys
 import time
 
 import harness
-from active_layout_tests import ACTIVE, PORT, differences, printable_bytes, set_display_layout
+from active_layout_tests import (ACTIVE, PORT, differences, in_lines, printable_bytes,
+                                 set_display_layout)
 from common import Failure, fail_on, run_command, us_settings, wait_until
 from harness import started
 
 CASES = ["unicode_us", "unicode_fr", "unicode_de", "scancodes_us"]
-
-
-def lines_of(sent):
-    """The scan data for `sent` bytes in lines of 40, and the text Notepad
-    must then hold (an Enter there is CR LF)."""
-    data = bytearray()
-    expected = ""
-    for i, b in enumerate(sent):
-        data.append(b)
-        expected += bytes([b]).decode("cp1252")
-        if i % 40 == 39:
-            data += b"\r"
-            expected += "\r\n"
-    data += b"\r"
-    expected += "\r\n"
-    return bytes(data), expected
 
 
 def run_case(build, case):
@@ -52,7 +37,7 @@ def run_case(build, case):
         # The dialog had the focus a moment; the user clicks back into Notepad.
         stage.focus_notepad()
         sent = [b for b in printable_bytes() if mode == "unicode" or b < 0x80]
-        data, expected = lines_of(sent)
+        data, expected = in_lines(sent, "\r\n")  # an Enter in Notepad is CR LF
         stage.scan(PORT, data)
         try:
             wait_until("%d characters" % len(expected),

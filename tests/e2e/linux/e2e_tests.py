@@ -211,12 +211,7 @@ def shaping(stage):
             ("plain", "", "]d201095011015300031725123110ABC12321XYZ\r", "Return")):
         case("GS1 scan, %s" % name)
         settings = us_settings(PORT, keytable="Active keyboard layout", extra_general=extra)
-        program = stage.program(name, settings)
-        line = stage.line(program, PORT)
-        line.open()
-        program.start()
-        started(program, timeout=30)
-        wait_until("LS3578 ready (port open)", lambda: program.holds(line.device), timeout=20)
+        program, line = stage.start_program(name, settings, PORT)
         sink.focus()
         so_far = sink.typed()
         line.write(GS1_SCAN)
