@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "settings/general_settings.h"
 #include "settings/settings_file.h"
+#include "tools/check/general_tracker.h"
 #include "tools/commands.h"
 #include "tools/engine_bridge.h"
 #include "tools/text_conversion.h"
@@ -47,7 +48,8 @@ const GeneralSetting* GeneralSettingNamed(const std::u16string& key) {
     return nullptr;
 }
 
-// Why a SCAN_ value would be ignored by the program; empty when it would not.
+// Why a value of a key only the file sets (SEND_MODE, the SCAN_ keys) would
+// be ignored by the program; empty when it would not.
 std::string ScanValueProblem(const std::u16string& section, const std::u16string& key,
                              const std::u16string& value) {
     const GeneralSetting* setting = section == u"GENERAL" ? GeneralSettingNamed(key) : nullptr;
@@ -61,7 +63,7 @@ std::string ScanValueProblem(const std::u16string& section, const std::u16string
         ok = ParseScanReplacement(value.c_str(), parsed, error);
     if (setting->rule == GeneralRule::kListPosition && setting->save == GeneralSave::kNever &&
         InterpretGeneralValue(*setting, value.c_str()).defaulted) {
-        return ToUtf8(key) + " takes KEEP or STRIP";
+        return ToUtf8(key) + " takes " + check::AcceptedValues(setting->id);
     }
     if (ok) return {};
     return ToUtf8(key) + " = '" + ToUtf8(value) + "' at character " + std::to_string(error.column) +

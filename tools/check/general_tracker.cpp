@@ -13,7 +13,8 @@ namespace {
 
 constexpr char16_t kGeneral[] = u"GENERAL";
 
-// What a key accepts, in the words of a finding about a value it rejects.
+}  // namespace
+
 const char* AcceptedValues(GeneralKey id) {
     switch (id) {
         case GeneralKey::kCom:
@@ -35,8 +36,6 @@ const char* AcceptedValues(GeneralKey id) {
     }
     return "";
 }
-
-}  // namespace
 
 GeneralTracker::GeneralTracker() {
     BuildSectionHeader(header_, kGeneral);

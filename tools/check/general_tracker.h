@@ -11,6 +11,10 @@
 
 namespace check {
 
+// What a GENERAL key accepts, in the words of a message about a value it
+// rejects ("KEEP or STRIP"); empty for a key that takes any text.
+const char* AcceptedValues(GeneralKey id);
+
 class GeneralTracker {
   public:
     GeneralTracker();
