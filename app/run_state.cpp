@@ -46,10 +46,8 @@ char16_t unreachableProgram[64];
 void KeepUnreachableWindow(const char16_t* program) {
     std::int32_t expected = kNothing;
     if (!unreachableState.compare_exchange_strong(expected, kWriting)) return;
-    std::size_t i = 0;
-    for (; program != nullptr && program[i] != 0 && i + 1 < std::size(unreachableProgram); ++i)
-        unreachableProgram[i] = program[i];
-    unreachableProgram[i] = 0;
+    platform::StrCopy(unreachableProgram, std::size(unreachableProgram),
+                      program != nullptr ? program : u"");
     unreachableState.store(kKept);
 }
 

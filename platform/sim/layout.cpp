@@ -9,6 +9,8 @@
 #include <iterator>
 #include <memory>
 
+#include "platform/text.h"
+
 namespace platform {
 namespace sim {
 namespace {
@@ -262,10 +264,7 @@ void AnswerForTheLayoutInUse(bool on) {
 }
 
 void SetForegroundWindowAbove(const char16_t* program) {
-    std::size_t n = 0;
-    for (; program != nullptr && program[n] != 0 && n + 1 < std::size(windowAbove); ++n)
-        windowAbove[n] = program[n];
-    windowAbove[n] = 0;
+    StrCopy(windowAbove, std::size(windowAbove), program != nullptr ? program : u"");
     windowAboveFocused.store(program != nullptr);
 }
 
@@ -408,9 +407,7 @@ std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, Keyboa
 
 bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
     if (!sim::windowAboveFocused.load()) return true;
-    std::size_t n = 0;
-    for (; sim::windowAbove[n] != 0 && n + 1 < capacity; ++n) program[n] = sim::windowAbove[n];
-    if (capacity != 0) program[n] = 0;
+    StrCopy(program, capacity, sim::windowAbove);
     return false;
 }
 
