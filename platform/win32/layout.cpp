@@ -141,9 +141,14 @@ bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
     DWORD processId = 0;
     ::GetWindowThreadProcessId(::GetForegroundWindow(), &processId);
     if (processId == 0 || processId == ::GetCurrentProcessId()) return true;
-    DWORD ours = 0;
+    // Ours does not change while we run: read once.
+    constexpr DWORD kUnread = 0xFFFFFFFF;
+    static const DWORD ours = [] {
+        DWORD level = 0, unread = ERROR_SUCCESS;
+        return IntegrityLevel(::GetCurrentProcess(), level, unread) ? level : kUnread;
+    }();
+    if (ours == kUnread) return true;
     DWORD error = ERROR_SUCCESS;
-    if (!IntegrityLevel(::GetCurrentProcess(), ours, error)) return true;
     HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     DWORD theirs = 0;
     bool known = false;
