@@ -73,14 +73,7 @@ const char16_t* KeyOutput::OpenVirtualKeyboard(const char* displayName) {
         return FailWayland("the Wayland compositor refused a virtual keyboard");
     // The tables' keys are read on the user's layout; without one sent, on
     // the system's.
-    if (!ReadCompositorKeymap()) {
-        const KeyboardNames names = ReadKeyboardNames();
-        xkb_keymap* keymap = CompileKeymap(context_, names);
-        layout_.Build(keymap, 0);
-        if (keymap != nullptr) xkb_keymap_unref(keymap);
-        std::snprintf(layoutName_, sizeof layoutName_, "%s", names.layout);
-        LayoutRead();
-    }
+    if (!ReadCompositorKeymap()) ReadSystemKeymap(ReadKeyboardNames());
     // A keymap from the start: the protocol takes no key before one.
     own_.Clear();
     BindOwn(XKB_KEY_Return);
@@ -102,6 +95,15 @@ bool KeyOutput::ReadCompositorKeymap() {
     std::snprintf(layoutName_, sizeof layoutName_, "%s", name != nullptr ? name : "");
     LayoutRead();
     return true;
+}
+
+void KeyOutput::ReadSystemKeymap(const KeyboardNames& names) {
+    xkb_keymap* keymap = CompileKeymap(context_, names);
+    layout_.Build(keymap, 0);
+    if (keymap != nullptr) xkb_keymap_unref(keymap);
+    std::snprintf(layoutName_, sizeof layoutName_, names.variant[0] != 0 ? "%s(%s)" : "%s",
+                  names.layout, names.variant);
+    LayoutRead();
 }
 
 const char16_t* KeyOutput::FailX(const char* problem) {
@@ -166,15 +168,8 @@ const char16_t* KeyOutput::OpenUinput(EventSink* sink, const KeyboardNames& name
     // The compositor's layout when it sends one: the system's names are
     // only a guess at what the user chose.
     if (waylandDisplay == nullptr || wayland_.Open(waylandDisplay, context_) != nullptr ||
-        !ReadCompositorKeymap()) {
-        xkb_keymap* keymap = CompileKeymap(context_, names);
-        // An unknown layout still types, on the US positions.
-        layout_.Build(keymap, 0);
-        if (keymap != nullptr) xkb_keymap_unref(keymap);
-        std::snprintf(layoutName_, sizeof layoutName_, names.variant[0] != 0 ? "%s(%s)" : "%s",
-                      names.layout, names.variant);
-        LayoutRead();
-    }
+        !ReadCompositorKeymap())
+        ReadSystemKeymap(names);
     deadKeys_.Load(context_);
 
     if (sink == nullptr) {

@@ -112,6 +112,9 @@ class KeyOutput final : private KeyInjector {
     void SendKey(KeyCode code, bool down) override;
     bool ReadXKeymap();
     bool ReadCompositorKeymap();
+    // The layout the system's keyboard configuration names (an unknown one
+    // types on the US positions).
+    void ReadSystemKeymap(const KeyboardNames& names);
     void VirtualKeyEvent(std::uint8_t virtualKey, bool down);
     KeyCode BindOwn(std::uint32_t keysym);
     void PressOwn(KeyCode code, bool down);
