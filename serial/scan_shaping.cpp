@@ -83,23 +83,13 @@ struct Run {
         Settle(false);
     }
 
-    // A symbology identifier is "]", a letter and one more letter or digit
-    // at the very start of a scan; its bytes wait until that is known.
+    // An identifier's bytes wait until it is known whether they are one.
     bool HeldAsIdentifier(std::uint8_t byte) {
-        const bool letter = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
-        const bool digit = byte >= '0' && byte <= '9';
-        switch (state.identifierHeld) {
-            case 0:
-                if (byte != kIdentifierFlag) return false;
-                break;
-            case 1:
-                if (!letter) return false;
-                break;
-            default:
-                if (!letter && !digit) return false;
-                state.identifierHeld = 0;
-                state.identifierSettled = true;
-                return true;  // the whole identifier is dropped
+        if (!FitsIdentifier(state.identifierHeld, byte)) return false;
+        if (state.identifierHeld == kIdentifierLength - 1) {
+            state.identifierHeld = 0;
+            state.identifierSettled = true;
+            return true;  // the whole identifier is dropped
         }
         state.identifier[state.identifierHeld++] = byte;
         return true;
@@ -171,6 +161,21 @@ void PrepareScanRules(const SerialSettingsRecord& record, ScanRules& rules) {
     }
     rules.inUse = rules.stripIdentifier || rules.gs.set || rules.prefix.set || rules.suffix.set ||
                   rules.carriageReturn.set || anyReplacement;
+}
+
+bool FitsIdentifier(int position, std::uint8_t byte) {
+    const bool letter = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+    const bool digit = byte >= '0' && byte <= '9';
+    switch (position) {
+        case 0:
+            return byte == kIdentifierFlag;
+        case 1:
+            return letter;
+        case 2:
+            return letter || digit;
+        default:
+            return false;
+    }
 }
 
 void ResetScanState(ScanState& state) {

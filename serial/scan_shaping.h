@@ -44,6 +44,11 @@ void PrepareScanRules(const SerialSettingsRecord& record, ScanRules& rules);
 
 void ResetScanState(ScanState& state);
 
+// A symbology identifier is "]", a letter and one more letter or digit at the
+// very start of a scan ("]d2"): whether `byte` may stand at `position` of one.
+inline constexpr int kIdentifierLength = 3;
+bool FitsIdentifier(int position, std::uint8_t byte);
+
 // Takes one received byte. What it types may come later (a byte that may
 // begin an identifier or a replacement waits for the next); a carriage return
 // types all that waits, then the suffix and what carriage return types.

@@ -16,6 +16,7 @@
 #include "tools/commands.h"
 #include "tools/engine_bridge.h"
 #include "tools/key_names.h"
+#include "tools/preview.h"
 #include "tools/text_conversion.h"
 
 namespace {
@@ -57,14 +58,6 @@ bool DecodeBytes(const std::u16string& text, std::string& bytes, ToolOutput& io)
         }
     }
     return true;
-}
-
-struct Typed {
-    std::vector<ScanItem> items;
-};
-
-void Collect(void* context, const ScanItem& item) {
-    static_cast<Typed*>(context)->items.push_back(item);
 }
 
 std::string KeyText(const ScanItem& item) {
@@ -117,6 +110,47 @@ bool ReadStandardInput(std::string& bytes) {
 
 }  // namespace
 
+std::unique_ptr<PreviewSetup> LoadPreviewSetup() {
+    ListAvailablePorts(AvailablePorts, &AvailablePortCount);
+    LoadGeneralSettings();
+    const bool activeLayout = IsActiveLayoutName(SerialSettings.keyTableName);
+    if (!activeLayout) LoadKeyTable();
+    auto setup = std::make_unique<PreviewSetup>();
+    PrepareScanRules(SerialSettings, setup->rules);
+    setup->plans = activeLayout ? &PlansForLayout(ActiveKeyboardLayout()) : nullptr;
+    return setup;
+}
+
+void CollectScanItem(void* context, const ScanItem& item) {
+    static_cast<std::vector<ScanItem>*>(context)->push_back(item);
+}
+
+std::string DescribeTyped(const PreviewSetup& setup, const std::vector<ScanItem>& items,
+                          std::string* lines) {
+    std::string ignored;
+    std::string& out = lines != nullptr ? *lines : ignored;
+    std::string text;
+    for (const ScanItem& item : items) {
+        if (item.kind == ScanItemKind::kKey) {
+            out += "key  " + KeyText(item) + " " + VirtualKeyName(item.code) + "\n";
+            text += KeyText(item);
+            continue;
+        }
+        out += "char " + ByteCharacterName(item.code) + " ";
+        if (setup.plans != nullptr) {
+            out += OnLayout(*setup.plans, item.code) + "\n";
+            if (setup.plans->plans[item.code].kind != PlanKind::kNothing)
+                text += CharacterText(item.code);
+            continue;
+        }
+        const KeyTableEntry& entry = KeyTable[item.code];
+        out += (entry.virtualKey != 0 ? DescribeKey(entry) : "nothing (no key in the table)") +
+               std::string("\n");
+        if (entry.virtualKey != 0) text += CharacterText(item.code);
+    }
+    return text;
+}
+
 int RunPreview(const ToolArgs& args, ToolOutput& io) {
     if (args.empty() || args.size() > 2) return UsageError(io, "preview needs FILE [BYTES|-]");
     if (!SetSettingsPath(args[0], io)) return kUsageError;
@@ -128,41 +162,16 @@ int RunPreview(const ToolArgs& args, ToolOutput& io) {
         Note(io, "cannot read standard input");
         return 1;
     }
-    ListAvailablePorts(AvailablePorts, &AvailablePortCount);
-    LoadGeneralSettings();
-    const bool activeLayout = IsActiveLayoutName(SerialSettings.keyTableName);
-    if (!activeLayout) LoadKeyTable();
-    // A few kilobytes: kept off the stack.
-    auto rules = std::make_unique<ScanRules>();
-    PrepareScanRules(SerialSettings, *rules);
+    const std::unique_ptr<PreviewSetup> setup = LoadPreviewSetup();
     ScanState state;
     ResetScanState(state);
-    Typed typed;
+    std::vector<ScanItem> items;
     for (char byte : bytes)
-        ShapeScanByte(*rules, state, static_cast<std::uint8_t>(byte), Collect, &typed);
+        ShapeScanByte(setup->rules, state, static_cast<std::uint8_t>(byte), CollectScanItem,
+                      &items);
     if (state.inScan || state.pendingCount != 0 || state.identifierHeld != 0)
         Note(io, "the bytes end before a carriage return: what waits for one is not shown");
-
-    const LayoutPlans* plans = activeLayout ? &PlansForLayout(ActiveKeyboardLayout()) : nullptr;
-    std::string text;
-    for (const ScanItem& item : typed.items) {
-        if (item.kind == ScanItemKind::kKey) {
-            io.out += "key  " + KeyText(item) + " " + VirtualKeyName(item.code) + "\n";
-            text += KeyText(item);
-            continue;
-        }
-        io.out += "char " + ByteCharacterName(item.code) + " ";
-        if (plans != nullptr) {
-            io.out += OnLayout(*plans, item.code) + "\n";
-            if (plans->plans[item.code].kind != PlanKind::kNothing)
-                text += CharacterText(item.code);
-            continue;
-        }
-        const KeyTableEntry& entry = KeyTable[item.code];
-        io.out += (entry.virtualKey != 0 ? DescribeKey(entry) : "nothing (no key in the table)") +
-                  std::string("\n");
-        if (entry.virtualKey != 0) text += CharacterText(item.code);
-    }
+    const std::string text = DescribeTyped(*setup, items, &io.out);
     io.out += "text: " + text + "\n";
     return 0;
 }
