@@ -13,6 +13,7 @@ int RunCheck(const ToolArgs& args, ToolOutput& io);
 int RunShow(const ToolArgs& args, ToolOutput& io);
 int RunGenerate(const ToolArgs& args, ToolOutput& io);
 int RunPreview(const ToolArgs& args, ToolOutput& io);
+int RunListen(const ToolArgs& args, ToolOutput& io);
 
 // The whole tool: dispatches on the first argument.
 int RunQuorvelIni(const ToolArgs& args, ToolOutput& io);

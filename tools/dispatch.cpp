@@ -32,6 +32,13 @@ constexpr const char* kHelp =
     "                                  (SCAN_ keys included), key by key and as text;\n"
     "                                  BYTES takes \\xHH, \\r, \\n, \\t and \\\\ (no BYTES\n"
     "                                  or '-': standard input)\n"
+    "  listen [--settings FILE] PORT   open PORT (3 or COM3) as the program does, with\n"
+    "                                  FILE's line settings (without FILE: 9600 baud,\n"
+    "                                  8 data bits, no parity, 1 stop bit), and show\n"
+    "                                  each scan until Ctrl+C: its bytes, control\n"
+    "                                  bytes named (<GS>, <CR>), its symbology\n"
+    "                                  identifier, and the text preview gives; says\n"
+    "                                  what to check after 10 s without a byte\n"
     "  --help                          this text\n"
     "\n"
     "Output is UTF-8, one item a line. A wrong call exits with status 2; status 3\n"
@@ -57,5 +64,6 @@ int RunQuorvelIni(const ToolArgs& args, ToolOutput& io) {
     if (command == u"show") return RunShow(rest, io);
     if (command == u"generate") return RunGenerate(rest, io);
     if (command == u"preview") return RunPreview(rest, io);
+    if (command == u"listen") return RunListen(rest, io);
     return UsageError(io, "unknown command '" + ToUtf8(command) + "'");
 }
