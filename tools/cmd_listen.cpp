@@ -193,6 +193,7 @@ int RunListen(const ToolArgs& args, ToolOutput& io) {
     const std::string portText = PortText(port);
 
     static std::atomic<bool> stop{false};
+    stop.store(false);
     CatchInterrupt(&stop);
     if (!OpenSerialPort()) return OpenFailure(io, portText, GetLastError());
     io.out += "listening on " + portText + " at " + LineSettingsText() + "; Ctrl+C ends\n";
