@@ -145,7 +145,7 @@ def test_deb(options, deb, work):
                   (program, library, owner, fields["Depends"]))
 
     # lintian: no error and no warning; the informational tags that remain
-    # are explained in the README.
+    # are explained in docs/DEVELOPING.md.
     if not shutil.which("lintian"):
         raise Failure("lintian is not installed (Debian package lintian)")
     result = subprocess.run(["lintian", "--display-info", "--pedantic", deb],
