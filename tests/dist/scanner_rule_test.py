@@ -49,8 +49,10 @@ def ignored(work, vendor):
               "exec umockdev-run --device {device} -- "
               "udevadm test --action=add /sys/class/tty/ttyACM0").format(
         empty=os.path.join(work, "empty"), rules=os.path.join(work, "rules"), device=device)
+    # umockdev's test bed goes in our folder too, also when umockdev fails.
     run = subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c", script],
-                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120,
+                         env=dict(os.environ, TMPDIR=work))
     out = run.stdout.decode("utf-8", "replace")
     if run.returncode != 0 or not re.search(r"^DEVPATH=/devices/\S+/ttyACM0$", out, re.M):
         print(out)
