@@ -401,6 +401,14 @@ def descendants(pid):
     return found
 
 
+def alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
 def sway_pid(sway):
     """sway itself, which may run under runuser."""
     for pid in [sway.process.pid] + descendants(sway.process.pid):
@@ -491,6 +499,9 @@ def restart_case(build):
         check(said.count("Keystrokes cannot be typed") == 1, "no reconnection not said once")
         check("keymap cannot be sent" not in said, "a failed upload that lost nothing was said")
     finally:
+        # What runs under runuser: waited for, so that none outlives the test.
+        left = [pid for process in (typist, keyboard, foot and foot.process) if process
+                for pid in descendants(process.pid)]
         # The typist ends when its input does: a signal to runuser would
         # leave it behind.
         if typist and typist.poll() is None:
@@ -501,6 +512,8 @@ def restart_case(build):
         if foot:
             foot.close()
         sway.close()
+        wait_until("the clients' end", lambda: not [pid for pid in left if alive(pid)],
+                   timeout=30)
 
 
 CASES = {"keymap": keymap_case, "restart": restart_case, "receivers": receivers_case, "latency": latency_case,
