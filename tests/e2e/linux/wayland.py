@@ -516,7 +516,8 @@ def restart_case(build):
                    timeout=30)
 
 
-CASES = {"keymap": keymap_case, "restart": restart_case, "receivers": receivers_case, "latency": latency_case,
+CASES = {"keymap": keymap_case, "restart": restart_case, "receivers": receivers_case,
+         "latency": latency_case,
          "tray": tray_case}
 
 if __name__ == "__main__":
