@@ -517,8 +517,7 @@ def restart_case(build):
 
 
 CASES = {"keymap": keymap_case, "restart": restart_case, "receivers": receivers_case,
-         "latency": latency_case,
-         "tray": tray_case}
+         "latency": latency_case, "tray": tray_case}
 
 if __name__ == "__main__":
     if not all(shutil.which(p) for p in ("sway", "swaymsg", "foot")):
