@@ -24,7 +24,6 @@ struct KeyboardState {
     const char16_t* failure = nullptr;
     bool failureShown = false;
     bool characterLeftOut = false;
-    bool writeFailureShown = false;
     bool ended = false;
     char16_t lostMessage[kTextCapacity] = {};
 };
@@ -35,7 +34,6 @@ const char16_t* OpenLocked() {
         keyboard.opened = true;
         keyboard.failure = keyboard.output.Open();
         keyboard.failureShown = false;
-        keyboard.writeFailureShown = false;
         keyboard.characterLeftOut = false;
     }
     return keyboard.failure;
@@ -50,10 +48,9 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t, std::uint32_t flags, std
         if (keyboard.ended) return;
         if (OpenLocked() == nullptr) {
             keyboard.output.KeyEvent(virtualKey, (flags & kKeyEventFKeyUp) == 0);
+            // The output says each failure once.
             const char16_t* lost = keyboard.output.WriteFailure();
-            // Said once: a device that fails once tends to go on failing.
-            if (lost == nullptr || keyboard.writeFailureShown) return;
-            keyboard.writeFailureShown = true;
+            if (lost == nullptr) return;
             StrCopy(keyboard.lostMessage, kTextCapacity, lost);
             message = keyboard.lostMessage;
         } else {

@@ -103,8 +103,8 @@ def test_deb(options, deb, work):
     rule = read(os.path.join(root, "usr/lib/udev/rules.d/70-quorvelce-uinput.rules")).decode()
     check(re.search(r'^KERNEL=="uinput".*TAG\+="uaccess"', rule, re.M), "udev rule: %s" % rule)
     rule = read(os.path.join(root, "usr/lib/udev/rules.d/70-quorvelce-scanners.rules")).decode()
-    check(re.search(r'^ATTRS\{idVendor\}=="05e0", ENV\{ID_MM_DEVICE_IGNORE\}="1"$', rule, re.M),
-          "scanner rule: %s" % rule)
+    check(re.search(r'^SUBSYSTEMS=="usb", ATTRS\{idVendor\}=="05e0", '
+                    r'ENV\{ID_MM_DEVICE_IGNORE\}="1"$', rule, re.M), "scanner rule: %s" % rule)
     for size in (16, 32):
         png = read(os.path.join(root, "usr/share/icons/hicolor/%dx%d/apps/quorvelce.png"
                                 % (size, size)))

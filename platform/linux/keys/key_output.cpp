@@ -63,24 +63,57 @@ const char16_t* KeyOutput::FailWayland(const char* problem) {
 
 const char16_t* KeyOutput::OpenVirtualKeyboard(const char* displayName) {
     Close();
+    std::snprintf(waylandName_, sizeof waylandName_, "%s",
+                  displayName != nullptr ? displayName : "");
     context_ = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
     if (context_ == nullptr) return FailWayland("xkbcommon cannot be used");
-    if (const char* problem = wayland_.Open(displayName, context_); problem != nullptr)
+    if (const char* problem = ConnectVirtualKeyboard(false); problem != nullptr)
         return FailWayland(problem);
-    if (!wayland_.OffersVirtualKeyboard())
-        return FailWayland("the Wayland compositor offers no virtual keyboard");
-    if (!wayland_.CreateVirtualKeyboard())
-        return FailWayland("the Wayland compositor refused a virtual keyboard");
-    // The tables' keys are read on the user's layout; without one sent, on
-    // the system's.
-    if (!ReadCompositorKeymap()) ReadSystemKeymap(ReadKeyboardNames());
-    // A keymap from the start: the protocol takes no key before one.
-    own_.Clear();
-    BindOwn(XKB_KEY_Return);
-    if (own_.Changed()) return FailWayland("our keymap cannot be sent to the compositor");
     kind_ = Kind::kVirtualKeyboard;
     message_[0] = 0;
     return nullptr;
+}
+
+// Null, or what is missing. Made `again`, a compositor that sends no keymap
+// leaves the layout read before.
+const char* KeyOutput::ConnectVirtualKeyboard(bool again) {
+    const char* name = waylandName_[0] != 0 ? waylandName_ : nullptr;
+    if (const char* problem = wayland_.Open(name, context_); problem != nullptr) return problem;
+    if (!wayland_.OffersVirtualKeyboard())
+        return "the Wayland compositor offers no virtual keyboard";
+    if (!wayland_.CreateVirtualKeyboard())
+        return "the Wayland compositor refused a virtual keyboard";
+    // The tables' keys are read on the user's layout; without one sent, on
+    // the system's.
+    if (!ReadCompositorKeymap() && !again) ReadSystemKeymap(ReadKeyboardNames());
+    // A keymap from the start: the protocol takes no key before one.
+    own_.Clear();
+    BindOwn(XKB_KEY_Return);
+    if (own_.Changed()) return "our keymap cannot be sent to the compositor";
+    return nullptr;
+}
+
+// At a line's start, so that a line goes whole to one compositor: the keys
+// of a line cut short by the loss are not typed into the next one.
+void KeyOutput::ReconnectIfLost() {
+    if (kind_ != Kind::kVirtualKeyboard) return;
+    // A compositor that ended between lines is noticed by reading.
+    wayland_.Poll();
+    if (wayland_.IsOpen() && wayland_.Error() == nullptr) return;
+    // The loss is said even when it is first noticed here.
+    if (wayland_.IsOpen() && !waylandLostShown_) lostProblem_ = wayland_.Error();
+    // What our keyboard held went with the old connection.
+    ReleaseOwnKeys();
+    wayland_.Close();
+    if (const char* problem = ConnectVirtualKeyboard(true); problem != nullptr) {
+        wayland_.Close();
+        reconnectProblem_ = problem;
+        return;
+    }
+    reconnectProblem_ = nullptr;
+    reconnectProblemShown_ = false;
+    // A loss not yet said still is; one said is said again the next time.
+    if (lostProblem_ == nullptr) waylandLostShown_ = false;
 }
 
 bool KeyOutput::ReadCompositorKeymap() {
@@ -206,7 +239,12 @@ void KeyOutput::Close() {
     wayland_.Sync();
     wayland_.Close();
     own_.Clear();
-    waylandFailureShown_ = false;
+    waylandName_[0] = 0;
+    waylandLostShown_ = false;
+    lostProblem_ = nullptr;
+    reconnectProblem_ = nullptr;
+    reconnectProblemShown_ = false;
+    uinputFailureShown_ = false;
     deadKeys_.Unload();
     if (context_ != nullptr) xkb_context_unref(context_);
     context_ = nullptr;
@@ -291,9 +329,11 @@ KeyCode KeyOutput::BindOwn(std::uint32_t keysym) {
     }
     if (own_.Changed()) {
         const std::size_t size = own_.Write(ownText_, sizeof ownText_);
-        if (size != 0) wayland_.UploadKeymap(ownText_, size);
+        if (size != 0 && wayland_.UploadKeymap(ownText_, size)) own_.Sent();
     }
-    return code;
+    // A code whose keysym has not reached the compositor would type what
+    // it had there before; the upload is tried again at the next key.
+    return own_.Changed() ? kNoKey : code;
 }
 
 void KeyOutput::PressOwn(KeyCode code, bool down) {
@@ -350,16 +390,27 @@ int KeyOutput::ToUnicode(std::uint8_t virtualKey, const std::uint8_t* keyState, 
 
 const char16_t* KeyOutput::WriteFailure() {
     if (kind_ == Kind::kVirtualKeyboard) {
-        const char* lost = wayland_.Error();
-        if (lost == nullptr || waylandFailureShown_) return nullptr;
-        waylandFailureShown_ = true;
         char text[kTextCapacity];
-        std::snprintf(text, sizeof text, "Keystrokes are being lost: %s.", lost);
+        const char* lost = lostProblem_ != nullptr ? lostProblem_ : wayland_.Error();
+        if (lost == nullptr && wayland_.IsOpen() && own_.Changed())
+            lost = "our keymap cannot be sent to the compositor";
+        if (lost != nullptr && !waylandLostShown_) {
+            waylandLostShown_ = true;
+            lostProblem_ = nullptr;
+            std::snprintf(text, sizeof text, "Keystrokes are being lost: %s.", lost);
+        } else if (reconnectProblem_ != nullptr && !reconnectProblemShown_) {
+            reconnectProblemShown_ = true;
+            std::snprintf(text, sizeof text, "Keystrokes cannot be typed: %s.", reconnectProblem_);
+        } else {
+            return nullptr;
+        }
         DecodeUtf8Terminated(text, message_, std::size(message_));
         return message_;
     }
     const int error = uinput_.TakeError();
-    if (error == 0) return nullptr;
+    // Said once: a device that fails once tends to go on failing.
+    if (error == 0 || uinputFailureShown_) return nullptr;
+    uinputFailureShown_ = true;
     char text[kTextCapacity];
     std::snprintf(text, sizeof text,
                   "Keystrokes are being lost: writing to the uinput device failed (%s).",
@@ -399,7 +450,10 @@ bool KeyOutput::CharacterEvent(char32_t character, bool down) {
         if (keysym == 0) return false;
         ownCharacter_ = BindOwn(keysym);
         PressOwn(ownCharacter_, true);
-        return ownCharacter_ != kNoKey;
+        // A keymap that did not reach the compositor, or a connection lost,
+        // loses the key: WriteFailure says so, not that the layout lacks it.
+        return ownCharacter_ != kNoKey || own_.Changed() || !wayland_.IsOpen() ||
+               wayland_.Error() != nullptr;
     }
     if (kind_ != Kind::kXTest) return false;
     if (!down) {
@@ -412,6 +466,7 @@ bool KeyOutput::CharacterEvent(char32_t character, bool down) {
 
 void KeyOutput::PrepareCharacters(const char16_t* characters, std::size_t count) {
     if (kind_ == Kind::kVirtualKeyboard) {
+        ReconnectIfLost();
         // One upload for the whole line, before its first key.
         own_.BeginLine();
         own_.Bind(XKB_KEY_Return);

@@ -45,7 +45,10 @@ class KeyOutput final : private KeyInjector {
     // XTest on the named display (null: $DISPLAY).
     const char16_t* OpenX(const char* displayName);
     // The virtual keyboard of the named Wayland display (null:
-    // $WAYLAND_DISPLAY).
+    // $WAYLAND_DISPLAY). When the connection fails later (the compositor
+    // ended), it is made again at the start of the next line that types a
+    // character (a compositor restarted on the same display, or a session
+    // that came back), and again at each line until it is.
     const char16_t* OpenVirtualKeyboard(const char* displayName);
     // uinput on the layout of the compositor at `waylandDisplay` (null: on
     // none) when it sends one, else of `names`; events go to `sink`, or to a
@@ -84,7 +87,9 @@ class KeyOutput final : private KeyInjector {
     int ToUnicode(std::uint8_t virtualKey, const std::uint8_t* keyState, char16_t* buffer,
                   int bufferSize);
     // After a key event: null, or (once) the message that a write to the
-    // uinput device failed, so that key events are being lost.
+    // uinput device failed or the compositor's connection was lost, so that
+    // key events are being lost; and (once) that the connection could not
+    // be made again. Said again after a connection made again is lost.
     const char16_t* WriteFailure();
     // Caps Lock as the X server has it, as the desktop last set the uinput
     // device's LED (off until it does), or as the virtual keyboard has it
@@ -115,6 +120,8 @@ class KeyOutput final : private KeyInjector {
     // The layout the system's keyboard configuration names (an unknown one
     // types on the US positions).
     void ReadSystemKeymap(const KeyboardNames& names);
+    const char* ConnectVirtualKeyboard(bool again);
+    void ReconnectIfLost();
     void VirtualKeyEvent(std::uint8_t virtualKey, bool down);
     KeyCode BindOwn(std::uint32_t keysym);
     void PressOwn(KeyCode code, bool down);
@@ -157,7 +164,15 @@ class KeyOutput final : private KeyInjector {
     bool shiftHeld_ = false;
     bool controlHeld_ = false;
     bool altHeld_ = false;
-    bool waylandFailureShown_ = false;
+    // The display the virtual keyboard connects to again ("": $WAYLAND_DISPLAY).
+    char waylandName_[108] = {};
+    bool waylandLostShown_ = false;
+    // A loss noticed where nothing could say it (at a line's start).
+    const char* lostProblem_ = nullptr;
+    // Why the connection could not be made again (null: it was, or it was
+    // not lost), and whether that has been said.
+    const char* reconnectProblem_ = nullptr;
+    bool reconnectProblemShown_ = false;
 
     // uinput.
     UinputDevice device_;
@@ -165,6 +180,7 @@ class KeyOutput final : private KeyInjector {
     CapsLockLed capsLed_;
     int capsAsked_ = 0;
     bool capsUnknownShown_ = false;
+    bool uinputFailureShown_ = false;
     // A new kernel device is read by the desktop only once it has noticed it;
     // the first event waits until then (CLOCK_MONOTONIC nanoseconds).
     std::int64_t settleUntilNs_ = 0;

@@ -67,7 +67,7 @@ void OwnKeymap::Clear() {
     changed_ = false;
 }
 
-std::size_t OwnKeymap::Write(char* text, std::size_t capacity) {
+std::size_t OwnKeymap::Write(char* text, std::size_t capacity) const {
     KeymapText out{text, capacity};
     Add(out, "xkb_keymap {\nxkb_keycodes \"%s\" {\nminimum = 8;\nmaximum = 255;\n", kOwnKeymapName);
     for (int code = kFirstCode; code < 256; ++code)
@@ -94,7 +94,6 @@ std::size_t OwnKeymap::Write(char* text, std::size_t capacity) {
     }
     Add(out, "};\n};\n");
     if (!out.fits) return 0;
-    changed_ = false;
     return out.used + 1;
 }
 

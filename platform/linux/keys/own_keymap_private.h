@@ -28,13 +28,17 @@ class OwnKeymap {
     // Starts a line: what it binds from now on is kept while it is typed.
     void BeginLine() { ++line_; }
     // The code typing `keysym`, bound now if it has none (Changed() is then
-    // true until the text is written); kNoKey when every code is taken by
-    // the current line.
+    // true until the text has reached the compositor); kNoKey when every
+    // code is taken by the current line.
     KeyCode Bind(std::uint32_t keysym);
     bool Changed() const { return changed_; }
     // Writes the keymap as XKB text with its terminating zero; returns its
     // size with the zero, or 0 when `capacity` is too small.
-    std::size_t Write(char* text, std::size_t capacity);
+    std::size_t Write(char* text, std::size_t capacity) const;
+    // The text written last has reached the compositor. Until then the
+    // bindings stay marked as changed: a key sent on a code whose keysym
+    // never arrived would type whatever the compositor last had there.
+    void Sent() { changed_ = false; }
     void Clear();
 
   private:

@@ -86,6 +86,7 @@ void WaylandConnection::Close() {
     keymap_ = nullptr;
     groupReported_ = false;
     group_ = 0;
+    hungUp_ = false;
 }
 
 void WaylandConnection::Global(wl_registry* registry, std::uint32_t name, const char* interface,
@@ -147,11 +148,17 @@ void WaylandConnection::ModifiersReceived(std::uint32_t group) {
 }
 
 void WaylandConnection::Poll() {
-    if (display_ == nullptr) return;
-    while (wl_display_prepare_read(display_) != 0) wl_display_dispatch_pending(display_);
-    wl_display_flush(display_);
+    // A connection in error dispatches nothing more: the events still queued
+    // would keep prepare_read refusing for ever.
+    if (display_ == nullptr || Error() != nullptr) return;
+    while (wl_display_prepare_read(display_) != 0)
+        if (wl_display_dispatch_pending(display_) < 0) return;
+    Flush();
     pollfd ready{wl_display_get_fd(display_), POLLIN, 0};
-    if (poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) != 0) {
+    // A compositor that ended leaves the socket hung up, which libwayland
+    // does not count as an error.
+    if (poll(&ready, 1, 0) == 1 && (ready.revents & (POLLHUP | POLLERR)) != 0) hungUp_ = true;
+    if ((ready.revents & POLLIN) != 0) {
         wl_display_read_events(display_);
     } else {
         wl_display_cancel_read(display_);
@@ -169,7 +176,8 @@ bool WaylandConnection::CreateVirtualKeyboard() {
 }
 
 bool WaylandConnection::UploadKeymap(const char* text, std::size_t size) {
-    if (virtual_ == nullptr) return false;
+    // libwayland drops the requests of a connection in error without a word.
+    if (virtual_ == nullptr || Error() != nullptr) return false;
     const int fd = memfd_create("quorvelce-keymap", MFD_CLOEXEC);
     if (fd < 0) return false;
     std::size_t written = 0;
@@ -183,35 +191,39 @@ bool WaylandConnection::UploadKeymap(const char* text, std::size_t size) {
         zwp_virtual_keyboard_v1_keymap(virtual_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
                                        static_cast<std::uint32_t>(size));
         zwp_virtual_keyboard_v1_modifiers(virtual_, 0, 0, 0, 0);
-        wl_display_flush(display_);
+        Flush();
     }
     close(fd);
-    return written == size;
+    return written == size && Error() == nullptr;
 }
 
 void WaylandConnection::Key(std::uint32_t evdevCode, bool down) {
     if (virtual_ == nullptr) return;
     // Milliseconds, as a keyboard's events carry them.
     const auto time = static_cast<std::uint32_t>(linux_backend::MonotonicNs() / 1'000'000);
-    zwp_virtual_keyboard_v1_key(virtual_, time, evdevCode,
-                                down ? WL_KEYBOARD_KEY_STATE_PRESSED
-                                     : WL_KEYBOARD_KEY_STATE_RELEASED);
-    wl_display_flush(display_);
+    zwp_virtual_keyboard_v1_key(
+        virtual_, time, evdevCode,
+        down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    Flush();
 }
 
 void WaylandConnection::Modifiers(std::uint32_t depressed, std::uint32_t latched,
                                   std::uint32_t locked, std::uint32_t group) {
     if (virtual_ == nullptr) return;
     zwp_virtual_keyboard_v1_modifiers(virtual_, depressed, latched, locked, group);
-    wl_display_flush(display_);
+    Flush();
 }
 
 void WaylandConnection::Sync() {
     if (display_ != nullptr) wl_display_roundtrip(display_);
 }
 
+void WaylandConnection::Flush() {
+    if (wl_display_flush(display_) < 0 && errno == EPIPE) hungUp_ = true;
+}
+
 const char* WaylandConnection::Error() const {
-    if (display_ == nullptr || wl_display_get_error(display_) == 0) return nullptr;
+    if (display_ == nullptr || (!hungUp_ && wl_display_get_error(display_) == 0)) return nullptr;
     return "the Wayland compositor closed the connection";
 }
 

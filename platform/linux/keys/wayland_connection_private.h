@@ -53,6 +53,7 @@ class WaylandConnection {
     // Uploads `size` bytes of XKB keymap text (with its terminating zero)
     // and clears every modifier and the group on it, so that neither the
     // user's Caps Lock nor another keyboard's state reaches what it types.
+    // False when the text cannot be handed over or the connection failed.
     bool UploadKeymap(const char* text, std::size_t size);
     // A press or release of an evdev key code of the uploaded keymap, sent
     // before the call returns.
@@ -74,6 +75,8 @@ class WaylandConnection {
                 std::uint32_t version);
 
   private:
+    void Flush();
+
     wl_display* display_ = nullptr;
     wl_registry* registry_ = nullptr;
     wl_seat* seat_ = nullptr;
@@ -85,6 +88,7 @@ class WaylandConnection {
     std::uint32_t keymapSerial_ = 0;
     bool groupReported_ = false;
     std::uint32_t group_ = 0;
+    bool hungUp_ = false;
 };
 
 }  // namespace platform::linuxkeys

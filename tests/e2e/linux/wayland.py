@@ -10,6 +10,10 @@ part:
   layout" through the virtual keyboard into foot and into a GTK 3 text view
   (GDK_BACKEND=wayland), on twelve layouts, with the user's Caps Lock off and
   on: nothing wrong, nothing missing. Prints the figures per layout.
+- restart: sway killed (SIGKILL) in the middle of a 150-character scan; the
+  scans while it is gone say once that keystrokes cannot be typed; a new
+  sway on the same display then gets the next scan whole, in its focused
+  foot; a keymap upload that fails (memfd_create) loses no character.
 Headless sway has no keyboard: a virtual keyboard with the layout's keymap
 stands for the user's (wayland_tool keyboard). Exits 77 without sway.
 Run:  wayland.py --build build/linux [keymap receivers latency]
@@ -384,12 +388,140 @@ def latency_case(build, repeat=15):
             shutil.rmtree(folder, ignore_errors=True)
 
 
-CASES = {"keymap": keymap_case, "receivers": receivers_case, "latency": latency_case,
-         "tray": tray_case}
+def descendants(pid):
+    found = []
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/children" % (pid, task)) as f:
+                children = [int(c) for c in f.read().split()]
+        except OSError:
+            continue
+        for child in children:
+            found += [child] + descendants(child)
+    return found
+
+
+def alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def sway_pid(sway):
+    """sway itself, which may run under runuser."""
+    for pid in [sway.process.pid] + descendants(sway.process.pid):
+        try:
+            with open("/proc/%d/comm" % pid) as f:
+                if f.read().strip() == "sway":
+                    return pid
+        except OSError:
+            pass
+    return None
+
+
+def restart_sway(sway):
+    """A new sway in the same runtime folder, on the same display."""
+    sway.process = sway.popen(["sway", "-c", os.path.join(sway.runtime, "config")],
+                              stdout=open(sway.log, "ab"), stderr=subprocess.STDOUT)
+    pid = wait_until("the new sway", lambda: sway_pid(sway), timeout=30)
+    ipc = wait_until("the new sway's IPC socket", lambda: [
+        n for n in os.listdir(sway.runtime) if re.fullmatch(r"sway-ipc\.\d+\.%d\.sock" % pid, n)],
+        timeout=30)
+    sway.env["SWAYSOCK"] = os.path.join(sway.runtime, ipc[0])
+    wait_until("the display", lambda: os.path.exists(
+        os.path.join(sway.runtime, sway.env["WAYLAND_DISPLAY"])), timeout=30)
+
+
+def restart_case(build):
+    tool = Tools(build).tool
+    scan = "".join(scan_lines()).replace("\t", "")[:150]
+    check(len(scan) == 150, "the scan's length")
+    data = scan.encode("cp1252") + b"\r"
+    sway = common.Sway("us")
+    typist = keyboard = foot = None
+    errors = os.path.join(sway.runtime, "typist.err")
+    try:
+        keyboard = stand_in_keyboard(sway, tool, "us")
+        foot = Foot(sway, os.path.join(sway.runtime, "before.txt"))
+        wait_until("a window with the focus", lambda: focused_window(sway), timeout=30)
+        # One keymap upload fails: the line's keys wait for the next one.
+        typist = sway.popen([tool, "type", "5", "1"], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=open(errors, "wb"))
+        check(typist.stdout.readline().strip() == b"OUTPUT ready", "no keystroke output")
+        typist.stdin.write(data)
+        typist.stdin.flush()
+        wait_until("the first scan", lambda: foot.text().count("\r") >= 1, timeout=30)
+        first = foot.text()
+        print("failed upload: %d of %d characters right" % (count(scan + "\r", first)[0],
+                                                            len(data)))
+        check(first == scan + "\r", "after a failed upload: %r" % first)
+
+        typist.stdin.write(data)
+        typist.stdin.flush()
+        wait_until("the scan under way", lambda: len(foot.text()) > len(first) + 20, timeout=30)
+        os.kill(wait_until("sway", lambda: sway_pid(sway), timeout=30), 9)
+        sway.process.wait(timeout=30)
+        print("sway killed after %d characters of the second scan" % (
+            len(foot.text()) - len(first)))
+        # Its compositor gone, foot ends.
+        foot.process.wait(timeout=30)
+        close_keyboard(keyboard)
+        foot = keyboard = None
+        # Two scans with no compositor: said once.
+        for _ in range(2):
+            typist.stdin.write(data)
+            typist.stdin.flush()
+            wait_until("the message", lambda: "cannot be typed" in read_text(errors),
+                       timeout=30)
+        # The second scan, typed into nothing, before sway comes back.
+        time.sleep(3)
+
+        restart_sway(sway)
+        keyboard = stand_in_keyboard(sway, tool, "us")
+        foot = Foot(sway, os.path.join(sway.runtime, "after.txt"))
+        wait_until("a window with the focus", lambda: focused_window(sway), timeout=30)
+        typist.stdin.write(data)
+        typist.stdin.flush()
+        wait_until("the scan after the restart", lambda: "\r" in foot.text(), timeout=30)
+        time.sleep(0.3)
+        after = foot.text()
+        typist.stdin.close()
+        typist.wait(timeout=60)
+        typist = None
+        said = read_text(errors)
+        print("after the restart: %d of %d characters right, %d wrong or missing" % (
+            count(scan + "\r", after)[0], len(data), len(data) - count(scan + "\r", after)[0]))
+        print("messages:\n" + said.strip())
+        check(after == scan + "\r", "after the restart: %r" % after)
+        check(said.count("Keystrokes are being lost") == 1, "the loss is not said once")
+        check(said.count("Keystrokes cannot be typed") == 1, "no reconnection not said once")
+        check("keymap cannot be sent" not in said, "a failed upload that lost nothing was said")
+    finally:
+        # What runs under runuser: waited for, so that none outlives the test.
+        left = [pid for process in (typist, keyboard, foot and foot.process) if process
+                for pid in descendants(process.pid)]
+        # The typist ends when its input does: a signal to runuser would
+        # leave it behind.
+        if typist and typist.poll() is None:
+            typist.stdin.close()
+            typist.wait(timeout=60)
+        if keyboard:
+            close_keyboard(keyboard)
+        if foot:
+            foot.close()
+        sway.close()
+        wait_until("the clients' end", lambda: not [pid for pid in left if alive(pid)],
+                   timeout=30)
+
+
+CASES = {"keymap": keymap_case, "restart": restart_case, "receivers": receivers_case,
+         "latency": latency_case, "tray": tray_case}
 
 if __name__ == "__main__":
     if not all(shutil.which(p) for p in ("sway", "swaymsg", "foot")):
         print("SKIP: sway, swaymsg or foot is missing")
         sys.exit(77)
-    sys.exit(common.run_command(["keymap", "receivers", "tray"], "build/linux",
+    sys.exit(common.run_command(["keymap", "receivers", "tray", "restart"], "build/linux",
                                 lambda build, case: CASES[case](build)))

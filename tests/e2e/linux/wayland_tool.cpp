@@ -8,19 +8,23 @@
 //                           "LAYOUTS name,name", "SAME LAYOUT" when it is the
 //                           keymap xkbcommon makes of LAYOUT (else
 //                           "DIFFERENT"), and its text after "KEYMAP";
-//   type DELAY              the program's reception thread on a pty as COM1
+//   type DELAY [FAILS]      the program's reception thread on a pty as COM1
 //                           with "Active keyboard layout" and stroke delay
 //                           DELAY, typing what comes on standard input, until
-//                           it closes; prints "OUTPUT kind" once open.
+//                           it closes; prints "OUTPUT kind" once open; the
+//                           FAILS keymap uploads after that fail in
+//                           memfd_create, as with no file descriptor left.
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +42,21 @@
 #include "serial/reception.h"
 #include "serial/serial_port.h"
 #include "settings/general_settings.h"
+
+namespace {
+std::atomic<int> memfdFailures{0};
+}  // namespace
+
+// Stands in for the C library's for the whole tool, keystroke output included.
+extern "C" int memfd_create(const char* name, unsigned int flags) noexcept {
+    // Uploads are made under the keyboard's lock, one at a time.
+    if (memfdFailures.load() > 0) {
+        memfdFailures.fetch_sub(1);
+        errno = EMFILE;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_memfd_create, name, flags));
+}
 
 namespace {
 
@@ -119,13 +138,13 @@ int PrintKeymap(const char* configured) {
     char* text = xkb_keymap_get_as_string(wayland.Keymap(), XKB_KEYMAP_FORMAT_TEXT_V1);
     if (configured != nullptr) {
         xkb_keymap* expected = KeymapOf(context, configured);
-        char* expectedText =
-            expected != nullptr ? xkb_keymap_get_as_string(expected, XKB_KEYMAP_FORMAT_TEXT_V1)
-                                : nullptr;
-        std::printf("%s %s\n",
-                    expectedText != nullptr && std::strcmp(expectedText, text) == 0 ? "SAME"
-                                                                                   : "DIFFERENT",
-                    configured);
+        char* expectedText = expected != nullptr
+                                 ? xkb_keymap_get_as_string(expected, XKB_KEYMAP_FORMAT_TEXT_V1)
+                                 : nullptr;
+        std::printf(
+            "%s %s\n",
+            expectedText != nullptr && std::strcmp(expectedText, text) == 0 ? "SAME" : "DIFFERENT",
+            configured);
         std::free(expectedText);
     }
     std::printf("KEYMAP\n%s", text);
@@ -140,7 +159,7 @@ void ReportPort(bool ready) {
     portReady.store(ready);
 }
 
-int Type(int delay) {
+int Type(int delay, int failingUploads) {
     int master = -1, slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return 2;
     termios raw{};
@@ -162,6 +181,7 @@ int Type(int delay) {
         std::printf("OUTPUT none\n");
         return 2;
     }
+    memfdFailures.store(failingUploads);
     std::printf("OUTPUT ready\n");
     std::fflush(stdout);
     ConnectReception({&running, &lineWait, ReportPort, nullptr});
@@ -196,7 +216,9 @@ int main(int argc, char** argv) {
     if (command == "keyboard" && argc > 2)
         return StandInKeyboard(argv[2], argc > 3 && std::strcmp(argv[3], "caps") == 0);
     if (command == "keymap") return PrintKeymap(argc > 2 ? argv[2] : nullptr);
-    if (command == "type" && argc > 2) return Type(std::atoi(argv[2]));
-    std::fprintf(stderr, "usage: wayland_tool keyboard LAYOUT [caps] | keymap | type DELAY\n");
+    if (command == "type" && argc > 2)
+        return Type(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 0);
+    std::fprintf(stderr,
+                 "usage: wayland_tool keyboard LAYOUT [caps] | keymap | type DELAY [FAILS]\n");
     return 2;
 }

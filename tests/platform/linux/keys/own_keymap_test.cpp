@@ -18,6 +18,7 @@ std::vector<std::pair<KeyCode, std::uint32_t>> Read(OwnKeymap& own, bool capsLoc
     static char text[32768];
     const std::size_t size = own.Write(text, sizeof text);
     EXPECT_NE(size, 0u);
+    own.Sent();
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     xkb_keymap* keymap = xkb_keymap_new_from_string(context, text, XKB_KEYMAP_FORMAT_TEXT_V1,
                                                     XKB_KEYMAP_COMPILE_NO_FLAGS);
