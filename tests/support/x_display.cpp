@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 extern char** environ;
@@ -103,6 +104,22 @@ bool SetXLayout(const std::string& display, const std::string& layout) {
         return RunProgram({"setxkbmap", "-display", display, layout}) == 0;
     return RunProgram({"setxkbmap", "-display", display, layout.substr(0, open), "-variant",
                        layout.substr(open + 1, layout.size() - open - 2)}) == 0;
+}
+
+ScratchRuntimeFolder::ScratchRuntimeFolder() {
+    const char* given = std::getenv("XDG_RUNTIME_DIR");
+    if (given != nullptr && given[0] != 0) return;
+    char pattern[] = "/tmp/quorvel-runtime-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return;
+    path_ = pattern;
+    ::setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+}
+
+ScratchRuntimeFolder::~ScratchRuntimeFolder() {
+    if (path_.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+    ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace quorvel_test

@@ -37,6 +37,20 @@ class XvfbDisplay {
     std::string name_;
 };
 
+// Where a test's keystroke output keeps its runtime files when the session
+// gave it no XDG_RUNTIME_DIR: a folder of its own, removed with this, rather
+// than /tmp/quorvelce-<uid> left behind.
+class ScratchRuntimeFolder {
+  public:
+    ScratchRuntimeFolder();
+    ~ScratchRuntimeFolder();
+    ScratchRuntimeFolder(const ScratchRuntimeFolder&) = delete;
+    ScratchRuntimeFolder& operator=(const ScratchRuntimeFolder&) = delete;
+
+  private:
+    std::string path_;
+};
+
 // Sets the layout of `display` as setxkbmap does; "us(dvorak)" names a variant.
 bool SetXLayout(const std::string& display, const std::string& layout);
 

@@ -15,18 +15,22 @@
 #include <string>
 
 #include "platform/linux/threads/sync_objects_private.h"
+#include "platform/posix/private_files.h"
 
 namespace platform::linuxkeys {
 namespace {
 
 constexpr char kMagic[8] = "QVKEYS1";
 
-// On the display it names: releases the keys, unbinds the codes that still
+// On the display it names, when that is ours: releases the keys, unbinds the codes that still
 // hold what was bound, and presses Caps Lock once if it was left switched.
-void UndoLeftBehind(const KeyRecord::Contents& left) {
+void UndoLeftBehind(const KeyRecord::Contents& left, const char* ourDisplay) {
     if (std::memcmp(left.magic, kMagic, sizeof kMagic) != 0) return;
     char name[sizeof left.display + 1] = {};
     std::memcpy(name, left.display, sizeof left.display);
+    // Only the display this run types on: a record naming another one is
+    // not acted on there, whoever wrote it.
+    if (ourDisplay == nullptr || std::strcmp(name, ourDisplay) != 0) return;
     Display* display = XOpenDisplay(name);
     if (display == nullptr) return;
     int event = 0, error = 0, major = 0, minor = 0;
@@ -59,8 +63,12 @@ void UndoLeftBehind(const KeyRecord::Contents& left) {
 
 bool KeyRecord::Claim(const char* displayName) {
     if (contents_ != nullptr) return true;
-    const std::string path = linux_backend::InstanceLockDirectory() + "/quorvelce-keys";
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const std::string folder = linux_backend::InstanceLockDirectory();
+    if (folder.empty()) return false;
+    // The folder is ours and nobody else can write it, so the file cannot be
+    // swapped or truncated under the mapping (no SIGBUS); one of another
+    // kind or size is replaced before it is read.
+    const int fd = posix::OpenPrivateFile(folder + "/quorvelce-keys", sizeof(Contents));
     if (fd < 0) return false;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
@@ -70,7 +78,7 @@ bool KeyRecord::Claim(const char* displayName) {
     Contents left{};
     if (::fstat(fd, &st) == 0 && st.st_size == static_cast<off_t>(sizeof left) &&
         ::pread(fd, &left, sizeof left, 0) == static_cast<ssize_t>(sizeof left))
-        UndoLeftBehind(left);
+        UndoLeftBehind(left, displayName);
     void* mapped = MAP_FAILED;
     if (::ftruncate(fd, sizeof(Contents)) == 0)
         mapped = ::mmap(nullptr, sizeof(Contents), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

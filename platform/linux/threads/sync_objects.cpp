@@ -14,6 +14,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/private_files.h"
+
 namespace platform::linux_backend {
 
 namespace {
@@ -110,26 +112,15 @@ void PauseEnded(std::int64_t deadlineNs, bool reachedDeadline) {
 }
 
 std::string InstanceLockDirectory() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        runtime != nullptr && runtime[0] == '/') {
-        struct stat st {};
-        if (::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)) return runtime;
-    }
-    return "/tmp/quorvelce-" + std::to_string(::getuid());
+    return posix::PrivateRuntimeFolder();
 }
 
 int AcquireInstanceLock(const std::string& name, int* fd) {
     *fd = -1;
     const std::string dir = InstanceLockDirectory();
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return errno;
-    // A folder in /tmp that someone else made (or a link put there) is not
-    // trusted with our lock.
-    struct stat st {};
-    if (::lstat(dir.c_str(), &st) != 0) return errno;
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return EPERM;
-    const std::string path = dir + "/" + LockFileName(name);
-    const int lock = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (lock < 0) return errno;
+    if (dir.empty()) return EPERM;
+    const int lock = posix::OpenPrivateFile(dir + "/" + LockFileName(name), 0);
+    if (lock < 0) return -lock;
     if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(lock);

@@ -44,10 +44,10 @@ std::int64_t PauseDeadline(std::uint32_t ms);
 void PauseEnded(std::int64_t deadlineNs, bool reachedDeadline);
 
 // The lock that makes one instance per user: flock(LOCK_EX|LOCK_NB) on
-// <dir>/<name>.lock, freed by the kernel when the holder dies. `dir` is
-// $XDG_RUNTIME_DIR, or /tmp/quorvelce-<uid> (made 0700, and used only when
-// it is ours). Returns 0 with *fd holding the lock, EWOULDBLOCK when another
-// open (in this or another process) holds it, or another errno.
+// <dir>/<name>.lock, freed by the kernel when the holder dies. `dir` is the
+// private runtime folder (posix/private_files); empty when there is none.
+// Returns 0 with *fd holding the lock, EWOULDBLOCK when another open (in this
+// or another process) holds it, or another errno.
 int AcquireInstanceLock(const std::string& name, int* fd);
 std::string InstanceLockDirectory();
 

@@ -20,8 +20,11 @@ constexpr DWORD kClaimPauseMs = 100;
 
 // Releases the keys, then presses Caps Lock once if it was left switched:
 // with Shift still down, Caps Lock could mean something else.
+// A record whose bytes we could not have written is left alone as a whole.
 void GiveBack(const KeyRecordContents& left, SendKeyEvent send) {
     if (std::memcmp(left.magic, kMagic, sizeof kMagic) != 0) return;
+    for (const std::uint8_t down : left.down)
+        if (down > 1) return;
     for (int key = 0; key < 256; ++key)
         if (left.down[key] != 0) send(static_cast<std::uint8_t>(key), true);
     if (left.capsLockPresses % 2 != 0) {
@@ -40,8 +43,18 @@ HANDLE OpenRecordFile(const wchar_t* folder) {
     std::wmemcpy(path, folder, length);
     std::wmemcpy(path + length, kRecordName, std::size(kRecordName));
     for (int attempt = 0;; ++attempt) {
+        // A link at the record's place is opened as itself, and then refused.
         HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (file != INVALID_HANDLE_VALUE &&
+            (!::GetFileInformationByHandle(file, &info) ||
+             (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) !=
+                 0 ||
+             info.nNumberOfLinks != 1)) {
+            ::CloseHandle(file);
+            return INVALID_HANDLE_VALUE;
+        }
         if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION ||
             attempt + 1 == kClaimAttempts)
             return file;

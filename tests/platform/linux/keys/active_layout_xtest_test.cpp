@@ -269,6 +269,7 @@ int main(int argc, char** argv) {
         std::puts("Xvfb or setxkbmap is not installed: skipped");
         return 77;
     }
+    quorvel_test::ScratchRuntimeFolder runtime;
     quorvel_test::XvfbDisplay xvfb;
     if (!xvfb.Start(90, 99)) {
         std::puts("Xvfb did not start");
