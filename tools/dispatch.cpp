@@ -1,5 +1,6 @@
 // quorvel-ini's command table and help text, apart from main() so that the
 // tests can run the whole tool in-process.
+#include "settings/settings_file.h"
 #include "tools/commands.h"
 #include "tools/engine_bridge.h"
 #include "tools/text_conversion.h"
@@ -41,6 +42,8 @@ constexpr const char* kHelp =
 
 int RunQuorvelIni(const ToolArgs& args, ToolOutput& io) {
     RouteEngineMessagesTo(&io);
+    // No dialog waits on the tool: it lets another writer of ours finish.
+    SetSettingsLockWait(5000);
     if (args.empty()) return UsageError(io, "missing command");
     const std::u16string& command = args[0];
     ToolArgs rest(args.begin() + 1, args.end());
