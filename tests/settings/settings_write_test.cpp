@@ -246,7 +246,9 @@ TEST_F(SettingsWrite, TheRewriteTouchesOnlyWhatIsOurOwnAndNeverGoesOnUnlocked) {
     PutFile(gone + "-2.tmp", "another user's\n");
     // Another user's file needs root to make; without it the file is ours and goes.
     const bool root = ::geteuid() == 0;
-    if (root) ASSERT_EQ(::chown(FsPath(gone + "-2.tmp").c_str(), 65534, 65534), 0);
+    if (root) {
+        ASSERT_EQ(::chown(FsPath(gone + "-2.tmp").c_str(), 65534, 65534), 0);
+    }
     PutFile(".n.ini.0-9.tmp", "no process of ours\n");
     PutFile(gone + "-3.tmp", "[GENERAL]\nCOM = 5\n");
     PutFile("n.ini", "[GENERAL]\nCOM = 1\n");
