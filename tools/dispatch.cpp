@@ -35,7 +35,8 @@ constexpr const char* kHelp =
     "                                  or '-': standard input)\n"
     "  --help                          this text\n"
     "\n"
-    "Output is UTF-8, one item a line. A wrong call exits with status 2; status 3\n"
+    "Output is UTF-8, one item a line. A wrong call, or a FILE that is no regular\n"
+    "file or is larger than 16 MB, exits with status 2; status 3\n"
     "means this tool's reading of the file disagrees with the program's (a bug).\n";
 
 }  // namespace
