@@ -60,6 +60,16 @@ const char16_t* UnusableFileReason(const SettingsFileDiagnosis& file, char16_t* 
         }
         case SettingsFileState::kDirectory:
             return u"C'est un dossier, pas un fichier";
+        case SettingsFileState::kNotRegular:
+            return u"Ce n'est pas un fichier ordinaire (tube ou périphérique)";
+        case SettingsFileState::kTooLarge: {
+            char16_t number[16];
+            FormatDecimal(number, 16, static_cast<std::int32_t>(kSettingsFileMegabytes));
+            StrCopy(buffer, capacity, u"Plus grand que ");
+            StrAppend(buffer, capacity, number);
+            StrAppend(buffer, capacity, u" Mo");
+            return buffer;
+        }
         case SettingsFileState::kUtf16:
             return u"Texte UTF-16 (Unicode) : enregistrez-le en UTF-8";
         case SettingsFileState::kNoGeneral:

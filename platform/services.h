@@ -43,7 +43,10 @@ void SetLastError(std::uint32_t code);
 // (0 on failure). Stands for GetModuleFileNameW(NULL, buffer, size).
 std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size);
 
-// A folder fails with kErrorDirectory, now or at the first read.
+// A folder fails with kErrorDirectory, now or at the first read. Anything
+// else that is no regular file (a pipe, a device, a socket) fails with
+// kErrorBadFileType without being waited on: a read from it could block or
+// never end.
 FileHandle OpenFileForReading(const char16_t* path);
 // Creates a new, empty file for writing (CreateFileW with CREATE_NEW). Never
 // opens or empties what is already there and never follows a link: anything
@@ -81,6 +84,9 @@ bool CloseLockedFile(FileHandle lock);
 using FoundFileName = void (*)(const char16_t* name, void* context);
 void FindFilesBeside(const char16_t* path, const char16_t* prefix, FoundFileName found,
                      void* context);
+// Whether `path` names a regular file of our own (lstat: no link, owned by
+// this process's user), the only kind a clean-up of ours may delete.
+bool IsOwnRegularFile(const char16_t* path);
 // Whether a process with this id is running (OpenProcess and its exit code;
 // kill(pid, 0)): a leftover file named after one that is not may go.
 bool IsProcessRunning(std::uint32_t processId);

@@ -110,8 +110,12 @@ void RemoveIfLeftover(const char16_t* name, void* context) {
     const auto* search = static_cast<const LeftoverSearch*>(context);
     std::uint32_t processId = 0;
     std::uint32_t counter = 0;
-    const char16_t* c = TakeNumber(name + search->prefixLength, &processId);
-    if (c == nullptr || *c != u'-') return;
+    // Only the names our writers make: a process id as FormatDecimal writes
+    // it (no 0, no leading zero), a real one.
+    const char16_t* digits = name + search->prefixLength;
+    if (*digits == u'0') return;
+    const char16_t* c = TakeNumber(digits, &processId);
+    if (c == nullptr || *c != u'-' || processId > 0x7FFFFFFFu) return;
     c = TakeNumber(c + 1, &counter);
     if (c == nullptr || platform::StrCmp(c, u".tmp") != 0) return;
     if (platform::IsProcessRunning(processId)) return;
@@ -120,7 +124,9 @@ void RemoveIfLeftover(const char16_t* name, void* context) {
     if (folderLength >= kTextCapacity) return;
     for (std::size_t i = 0; i < folderLength; ++i) path[i] = search->target[i];
     path[folderLength] = 0;
-    if (platform::StrAppend(path, kTextCapacity, name)) platform::DeleteFileW(path);
+    // A link, a folder or another user's file of that name is not ours to delete.
+    if (platform::StrAppend(path, kTextCapacity, name) && platform::IsOwnRegularFile(path))
+        platform::DeleteFileW(path);
 }
 
 void RemoveLeftoverCopies(const char16_t* target) {
@@ -132,11 +138,7 @@ void RemoveLeftoverCopies(const char16_t* target) {
     platform::FindFilesBeside(target, namePart, RemoveIfLeftover, &search);
 }
 
-// How long a rewrite waits for another of our own processes to finish its
-// rewrite. One takes milliseconds (a read, a copy, a flush to disk); a holder
-// that keeps the lock this long is stuck, and waiting on would freeze the
-// dialog's Start.
-constexpr std::uint32_t kLockWaitMs = 5000;
+std::uint32_t lockWaitMs = kDefaultLockWaitMs;
 
 // Our own processes' lock around one read-modify-write of the settings file.
 // It lives on ".<file name>.lock" beside the file, not on the file itself:
@@ -153,7 +155,7 @@ class RewriteLock {
     bool Take(const char16_t* target) {
         char16_t name[kTextCapacity];
         if (!BuildNameBeside(target, {u".lock"}, name)) return true;
-        lock_ = platform::OpenLockedFile(name, kLockWaitMs);
+        lock_ = platform::OpenLockedFile(name, lockWaitMs);
         return lock_ != platform::kInvalidFile ||
                platform::GetLastError() != platform::kErrorSharingViolation;
     }
@@ -305,6 +307,10 @@ void ReportSettingsFailure() {
     errorReporter(message);
 }
 
+void SetSettingsLockWait(std::uint32_t milliseconds) {
+    lockWaitMs = milliseconds;
+}
+
 void SetSettingsErrorReporter(SettingsErrorReporter reporter) {
     errorReporter = reporter != nullptr ? reporter : ShowInMessageBox;
 }
@@ -393,8 +399,10 @@ SettingsFileDiagnosis DiagnoseSettingsFile(const char16_t* path) {
         if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound)
             return {SettingsFileState::kMissing, 0};
         if (error == platform::kErrorDirectory) return {SettingsFileState::kDirectory, 0};
+        if (error == platform::kErrorBadFileType) return {SettingsFileState::kNotRegular, 0};
         return {SettingsFileState::kUnreadable, error};
     }
+    bool found = false;
     if (reader.Next()) {
         // A UTF-16 byte-order mark, FF FE or FE FF: neither is UTF-8, so the
         // reader hands them on as the escapes of those bytes.
@@ -402,13 +410,16 @@ SettingsFileDiagnosis DiagnoseSettingsFile(const char16_t* path) {
         const bool littleEndian = text[0] == 0xDCFF && text[1] == 0xDCFE;
         const bool bigEndian = text[0] == 0xDCFE && text[1] == 0xDCFF;
         if (littleEndian || bigEndian) return {SettingsFileState::kUtf16, 0};
-        if (LineHasHeader(text, u"[GENERAL]")) return {SettingsFileState::kUsable, 0};
+        found = LineHasHeader(text, u"[GENERAL]");
     }
-    const bool found = SeekSection(reader, u"GENERAL");
-    if (reader.Failed()) {
-        // A folder opens for reading on POSIX systems and fails at the read.
-        const std::uint32_t error = platform::GetLastError();
+    if (!found) found = SeekSection(reader, u"GENERAL");
+    // Every read of a key may go on to the end of the file, so the whole file
+    // must be within the bound, not only its part up to [GENERAL].
+    if (!reader.ReachEnd()) {
+        const std::uint32_t error = reader.Error();
+        // A folder opens for reading on some systems and fails at the read.
         if (error == platform::kErrorDirectory) return {SettingsFileState::kDirectory, 0};
+        if (error == platform::kErrorFileTooLarge) return {SettingsFileState::kTooLarge, 0};
         return {SettingsFileState::kUnreadable, error};
     }
     return {found ? SettingsFileState::kUsable : SettingsFileState::kNoGeneral, 0};
@@ -509,6 +520,10 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
             lock.Remove(target);
             return kWriteUnchanged;
         }
+        // A pipe or a device is nothing to rewrite, and no lock file of ours
+        // stays beside it (in /dev, say).
+        if (error == platform::kErrorBadFileType) lock.Remove(target);
+        platform::SetLastError(error);
         return ReportFailure();
     }
     // Under the lock no writer of ours is half-way, so what is there is left over.
@@ -522,7 +537,7 @@ int WriteSettingValue(const char16_t* section, const char16_t* key, const char16
     // Only a complete copy, safely on disk, may take the settings file's place.
     // The code of the first failure is the one reported.
     bool failed = out.Failed() || reader.Failed();
-    std::uint32_t error = out.Failed() ? out.Error() : platform::GetLastError();
+    std::uint32_t error = out.Failed() ? out.Error() : reader.Error();
     if (!failed && replaced && !(out.Finish() && platform::FlushFileToDisk(temporary))) {
         failed = true;
         error = out.Failed() ? out.Error() : platform::GetLastError();

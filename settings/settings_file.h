@@ -34,6 +34,12 @@ int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_
 int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,
                      char16_t* destination, std::uint32_t count, const char16_t* path,
                      bool* unreadable);
+// No real settings file comes near this size; the engine reads no further, so
+// that a file without end cannot keep it reading for ever.
+inline constexpr std::uint32_t kSettingsFileMegabytes = 16;
+inline constexpr std::uint64_t kSettingsFileByteLimit =
+    static_cast<std::uint64_t>(kSettingsFileMegabytes) << 20;
+
 // Whether the settings file at `path` can be used, and why not. A missing
 // file is no fault (every setting takes its default); one that is there but
 // cannot be opened or read, holds UTF-16 text (Notepad's "Unicode") or has no
@@ -44,6 +50,8 @@ enum class SettingsFileState : std::uint8_t {
     kMissing,
     kUnreadable,  // `error` says why (5: no permission, 32: another program holds it)
     kDirectory,
+    kNotRegular,  // a pipe, a device or a socket: reading it could block or never end
+    kTooLarge,    // more than kSettingsFileByteLimit bytes
     kUtf16,
     kNoGeneral,
 };
@@ -52,6 +60,13 @@ struct SettingsFileDiagnosis {
     std::uint32_t error;  // the system's code for kUnreadable, else 0
 };
 SettingsFileDiagnosis DiagnoseSettingsFile(const char16_t* path);
+
+// How long a rewrite waits for another of our own processes to finish its
+// rewrite before it fails with 32. One takes milliseconds; the program keeps
+// the default short, as it waits on the dialog thread, and a command-line
+// tool may wait longer.
+inline constexpr std::uint32_t kDefaultLockWaitMs = 250;
+void SetSettingsLockWait(std::uint32_t milliseconds);
 
 // Results of WriteSettingValue. In both failures the settings file is exactly
 // as it was and no copy is left behind.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/text.h"
+#include "settings/settings_file.h"
 
 namespace settings_text {
 
@@ -11,6 +12,8 @@ bool TextFileReader::Open(const char16_t* path) {
     Close();
     position_ = end_ = 0;
     atEnd_ = failed_ = hasBom_ = false;
+    error_ = 0;
+    bytesRead_ = 0;
     nextStartsLine_ = true;
     firstLineEnd_ = LineEnd::kUnknown;
     length_ = rawLength_ = 0;
@@ -42,13 +45,36 @@ void TextFileReader::Fill(std::size_t want) {
     while (end_ < want && !atEnd_) {
         std::int32_t n = platform::ReadFileBytes(file_, buffer_ + end_,
                                                  static_cast<std::uint32_t>(sizeof buffer_ - end_));
-        if (n < 0) failed_ = true;
+        if (n < 0) Fail(platform::GetLastError());
         if (n <= 0) {
+            atEnd_ = true;
+            break;
+        }
+        // A file that goes on past any real settings file (one that grows
+        // for ever, a mount that serves endless bytes) is not read to its end.
+        bytesRead_ += static_cast<std::uint64_t>(n);
+        if (bytesRead_ > kSettingsFileByteLimit) {
+            Fail(platform::kErrorFileTooLarge);
             atEnd_ = true;
             break;
         }
         end_ += static_cast<std::size_t>(n);
     }
+}
+
+void TextFileReader::Fail(std::uint32_t error) {
+    failed_ = true;
+    error_ = error;
+    platform::SetLastError(error);
+}
+
+bool TextFileReader::ReachEnd() {
+    while (!atEnd_) {
+        position_ = end_ = 0;
+        Fill(sizeof buffer_);
+    }
+    position_ = end_ = 0;
+    return !failed_;
 }
 
 bool TextFileReader::Next() {
@@ -118,9 +144,11 @@ LineEnd DetectFirstLineEnd(const char16_t* path) {
     unsigned char buffer[4096];
     LineEnd result = LineEnd::kUnknown;
     bool previousCr = false;
-    for (bool done = false; !done;) {
+    std::uint64_t bytesRead = 0;
+    for (bool done = false; !done && bytesRead <= kSettingsFileByteLimit;) {
         std::int32_t n = platform::ReadFileBytes(file, buffer, sizeof buffer);
         if (n <= 0) break;
+        bytesRead += static_cast<std::uint64_t>(n);
         for (std::int32_t i = 0; i < n; ++i) {
             if (buffer[i] == '\n') {
                 result = previousCr ? LineEnd::kCrLf : LineEnd::kLf;

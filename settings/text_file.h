@@ -42,14 +42,20 @@ class TextFileReader {
     bool StartsLine() const { return startsLine_; }
 
     bool HasBom() const { return hasBom_; }
-    // A read error: what was read so far is not the whole file.
+    // A read error, or a file larger than the engine reads: what was read so
+    // far is not the whole file. Error() holds the code (kErrorFileTooLarge
+    // past the bound).
     bool Failed() const { return failed_; }
+    std::uint32_t Error() const { return error_; }
+    // Reads on to the end without decoding; false when that fails (Failed()).
+    bool ReachEnd();
     // The line end of the first line that has one, as far as read so far.
     LineEnd FirstLineEnd() const { return firstLineEnd_; }
 
   private:
     // Makes at least `want` bytes available unless the file ends first.
     void Fill(std::size_t want);
+    void Fail(std::uint32_t error);
     std::size_t Available() const { return end_ - position_; }
 
     platform::FileHandle file_ = platform::kInvalidFile;
@@ -58,6 +64,8 @@ class TextFileReader {
     std::size_t end_ = 0;
     bool atEnd_ = false;
     bool failed_ = false;
+    std::uint32_t error_ = 0;
+    std::uint64_t bytesRead_ = 0;
     bool hasBom_ = false;
     bool nextStartsLine_ = true;
     LineEnd firstLineEnd_ = LineEnd::kUnknown;

@@ -85,6 +85,7 @@ int RunRead(const ToolArgs& args, ToolOutput& io) {
     if (args.size() == 4 && !ParseCount(args[3], count)) {
         return UsageError(io, "COUNT must be a positive number, not '" + ToUtf8(args[3]) + "'");
     }
+    if (IsUnfitFile(args[0], io)) return kUsageError;
     NoteIfUnreadable(args[0], io);
     // Every text the engine can copy is shorter than kTextCapacity, so a larger
     // COUNT gives the same result; the buffer need not be larger than that.
@@ -115,6 +116,7 @@ int RunWrite(const ToolArgs& args, ToolOutput& io) {
         Note(io, "write refused: " + problem);
         return kUsageError;
     }
+    if (IsUnfitFile(args[0], io)) return kUsageError;
     if (IsFolderNotFile(args[0], io)) return 1;
     NoteIfUnreadable(args[0], io);
     const int result =
@@ -124,6 +126,7 @@ int RunWrite(const ToolArgs& args, ToolOutput& io) {
 
 int RunSections(const ToolArgs& args, ToolOutput& io) {
     if (args.size() != 1) return UsageError(io, "sections needs FILE");
+    if (IsUnfitFile(args[0], io)) return kUsageError;
     NoteIfUnreadable(args[0], io);
     ListSettingSections(args[0].c_str(), SerialSettings.SettingSectionList,
                         &SerialSettings.SettingSectionCount);
@@ -136,6 +139,7 @@ int RunSections(const ToolArgs& args, ToolOutput& io) {
 int RunGeneral(const ToolArgs& args, ToolOutput& io) {
     if (args.size() != 1) return UsageError(io, "general needs FILE");
     if (!SetSettingsPath(args[0], io)) return kUsageError;
+    if (IsUnfitFile(args[0], io)) return kUsageError;
     NoteIfUnreadable(args[0], io);
     ListAvailablePorts(AvailablePorts, &AvailablePortCount);
     LoadGeneralSettings();
@@ -162,6 +166,7 @@ int RunGeneral(const ToolArgs& args, ToolOutput& io) {
 int RunKeyTable(const ToolArgs& args, ToolOutput& io) {
     if (args.size() < 2) return UsageError(io, "keytable needs FILE SECTION [SECTION...]");
     if (!SetSettingsPath(args[0], io)) return kUsageError;
+    if (IsUnfitFile(args[0], io)) return kUsageError;
     NoteIfUnreadable(args[0], io);
     std::vector<std::u16string> sections(args.begin() + 1, args.end());
     for (const std::u16string& section : sections) {

@@ -154,6 +154,7 @@ std::string DescribeTyped(const PreviewSetup& setup, const std::vector<ScanItem>
 int RunPreview(const ToolArgs& args, ToolOutput& io) {
     if (args.empty() || args.size() > 2) return UsageError(io, "preview needs FILE [BYTES|-]");
     if (!SetSettingsPath(args[0], io)) return kUsageError;
+    if (IsUnfitFile(args[0], io)) return kUsageError;
     if (IsFolderNotFile(args[0], io)) return 1;
     std::string bytes;
     if (args.size() == 2 && args[1] != u"-") {

@@ -72,6 +72,7 @@ int ShowActiveLayout(ToolOutput& io) {
 int RunShow(const ToolArgs& args, ToolOutput& io) {
     if (args.size() != 2) return UsageError(io, "show needs FILE SECTION");
     if (!SetSettingsPath(args[0], io)) return kUsageError;
+    if (IsUnfitFile(args[0], io)) return kUsageError;
     if (IsActiveLayoutName(args[1].c_str())) return ShowActiveLayout(io);
     // Only whether it opens: the table is the engine's own load, and the
     // file is never held.

@@ -1,5 +1,6 @@
 // quorvel-ini's command table and help text, apart from main() so that the
 // tests can run the whole tool in-process.
+#include "settings/settings_file.h"
 #include "tools/commands.h"
 #include "tools/engine_bridge.h"
 #include "tools/text_conversion.h"
@@ -41,13 +42,16 @@ constexpr const char* kHelp =
     "                                  what to check after 10 s without a byte\n"
     "  --help                          this text\n"
     "\n"
-    "Output is UTF-8, one item a line. A wrong call exits with status 2; status 3\n"
+    "Output is UTF-8, one item a line. A wrong call, or a FILE that is no regular\n"
+    "file or is larger than 16 MB, exits with status 2; status 3\n"
     "means this tool's reading of the file disagrees with the program's (a bug).\n";
 
 }  // namespace
 
 int RunQuorvelIni(const ToolArgs& args, ToolOutput& io) {
     RouteEngineMessagesTo(&io);
+    // No dialog waits on the tool: it lets another writer of ours finish.
+    SetSettingsLockWait(5000);
     if (args.empty()) return UsageError(io, "missing command");
     const std::u16string& command = args[0];
     ToolArgs rest(args.begin() + 1, args.end());

@@ -58,3 +58,17 @@ bool IsFolderNotFile(const std::u16string& path, ToolOutput& io) {
     Note(io, ToUtf8(path) + " is a directory, not a settings file");
     return true;
 }
+
+bool IsUnfitFile(const std::u16string& path, ToolOutput& io) {
+    const SettingsFileState state = DiagnoseSettingsFile(path.c_str()).state;
+    if (state == SettingsFileState::kNotRegular) {
+        Note(io, ToUtf8(path) + " is not a regular file");
+        return true;
+    }
+    if (state == SettingsFileState::kTooLarge) {
+        Note(io, ToUtf8(path) + " is larger than " + std::to_string(kSettingsFileMegabytes) +
+                     " MB, more than the program reads of a settings file");
+        return true;
+    }
+    return false;
+}

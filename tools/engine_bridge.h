@@ -18,6 +18,10 @@ bool SetSettingsPath(const std::u16string& path, ToolOutput& io);
 // True (with a message naming it) when `path` is a folder: the engine would
 // report only a failed replace or a file without sections.
 bool IsFolderNotFile(const std::u16string& path, ToolOutput& io);
+// True (with a message naming the reason) when `path` is no file the engine
+// reads: a pipe, a device or a socket, or a file larger than it reads. The
+// command then stops with the usage status.
+bool IsUnfitFile(const std::u16string& path, ToolOutput& io);
 // The table a chain of LoadKeyTable calls leaves, starting from `start`.
 void LoadTableFrom(const KeyTableEntry* start, const std::vector<std::u16string>& sections,
                    KeyTableEntry* result);

@@ -91,7 +91,37 @@ std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t size) {
 }
 
 FileHandle OpenForReading(const char16_t* path) {
-    return OpenWith(path, O_RDONLY);
+    char name[kPathBytes];
+    if (!PathToUtf8(path, name, sizeof name)) {
+        SetLastError(kErrorFilenameTooLong);
+        return kInvalidFile;
+    }
+    // A device is never opened at all (opening some, a serial port, has
+    // effects of its own); O_NONBLOCK keeps the open of a FIFO put in the
+    // file's place between the two looks from waiting for a writer, and the
+    // fstat of what was opened is the look that counts.
+    struct stat before {};
+    if (::stat(name, &before) == 0 && !S_ISREG(before.st_mode)) {
+        SetLastError(S_ISDIR(before.st_mode) ? kErrorDirectory : kErrorBadFileType);
+        return kInvalidFile;
+    }
+    const FileHandle file = OpenWith(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (file == kInvalidFile) return file;
+    const int fd = ToFd(file);
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0) {
+        const int error = errno;
+        ::close(fd);
+        Fail(error);
+        return kInvalidFile;
+    }
+    if (!S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        SetLastError(S_ISDIR(opened.st_mode) ? kErrorDirectory : kErrorBadFileType);
+        return kInvalidFile;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return file;
 }
 
 FileHandle CreateNew(const char16_t* path) {
@@ -249,8 +279,16 @@ FileHandle OpenLockedFile(const char16_t* path, std::uint32_t milliseconds) {
     }
     int fd;
     do {
-        fd = ::open(name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        fd = ::open(name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
+    // A link or anything but a regular file in the lock's place cannot be
+    // our lock: the rewrite must not go on as if no one else could write.
+    struct stat opened {};
+    if (fd < 0 ? errno == ELOOP : (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode))) {
+        if (fd >= 0) ::close(fd);
+        SetLastError(kErrorSharingViolation);
+        return kInvalidFile;
+    }
     if (fd < 0) {
         SetLastError(posix::ErrorFromErrno(errno));
         return kInvalidFile;
@@ -258,8 +296,7 @@ FileHandle OpenLockedFile(const char16_t* path, std::uint32_t milliseconds) {
     // flock has no timeout of its own: try, and nap briefly between tries.
     const std::int64_t deadline = NowMs() + milliseconds;
     for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return posix::FromFd(fd);
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return posix::FromFd(fd);
         const int error = errno;
         if ((error != EWOULDBLOCK && error != EINTR) || NowMs() >= deadline) {
             ::close(fd);
@@ -302,6 +339,13 @@ void FindFilesBeside(const char16_t* path, const char16_t* prefix, FoundFileName
             found(name, context);
     }
     ::closedir(directory);
+}
+
+bool IsOwnRegularFile(const char16_t* path) {
+    char name[4096];
+    struct stat entry {};
+    return posix::PathToUtf8(path, name, sizeof name) && ::lstat(name, &entry) == 0 &&
+           S_ISREG(entry.st_mode) && entry.st_uid == ::geteuid();
 }
 
 bool IsProcessRunning(std::uint32_t processId) {

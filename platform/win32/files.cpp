@@ -76,6 +76,15 @@ void FindFilesBeside(const char16_t* path, const char16_t* prefix, FoundFileName
     ::FindClose(search);
 }
 
+bool IsOwnRegularFile(const char16_t* path) {
+    // No link (a reparse point), no folder, no device. Who owns the file is
+    // not looked at: the folder beside the settings file is the user's own.
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 bool IsProcessRunning(std::uint32_t processId) {
     HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     // Denied: it runs, under another user.
@@ -100,6 +109,13 @@ FileHandle OpenFileForReading(const char16_t* path) {
         const DWORD attributes = ::GetFileAttributesW(Wide(path));
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
             ::SetLastError(kErrorDirectory);
+    }
+    // A pipe, the console or a port named as the settings file: a read from
+    // it could wait for ever.
+    if (file != kInvalidFile && ::GetFileType(ToWindows(file)) != FILE_TYPE_DISK) {
+        ::CloseHandle(ToWindows(file));
+        ::SetLastError(kErrorBadFileType);
+        return kInvalidFile;
     }
     return file;
 }

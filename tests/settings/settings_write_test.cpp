@@ -3,8 +3,11 @@
 #include "settings_test_support.h"
 
 #ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "platform/services.h"
 #endif
 
 using namespace settings_test;
@@ -182,5 +185,101 @@ TEST_F(SettingsWrite, ACopyLeftByAKilledWriterGoesAtTheNextWriteOnceItsProcessIs
     EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"2", n.c_str()), 0);
     EXPECT_EQ(FileContents("n.ini"), "[GENERAL]\nCOM = 2\n");
     EXPECT_EQ(Files(), (std::vector<std::string>{running, ".n.ini.x-1.tmp", "n.ini"}));
+}
+#endif
+
+#ifndef QUORVEL_SETTINGS_TESTS_ON_REAL_BACKEND  // POSIX pipes, devices and owners
+namespace {
+std::string reported;
+void KeepReported(const char16_t* text) {
+    reported = Narrow(text);
+}
+}  // namespace
+
+TEST_F(SettingsWrite, PipesDevicesAndEndlessFilesAreRefusedAtOnceAndNeverWritten) {
+    namespace fs = std::filesystem;
+    ASSERT_EQ(::mkfifo(FsPath("fifo.ini").c_str(), 0600), 0);
+    fs::create_symlink(FsPath("fifo.ini"), FsPath("fifo-link.ini"));
+    fs::create_symlink("/dev/zero", FsPath("zero-link.ini"));
+    // Sparse: 17 MB of zero bytes after a real GENERAL section.
+    PutFile("big.ini", "[GENERAL]\nCOM = 3\n");
+    fs::resize_file(FsPath("big.ini"), 17u << 20);
+    SetSettingsErrorReporter(KeepReported);
+    const struct {
+        std::u16string path;
+        SettingsFileState state;
+        const char* code;
+    } cases[] = {{Path("fifo.ini"), SettingsFileState::kNotRegular, "222"},
+                 {Path("fifo-link.ini"), SettingsFileState::kNotRegular, "222"},
+                 {u"/dev/zero", SettingsFileState::kNotRegular, "222"},
+                 {Path("zero-link.ini"), SettingsFileState::kNotRegular, "222"},
+                 {Path("big.ini"), SettingsFileState::kTooLarge, "223"}};
+    for (const auto& file : cases) {
+        SCOPED_TRACE(Narrow(file.path.c_str()));
+        EXPECT_EQ(DiagnoseSettingsFile(file.path.c_str()).state, file.state);
+        char16_t value[kTextCapacity];
+        bool unreadable = false;
+        EXPECT_EQ(ReadSettingValue(u"GENERAL", u"KEY", u"ERROR", value, kTextCapacity,
+                                   file.path.c_str(), &unreadable),
+                  1);
+        EXPECT_TRUE(unreadable);
+        reported.clear();
+        EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"4", file.path.c_str()), kWriteFailed);
+        EXPECT_EQ(reported, file.code);
+    }
+    EXPECT_EQ(fs::file_size(FsPath("big.ini")), 17u << 20);
+    EXPECT_EQ(FileContents("big.ini").substr(0, 18), "[GENERAL]\nCOM = 3\n");
+    EXPECT_FALSE(fs::exists("/dev/.zero.lock"));
+    EXPECT_TRUE(fs::is_fifo(FsPath("fifo.ini")));
+    SetSettingsErrorReporter(nullptr);
+}
+
+TEST_F(SettingsWrite, TheRewriteTouchesOnlyWhatIsOurOwnAndNeverGoesOnUnlocked) {
+    namespace fs = std::filesystem;
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string gone = ".n.ini." + std::to_string(child);
+    PutFile("victim", "someone else's\n");
+    fs::create_symlink(FsPath("victim"), FsPath(gone + "-1.tmp"));
+    PutFile(gone + "-2.tmp", "another user's\n");
+    // Another user's file needs root to make; without it the file is ours and goes.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(FsPath(gone + "-2.tmp").c_str(), 65534, 65534), 0);
+    }
+    PutFile(".n.ini.0-9.tmp", "no process of ours\n");
+    PutFile(gone + "-3.tmp", "[GENERAL]\nCOM = 5\n");
+    PutFile("n.ini", "[GENERAL]\nCOM = 1\n");
+    const std::u16string n = Path("n.ini");
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"2", n.c_str()), kWriteReplaced);
+    std::vector<std::string> left{".n.ini.0-9.tmp", gone + "-1.tmp", "n.ini", "victim"};
+    if (root) left.push_back(gone + "-2.tmp");
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(Files(), left);
+    EXPECT_EQ(FileContents("victim"), "someone else's\n");
+
+    // A link in the lock's place is no lock: the write fails, as for a held lock.
+    SetSettingsErrorReporter(KeepReported);
+    fs::remove(FsPath(".n.ini.lock"));
+    fs::create_symlink(FsPath("elsewhere"), FsPath(".n.ini.lock"));
+    reported.clear();
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", n.c_str()), kWriteFailed);
+    EXPECT_EQ(reported, "32");
+    EXPECT_FALSE(fs::exists(FsPath("elsewhere")));
+    fs::remove(FsPath(".n.ini.lock"));
+
+    // A lock another writer holds: the write gives up with 32 after the
+    // program's short wait and changes nothing.
+    const std::u16string lockName = Path(".n.ini.lock");
+    const platform::FileHandle held = platform::OpenLockedFile(lockName.c_str(), 0);
+    ASSERT_NE(held, platform::kInvalidFile);
+    reported.clear();
+    EXPECT_EQ(WriteSettingValue(u"GENERAL", u"COM", u"3", n.c_str()), kWriteFailed);
+    EXPECT_EQ(reported, "32");
+    platform::CloseLockedFile(held);
+    EXPECT_EQ(FileContents("n.ini"), "[GENERAL]\nCOM = 2\n");
+    SetSettingsErrorReporter(nullptr);
 }
 #endif

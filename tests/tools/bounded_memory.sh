@@ -8,7 +8,8 @@ tool=$1
 inputs=$2
 work=$3
 rm -rf "$work" && mkdir -p "$work" || exit 1
-bash "$inputs" "$work" 16 || exit 1
+# 15 MB: within the 16 MB the program reads of a settings file at all.
+bash "$inputs" "$work" 15 || exit 1
 limit=49152  # kilobytes
 failed=0
 # run NAME STATUS ARGS...: the tool under the limit, with the status it must give.

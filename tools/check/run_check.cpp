@@ -157,6 +157,7 @@ int RunCheck(const ToolArgs& args, ToolOutput& io) {
     Check check;
     check.path = args[0];
     if (!SetSettingsPath(check.path, io)) return kUsageError;
+    if (IsUnfitFile(check.path, io)) return kUsageError;
     if (IsFolderNotFile(check.path, io)) return 1;
     ListAvailablePorts(AvailablePorts, &AvailablePortCount);
     check.sections.assign(args.begin() + 1, args.end());
