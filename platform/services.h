@@ -265,10 +265,13 @@ std::int16_t GetKeyState(std::int32_t virtualKey);
 
 // Whether key events sent now can reach the window that has the focus.
 // Windows drops, without a word, input sent to a process running at a higher
-// integrity level than ours (a program run as administrator). When they
-// cannot, `program` gets that window's executable name (file name only, cut
-// to fit; empty when it cannot be read). Elsewhere the answer is yes.
-bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity);
+// integrity level than ours (a program run as administrator), and input sent
+// while no window has the focus (the secure desktop of an elevation prompt,
+// the lock screen, a desktop switch). For a window above us, `program` gets
+// its executable name (file name only, cut to fit; empty when it cannot be
+// read); otherwise it is emptied. Elsewhere the answer is kReached.
+enum class KeystrokeReach { kReached, kWindowAbove, kNoFocus };
+KeystrokeReach KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity);
 
 // Whether SEND_MODE's other ways of sending apply to this keystroke output:
 // characters as input packets of their own and keys by scan code alone, as

@@ -807,6 +807,56 @@ TEST_F(StartStopTest, ALineForAWindowAboveUsIsNotSentAndSaidOncePerRunWithoutHol
     EXPECT_EQ(TypedKeys(), "B\r");
 }
 
+TEST_F(StartStopTest, ALineWhileNoWindowHasTheFocusIsNotSentAndSaidOnceApartFromAWindowAbove) {
+    // The lock screen or an elevation prompt's secure desktop: Windows would
+    // drop the keys, so the line waits for nothing and is not sent.
+    const auto handled = [] {
+        return WaitUntil([] {
+            return sim::SerialDevice(1).pendingBytes == 0 &&
+                   sim::BlockedThreadCount(true) == sim::AliveThreadCount();
+        });
+    };
+    Launch();
+    AutoStartAndWaitReady();
+    sim::SetNoForegroundWindow(true);
+    ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
+    ASSERT_TRUE(handled());
+    ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
+    ASSERT_TRUE(handled());
+    EXPECT_EQ(sim::KeyEventCount(), 0u);
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text,
+              u"Saisie impossible : aucune fenêtre n'a le focus (bureau sécurisé d'une demande "
+              u"d'élévation, écran de verrouillage, changement de bureau) et Windows ne transmet "
+              u"nos touches à personne.\nLes lectures faites pendant ce temps ne sont pas "
+              u"tapées ; la saisie reprend dès qu'une fenêtre a le focus.");
+    EXPECT_EQ(boxes[0].caption, u"Erreur");
+
+    // A window has the focus again: typing resumes with the next line.
+    sim::SetNoForegroundWindow(false);
+    ASSERT_TRUE(sim::FeedSerial(1, "B\r"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "B\r"; }));
+
+    // A window above us is another cause, said once as well; a second loss
+    // of focus in the same run is not said again.
+    sim::SetForegroundWindowAbove(u"regedit.exe");
+    ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
+    ASSERT_TRUE(handled());
+    sim::SetForegroundWindowAbove(nullptr);
+    sim::SetNoForegroundWindow(true);
+    ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
+    ASSERT_TRUE(handled());
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text.rfind(u"Saisie impossible dans la fenêtre de regedit.exe", 0), 0u);
+    EXPECT_EQ(TypedKeys(), "B\r");
+}
+
 TEST_F(StartStopTest, TheHiddenRadiosStillSwitchLineWaitMode) {
     Launch();
     const WParam inactive = static_cast<WParam>(IDC_INACTIVE);
