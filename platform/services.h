@@ -81,6 +81,11 @@ bool CloseLockedFile(FileHandle lock);
 using FoundFileName = void (*)(const char16_t* name, void* context);
 void FindFilesBeside(const char16_t* path, const char16_t* prefix, FoundFileName found,
                      void* context);
+// Whether we run elevated (as administrator) while a process without those
+// rights can change the file at `path` or replace it in its folder: what such
+// a file says, an unelevated program decides. False when it cannot be told,
+// and on systems without elevation.
+bool FileWritableBelowOurRights(const char16_t* path);
 // Whether a process with this id is running (OpenProcess and its exit code;
 // kill(pid, 0)): a leftover file named after one that is not may go.
 bool IsProcessRunning(std::uint32_t processId);

@@ -435,6 +435,33 @@ TEST_F(StartStopTest, AFailedSaveShowsOneBoxPerRunAndReceptionDoesNotWaitForIt) 
     EXPECT_EQ(Contents(), original);
 }
 
+TEST_F(StartStopTest, RunElevatedOverASettingsFileOthersCanWriteItSaysSoOnceAndStillUsesIt) {
+    // The file's keys are as strong as a keyboard: run as administrator, the
+    // program would type what an unelevated program wrote there.
+    sim::SetFileWritableBelowUs(true);
+    Launch();
+    AutoStartAndWaitReady();
+    ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "AB\r"; }));
+    auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text,
+              u"Fichier de paramètres modifiable sans droits d'administrateur : " +
+                  (directory_ / "QuorvelCE.INI").u16string() +
+                  u"\nQuorvelCE est lancé en administrateur et tape les touches que ce fichier "
+                  u"décrit : un programme sans ces droits peut lui faire taper ce qu'il veut. "
+                  u"Réservez l'écriture du fichier et de son dossier aux administrateurs. Le "
+                  u"fichier est utilisé.");
+    EXPECT_EQ(boxes[0].caption, u"Erreur");
+
+    // Once per run: the next Start says nothing more.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    ClickStartAfterStop();
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
+}
+
 TEST_F(StartStopTest, ASettingsFileThatCannotBeUsedIsNamedOnceAndNeverWritten) {
     // Each is there but unusable: the load falls back to defaults, as for a
     // missing file, but says so once, at Start, without holding reception.
