@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 extern char** environ;
@@ -95,6 +96,22 @@ void XvfbDisplay::Stop() {
     }
     pid_ = 0;
     name_.clear();
+}
+
+PrivateRuntimeDir::PrivateRuntimeDir() {
+    unsetenv("WAYLAND_DISPLAY");
+    std::error_code error;
+    std::string pattern =
+        (std::filesystem::temp_directory_path(error) / "quorvel-rt-XXXXXX").string();
+    if (error || mkdtemp(pattern.data()) == nullptr) return;
+    path_ = pattern;
+    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+}
+
+PrivateRuntimeDir::~PrivateRuntimeDir() {
+    if (path_.empty()) return;
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
 }
 
 bool SetXLayout(const std::string& display, const std::string& layout) {

@@ -37,6 +37,23 @@ class XvfbDisplay {
     std::string name_;
 };
 
+// For the life of a test process: a runtime folder of its own in
+// XDG_RUNTIME_DIR (0700, removed with what it holds when this goes) and no
+// WAYLAND_DISPLAY, so that nothing the test or the code under test makes
+// there lands in the developer's session and no test reaches its compositor.
+class PrivateRuntimeDir {
+  public:
+    PrivateRuntimeDir();
+    ~PrivateRuntimeDir();
+    PrivateRuntimeDir(const PrivateRuntimeDir&) = delete;
+    PrivateRuntimeDir& operator=(const PrivateRuntimeDir&) = delete;
+    // Empty when no folder could be made (the test should not run then).
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
 // Sets the layout of `display` as setxkbmap does; "us(dvorak)" names a variant.
 bool SetXLayout(const std::string& display, const std::string& layout);
 
