@@ -38,13 +38,19 @@ void ReportPortStatus(bool ready) {
 }
 
 // The report goes from the reception thread to the dialog thread: the name
-// is written while the state is kWriting, read once it is kKept.
+// is written while the state is kWriting, read once it is kKept. A focus on
+// no window has a state of its own, so that each cause is said once per run.
 enum UnreachableState : std::int32_t { kNothing, kWriting, kKept, kSaid };
 std::atomic<std::int32_t> unreachableState{kNothing};
+std::atomic<std::int32_t> noFocusState{kNothing};
 char16_t unreachableProgram[64];
 
 void KeepUnreachableWindow(const char16_t* program) {
     std::int32_t expected = kNothing;
+    if (program == nullptr) {
+        noFocusState.compare_exchange_strong(expected, kKept);
+        return;
+    }
     if (!unreachableState.compare_exchange_strong(expected, kWriting)) return;
     platform::StrCopy(unreachableProgram, std::size(unreachableProgram),
                       program != nullptr ? program : u"");
@@ -58,11 +64,22 @@ const ReceptionLinks RunStateLinks = {&RunningFlag, &LineWaitFlag, ReportPortSta
 
 void ForgetUnreachableWindow() {
     unreachableState.store(kNothing);
+    noFocusState.store(kNothing);
 }
 
 bool TakeUnreachableWindowMessage(char16_t* text, std::size_t capacity) {
     std::int32_t expected = kKept;
-    if (!unreachableState.compare_exchange_strong(expected, kSaid)) return false;
+    if (!unreachableState.compare_exchange_strong(expected, kSaid)) {
+        expected = kKept;
+        if (!noFocusState.compare_exchange_strong(expected, kSaid)) return false;
+        platform::StrCopy(text, capacity,
+                          u"Saisie impossible : aucune fenêtre n'a le focus (bureau sécurisé "
+                          u"d'une demande d'élévation, écran de verrouillage, changement de "
+                          u"bureau) et Windows ne transmet nos touches à personne.\nLes lectures "
+                          u"faites pendant ce temps ne sont pas tapées ; la saisie reprend dès "
+                          u"qu'une fenêtre a le focus.");
+        return true;
+    }
     using platform::StrAppend;
     platform::StrCopy(text, capacity, u"Saisie impossible dans la fenêtre de ");
     StrAppend(text, capacity,

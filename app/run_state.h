@@ -30,12 +30,13 @@ void SetTrayStatus(const char16_t* tip, platform::IconHandle icon);
 void RemoveTrayIcon();
 
 // The first line of a run that the reception thread could not type because
-// keystrokes cannot reach the focused window, kept for the dialog thread to
-// say, once per run, without holding reception back (the next line may go to
-// a window they reach). A new run (the dialog's construction) forgets it.
+// keystrokes cannot reach the focused window, and the first because no window
+// had the focus, kept for the dialog thread to say, each once per run, without
+// holding reception back (the next line may go to a window they reach). A new
+// run (the dialog's construction) forgets them.
 void ForgetUnreachableWindow();
-// The message for it, the first time it is asked after the report: true with
-// `text` filled, then false for the rest of the run.
+// The message for one of them, the first time it is asked after its report:
+// true with `text` filled, then false until the other is reported.
 bool TakeUnreachableWindowMessage(char16_t* text, std::size_t capacity);
 
 // How the reception thread reaches the flags above, the tray and the report

@@ -41,10 +41,29 @@ int ItemValue(int comboId, int position) {
 // is shown once per run; the next Start would only say it again.
 bool UnusableFileShown = false;
 bool SaveFailureShown = false;
+bool WritableFileShown = false;
 char16_t PendingSaveFailure[kTextCapacity];
 
 void KeepSaveFailure(const char16_t* text) {
     if (PendingSaveFailure[0] == 0) StrCopy(PendingSaveFailure, kTextCapacity, text);
+}
+
+// The settings file can hold any chord a keyboard can type ({Win+R}): run as
+// administrator, we would type what an unelevated program wrote there. The
+// file is still used; the user is told once.
+void ShowFileWritableBelowUs() {
+    if (WritableFileShown || !FileWritableBelowOurRights(SettingsFilePath)) return;
+    WritableFileShown = true;
+    constexpr std::size_t kCapacity = 2 * kTextCapacity;
+    char16_t text[kCapacity];
+    StrCopy(text, kCapacity, u"Fichier de paramètres modifiable sans droits d'administrateur : ");
+    StrAppend(text, kCapacity, SettingsFilePath);
+    StrAppend(text, kCapacity,
+              u"\nQuorvelCE est lancé en administrateur et tape les touches que ce fichier "
+              u"décrit : un programme sans ces droits peut lui faire taper ce qu'il veut. "
+              u"Réservez l'écriture du fichier et de son dossier aux administrateurs. Le "
+              u"fichier est utilisé.");
+    MessageBoxW(kNoWindow, text, kErrorCaption, kMbOk);
 }
 
 const char16_t* UnusableFileReason(const SettingsFileDiagnosis& file, char16_t* buffer,
@@ -114,7 +133,7 @@ CWedgeDlg::CWedgeDlg(CWnd* parent) : CDialog(kMainDialogTemplate, parent) {
     ExtractIconExW(path, -IDI_NOT_READY, nullptr, &NotReadyIcon, 1);
     ReadyIcon = m_hIcon;
     ConnectReception(RunStateLinks);
-    UnusableFileShown = SaveFailureShown = false;
+    UnusableFileShown = SaveFailureShown = WritableFileShown = false;
     PendingSaveFailure[0] = 0;
     ForgetUnreachableWindow();
     SetSettingsErrorReporter(KeepSaveFailure);
@@ -347,6 +366,7 @@ void CWedgeDlg::ShowSettingsFileProblems() {
                   u".\nLes valeurs par défaut sont utilisées et le fichier n'est pas modifié.");
         MessageBoxW(text, kErrorCaption, kMbOk);
     }
+    ShowFileWritableBelowUs();
     if (PendingSaveFailure[0] != 0 && !SaveFailureShown) {
         SaveFailureShown = true;
         platform::MessageBoxW(kNoWindow, PendingSaveFailure, nullptr, kMbOk);

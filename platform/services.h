@@ -87,6 +87,11 @@ void FindFilesBeside(const char16_t* path, const char16_t* prefix, FoundFileName
 // Whether `path` names a regular file of our own (lstat: no link, owned by
 // this process's user), the only kind a clean-up of ours may delete.
 bool IsOwnRegularFile(const char16_t* path);
+// Whether we run elevated (as administrator) while a process without those
+// rights can change the file at `path` or replace it in its folder: what such
+// a file says, an unelevated program decides. False when it cannot be told,
+// and on systems without elevation.
+bool FileWritableBelowOurRights(const char16_t* path);
 // Whether a process with this id is running (OpenProcess and its exit code;
 // kill(pid, 0)): a leftover file named after one that is not may go.
 bool IsProcessRunning(std::uint32_t processId);
@@ -271,10 +276,13 @@ std::int16_t GetKeyState(std::int32_t virtualKey);
 
 // Whether key events sent now can reach the window that has the focus.
 // Windows drops, without a word, input sent to a process running at a higher
-// integrity level than ours (a program run as administrator). When they
-// cannot, `program` gets that window's executable name (file name only, cut
-// to fit; empty when it cannot be read). Elsewhere the answer is yes.
-bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity);
+// integrity level than ours (a program run as administrator), and input sent
+// while no window has the focus (the secure desktop of an elevation prompt,
+// the lock screen, a desktop switch). For a window above us, `program` gets
+// its executable name (file name only, cut to fit; empty when it cannot be
+// read); otherwise it is emptied. Elsewhere the answer is kReached.
+enum class KeystrokeReach { kReached, kWindowAbove, kNoFocus };
+KeystrokeReach KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity);
 
 // Whether SEND_MODE's other ways of sending apply to this keystroke output:
 // characters as input packets of their own and keys by scan code alone, as

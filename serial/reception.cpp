@@ -244,12 +244,15 @@ bool CapsLockMatters() {
     return false;
 }
 
-// Windows drops keystrokes sent to a window above our integrity level without
-// a word, so such a line is not sent at all, and the program says why.
+// Windows drops keystrokes sent to a window above our integrity level, or
+// sent while no window has the focus, without a word, so such a line is not
+// sent at all, and the program says why.
 bool ForegroundWindowReachable() {
-    if (KeystrokesReachForegroundWindow(unreachableProgram, kTextCapacity)) return true;
+    const KeystrokeReach reach = KeystrokesReachForegroundWindow(unreachableProgram, kTextCapacity);
+    if (reach == KeystrokeReach::kReached) return true;
     if (links.reportUnreachableWindow != nullptr && !TypingStopped())
-        links.reportUnreachableWindow(unreachableProgram);
+        links.reportUnreachableWindow(reach == KeystrokeReach::kNoFocus ? nullptr
+                                                                         : unreachableProgram);
     return false;
 }
 

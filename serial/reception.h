@@ -11,7 +11,8 @@
 // because this layer cannot name the one above: the flags it obeys and where
 // it reports whether the port is open, and each line it could not type
 // because the focused window belongs to `program`, a program that keystrokes
-// cannot reach (null: said nowhere).
+// cannot reach, or (program null) because no window has the focus (the link
+// null: said nowhere).
 struct ReceptionLinks {
     std::atomic<std::int32_t>* running;   // 0 stops reception
     std::atomic<std::int32_t>* lineWait;  // 0 types every byte at once

@@ -33,6 +33,11 @@ std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
     return static_cast<std::uint32_t>(n);
 }
 
+// No elevation here: the settings location refuses files others may write.
+bool FileWritableBelowOurRights(const char16_t*) {
+    return false;
+}
+
 FileHandle OpenFileForReading(const char16_t* path) {
     return posix::OpenForReading(path);
 }

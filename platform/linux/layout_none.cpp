@@ -42,9 +42,9 @@ std::uint32_t SendInput(std::uint32_t, const KeyboardInput*) {
 }
 
 // X and the kernel have no integrity levels that would drop our events.
-bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
+KeystrokeReach KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
     if (capacity != 0) program[0] = 0;
-    return true;
+    return KeystrokeReach::kReached;
 }
 
 // Every key goes by its key code on the layout in use: SEND_MODE is read and

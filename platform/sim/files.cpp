@@ -21,6 +21,7 @@ std::mutex mutex;
 Fault writeFault, readFault, createFault, flushFault, closeFault, replaceFault, deleteFault;
 FileCallCounts counts;
 std::uint32_t openFailure = 0;
+bool writableBelowUs = false;
 Fault createRun;  // countdown: how many creates in a row fail
 bool hasModulePath = false;
 char16_t modulePath[1024];
@@ -83,6 +84,11 @@ FileCallCounts FileCalls() {
     return counts;
 }
 
+void SetFileWritableBelowUs(bool writable) {
+    std::lock_guard lock(mutex);
+    writableBelowUs = writable;
+}
+
 void ResetFiles() {
     std::lock_guard lock(mutex);
     writeFault = readFault = createFault = flushFault = closeFault = replaceFault =
@@ -91,9 +97,15 @@ void ResetFiles() {
     openFailure = 0;
     createRun = {};
     hasModulePath = false;
+    writableBelowUs = false;
 }
 
 }  // namespace sim
+
+bool FileWritableBelowOurRights(const char16_t*) {
+    std::lock_guard lock(sim::mutex);
+    return sim::writableBelowUs;
+}
 
 std::uint32_t GetModuleFileNameW(char16_t* buffer, std::uint32_t size) {
     {

@@ -27,6 +27,9 @@ void FailNextFlush(std::uint32_t code);
 void FailNextClose(std::uint32_t code);
 void FailNextReplace(std::uint32_t code);
 void FailNextDelete(std::uint32_t code);
+// We run elevated and a non-administrator may write the settings file (off
+// after a reset).
+void SetFileWritableBelowUs(bool writable);
 
 // How often each operation has been called since the last reset.
 struct FileCallCounts {

@@ -168,6 +168,8 @@ std::atomic<SimLayout*> switchTo{nullptr};
 // The program of a focused window above us, empty when there is none.
 char16_t windowAbove[64];
 std::atomic<bool> windowAboveFocused{false};
+// No window has the focus (a secure desktop or the lock screen is showing).
+std::atomic<bool> noWindowFocused{false};
 
 // Scan codes: the keys every layout has at the same place, then the
 // layout's own keys in the order it lists them.
@@ -268,6 +270,10 @@ void SetForegroundWindowAbove(const char16_t* program) {
     windowAboveFocused.store(program != nullptr);
 }
 
+void SetNoForegroundWindow(bool none) {
+    noWindowFocused.store(none);
+}
+
 void SwitchLayoutAfterQueries(std::size_t queries, const char* name) {
     switchTo.store(FindLayout(SimulatedLayout(name)));
     switchAfterQueries.store(queries);
@@ -293,6 +299,7 @@ void ResetFocusedApplication(std::size_t capacity) {
     capsLock.store(false);
     SetKeyboardLayout("us");
     SetForegroundWindowAbove(nullptr);
+    SetNoForegroundWindow(false);
 }
 
 std::uint8_t KeyOfScanCode(std::uint16_t scanCode) {
@@ -307,7 +314,7 @@ std::uint8_t KeyOfScanCode(std::uint16_t scanCode) {
 }
 
 bool FocusedApplicationReceives() {
-    return !windowAboveFocused.load();
+    return !windowAboveFocused.load() && !noWindowFocused.load();
 }
 
 void ApplyKeyEvent(std::uint8_t virtualKey, bool release) {
@@ -405,10 +412,12 @@ std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, Keyboa
     return 0;
 }
 
-bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
-    if (!sim::windowAboveFocused.load()) return true;
+KeystrokeReach KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
+    if (capacity != 0) program[0] = 0;
+    if (sim::noWindowFocused.load()) return KeystrokeReach::kNoFocus;
+    if (!sim::windowAboveFocused.load()) return KeystrokeReach::kReached;
     StrCopy(program, capacity, sim::windowAbove);
-    return false;
+    return KeystrokeReach::kWindowAbove;
 }
 
 bool SendModesApply() {

@@ -42,6 +42,10 @@ std::size_t LayoutQueryCount();
 // meanwhile are lost to the focused application. Null: a window they reach
 // again (the state after a reset).
 void SetForegroundWindowAbove(const char16_t* program);
+// No window has the focus from now on (the secure desktop of an elevation
+// prompt, the lock screen): the events sent meanwhile are lost. False: the
+// focus is back (the state after a reset).
+void SetNoForegroundWindow(bool none);
 
 namespace detail {
 // The keyboard recorder hands every event to the focused application; both
@@ -54,7 +58,7 @@ void ApplyKeyEvent(std::uint8_t virtualKey, bool release);
 // 0 for a code no key has.
 std::uint8_t KeyOfScanCode(std::uint16_t scanCode);
 // Whether the focused application receives input now (not while a window
-// above us has the focus).
+// above us or no window has the focus).
 bool FocusedApplicationReceives();
 void ApplyCharacter(char16_t character);
 }  // namespace detail

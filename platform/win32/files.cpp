@@ -6,6 +6,11 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
+#include <algorithm>
+#include <iterator>
+
 namespace platform {
 namespace {
 
@@ -83,6 +88,82 @@ bool IsOwnRegularFile(const char16_t* path) {
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes &
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+namespace {
+
+// Wine gives every process an elevated token of the same Unix user: there is
+// no process below us there to fear.
+bool RunningElevated() {
+    if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr)
+        return false;
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool elevated =
+        ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+        elevation.TokenIsElevated != 0;
+    ::CloseHandle(token);
+    return elevated;
+}
+
+// Administrators, the system, the owner placeholder of inheritable entries and
+// services (NT SERVICE\TrustedInstaller) already have our rights; any other
+// trustee may be an unelevated process.
+bool TrusteeOfOurRights(PSID sid) {
+    if (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+        ::IsWellKnownSid(sid, WinLocalSystemSid) || ::IsWellKnownSid(sid, WinCreatorOwnerSid))
+        return true;
+    const SID_IDENTIFIER_AUTHORITY* authority = ::GetSidIdentifierAuthority(sid);
+    const SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    return authority != nullptr &&
+           std::equal(std::begin(nt.Value), std::end(nt.Value), std::begin(authority->Value)) &&
+           *::GetSidSubAuthorityCount(sid) >= 1 &&
+           *::GetSidSubAuthority(sid, 0) == SECURITY_SERVICE_ID_BASE_RID;
+}
+
+// Whether the object's access list lets someone below us use any of `rights`
+// on it (a missing list lets everyone do everything). Deny entries are not
+// weighed: a warning too many is better than one too few.
+bool OthersMay(const wchar_t* path, DWORD rights) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool may = dacl == nullptr;
+    for (DWORD i = 0; !may && i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!::GetAce(dacl, i, &entry)) continue;
+        const auto* header = static_cast<const ACE_HEADER*>(entry);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
+            continue;
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+        const PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+        may = (allowed->Mask & rights) != 0 && !TrusteeOfOurRights(sid);
+    }
+    ::LocalFree(descriptor);
+    return may;
+}
+
+}  // namespace
+
+bool FileWritableBelowOurRights(const char16_t* path) {
+    if (!RunningElevated()) return false;
+    constexpr DWORD kFileWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER |
+                                  DELETE | GENERIC_WRITE | GENERIC_ALL;
+    if (OthersMay(Wide(path), kFileWrites)) return true;
+    // Whoever may add and remove files in its folder may put another in its place.
+    wchar_t folder[MAX_PATH];
+    std::size_t end = 0, n = 0;
+    for (; path[n] != 0 && n + 1 < MAX_PATH; ++n) {
+        folder[n] = static_cast<wchar_t>(path[n]);
+        if (path[n] == u'\\' || path[n] == u'/') end = n;
+    }
+    if (end == 0) return false;
+    folder[end] = 0;
+    return OthersMay(folder, FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL);
 }
 
 bool IsProcessRunning(std::uint32_t processId) {

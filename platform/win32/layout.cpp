@@ -136,18 +136,22 @@ void ExecutableName(HANDLE process, char16_t* program, std::size_t capacity) {
 // integrity level, and neither SendInput's result nor GetLastError tells, so
 // the levels are compared before a line is typed. Wine gives every process
 // the same level: the answer there is always yes.
-bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
+KeystrokeReach KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
     if (capacity != 0) program[0] = 0;
+    // No window at all while the secure desktop, the lock screen or a desktop
+    // switch has the input: Windows drops whatever we send meanwhile.
+    const HWND foreground = ::GetForegroundWindow();
+    if (foreground == nullptr) return KeystrokeReach::kNoFocus;
     DWORD processId = 0;
-    ::GetWindowThreadProcessId(::GetForegroundWindow(), &processId);
-    if (processId == 0 || processId == ::GetCurrentProcessId()) return true;
+    ::GetWindowThreadProcessId(foreground, &processId);
+    if (processId == 0 || processId == ::GetCurrentProcessId()) return KeystrokeReach::kReached;
     // Ours does not change while we run: read once.
     constexpr DWORD kUnread = 0xFFFFFFFF;
     static const DWORD ours = [] {
         DWORD level = 0, unread = ERROR_SUCCESS;
         return IntegrityLevel(::GetCurrentProcess(), level, unread) ? level : kUnread;
     }();
-    if (ours == kUnread) return true;
+    if (ours == kUnread) return KeystrokeReach::kReached;
     DWORD error = ERROR_SUCCESS;
     HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     DWORD theirs = 0;
@@ -163,7 +167,7 @@ bool KeystrokesReachForegroundWindow(char16_t* program, std::size_t capacity) {
         known ? theirs > ours : error == ERROR_ACCESS_DENIED && ours < SECURITY_MANDATORY_HIGH_RID;
     if (above) ExecutableName(process, program, capacity);
     if (process != nullptr) ::CloseHandle(process);
-    return !above;
+    return above ? KeystrokeReach::kWindowAbove : KeystrokeReach::kReached;
 }
 
 // Windows takes characters as packets of their own and keys by scan code.

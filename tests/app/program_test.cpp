@@ -435,6 +435,33 @@ TEST_F(StartStopTest, AFailedSaveShowsOneBoxPerRunAndReceptionDoesNotWaitForIt) 
     EXPECT_EQ(Contents(), original);
 }
 
+TEST_F(StartStopTest, RunElevatedOverASettingsFileOthersCanWriteItSaysSoOnceAndStillUsesIt) {
+    // The file's keys are as strong as a keyboard: run as administrator, the
+    // program would type what an unelevated program wrote there.
+    sim::SetFileWritableBelowUs(true);
+    Launch();
+    AutoStartAndWaitReady();
+    ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "AB\r"; }));
+    auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text,
+              u"Fichier de paramètres modifiable sans droits d'administrateur : " +
+                  (directory_ / "QuorvelCE.INI").u16string() +
+                  u"\nQuorvelCE est lancé en administrateur et tape les touches que ce fichier "
+                  u"décrit : un programme sans ces droits peut lui faire taper ce qu'il veut. "
+                  u"Réservez l'écriture du fichier et de son dossier aux administrateurs. Le "
+                  u"fichier est utilisé.");
+    EXPECT_EQ(boxes[0].caption, u"Erreur");
+
+    // Once per run: the next Start says nothing more.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    ClickStartAfterStop();
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
+}
+
 TEST_F(StartStopTest, ASettingsFileThatCannotBeUsedIsNamedOnceAndNeverWritten) {
     // Each is there but unusable: the load falls back to defaults, as for a
     // missing file, but says so once, at Start, without holding reception.
@@ -804,6 +831,56 @@ TEST_F(StartStopTest, ALineForAWindowAboveUsIsNotSentAndSaidOncePerRunWithoutHol
     ASSERT_TRUE(WaitUntil([] { return sim::TimerArmed(kLineWatchTimer); }));
     ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
     EXPECT_EQ(sim::MessageBoxes().size(), 1u);
+    EXPECT_EQ(TypedKeys(), "B\r");
+}
+
+TEST_F(StartStopTest, ALineWhileNoWindowHasTheFocusIsNotSentAndSaidOnceApartFromAWindowAbove) {
+    // The lock screen or an elevation prompt's secure desktop: Windows would
+    // drop the keys, so the line waits for nothing and is not sent.
+    const auto handled = [] {
+        return WaitUntil([] {
+            return sim::SerialDevice(1).pendingBytes == 0 &&
+                   sim::BlockedThreadCount(true) == sim::AliveThreadCount();
+        });
+    };
+    Launch();
+    AutoStartAndWaitReady();
+    sim::SetNoForegroundWindow(true);
+    ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
+    ASSERT_TRUE(handled());
+    ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
+    ASSERT_TRUE(handled());
+    EXPECT_EQ(sim::KeyEventCount(), 0u);
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text,
+              u"Saisie impossible : aucune fenêtre n'a le focus (bureau sécurisé d'une demande "
+              u"d'élévation, écran de verrouillage, changement de bureau) et Windows ne transmet "
+              u"nos touches à personne.\nLes lectures faites pendant ce temps ne sont pas "
+              u"tapées ; la saisie reprend dès qu'une fenêtre a le focus.");
+    EXPECT_EQ(boxes[0].caption, u"Erreur");
+
+    // A window has the focus again: typing resumes with the next line.
+    sim::SetNoForegroundWindow(false);
+    ASSERT_TRUE(sim::FeedSerial(1, "B\r"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "B\r"; }));
+
+    // A window above us is another cause, said once as well; a second loss
+    // of focus in the same run is not said again.
+    sim::SetForegroundWindowAbove(u"regedit.exe");
+    ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
+    ASSERT_TRUE(handled());
+    sim::SetForegroundWindowAbove(nullptr);
+    sim::SetNoForegroundWindow(true);
+    ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
+    ASSERT_TRUE(handled());
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
+    boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text.rfind(u"Saisie impossible dans la fenêtre de regedit.exe", 0), 0u);
     EXPECT_EQ(TypedKeys(), "B\r");
 }
 

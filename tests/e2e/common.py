@@ -6,6 +6,7 @@ named cases one after the other. Python standard library only; the scripts
 find it beside them or put this folder on sys.path.
 """
 import argparse
+import atexit
 import difflib
 import os
 import pwd
@@ -174,21 +175,40 @@ class Xvfb:
 
 
 # A headless sway refuses to run as root: as root the tests run it, and every
-# client of it, as this user of their own, made when missing.
-SWAY_USER = "quorvel-wl"
+# client of it, as an unprivileged user. The developer may name one
+# (QUORVEL_SWAY_USER, kept); otherwise each test process makes a system user of
+# its own and removes it, with its home, when it exits.
+SWAY_USER_PREFIX = "quorvel-wl"
+_made_sway_user = []
+
+
+def _remove_made_sway_user():
+    for name in _made_sway_user:
+        subprocess.run(["userdel", "--remove", name], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    del _made_sway_user[:]
 
 
 def sway_user():
-    """The user sway and its clients run as: ours as root, else ourselves."""
+    """The user sway and its clients run as: an unprivileged one as root,
+    else ourselves."""
     if os.geteuid() != 0:
         return pwd.getpwuid(os.geteuid())
-    try:
-        return pwd.getpwnam(SWAY_USER)
-    except KeyError:
-        subprocess.run(["useradd", "--system", "--create-home", "--home-dir",
-                        "/var/lib/" + SWAY_USER, "--shell", "/usr/sbin/nologin", SWAY_USER],
-                       check=True, timeout=60)
-        return pwd.getpwnam(SWAY_USER)
+    named = os.environ.get("QUORVEL_SWAY_USER")
+    if named:
+        user = pwd.getpwnam(named)
+        if user.pw_uid == 0:
+            raise Failure("QUORVEL_SWAY_USER names root; sway needs an unprivileged user")
+        return user
+    if _made_sway_user:
+        return pwd.getpwnam(_made_sway_user[0])
+    name = "%s%d" % (SWAY_USER_PREFIX, os.getpid())
+    subprocess.run(["useradd", "--system", "--create-home", "--home-dir", "/var/lib/" + name,
+                    "--shell", "/usr/sbin/nologin", name], check=True, timeout=60)
+    if not _made_sway_user:
+        atexit.register(_remove_made_sway_user)
+    _made_sway_user.append(name)
+    return pwd.getpwnam(name)
 
 
 class Sway:

@@ -32,9 +32,10 @@ def windows_path(path):
 
 
 def ensure_display():
-    """A display for Wine: the caller's (None), or an Xvfb of our own, which
-    the caller closes."""
-    if os.environ.get("DISPLAY"):
+    """A display for Wine: the one scripts/wine-env started for this run
+    (None), or an Xvfb of our own, which the caller closes. Never the
+    developer's desktop, whatever DISPLAY says."""
+    if os.environ.get("DISPLAY") and os.environ.get("QUORVEL_OWN_DISPLAY") == "1":
         return None
     xvfb = common.Xvfb(120, 80)
     os.environ["DISPLAY"] = xvfb.name
@@ -113,7 +114,8 @@ class Stage:
         self.work = os.path.join(self.build, "tests", "e2e", "work", name)
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
-        os.environ.setdefault("WINEPREFIX", os.path.join(os.path.dirname(self.build), "wineprefix"))
+        # The build's own prefix (scripts/wine-env's), never the developer's.
+        os.environ["WINEPREFIX"] = os.path.join(os.path.dirname(self.build), "wineprefix")
         os.environ.setdefault("WINEDEBUG", "-all")
         self.xvfb = ensure_display()
         subprocess.call(["wineserver", "-p"], stderr=subprocess.DEVNULL)

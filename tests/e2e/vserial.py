@@ -14,7 +14,10 @@ import tty
 
 
 def dosdevices():
-    prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
+    # Never the developer's ~/.wine: links there would outlive the run.
+    prefix = os.environ.get("WINEPREFIX")
+    if not prefix:
+        raise RuntimeError("WINEPREFIX is not set (source scripts/wine-env first)")
     return os.path.join(prefix, "dosdevices")
 
 

@@ -98,28 +98,28 @@ void XvfbDisplay::Stop() {
     name_.clear();
 }
 
+PrivateRuntimeDir::PrivateRuntimeDir() {
+    unsetenv("WAYLAND_DISPLAY");
+    std::error_code error;
+    std::string pattern =
+        (std::filesystem::temp_directory_path(error) / "quorvel-rt-XXXXXX").string();
+    if (error || mkdtemp(pattern.data()) == nullptr) return;
+    path_ = pattern;
+    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+}
+
+PrivateRuntimeDir::~PrivateRuntimeDir() {
+    if (path_.empty()) return;
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+}
+
 bool SetXLayout(const std::string& display, const std::string& layout) {
     const auto open = layout.find('(');
     if (open == std::string::npos)
         return RunProgram({"setxkbmap", "-display", display, layout}) == 0;
     return RunProgram({"setxkbmap", "-display", display, layout.substr(0, open), "-variant",
                        layout.substr(open + 1, layout.size() - open - 2)}) == 0;
-}
-
-ScratchRuntimeFolder::ScratchRuntimeFolder() {
-    const char* given = std::getenv("XDG_RUNTIME_DIR");
-    if (given != nullptr && given[0] != 0) return;
-    char pattern[] = "/tmp/quorvel-runtime-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) return;
-    path_ = pattern;
-    ::setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
-}
-
-ScratchRuntimeFolder::~ScratchRuntimeFolder() {
-    if (path_.empty()) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-    ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace quorvel_test

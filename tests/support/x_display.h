@@ -37,15 +37,18 @@ class XvfbDisplay {
     std::string name_;
 };
 
-// Where a test's keystroke output keeps its runtime files when the session
-// gave it no XDG_RUNTIME_DIR: a folder of its own, removed with this, rather
-// than /tmp/quorvelce-<uid> left behind.
-class ScratchRuntimeFolder {
+// For the life of a test process: a runtime folder of its own in
+// XDG_RUNTIME_DIR (0700, removed with what it holds when this goes) and no
+// WAYLAND_DISPLAY, so that nothing the test or the code under test makes
+// there lands in the developer's session and no test reaches its compositor.
+class PrivateRuntimeDir {
   public:
-    ScratchRuntimeFolder();
-    ~ScratchRuntimeFolder();
-    ScratchRuntimeFolder(const ScratchRuntimeFolder&) = delete;
-    ScratchRuntimeFolder& operator=(const ScratchRuntimeFolder&) = delete;
+    PrivateRuntimeDir();
+    ~PrivateRuntimeDir();
+    PrivateRuntimeDir(const PrivateRuntimeDir&) = delete;
+    PrivateRuntimeDir& operator=(const PrivateRuntimeDir&) = delete;
+    // Empty when no folder could be made (the test should not run then).
+    const std::string& path() const { return path_; }
 
   private:
     std::string path_;

@@ -264,12 +264,17 @@ TEST_F(ActiveLayoutOnX, NothingIsTypedAfterTheEnd) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything can write a record or look for a compositor.
+    const quorvel_test::PrivateRuntimeDir runtime;
+    if (runtime.path().empty()) {
+        std::puts("no private runtime folder could be made");
+        return 1;
+    }
     ::testing::InitGoogleTest(&argc, argv);
     if (!quorvel_test::InPath("setxkbmap") || !quorvel_test::InPath("Xvfb")) {
         std::puts("Xvfb or setxkbmap is not installed: skipped");
         return 77;
     }
-    quorvel_test::ScratchRuntimeFolder runtime;
     quorvel_test::XvfbDisplay xvfb;
     if (!xvfb.Start(90, 99)) {
         std::puts("Xvfb did not start");

@@ -3,11 +3,11 @@
 // through an xkbcommon state as a desktop would read them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/input.h>
-#include <unistd.h>
 #include <libevdev/libevdev.h>
 #include <linux/input-event-codes.h>
+#include <linux/input.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <cerrno>
@@ -260,7 +260,11 @@ TEST(UinputKeystrokes, CapsLockFromTheLedTheDesktopSets) {
     EXPECT_TRUE(output.CapsLockOn());
     EXPECT_TRUE(output.CapsLockOn());
     EXPECT_EQ(output.CapsLockUnknown(), nullptr);
-    led({{LED_CAPSL, 0}, {SYN_REPORT, 0}, {LED_CAPSL, 1}, {SYN_REPORT, 0}, {LED_CAPSL, 0},
+    led({{LED_CAPSL, 0},
+         {SYN_REPORT, 0},
+         {LED_CAPSL, 1},
+         {SYN_REPORT, 0},
+         {LED_CAPSL, 0},
          {SYN_REPORT, 0}});
     EXPECT_FALSE(output.CapsLockOn());
     led({{LED_NUML, 0}, {SYN_REPORT, 0}});

@@ -236,8 +236,13 @@ TEST(XTestKeystrokes, OutputFollowsTheSession) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything can write a record or look for a compositor.
+    const quorvel_test::PrivateRuntimeDir runtime;
+    if (runtime.path().empty()) {
+        std::puts("no private runtime folder could be made");
+        return 1;
+    }
     ::testing::InitGoogleTest(&argc, argv);
-    quorvel_test::ScratchRuntimeFolder runtime;
     quorvel_test::XvfbDisplay xvfb;
     const char* given = std::getenv("QUORVEL_TEST_DISPLAY");
     if (!quorvel_test::InPath("setxkbmap")) {

@@ -35,6 +35,9 @@ TEST(UinputDevice, KeystrokeComesOutOfTheEventNode) {
     ASSERT_GE(fd, 0) << device.DeviceNode();
     libevdev* reader = nullptr;
     ASSERT_EQ(libevdev_new_from_fd(fd, &reader), 0);
+    // Ours alone: on a desktop the Shift+A below would otherwise go to
+    // whatever window has the focus.
+    ASSERT_EQ(libevdev_grab(reader, LIBEVDEV_GRAB), 0) << "cannot grab " << device.DeviceNode();
     EXPECT_TRUE(libevdev_has_event_code(reader, EV_KEY, KEY_A));
     EXPECT_TRUE(libevdev_has_event_code(reader, EV_KEY, KEY_RIGHTALT));
     EXPECT_FALSE(libevdev_has_event_code(reader, EV_KEY, BTN_LEFT));
@@ -61,6 +64,7 @@ TEST(UinputDevice, KeystrokeComesOutOfTheEventNode) {
     }
     EXPECT_EQ(keys, (std::vector<std::pair<int, int>>{
                         {KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
+    libevdev_grab(reader, LIBEVDEV_UNGRAB);
     libevdev_free(reader);
     close(fd);
 }
