@@ -12,6 +12,7 @@
 #include <setupapi.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
@@ -493,6 +494,15 @@ std::int32_t ListPresentSerialPorts(std::int32_t* ports, std::int32_t capacity) 
             present[ComNumber(data)] = true;
         }
         RegCloseKey(key);
+    }
+    // A DOS device COMn is present too: SERIALCOMM is written when drivers
+    // start, and Wine fills it once per session, before a port linked later.
+    for (std::int32_t n = 1; n <= kHighestComPort; ++n) {
+        if (present[n]) continue;
+        wchar_t device[16];
+        std::swprintf(device, std::size(device), L"COM%d", static_cast<int>(n));
+        wchar_t target[512];
+        present[n] = QueryDosDeviceW(device, target, std::size(target)) != 0;
     }
     // A device SetupAPI names is present even where SERIALCOMM lags behind.
     std::int32_t count = 0;

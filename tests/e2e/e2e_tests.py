@@ -201,7 +201,9 @@ def close_button_and_escape_hide(stage):
 
 @test
 def port_above_ten(stage):
-    """COM = 12 on a line linked as com12: listed, opened, typed, saved back."""
+    """COM = 12 on a line linked as com12: listed, opened, typed, saved back.
+    Not run by CTest yet: Wine does not list a port linked after it started
+    (neither in SERIALCOMM nor through QueryDosDevice), so COM12 is not found."""
     program = running_program(stage, port=12)
     shown = stage.show_dialog()
     port_list = shown["controls"][IDC_PORT]
