@@ -467,7 +467,7 @@ void CWedgeDlg::OnDestroy() {
     InstanceEvent = kNoEvent;
     RunningFlag.store(0);
     CloseSerialPort();
-    // The program ends with the window (Escape, a failed start): a reception
+    // The program ends with the window (a tray quit, a failed start): a reception
     // thread still typing would be cut off by the process exit with Shift or
     // AltGr held down, so it is ended the way a tray quit ends it.
     QuitReception(ReceptionThreadHandle.exchange(kNoThread));
@@ -490,14 +490,17 @@ void CWedgeDlg::OnInactive() {
     }
 }
 
-// OK (Enter, or the caption's OK button) hides the dialog into the tray;
-// reception goes on.
+// OK (Enter) hides the dialog into the tray; reception goes on.
 void CWedgeDlg::OnOK() {
     VisibleFlag = 0;
     ShowWindow(kSwMinimize);
     ShowWindow(kSwHide);
 }
 
+// The desktop caption has a close button where the device had OK, and a user
+// closes a tray utility's window expecting it to keep working: closing it
+// (or Escape) must not stop every scan from being typed. The program ends
+// from the tray's right click and at log-off.
 void CWedgeDlg::OnCancel() {
-    CDialog::OnCancel();
+    OnOK();
 }

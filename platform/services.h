@@ -196,11 +196,21 @@ bool GetCommModemStatus(PortHandle port, std::uint32_t* status);
 // (fails) before the handle is released.
 bool CloseHandle(PortHandle port);
 
-// What the dialog's Port list shows after the number n, where a system does
-// not name its devices COMn: where COMn leads on Linux ("  /dev/ttyACM0
-// (usb-...)", "  (no device)"); nothing on Windows and the simulator. Appended
-// to the terminated `text` (capacity in units, cut to fit). The number stays
-// first: the list is searched by it.
+// The highest n of "COMn" that Windows gives a port.
+inline constexpr std::int32_t kHighestComPort = 256;
+
+// The numbers n (1 to kHighestComPort) of the serial ports present on this
+// machine, ascending, at most `capacity` of them; returns how many. Windows:
+// the ports its drivers registered; Linux: what COMn resolves to (the devices
+// present, the settings folder's ports/comN links); the simulator: its
+// attached devices.
+std::int32_t ListPresentSerialPorts(std::int32_t* ports, std::int32_t capacity);
+
+// What the dialog's Port list shows after the number n: where COMn leads on
+// Linux ("  /dev/ttyACM0 (usb-...)", "  (no device)"), the device's name on
+// Windows (" - USB Serial Device") and in the simulator, where there is one.
+// Appended to the terminated `text` (capacity in units, cut to fit). The
+// number stays first: the list is searched by it.
 void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capacity);
 
 // ---------------------------------------------------------------------------

@@ -61,8 +61,16 @@ GeneralValue Accepted(const GeneralSetting& setting, bool accepted, std::uint32_
 }  // namespace
 
 void ListAvailablePorts(std::int32_t* ports, std::int32_t* count) {
-    for (int i = 0; i < kMaxAvailablePorts; ++i) ports[i] = i + 1;
-    *count = kMaxAvailablePorts;
+    std::int32_t listed = 0;
+    for (; listed < kAlwaysListedPorts; ++listed) ports[listed] = listed + 1;
+    // Windows numbers USB adapters and scanners well above 10; a port not
+    // listed here could never be chosen, and a saved one would turn into 1.
+    std::int32_t present[kMaxAvailablePorts];
+    const std::int32_t found = platform::ListPresentSerialPorts(present, kMaxAvailablePorts);
+    for (std::int32_t i = 0; i < found && listed < kMaxAvailablePorts; ++i)
+        if (present[i] > ports[listed - 1] && present[i] <= platform::kHighestComPort)
+            ports[listed++] = present[i];
+    *count = listed;
 }
 
 GeneralValue InterpretGeneralValue(const GeneralSetting& setting, const char16_t* text) {

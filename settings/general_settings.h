@@ -8,7 +8,10 @@
 
 #include "settings/settings_file.h"
 
-inline constexpr int kMaxAvailablePorts = 10;
+// The Port list always offers 1 to 10; ports present above them follow, up
+// to COM256, so the list holds at most 256 numbers.
+inline constexpr int kAlwaysListedPorts = 10;
+inline constexpr int kMaxAvailablePorts = 256;
 
 // The values BAUDRATE, DATA, PARITY and STOP may take, in the order the
 // dialog offers them; a parity or stop-bits code is its position in the list.
@@ -56,7 +59,7 @@ struct SerialSettingsRecord {
 // All zero at program start.
 extern SerialSettingsRecord SerialSettings;
 
-// The ports the dialog offers: always 1 to 10.
+// The ports the dialog offers: 1 to 10, then the ports present above 10, ascending.
 extern std::int32_t AvailablePorts[kMaxAvailablePorts];
 extern std::int32_t AvailablePortCount;
 

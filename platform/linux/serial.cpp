@@ -249,6 +249,13 @@ bool CloseHandle(PortHandle port) {
     return object->tty->Close() == 0;
 }
 
+std::int32_t ListPresentSerialPorts(std::int32_t* ports, std::int32_t capacity) {
+    std::int32_t count = 0;
+    for (const int n : PresentPortNumbers(CurrentDeviceRoots()))
+        if (count < capacity) ports[count++] = n;
+    return count;
+}
+
 void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capacity) {
     // DescribePort's line without its leading "COMn": the list shows the number.
     const std::string line = DescribeComPort(port);

@@ -270,10 +270,12 @@ void QuitAsFromTray() {
     }
     for (const TrayKey& key : keys)
         if (NotifyWindow(key, kWmRButtonDown)) return;
-    // No tray icon yet: the main window is cancelled, which ends the program too.
+    // No tray icon yet: the main dialog is ended, which ends the program too
+    // (cancelling it would only hide it).
     const CWinApp* app = AfxGetApp();
-    if (app != nullptr && app->m_pMainWnd != nullptr && app->m_pMainWnd->m_hWnd != kNoWindow)
-        app->m_pMainWnd->SendMessageW(kWmCommand, static_cast<WParam>(kIdCancel), 0);
+    if (app == nullptr || app->m_pMainWnd == nullptr || app->m_pMainWnd->m_hWnd == kNoWindow)
+        return;
+    if (auto* dialog = dynamic_cast<CDialog*>(app->m_pMainWnd)) dialog->EndDialog(kIdCancel);
 }
 
 void RouteQuitRequestsToTray() {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/sim/threads.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace sim {
@@ -18,6 +19,7 @@ inline constexpr std::size_t kRecordLimit = 1000;
 
 struct Device {
     bool attached = false;
+    std::u16string name;
     PortHandle handle = kNoPort;
     bool lost = false;  // unplugged while open
     bool broken = false;
@@ -120,6 +122,11 @@ void ResetSerial() {
 void AttachSerialDevice(int port) {
     auto lock = Lock();
     if (Device* d = Port(port)) d->attached = true;
+}
+
+void SetSerialDeviceName(int port, std::u16string name) {
+    auto lock = Lock();
+    if (Device* d = Port(port)) d->name = std::move(name);
 }
 
 void DetachSerialDevice(int port) {
@@ -263,7 +270,7 @@ PortHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t
     std::u16string text = name != nullptr ? name : u"";
     if (openNames.size() < kRecordLimit) openNames.push_back(text);
     int port = 0;
-    bool wellFormed = text.size() >= 5 && text.size() <= 6 && text.compare(0, 3, u"COM") == 0 &&
+    bool wellFormed = text.size() >= 5 && text.size() <= 7 && text.compare(0, 3, u"COM") == 0 &&
                       text.back() == u':';
     if (wellFormed) {
         for (std::size_t i = 3; i + 1 < text.size(); ++i) {
@@ -438,7 +445,20 @@ bool GetCommModemStatus(PortHandle port, std::uint32_t* status) {
     return true;
 }
 
-// Simulated ports are named COMn as they are.
-void AppendPortDescription(std::int32_t, char16_t*, std::size_t) {}
+std::int32_t ListPresentSerialPorts(std::int32_t* ports, std::int32_t capacity) {
+    auto lock = Lock();
+    std::int32_t count = 0;
+    for (int port = 1; port <= kSerialDeviceCount && count < capacity; ++port)
+        if (devices[port - 1].attached) ports[count++] = port;
+    return count;
+}
+
+void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capacity) {
+    auto lock = Lock();
+    const Device* d = Port(port);
+    if (d == nullptr || d->name.empty()) return;
+    StrAppend(text, capacity, u" - ");
+    StrAppend(text, capacity, d->name.c_str());
+}
 
 }  // namespace platform

@@ -1,5 +1,5 @@
-// Test controls of the simulated serial devices "COM1:" to "COM10:": plug and
-// unplug them, feed the bytes a scanner would send, inject open failures, set
+// Test controls of the simulated serial devices "COM1:" to "COM256:": plug and
+// unplug them, name them, feed the bytes a scanner would send, inject open failures, set
 // CTS, and inspect what the program configured.
 #pragma once
 
@@ -13,7 +13,7 @@
 
 namespace platform::sim {
 
-inline constexpr int kSerialDeviceCount = 10;
+inline constexpr int kSerialDeviceCount = 256;
 
 // The configuration calls an open is followed by, in the order they came.
 enum class SerialCall { SetCommMask, SetCommTimeouts, GetCommState, SetCommState };
@@ -44,7 +44,10 @@ struct SerialDeviceState {
 // Every device detached and closed, counters zero, driver settings back to
 // their defaults. No thread may be using a port.
 void ResetSerial();
+// An attached device is present: the program's port list names it.
 void AttachSerialDevice(int port);
+// The device's name as Windows would give it ("USB Serial Device"); empty: none.
+void SetSerialDeviceName(int port, std::u16string name);
 // The cable is pulled: a pending wait or read fails, and so does every later
 // call on the handle until it is closed; bytes not read yet are lost.
 void DetachSerialDevice(int port);

@@ -9,8 +9,12 @@
 
 #include <windows.h>
 
+#include <setupapi.h>
+
 #include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <iterator>
 
 namespace platform {
@@ -406,7 +410,117 @@ bool GetCommModemStatus(PortHandle port, std::uint32_t* status) {
     return ok;
 }
 
-// Windows names its ports COMn: the number says it all.
-void AppendPortDescription(std::int32_t, char16_t*, std::size_t) {}
+namespace {
+
+// The names of the ports present, as the last listing found them. Filled and
+// read on the dialog thread only.
+struct PresentPortNames {
+    wchar_t name[kHighestComPort + 1][128] = {};
+};
+PresentPortNames presentNames;
+
+// n of "COMn" (1 to kHighestComPort), else 0.
+std::int32_t ComNumber(const wchar_t* text) {
+    if (std::wcsncmp(text, L"COM", 3) != 0 || text[3] < L'1' || text[3] > L'9') return 0;
+    std::int32_t n = 0;
+    for (const wchar_t* p = text + 3; *p; ++p) {
+        if (*p < L'0' || *p > L'9' || n > kHighestComPort) return 0;
+        n = n * 10 + (*p - L'0');
+    }
+    return n <= kHighestComPort ? n : 0;
+}
+
+// The friendly names SetupAPI gives the devices of the Ports class ("USB
+// Serial Device (COM7)"), kept without the "(COMn)" the list already shows.
+void ReadFriendlyNames() {
+    for (auto& name : presentNames.name) name[0] = 0;
+    static const GUID kPortsClass = {
+        0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+    HDEVINFO set = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) return;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+        HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE) continue;
+        wchar_t portName[16] = {};
+        DWORD size = sizeof portName - sizeof(wchar_t);
+        DWORD type = 0;
+        const bool named =
+            RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(portName),
+                             &size) == ERROR_SUCCESS &&
+            type == REG_SZ;
+        RegCloseKey(key);
+        const std::int32_t n = named ? ComNumber(portName) : 0;
+        if (n == 0) continue;
+        wchar_t* name = presentNames.name[n];
+        if (!SetupDiGetDeviceRegistryPropertyW(
+                set, &device, SPDRP_FRIENDLYNAME, nullptr, reinterpret_cast<BYTE*>(name),
+                sizeof presentNames.name[n] - sizeof(wchar_t), nullptr)) {
+            name[0] = 0;
+            continue;
+        }
+        name[std::size(presentNames.name[n]) - 1] = 0;
+        const std::size_t length = std::wcslen(name);
+        const std::size_t suffix = std::wcslen(portName) + 3;  // " (" and ")"
+        if (length > suffix && name[length - 1] == L')' &&
+            std::wcsncmp(name + length - suffix, L" (", 2) == 0 &&
+            std::wcsncmp(name + length - suffix + 2, portName, suffix - 3) == 0)
+            name[length - suffix] = 0;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+}  // namespace
+
+// The ports present are those the serial drivers registered in SERIALCOMM
+// (value data "COMn"), which is also where Wine lists its dosdevices ports.
+std::int32_t ListPresentSerialPorts(std::int32_t* ports, std::int32_t capacity) {
+    ReadFriendlyNames();
+    bool present[kHighestComPort + 1] = {};
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) ==
+        ERROR_SUCCESS) {
+        for (DWORD i = 0;; ++i) {
+            wchar_t valueName[256];
+            DWORD nameLength = std::size(valueName);
+            wchar_t data[16] = {};
+            DWORD size = sizeof data - sizeof(wchar_t);
+            DWORD type = 0;
+            const LONG result = RegEnumValueW(key, i, valueName, &nameLength, nullptr, &type,
+                                              reinterpret_cast<BYTE*>(data), &size);
+            if (result == ERROR_NO_MORE_ITEMS) break;
+            if (result != ERROR_SUCCESS || type != REG_SZ) continue;
+            present[ComNumber(data)] = true;
+        }
+        RegCloseKey(key);
+    }
+    // A DOS device COMn is present too: SERIALCOMM is written when drivers
+    // start, and Wine fills it once per session, before a port linked later.
+    for (std::int32_t n = 1; n <= kHighestComPort; ++n) {
+        if (present[n]) continue;
+        wchar_t device[16];
+        std::swprintf(device, std::size(device), L"COM%d", static_cast<int>(n));
+        wchar_t target[512];
+        present[n] = QueryDosDeviceW(device, target, std::size(target)) != 0;
+    }
+    // A device SetupAPI names is present even where SERIALCOMM lags behind.
+    std::int32_t count = 0;
+    for (std::int32_t n = 1; n <= kHighestComPort && count < capacity; ++n)
+        if (present[n] || presentNames.name[n][0] != 0) ports[count++] = n;
+    return count;
+}
+
+// After the number: " - " and the device's name, where Windows gives one.
+void AppendPortDescription(std::int32_t port, char16_t* text, std::size_t capacity) {
+    if (port < 1 || port > kHighestComPort || presentNames.name[port][0] == 0) return;
+    std::size_t used = 0;
+    while (text[used] != 0) ++used;
+    const wchar_t* parts[] = {L" - ", presentNames.name[port]};
+    for (const wchar_t* part : parts)
+        for (; *part != 0 && used + 1 < capacity; ++part)
+            text[used++] = static_cast<char16_t>(*part);
+    if (used < capacity) text[used] = 0;
+}
 
 }  // namespace platform

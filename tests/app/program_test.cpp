@@ -181,6 +181,34 @@ TEST_F(ProgramStartTest, CombosSelectTheLoadedValuesEvenWhereOneIsAPrefixOfAnoth
     Close();
 }
 
+// Windows numbers USB adapters well above 10: those present follow 1 to 10,
+// by name where the system gives one, and a saved one is opened and kept.
+TEST_F(ProgramStartTest, PortsPresentAboveTenAreListedOpenedAndSavedBack) {
+    sim::AttachSerialDevice(12);
+    sim::SetSerialDeviceName(12, u"USB Serial Device");
+    sim::AttachSerialDevice(200);
+    Put(GeneralWith("COM", "COM = 12", "[US]\r\n65 = 41\r\n"));
+    Launch();
+    const std::vector<std::u16string> items = sim::ComboItems(IDC_PORT);
+    ASSERT_EQ(items.size(), 12u);
+    EXPECT_EQ(items[9], u"10");
+    EXPECT_EQ(items[10], u"12 - USB Serial Device");
+    EXPECT_EQ(items[11], u"200");
+    EXPECT_EQ(sim::ComboSelection(IDC_PORT), 10);
+    AutoStartAndWaitReady();
+    EXPECT_EQ(sim::SerialOpenNames().back(), u"COM12:");
+    ASSERT_TRUE(sim::FeedSerial(12, "A#"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "A"; }));
+    EXPECT_NE(Contents().find("COM = 12"), std::string::npos);
+
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    ASSERT_TRUE(sim::PickComboItem(IDC_PORT, 11));
+    ClickStartAfterStop();
+    EXPECT_EQ(sim::SerialOpenNames().back(), u"COM200:");
+    EXPECT_NE(Contents().find("COM = 200"), std::string::npos);
+}
+
 using KeyboardComboTest = ProgramTest;
 
 TEST_F(KeyboardComboTest, NamesAreListedAlphabeticallyAndThePickedOneIsSaved) {
@@ -657,19 +685,31 @@ TEST_F(StartStopTest, AFailedThreadCreationIsReportedAndEndsTheProgram) {
     EXPECT_EQ(sim::ThreadsCreated(), 0u);
 }
 
-TEST_F(StartStopTest, EscapeEndsTheProgramAndTheThreadEndsByItself) {
+// Escape and the caption's close button (both the kIdCancel command) hide the
+// dialog as OK does; the program ends only from the tray.
+TEST_F(StartStopTest, EscapeHidesTheDialogIntoTheTrayAndScansGoOnBeingTyped) {
     Launch();
     AutoStartAndWaitReady();
     ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::DialogShown());
     ASSERT_TRUE(sim::PressEscape());
+    ASSERT_TRUE(sim::WaitForIdle());
+    EXPECT_TRUE(sim::DialogExists());
+    EXPECT_FALSE(sim::DialogShown());
+    EXPECT_TRUE(TrayIconShown());
+    ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "AB\r"; }));
+    // Hidden the way OK hides it: the next left click shows it again.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    EXPECT_TRUE(sim::DialogShown());
+    ASSERT_TRUE(TrayClick(kWmRButtonDown));
     ASSERT_TRUE(WaitForExit());
-    EXPECT_EQ(sim::DialogResult(), kIdCancel);
-    EXPECT_FALSE(TrayIconShown());
+    EXPECT_EQ(sim::DialogResult(), 0);
     EXPECT_TRUE(WaitUntil([] { return sim::AliveThreadCount() == 0; }));
     EXPECT_FALSE(sim::SerialDevice(1).open);
 }
 
-TEST_F(StartStopTest, EscapeWhileALineIsTypedLeavesNoKeyHeldDown) {
+TEST_F(StartStopTest, EscapeWhileALineIsTypedLetsItBeTypedToTheEnd) {
     Launch();
     AutoStartAndWaitReady();
     ASSERT_TRUE(TrayClick(kWmLButtonDown));
@@ -683,10 +723,9 @@ TEST_F(StartStopTest, EscapeWhileALineIsTypedLeavesNoKeyHeldDown) {
         sim::AdvanceClock(1'000);
     }
     ASSERT_TRUE(sim::PressEscape());
-    ASSERT_TRUE(WaitForExit());
     sim::HoldClock(false);
-    EXPECT_EQ(sim::DialogResult(), kIdCancel);
-    EXPECT_EQ(sim::AliveThreadCount(), 0u);
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "ABAB\r"; }));
+    EXPECT_TRUE(sim::DialogExists());
     bool down[256] = {};
     for (const auto& e : sim::KeyEvents()) down[e.virtualKey] = (e.flags & kKeyEventFKeyUp) == 0;
     for (int k = 0; k < 256; ++k) EXPECT_FALSE(down[k]) << k;

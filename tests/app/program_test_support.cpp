@@ -134,7 +134,8 @@ bool ProgramTest::WaitForExit() {
 
 void ProgramTest::Close() {
     if (!program_.joinable()) return;
-    sim::SendDialogMessage(kWmCommand, static_cast<WParam>(kIdCancel), 0);
+    // Escape only hides the dialog: the program ends from the tray.
+    TrayClick(kWmRButtonDown);
     program_.join();
 }
 

@@ -41,7 +41,7 @@ class ProgramTest : public ::testing::Test {
     void Launch();
     // Waits for the program to end; false if it did not.
     bool WaitForExit();
-    // Ends a program still running (as Escape would) and joins it.
+    // Ends a program still running (as the tray's right click would) and joins it.
     void Close();
 
     // The auto-start tick, then the reception thread's "ready" tip.

@@ -201,6 +201,25 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return 0;
     }
+    if (command == L"close") {
+        // What the caption's close button sends.
+        PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    }
+    if (command == L"escape") {
+        // The key itself, to the focused control: the dialog manager of the
+        // modal loop makes it the cancel command.
+        HWND focus = GetWindow(dialog, GW_CHILD);
+        for (HWND c = focus; c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+            if (IsWindowVisible(c) && IsWindowEnabled(c) &&
+                (GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP)) {
+                focus = c;
+                break;
+            }
+        PostMessageW(focus != nullptr ? focus : dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(focus != nullptr ? focus : dialog, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        return 0;
+    }
     if (command == L"tray" && argc > 2) {
         const LPARAM action = std::wcscmp(argv[2], L"right") == 0 ? WM_RBUTTONDOWN : WM_LBUTTONDOWN;
         PostMessageW(dialog, kTrayMessage, kTrayId, action);

@@ -22,7 +22,7 @@ class GeneralSettings : public SettingsFileTest {
 }  // namespace
 
 TEST_F(GeneralSettings, AvailablePortsAreOneToTen) {
-    for (int i = 0; i < kMaxAvailablePorts; ++i) EXPECT_EQ(AvailablePorts[i], i + 1);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(AvailablePorts[i], i + 1);
     EXPECT_EQ(AvailablePortCount, 10);
 }
 

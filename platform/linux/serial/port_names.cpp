@@ -140,6 +140,25 @@ std::string DescribePort(int n, const DeviceRoots& roots) {
     return line + ")";
 }
 
+std::vector<int> PresentPortNumbers(const DeviceRoots& roots) {
+    std::vector<int> numbers;
+    const int devices = static_cast<int>(DevicesPresent(roots).size());
+    for (int n = 1; n <= devices; ++n) numbers.push_back(n);
+    if (!roots.portsFolder.empty()) {
+        for (const std::string& name : DirectoryNames(roots.portsFolder + "/ports")) {
+            // "com" and 1 to 3 digits without a leading zero, as the links are named.
+            if (name.size() < 4 || name.size() > 6 || name.compare(0, 3, "com") != 0 ||
+                name[3] == '0' || name.find_first_not_of("0123456789", 3) != std::string::npos)
+                continue;
+            const int n = std::stoi(name.substr(3));
+            if (n <= 256) numbers.push_back(n);
+        }
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
 void SetPortsFolder(std::string folder) {
     std::lock_guard lock(portRoots.lock);
     portRoots.current.portsFolder = std::move(folder);

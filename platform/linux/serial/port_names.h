@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace platform::linux_backend {
 
@@ -30,6 +31,10 @@ ResolvedPort ResolvePort(int n, const DeviceRoots& roots);
 // One line for the dialog's Port list: "COM1  /dev/ttyACM0 (usb-Symbol_...)",
 // or "COM3  (no device)".
 std::string DescribePort(int n, const DeviceRoots& roots);
+
+// The n for which COMn names something: 1 to the number of devices present,
+// and every ports/comN link (N from 1 to 256); ascending.
+std::vector<int> PresentPortNumbers(const DeviceRoots& roots);
 
 // The roots the serial backend uses. The program sets the folder once it
 // knows where its settings file is; until then only devices are counted.

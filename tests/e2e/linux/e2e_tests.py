@@ -33,7 +33,7 @@ def shown(program, dialog, visible=True):
 @test
 def session(stage):
     """One program run: auto-start and hide; scans typed; line-wait; 100
-    keys; tray left click toggles; Stop, new baud rate, Start saves; a
+    keys; tray left click toggles; the close button and Escape hide; Stop, new baud rate, Start saves; a
     second instance ends at once; tray right click quits leaving no icon."""
     display = stage.display
     sink = stage.start_sink()
@@ -106,6 +106,21 @@ def session(stage):
     sink.focus()
     line.write(b"Go\r")
     so_far = sink.wait_typed(so_far + "Go\r", timeout=20)
+
+    case("the close button and Escape hide the dialog; scans are still typed")
+    for action, scan in (("close", "Closed\r"), ("escape", "Escaped\r")):
+        display.click(icon, 8, 8)
+        shown(program, dialog, True)
+        if action == "close":
+            display.close_window(dialog)
+        else:
+            display.focus(dialog)
+            display.x("xdotool", "key", "Escape")
+        shown(program, dialog, False)
+        check(program.running(), "%s ended the program" % action)
+        sink.focus()
+        line.write(scan.encode())
+        so_far = sink.wait_typed(so_far + scan, timeout=20)
 
     case("a second instance ends at once")
     icons = display.tray_icons()

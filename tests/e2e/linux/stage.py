@@ -5,6 +5,8 @@ line linked as ports/com1 beside the settings file, and a Tk application in
 focus that logs every key press it receives. Python standard library only;
 the X side is driven with xdotool, xwininfo, setxkbmap and ImageMagick.
 """
+import ctypes
+import ctypes.util
 import hashlib
 import os
 import re
@@ -153,6 +155,37 @@ class Display:
         """Keyboard focus to `window`: there is no window manager, so the
         input focus is set directly (XSetInputFocus)."""
         self.x("xdotool", "windowfocus", str(window))
+
+    def close_window(self, window):
+        """The caption's close button: what a window manager sends for it,
+        a WM_DELETE_WINDOW client message (there is no window manager here)."""
+        x11 = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11"))
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x11.XInternAtom.restype = ctypes.c_ulong
+        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                   ctypes.c_void_p]
+        x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+        class ClientMessage(ctypes.Structure):
+            _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                        ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                        ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                        ("format", ctypes.c_int), ("data", ctypes.c_long * 5),
+                        ("pad", ctypes.c_long * 12)]  # an XEvent is 24 longs
+
+        dpy = x11.XOpenDisplay(self.name.encode())
+        if not dpy:
+            raise RuntimeError("cannot open display %s" % self.name)
+        try:
+            event = ClientMessage(type=33, window=int(window), format=32,  # ClientMessage
+                                  message_type=x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0))
+            event.data[0] = x11.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+            x11.XSendEvent(dpy, int(window), 0, 0, ctypes.byref(event))
+            x11.XFlush(dpy)
+        finally:
+            x11.XCloseDisplay(dpy)
 
     def mapped(self, window):
         return "IsViewable" in self.x("xwininfo", "-id", str(window))
