@@ -1,14 +1,14 @@
 // keybd_event on Linux: each Windows key event goes to the session's
 // keystroke output (XTest or uinput), which places it on the active layout.
-// The output opens at the first event; when it cannot, that event shows the
-// message naming what is missing, once; so does the first write to the
-// output that fails.
+// The output opens at the first event; when it cannot, that event reports
+// what is missing, once; so does the first write to the output that fails.
 #include "platform/linux/keyboard.h"
 
 #include <mutex>
 
 #include "platform/linux/keyboard_private.h"
 #include "platform/linux/keys/key_output_private.h"
+#include "platform/reports.h"
 #include "platform/services.h"
 #include "platform/text.h"
 
@@ -26,7 +26,7 @@ struct KeyboardState {
     bool characterLeftOut = false;
     bool writeFailureShown = false;
     bool ended = false;
-    char16_t lostMessage[kTextCapacity] = {};
+    char16_t lostMessage[kReportCapacity] = {};
 };
 KeyboardState keyboard;
 
@@ -45,6 +45,7 @@ const char16_t* OpenLocked() {
 
 void keybd_event(std::uint8_t virtualKey, std::uint8_t, std::uint32_t flags, std::uintptr_t) {
     const char16_t* message = nullptr;
+    ReportKind kind = ReportKind::kKeystrokesLost;
     {
         std::lock_guard<std::mutex> lock(keyboard.lock);
         if (keyboard.ended) return;
@@ -54,15 +55,18 @@ void keybd_event(std::uint8_t virtualKey, std::uint8_t, std::uint32_t flags, std
             // Said once: a device that fails once tends to go on failing.
             if (lost == nullptr || keyboard.writeFailureShown) return;
             keyboard.writeFailureShown = true;
-            StrCopy(keyboard.lostMessage, kTextCapacity, lost);
+            StrCopy(keyboard.lostMessage, kReportCapacity, lost);
             message = keyboard.lostMessage;
         } else {
             if (keyboard.failureShown) return;
             keyboard.failureShown = true;
             message = keyboard.failure;
+            kind = ReportKind::kKeyboardOutput;
         }
+        // Under the lock: a close would overwrite the text. No box here: the
+        // dialog thread shows it, and the reception thread types on.
+        PostReport(kind, message);
     }
-    MessageBoxW(kNoWindow, message, kErrorCaption, kMbOk);
 }
 
 void SetKeyHints(const KeyHint* hints, std::size_t count) {

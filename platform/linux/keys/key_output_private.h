@@ -172,7 +172,7 @@ class KeyOutput final : private KeyInjector {
     const char* xProblem_ = "";
     const char* waylandProblem_ = "";
     int uinputError_ = 0;
-    char16_t message_[kTextCapacity] = {};
+    char16_t message_[kReportCapacity] = {};
 };
 
 }  // namespace platform::linuxkeys
