@@ -67,11 +67,13 @@ void ForgetUnreachableWindow() {
     noFocusState.store(kNothing);
 }
 
-bool TakeUnreachableWindowMessage(char16_t* text, std::size_t capacity) {
+bool TakeUnreachableWindowMessage(char16_t* text, std::size_t capacity, bool* noFocus) {
     std::int32_t expected = kKept;
+    *noFocus = false;
     if (!unreachableState.compare_exchange_strong(expected, kSaid)) {
         expected = kKept;
         if (!noFocusState.compare_exchange_strong(expected, kSaid)) return false;
+        *noFocus = true;
         platform::StrCopy(text, capacity,
                           u"Saisie impossible : aucune fenêtre n'a le focus (bureau sécurisé "
                           u"d'une demande d'élévation, écran de verrouillage, changement de "

@@ -35,9 +35,10 @@ void RemoveTrayIcon();
 // holding reception back (the next line may go to a window they reach). A new
 // run (the dialog's construction) forgets them.
 void ForgetUnreachableWindow();
-// The message for one of them, the first time it is asked after its report:
+// The message for one of them (`noFocus` tells which), the first time it is
+// asked after its report:
 // true with `text` filled, then false until the other is reported.
-bool TakeUnreachableWindowMessage(char16_t* text, std::size_t capacity);
+bool TakeUnreachableWindowMessage(char16_t* text, std::size_t capacity, bool* noFocus);
 
 // How the reception thread reaches the flags above, the tray and the report
 // of a window it cannot reach.

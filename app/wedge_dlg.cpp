@@ -7,6 +7,7 @@
 #include "app/run_state.h"
 #include "keymap/active_layout.h"
 #include "keymap/key_table.h"
+#include "platform/reports.h"
 #include "platform/services.h"
 #include "platform/text.h"
 #include "serial/reception.h"
@@ -372,15 +373,26 @@ void CWedgeDlg::ShowSettingsFileProblems() {
         platform::MessageBoxW(kNoWindow, PendingSaveFailure, nullptr, kMbOk);
     }
     PendingSaveFailure[0] = 0;
+    if (MisreadGeneralKeys[0] != 0) PostReport(ReportKind::kSettingsLine, MisreadGeneralKeys);
+    ShowReports();
 }
 
-// Said from the dialog thread, like a failed save: the reception thread
-// goes on reading meanwhile, and types again once the focus has moved.
-void CWedgeDlg::ShowUnreachableWindow() {
-    constexpr std::size_t kCapacity = 2 * kTextCapacity;
-    char16_t text[kCapacity];
-    if (TakeUnreachableWindowMessage(text, kCapacity))
+// What the reception thread and the platform met (a window keystrokes
+// cannot reach, a character left out, the keyboard output failing, ...),
+// said from the dialog thread, like a failed save: reception goes on reading
+// and typing while a box waits for someone to answer it.
+void CWedgeDlg::ShowReports() {
+    char16_t text[kReportCapacity];
+    bool noFocus = false;
+    while (TakeUnreachableWindowMessage(text, kReportCapacity, &noFocus))
+        PostReport(noFocus ? ReportKind::kNoFocusWindow : ReportKind::kUnreachableWindow, text);
+    // A tick served inside a box would stack the next box above it.
+    static bool showing = false;
+    if (showing) return;
+    showing = true;
+    while (TakeReport(text, kReportCapacity))
         platform::MessageBoxW(kNoWindow, text, kErrorCaption, kMbOk);
+    showing = false;
 }
 
 void CWedgeDlg::StopReception() {
@@ -439,7 +451,7 @@ void CWedgeDlg::OnTimer(std::uintptr_t timerId) {
     switch (timerId) {
         case kLineWatchTimer:
             WatchModemLines();
-            ShowUnreachableWindow();
+            ShowReports();
             break;
         case kAutoStartTimer:
             // Killed before the Start it triggers: a box in Start runs
@@ -472,6 +484,8 @@ void CWedgeDlg::OnDestroy() {
     // AltGr held down, so it is ended the way a tray quit ends it.
     QuitReception(ReceptionThreadHandle.exchange(kNoThread));
     RemoveTrayIcon();
+    // The next run may say all of it again.
+    ForgetReports();
 }
 
 void CWedgeDlg::OnActive() {

@@ -47,7 +47,7 @@ class CWedgeDlg : public platform::CDialog {
     void StartReception();
     void StopReception();
     void ShowSettingsFileProblems();
-    void ShowUnreachableWindow();
+    void ShowReports();
     void QuitFromTray();
     // The 13 settings controls: six combos, their five labels, two group boxes.
     void ShowSettings(int command);

@@ -118,6 +118,9 @@ inline constexpr std::uint8_t kVkOemBacktab = 0xF5;
 inline constexpr int kTextCapacity = 260;        // 259 units and the terminator
 inline constexpr int kSectionNameCapacity = 33;  // 32 characters and the terminator
 inline constexpr int kSectionNameLength = kSectionNameCapacity - 1;
+// A report of our own kept for the dialog thread: what failed, a path or a
+// program's name, and what to do.
+inline constexpr int kReportCapacity = 2 * kTextCapacity;
 
 // The caption of every error box the program shows.
 inline constexpr char16_t kErrorCaption[] = u"Erreur";

@@ -2,6 +2,8 @@
 // defaults, and writing the user's choices back at each Start.
 #include "settings/general_settings.h"
 
+#include <iterator>
+
 #include "platform/services.h"
 #include "platform/text.h"
 #include "settings/settings_file.h"
@@ -138,7 +140,41 @@ void LoadGeneralSettings() {
     }
 }
 
+char16_t MisreadGeneralKeys[platform::kReportCapacity];
+
+namespace {
+
+// Whether a save may replace the line a read of `setting` stops at; names
+// the key in MisreadGeneralKeys when that line is not its own.
+bool KeyLineIsOwn(const GeneralSetting& setting) {
+    bool own = false;
+    const int line = LocateSettingLine(kGeneral, setting.key, SettingsFilePath, &own);
+    if (line == 0 || own) return true;
+    using platform::StrAppend;
+    constexpr std::size_t kCapacity = platform::kReportCapacity;
+    char16_t text[kCapacity];
+    char16_t number[16];
+    platform::FormatDecimal(number, 16, line);
+    platform::StrCopy(text, kCapacity, setting.key);
+    StrAppend(text, kCapacity, u" est lu à la ligne ");
+    StrAppend(text, kCapacity, number);
+    StrAppend(text, kCapacity,
+              setting.save == GeneralSave::kNever
+                  ? u", qui n'est pas la sienne.\n"
+                  : u", qui n'est pas la sienne : il n'y est pas enregistré.\n");
+    if (MisreadGeneralKeys[0] == 0) {
+        StrAppend(MisreadGeneralKeys, kCapacity, u"Fichier de paramètres ");
+        StrAppend(MisreadGeneralKeys, kCapacity, SettingsFilePath);
+        StrAppend(MisreadGeneralKeys, kCapacity, u" :\n");
+    }
+    StrAppend(MisreadGeneralKeys, kCapacity, text);
+    return false;
+}
+
+}  // namespace
+
 void SaveSettings() {
+    MisreadGeneralKeys[0] = 0;
     if (GeneralSettingsUnreadable) return;
     if (SettingsFilePath[0] == 0) {
         // Read as a missing file, but the user's choices cannot be kept: say so.
@@ -146,11 +182,22 @@ void SaveSettings() {
         ReportSettingsFailure();
         return;
     }
+    // A key read from another key's line (its name inside a SCAN_ value)
+    // would have that line replaced by its own: such a save is skipped.
+    bool own[std::size(kGeneralSettings)];
+    for (std::size_t i = 0; i < std::size(kGeneralSettings); ++i)
+        own[i] = KeyLineIsOwn(kGeneralSettings[i]);
+    if (MisreadGeneralKeys[0] != 0) {
+        platform::StrAppend(MisreadGeneralKeys, platform::kReportCapacity,
+                            u"Donnez à chaque clé sa propre ligne « CLÉ = valeur » au-dessus de "
+                            u"celle-ci, ou retirez son nom de cette ligne.");
+    }
     // Each key is one rewrite of the file. The first that fails has reported
     // its code; the rest would fail the same way and say it again, so the
     // save stops there and one Start shows one message.
     for (const GeneralKey id : kGeneralSaveOrder) {
         const GeneralSetting& setting = GeneralSettingOf(id);
+        if (!own[static_cast<std::size_t>(id)]) continue;
         char16_t buffer[kTextCapacity];
         const char16_t* value = setting.save == GeneralSave::kName
                                     ? SerialSettings.keyTableName

@@ -234,3 +234,8 @@ void LoadGeneralSettings();
 // the load could not read the file). A settings path that could not be formed
 // is reported as a failed save (kErrorFilenameTooLong).
 void SaveSettings();
+// Set by SaveSettings: the GENERAL keys a read takes from a line that is not
+// the key's own (SCAN_PREFIX=DATA: above DATA's line is read as DATA), each
+// with its line and whether its save was skipped so as not to replace that
+// line; empty when every key is read from its own line.
+extern char16_t MisreadGeneralKeys[platform::kReportCapacity];

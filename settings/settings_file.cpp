@@ -286,6 +286,19 @@ bool LineHasKey(const char16_t* line, const char16_t* key) {
     return platform::StrStr(line, key) != nullptr;
 }
 
+bool IsOwnKeyLine(const char16_t* line, const char16_t* key) {
+    const auto blank = [](char16_t c) {
+        return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+    };
+    while (blank(*line)) ++line;
+    const std::size_t length = platform::StrLen(key);
+    for (std::size_t i = 0; i < length; ++i)
+        if (line[i] != key[i]) return false;
+    line += length;
+    while (blank(*line)) ++line;
+    return *line == u'=';
+}
+
 bool TakeSettingValue(char16_t* line) {
     if (platform::StrChr(line, u'=') == nullptr) return false;
     TrimSettingValue(line, u'=');
@@ -360,6 +373,28 @@ void TrimSettingValue(char16_t* text, char16_t separator) {
     std::size_t length = platform::StrLen(work);
     while (length > 0 && (work[length - 1] == u' ' || work[length - 1] == u'\n')) --length;
     work[length] = 0;
+}
+
+int LocateSettingLine(const char16_t* section, const char16_t* key, const char16_t* path,
+                      bool* ownLine) {
+    *ownLine = false;
+    TextFileReader reader;
+    if (!reader.Open(path)) return 0;
+    char16_t header[kTextCapacity];
+    if (!BuildSectionHeader(header, section)) return 0;
+    // The same walk as a read, counting the lines it passes.
+    int line = 0;
+    bool inSection = false;
+    while (reader.Next()) {
+        if (reader.StartsLine()) ++line;
+        if (!inSection) {
+            inSection = LineHasHeader(reader.Text(), header);
+        } else if (LineHasKey(reader.Text(), key)) {
+            *ownLine = reader.StartsLine() && IsOwnKeyLine(reader.Text(), key);
+            return line;
+        }
+    }
+    return 0;
 }
 
 int ReadSettingValue(const char16_t* section, const char16_t* key, const char16_t* defaultText,

@@ -100,6 +100,15 @@ void TrimSettingValue(char16_t* text, char16_t separator);
 bool BuildSectionHeader(char16_t* header, const char16_t* section);
 bool LineHasHeader(const char16_t* line, const char16_t* header);
 bool LineHasKey(const char16_t* line, const char16_t* key);
+// Whether `line` is `key`'s own line as a person reads it: KEY = VALUE, the
+// text before the "=" being the key alone (blanks aside), with no "#" before
+// it. A lookup may stop at another line that merely contains the key's text.
+bool IsOwnKeyLine(const char16_t* line, const char16_t* key);
+// The line a read of `key` in `section` stops at: its number (1 for the
+// first line of the file), and whether it is the key's own line; 0 when the
+// read finds none.
+int LocateSettingLine(const char16_t* section, const char16_t* key, const char16_t* path,
+                      bool* ownLine);
 // Turns the line a key search stopped at into the value a read hands back (in
 // place); false when the line has no "=" or nothing after it.
 bool TakeSettingValue(char16_t* line);

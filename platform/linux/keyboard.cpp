@@ -1,14 +1,14 @@
 // keybd_event on Linux: each Windows key event goes to the session's
 // keystroke output (XTest or uinput), which places it on the active layout.
-// The output opens at the first event; when it cannot, that event shows the
-// message naming what is missing, once; so does the first write to the
-// output that fails.
+// The output opens at the first event; when it cannot, that event reports
+// what is missing, once; so does the first write to the output that fails.
 #include "platform/linux/keyboard.h"
 
 #include <mutex>
 
 #include "platform/linux/keyboard_private.h"
 #include "platform/linux/keys/key_output_private.h"
+#include "platform/reports.h"
 #include "platform/services.h"
 #include "platform/text.h"
 
@@ -25,7 +25,7 @@ struct KeyboardState {
     bool failureShown = false;
     bool characterLeftOut = false;
     bool ended = false;
-    char16_t lostMessage[kTextCapacity] = {};
+    char16_t lostMessage[kReportCapacity] = {};
 };
 KeyboardState keyboard;
 
@@ -43,23 +43,29 @@ const char16_t* OpenLocked() {
 
 void keybd_event(std::uint8_t virtualKey, std::uint8_t, std::uint32_t flags, std::uintptr_t) {
     const char16_t* message = nullptr;
+    ReportKind kind = ReportKind::kKeystrokesLost;
     {
         std::lock_guard<std::mutex> lock(keyboard.lock);
         if (keyboard.ended) return;
         if (OpenLocked() == nullptr) {
             keyboard.output.KeyEvent(virtualKey, (flags & kKeyEventFKeyUp) == 0);
             // The output says each failure once.
-            const char16_t* lost = keyboard.output.WriteFailure();
+            bool cannotType = false;
+            const char16_t* lost = keyboard.output.WriteFailure(&cannotType);
             if (lost == nullptr) return;
-            StrCopy(keyboard.lostMessage, kTextCapacity, lost);
+            StrCopy(keyboard.lostMessage, kReportCapacity, lost);
+            if (cannotType) kind = ReportKind::kKeyboardOutput;
             message = keyboard.lostMessage;
         } else {
             if (keyboard.failureShown) return;
             keyboard.failureShown = true;
             message = keyboard.failure;
+            kind = ReportKind::kKeyboardOutput;
         }
+        // Under the lock: a close would overwrite the text. No box here: the
+        // dialog thread shows it, and the reception thread types on.
+        PostReport(kind, message);
     }
-    MessageBoxW(kNoWindow, message, kErrorCaption, kMbOk);
 }
 
 void SetKeyHints(const KeyHint* hints, std::size_t count) {

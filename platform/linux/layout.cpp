@@ -3,12 +3,14 @@
 // under uinput) answer Windows' layout questions, through the virtual key to
 // key code mapping the keystrokes use. A character no key types goes to a
 // spare key code bound to it on X, or typed as itself on the compositor's
-// virtual keyboard; under uinput it is left out, with one message.
+// virtual keyboard; under uinput it is left out, with one report for the
+// dialog thread to show.
 #include <cstdio>
 #include <iterator>
 
 #include "platform/linux/keyboard_private.h"
 #include "platform/linux/keys/key_output_private.h"
+#include "platform/reports.h"
 #include "platform/services.h"
 #include "platform/text.h"
 
@@ -20,18 +22,20 @@ constexpr std::uint32_t kEveryWindow = 1;
 
 // What is said about the first character left out: which one, and where.
 void ShowCharacterLeftOut(char32_t character, const char* layoutName) {
-    char text[kTextCapacity];
+    char text[3 * kReportCapacity];  // UTF-8
     unsigned char utf8[8] = {};
     const char16_t unit[2] = {static_cast<char16_t>(character), 0};
     EncodeUtf8(unit, utf8, sizeof utf8 - 1);
     std::snprintf(text, sizeof text,
-                  "The character %s (U+%04X) cannot be typed on the keyboard layout %s: it is "
-                  "left out of the scan, as are the others like it.",
+                  "Le caractère %s (U+%04X) ne peut pas être tapé sur la disposition de clavier "
+                  "%s : il est omis de la lecture, comme les autres dans ce cas ; la suite est "
+                  "tapée.\nChoisissez une disposition qui a ce caractère, ou une table de "
+                  "clavier qui ne l'envoie pas.",
                   reinterpret_cast<const char*>(utf8), static_cast<unsigned>(character),
-                  layoutName[0] != 0 ? layoutName : "in use");
-    char16_t message[kTextCapacity];
+                  layoutName[0] != 0 ? layoutName : "en usage");
+    char16_t message[kReportCapacity];
     DecodeUtf8Terminated(text, message, std::size(message));
-    MessageBoxW(kNoWindow, message, kErrorCaption, kMbOk);
+    PostReport(ReportKind::kCharacterLeftOut, message);
 }
 
 }  // namespace
@@ -80,18 +84,18 @@ std::uint32_t MapVirtualKeyExW(std::uint32_t code, std::uint32_t mapType, Keyboa
 
 std::int16_t GetKeyState(std::int32_t virtualKey) {
     if (virtualKey != kVkCapital) return 0;
-    char16_t unknown[kTextCapacity] = {};
+    char16_t unknown[kReportCapacity] = {};
     bool on = false;
     {
         KeyboardOutputAccess access;
         if (access.output() != nullptr) {
             on = access.output()->CapsLockOn();
             if (const char16_t* text = access.output()->CapsLockUnknown(); text != nullptr)
-                StrCopy(unknown, kTextCapacity, text);
+                StrCopy(unknown, kReportCapacity, text);
         }
     }
-    // Outside the lock: the box waits for the user.
-    if (unknown[0] != 0) MessageBoxW(kNoWindow, unknown, kErrorCaption, kMbOk);
+    // Shown by the dialog thread: typing goes on meanwhile.
+    if (unknown[0] != 0) PostReport(ReportKind::kCapsLockUnknown, unknown);
     return on ? 1 : 0;
 }
 
@@ -121,7 +125,6 @@ std::uint32_t SendInput(std::uint32_t count, const KeyboardInput* inputs) {
                 std::snprintf(layoutName, sizeof layoutName, "%s", output->LayoutName());
             }
         }
-        // Outside the lock: the box waits for the user.
         if (show) ShowCharacterLeftOut(input.wScan, layoutName);
     }
     return sent;

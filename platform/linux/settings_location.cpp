@@ -109,11 +109,12 @@ std::string ChooseSettingsFolder(const std::string& exeFolder, const char* xdgCo
     const std::string file = folder + "/" + kFileName;
     if (somethingBeside) {
         struct stat target;
-        const char* what = ::stat(beside.c_str(), &target) != 0 ? "a link to nothing"
-                           : S_ISDIR(target.st_mode)            ? "a folder"
-                                                                : "not a file";
-        Tell(problems,
-             beside + " is " + what + ", so the settings in " + file + " are used instead.");
+        const char* what = ::stat(beside.c_str(), &target) != 0 ? "un lien vers rien"
+                           : S_ISDIR(target.st_mode)            ? "un dossier"
+                                                                : "autre chose qu'un fichier";
+        Tell(problems, beside + " est " + what + " : les paramètres de " + file +
+                           " sont utilisés à sa place.\nRemplacez-le par un fichier de "
+                           "paramètres, ou supprimez-le.");
     }
     if (!Exists(file)) {
         const std::string installed = exeFolder + "/../share/quorvelce/" + kFileName;
@@ -121,10 +122,11 @@ std::string ChooseSettingsFolder(const std::string& exeFolder, const char* xdgCo
             int error = MakeFolders(folder);
             if (error == 0) error = CopyFile(installed, file);
             if (error != 0) {
-                Tell(problems, "The default settings could not be copied to " + file + " (" +
+                Tell(problems, "Copie des paramètres par défaut impossible vers " + file + " (" +
                                    std::strerror(error) +
-                                   "): the program runs on its built-in settings, and changes "
-                                   "to them are not saved.");
+                                   ") : le programme utilise ses valeurs intégrées et n'enregistre "
+                                   "pas leurs changements.\nVérifiez que ce dossier peut être "
+                                   "créé et écrit, puis relancez QuorvelCE.");
             }
         }
     }

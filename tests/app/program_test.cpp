@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/resources/dialog_template.h"
 #include "app/run_state.h"
 #include "app/wedge_dlg.h"
+#include "platform/reports.h"
 #include "platform/sim/files.h"
 #include "platform/sim/framework.h"
 #include "platform/sim/keyboard.h"
@@ -921,6 +923,77 @@ TEST_F(StartStopTest, ALineWhileNoWindowHasTheFocusIsNotSentAndSaidOnceApartFrom
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text.rfind(u"Saisie impossible dans la fenêtre de regedit.exe", 0), 0u);
     EXPECT_EQ(TypedKeys(), "B\r");
+}
+
+TEST_F(StartStopTest, AKeyReadFromAnotherKeysLineIsSaidOnceAndThatLineIsNotSavedOver) {
+    // DATA's name inside a SCAN_ value on a line above DATA's own: a read
+    // takes that line, and a save of DATA would replace it.
+    std::string settings = DefaultSettings();
+    settings.insert(settings.find("PARITY"), "SCAN_PREFIX=DATA:\r\n");
+    Put(settings);
+    sim::SetMessageBoxAutoDismiss(false);
+    Launch();
+    ASSERT_TRUE(sim::PostDialogMessage(kWmTimer, kAutoStartTimer, 0));
+    ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20000));
+    auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, u"Erreur");
+    EXPECT_NE(boxes[0].text.find(u"DATA est lu à la ligne 5, qui n'est pas la sienne : il n'y "
+                                 u"est pas enregistré."),
+              std::u16string::npos);
+    EXPECT_EQ(boxes[0].text.find(u"PARITY"), std::u16string::npos);
+    // The box waits for someone; scans are typed meanwhile.
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
+    // (after the prefix the SCAN_ line adds)
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys().ends_with("AB\r"); }));
+    ASSERT_TRUE(sim::DismissMessageBox());
+    ASSERT_TRUE(WaitUntil([] { return sim::TimerArmed(kLineWatchTimer); }));
+    EXPECT_NE(Contents().find("SCAN_PREFIX=DATA:\r\n"), std::string::npos);
+    EXPECT_EQ(Contents().find("DATA = 8\r\nPARITY"), std::string::npos);
+
+    // The other keys are still saved; the next Start says nothing again.
+    ASSERT_TRUE(TrayClick(kWmLButtonDown));
+    ASSERT_TRUE(sim::ClickButton(IDC_START_STOP));
+    ASSERT_TRUE(sim::PickComboItem(IDC_BAUDRATE, 2));  // 115200
+    ClickStartAfterStop();
+    ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
+    EXPECT_NE(Contents().find("BAUDRATE = 115200\r\nSCAN_PREFIX=DATA:\r\n"), std::string::npos);
+}
+
+TEST_F(StartStopTest, AProblemMetWhileTypingIsShownOncePerRunByTheDialogWhileTypingGoesOn) {
+    // What a backend meets in the middle of a line (a character left out,
+    // the keyboard output failing) is posted, never shown on that thread.
+    sim::SetMessageBoxAutoDismiss(false);
+    Launch();
+    AutoStartAndWaitReady();
+    std::thread typing([] {
+        PostReport(ReportKind::kCharacterLeftOut, u"omis");
+        PostReport(ReportKind::kCharacterLeftOut, u"omis encore");
+    });
+    typing.join();
+    char16_t last[64];
+    ASSERT_TRUE(LastReport(last, 64));
+    EXPECT_EQ(std::u16string(last), u"omis");
+    ASSERT_TRUE(sim::PostDialogMessage(kWmTimer, kLineWatchTimer, 0));
+    ASSERT_TRUE(sim::WaitForMessageBoxes(1, 20000));
+    ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
+    ASSERT_TRUE(WaitUntil([] { return TypedKeys() == "AB\r"; }));
+    ASSERT_TRUE(sim::DismissMessageBox());
+    sim::SetMessageBoxAutoDismiss(true);
+    ASSERT_TRUE(sim::PostDialogMessage(kWmTimer, kLineWatchTimer, 0));
+    Close();  // after the tick: a box it showed is on the list by then
+    auto boxes = sim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, u"omis");
+    EXPECT_EQ(boxes[0].caption, u"Erreur");
+
+    // A new run may say it again.
+    sim::ResetShell();
+    Launch();
+    AutoStartAndWaitReady();
+    EXPECT_TRUE(PostReport(ReportKind::kCharacterLeftOut, u"omis"));
 }
 
 TEST_F(StartStopTest, TheHiddenRadiosStillSwitchLineWaitMode) {

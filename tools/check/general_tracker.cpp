@@ -54,8 +54,6 @@ void GeneralTracker::Feed(const Piece& piece) {
     }
     std::u16string h;
     if (!ended_ && IsHeaderText(text, h) && h != kGeneral) ended_ = true;
-    std::u16string own;
-    const bool hasKey = !ended_ && KeyOfText(text, own);
     for (std::size_t i = 0; i < std::size(kGeneralSettings); ++i) {
         const char16_t* name = kGeneralSettings[i].key;
         Key& k = keys_[i];
@@ -64,7 +62,8 @@ void GeneralTracker::Feed(const Piece& piece) {
             k.at = KeepPiece(piece);
             k.afterEnd = ended_;
         }
-        if (hasKey && k.ownLine == 0 && own == name) {
+        // The program's own rule, so that both name the same lines.
+        if (!ended_ && k.ownLine == 0 && IsOwnKeyLine(text, name)) {
             k.ownLine = piece.line;
             k.ownPart = piece.part;
         }

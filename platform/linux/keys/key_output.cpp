@@ -23,16 +23,29 @@ constexpr std::int64_t kUinputSettleNs = 300'000'000;
 // A line's characters bound ahead at most; more are bound as they come.
 constexpr std::size_t kLineCharacters = 128;
 
+// What failed in French, like every box of the program; the system's own
+// reason (in English) between them.
+constexpr const char* kCannotType = "Aucune lecture ne peut être tapée : ";
+constexpr const char* kKeystrokesLost = "Des touches sont perdues : ";
+constexpr const char* kKeystrokesLostAdvice =
+    "\nVérifiez les lectures déjà tapées, puis quittez QuorvelCE (clic droit sur son icône) "
+    "et relancez-le.";
+constexpr const char* kCannotTypeAdvice =
+    "\nLancez QuorvelCE dans une session graphique (X11 ou Wayland), ou donnez-lui "
+    "l'accès à /dev/uinput, puis relancez-le.";
+constexpr const char* kReconnectAdvice =
+    "\nQuorvelCE essaie de nouveau à chaque lecture : relancez le bureau si besoin.";
+
 }  // namespace
 
 const char16_t* KeyOutput::Fail(const char* problem, const char* otherProblem) {
     Close();
-    char text[kTextCapacity];
+    char text[3 * kReportCapacity];  // UTF-8
     if (otherProblem == nullptr) {
-        std::snprintf(text, sizeof text, "Keystrokes cannot be typed: %s.", problem);
+        std::snprintf(text, sizeof text, "%s%s.%s", kCannotType, problem, kCannotTypeAdvice);
     } else {
-        std::snprintf(text, sizeof text, "Keystrokes cannot be typed: %s, and %s.", problem,
-                      otherProblem);
+        std::snprintf(text, sizeof text, "%s%s, and %s.%s", kCannotType, problem, otherProblem,
+                      kCannotTypeAdvice);
     }
     DecodeUtf8Terminated(text, message_, std::size(message_));
     return message_;
@@ -388,19 +401,23 @@ int KeyOutput::ToUnicode(std::uint8_t virtualKey, const std::uint8_t* keyState, 
     return queries_.ToUnicode(layout_, deadKeys_, virtualKey, keyState, buffer, bufferSize);
 }
 
-const char16_t* KeyOutput::WriteFailure() {
+const char16_t* KeyOutput::WriteFailure(bool* cannotType) {
+    if (cannotType != nullptr) *cannotType = false;
     if (kind_ == Kind::kVirtualKeyboard) {
-        char text[kTextCapacity];
+        char text[3 * kReportCapacity];  // UTF-8
         const char* lost = lostProblem_ != nullptr ? lostProblem_ : wayland_.Error();
         if (lost == nullptr && wayland_.IsOpen() && own_.Changed())
             lost = "our keymap cannot be sent to the compositor";
         if (lost != nullptr && !waylandLostShown_) {
             waylandLostShown_ = true;
             lostProblem_ = nullptr;
-            std::snprintf(text, sizeof text, "Keystrokes are being lost: %s.", lost);
+            std::snprintf(text, sizeof text, "%s%s.%s", kKeystrokesLost, lost,
+                          kKeystrokesLostAdvice);
         } else if (reconnectProblem_ != nullptr && !reconnectProblemShown_) {
             reconnectProblemShown_ = true;
-            std::snprintf(text, sizeof text, "Keystrokes cannot be typed: %s.", reconnectProblem_);
+            if (cannotType != nullptr) *cannotType = true;
+            std::snprintf(text, sizeof text, "%s%s.%s", kCannotType, reconnectProblem_,
+                          kReconnectAdvice);
         } else {
             return nullptr;
         }
@@ -411,10 +428,9 @@ const char16_t* KeyOutput::WriteFailure() {
     // Said once: a device that fails once tends to go on failing.
     if (error == 0 || uinputFailureShown_) return nullptr;
     uinputFailureShown_ = true;
-    char text[kTextCapacity];
-    std::snprintf(text, sizeof text,
-                  "Keystrokes are being lost: writing to the uinput device failed (%s).",
-                  std::strerror(-error));
+    char text[3 * kReportCapacity];  // UTF-8
+    std::snprintf(text, sizeof text, "%sl'écriture sur /dev/uinput a échoué (%s).%s",
+                  kKeystrokesLost, std::strerror(-error), kKeystrokesLostAdvice);
     DecodeUtf8Terminated(text, message_, std::size(message_));
     return message_;
 }
@@ -431,8 +447,9 @@ const char16_t* KeyOutput::CapsLockUnknown() {
         return nullptr;
     capsUnknownShown_ = true;
     DecodeUtf8Terminated(
-        "The desktop does not tell QuorvelCE's keyboard whether Caps Lock is on: a scan typed "
-        "while it is on comes out with the case of its letters turned.",
+        "Le bureau ne dit pas au clavier de QuorvelCE si le verrouillage des majuscules est "
+        "actif : une lecture tapée pendant qu'il l'est sort avec la casse de ses lettres "
+        "inversée.\nLaissez le verrouillage des majuscules désactivé pendant les lectures.",
         message_, std::size(message_));
     return message_;
 }

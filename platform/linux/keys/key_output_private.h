@@ -89,8 +89,9 @@ class KeyOutput final : private KeyInjector {
     // After a key event: null, or (once) the message that a write to the
     // uinput device failed or the compositor's connection was lost, so that
     // key events are being lost; and (once) that the connection could not
-    // be made again. Said again after a connection made again is lost.
-    const char16_t* WriteFailure();
+    // be made again (`cannotType` set then). Said again after a connection
+    // made again is lost.
+    const char16_t* WriteFailure(bool* cannotType = nullptr);
     // Caps Lock as the X server has it, as the desktop last set the uinput
     // device's LED (off until it does), or as the virtual keyboard has it
     // (always off: its state is its own).
@@ -188,7 +189,7 @@ class KeyOutput final : private KeyInjector {
     const char* xProblem_ = "";
     const char* waylandProblem_ = "";
     int uinputError_ = 0;
-    char16_t message_[kTextCapacity] = {};
+    char16_t message_[kReportCapacity] = {};
 };
 
 }  // namespace platform::linuxkeys

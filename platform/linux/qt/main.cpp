@@ -12,6 +12,7 @@
 #include "platform/linux/qt/tray.h"
 #include "platform/linux/serial/port_names.h"
 #include "platform/linux/settings_location.h"
+#include "platform/reports.h"
 #include "platform/services.h"
 #include "platform/text.h"
 
@@ -25,10 +26,14 @@ int main(int argc, char** argv) {
     std::vector<std::string> problems;
     const std::string folder = ChooseSettingsFolder(
         ExecutableFolder(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), &problems);
-    for (const std::string& problem : problems) {
-        char16_t text[platform::kTextCapacity];
-        platform::DecodeUtf8Terminated(problem.c_str(), text, platform::kTextCapacity);
-        platform::MessageBoxW(platform::kNoWindow, text, platform::kErrorCaption, platform::kMbOk);
+    // Said by the dialog once reception runs: a box now would hold the
+    // start-up, and the scanner with it, until someone answers.
+    std::string said;
+    for (const std::string& problem : problems) said += (said.empty() ? "" : "\n\n") + problem;
+    if (!said.empty()) {
+        char16_t text[platform::kReportCapacity];
+        platform::DecodeUtf8Terminated(said.c_str(), text, platform::kReportCapacity);
+        platform::PostReport(platform::ReportKind::kSettingsFolder, text);
     }
     SetModuleFolder(folder);
     SetPortsFolder(folder);

@@ -473,7 +473,7 @@ def restart_case(build):
         for _ in range(2):
             typist.stdin.write(data)
             typist.stdin.flush()
-            wait_until("the message", lambda: "cannot be typed" in read_text(errors),
+            wait_until("the message", lambda: "ne peut être tapée" in read_text(errors),
                        timeout=30)
         # The second scan, typed into nothing, before sway comes back.
         time.sleep(3)
@@ -495,8 +495,8 @@ def restart_case(build):
             count(scan + "\r", after)[0], len(data), len(data) - count(scan + "\r", after)[0]))
         print("messages:\n" + said.strip())
         check(after == scan + "\r", "after the restart: %r" % after)
-        check(said.count("Keystrokes are being lost") == 1, "the loss is not said once")
-        check(said.count("Keystrokes cannot be typed") == 1, "no reconnection not said once")
+        check(said.count("Des touches sont perdues") == 1, "the loss is not said once")
+        check(said.count("Aucune lecture ne peut être tapée") == 1, "no reconnection not said once")
         check("keymap cannot be sent" not in said, "a failed upload that lost nothing was said")
     finally:
         # What runs under runuser: waited for, so that none outlives the test.

@@ -38,6 +38,7 @@
 #include "platform/linux/keys/key_output_private.h"
 #include "platform/linux/keys/wayland_connection_private.h"
 #include "platform/linux/serial/port_names.h"
+#include "platform/reports.h"
 #include "platform/text.h"
 #include "serial/reception.h"
 #include "serial/serial_port.h"
@@ -185,6 +186,23 @@ int Type(int delay, int failingUploads) {
     std::printf("OUTPUT ready\n");
     std::fflush(stdout);
     ConnectReception({&running, &lineWait, ReportPort, nullptr});
+    // What the dialog would show, on standard error as it is kept.
+    std::atomic<bool> typing{true};
+    std::thread reports([&typing] {
+        char16_t text[platform::kReportCapacity];
+        unsigned char line[4 * platform::kReportCapacity];
+        for (;;) {
+            const bool last = !typing.load();
+            while (platform::TakeReport(text, std::size(text))) {
+                const std::ptrdiff_t n = platform::EncodeUtf8(text, line, sizeof line);
+                if (n > 0) std::fwrite(line, 1, static_cast<std::size_t>(n), stderr);
+                std::fputc('\n', stderr);
+                std::fflush(stderr);
+            }
+            if (last) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
     platform::ThreadHandle thread = platform::CreateThread(ReceptionThreadProc, nullptr, nullptr);
     for (int i = 0; i < 1000 && !portReady.load(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -203,6 +221,8 @@ int Type(int delay, int failingUploads) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     QuitReception(thread);
     platform::CloseKeyboardOutput();
+    typing.store(false);
+    reports.join();
     close(master);
     close(slave);
     std::filesystem::remove_all(folder);

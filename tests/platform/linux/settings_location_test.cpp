@@ -77,7 +77,7 @@ TEST(SettingsLocationTest, AnIniThatIsNoFileAndAFailedCopyAreTold) {
     EXPECT_EQ(ChooseSettingsFolder(bin, config.c_str(), nullptr, &problems),
               (config / "QuorvelCE").string());
     ASSERT_EQ(problems.size(), 1u);
-    EXPECT_NE(problems[0].find((bin / "QuorvelCE.INI").string() + " is a folder"),
+    EXPECT_NE(problems[0].find((bin / "QuorvelCE.INI").string() + " est un dossier"),
               std::string::npos);
     EXPECT_NE(problems[0].find((config / "QuorvelCE/QuorvelCE.INI").string()), std::string::npos);
 
@@ -89,8 +89,8 @@ TEST(SettingsLocationTest, AnIniThatIsNoFileAndAFailedCopyAreTold) {
     problems.clear();
     ChooseSettingsFolder(bin, (root / "blocked").c_str(), nullptr, &problems);
     ASSERT_EQ(problems.size(), 2u);
-    EXPECT_NE(problems[0].find("is a link to nothing"), std::string::npos);
-    EXPECT_NE(problems[1].find("could not be copied to " +
+    EXPECT_NE(problems[0].find("est un lien vers rien"), std::string::npos);
+    EXPECT_NE(problems[1].find("Copie des paramètres par défaut impossible vers " +
                                (root / "blocked/QuorvelCE/QuorvelCE.INI").string()),
               std::string::npos);
     EXPECT_NE(problems[1].find("Not a directory"), std::string::npos);
