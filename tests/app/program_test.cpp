@@ -824,22 +824,24 @@ TEST_F(StartStopTest, StopEndsTypingAtTheNextKeyEventAndNothingIsPressedAfterIt)
     EXPECT_EQ(TypedKeys(), "");
 }
 
+// Every byte fed to port 1 read, and reception waiting for more.
+bool AllBytesHandled() {
+    return WaitUntil([] {
+        return sim::SerialDevice(1).pendingBytes == 0 &&
+               sim::BlockedThreadCount(true) == sim::AliveThreadCount();
+    });
+}
+
 TEST_F(StartStopTest, ALineForAWindowAboveUsIsNotSentAndSaidOncePerRunWithoutHoldingReception) {
     // A program run as administrator has the focus: Windows would drop our
     // keys without a word, so the line is not sent and the user is told.
-    const auto handled = [] {
-        return WaitUntil([] {
-            return sim::SerialDevice(1).pendingBytes == 0 &&
-                   sim::BlockedThreadCount(true) == sim::AliveThreadCount();
-        });
-    };
     Launch();
     AutoStartAndWaitReady();
     sim::SetForegroundWindowAbove(u"regedit.exe");
     ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
-    ASSERT_TRUE(handled());
+    ASSERT_TRUE(AllBytesHandled());
     ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
-    ASSERT_TRUE(handled());
+    ASSERT_TRUE(AllBytesHandled());
     EXPECT_EQ(sim::KeyEventCount(), 0u);
     // Said by the dialog thread at the line watch's tick, never by the
     // reception thread, which must go on reading.
@@ -868,7 +870,7 @@ TEST_F(StartStopTest, ALineForAWindowAboveUsIsNotSentAndSaidOncePerRunWithoutHol
     ASSERT_TRUE(WaitUntil([this] { return TrayTip() == u"LS3578 ready"; }));
     sim::SetForegroundWindowAbove(u"Taskmgr.exe");
     ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
-    ASSERT_TRUE(handled());
+    ASSERT_TRUE(AllBytesHandled());
     ASSERT_TRUE(WaitUntil([] { return sim::TimerArmed(kLineWatchTimer); }));
     ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
     EXPECT_EQ(sim::MessageBoxes().size(), 1u);
@@ -878,19 +880,13 @@ TEST_F(StartStopTest, ALineForAWindowAboveUsIsNotSentAndSaidOncePerRunWithoutHol
 TEST_F(StartStopTest, ALineWhileNoWindowHasTheFocusIsNotSentAndSaidOnceApartFromAWindowAbove) {
     // The lock screen or an elevation prompt's secure desktop: Windows would
     // drop the keys, so the line waits for nothing and is not sent.
-    const auto handled = [] {
-        return WaitUntil([] {
-            return sim::SerialDevice(1).pendingBytes == 0 &&
-                   sim::BlockedThreadCount(true) == sim::AliveThreadCount();
-        });
-    };
     Launch();
     AutoStartAndWaitReady();
     sim::SetNoForegroundWindow(true);
     ASSERT_TRUE(sim::FeedSerial(1, "AB\r"));
-    ASSERT_TRUE(handled());
+    ASSERT_TRUE(AllBytesHandled());
     ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
-    ASSERT_TRUE(handled());
+    ASSERT_TRUE(AllBytesHandled());
     EXPECT_EQ(sim::KeyEventCount(), 0u);
     ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
     ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
@@ -912,11 +908,11 @@ TEST_F(StartStopTest, ALineWhileNoWindowHasTheFocusIsNotSentAndSaidOnceApartFrom
     // of focus in the same run is not said again.
     sim::SetForegroundWindowAbove(u"regedit.exe");
     ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
-    ASSERT_TRUE(handled());
+    ASSERT_TRUE(AllBytesHandled());
     sim::SetForegroundWindowAbove(nullptr);
     sim::SetNoForegroundWindow(true);
     ASSERT_TRUE(sim::FeedSerial(1, "A\r"));
-    ASSERT_TRUE(handled());
+    ASSERT_TRUE(AllBytesHandled());
     ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
     ASSERT_TRUE(sim::FireTimer(kLineWatchTimer));
     boxes = sim::MessageBoxes();
