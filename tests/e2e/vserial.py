@@ -24,9 +24,9 @@ def dosdevices():
 class VirtualSerial:
     """One pty linked as comN. Not thread-safe on its own; VirtualSerialSet locks."""
 
-    def __init__(self, port):
+    def __init__(self, port, link=None):
         self.port = port
-        self.link = os.path.join(dosdevices(), "com%d" % port)
+        self.link = link or os.path.join(dosdevices(), "com%d" % port)
         self.master = None
 
     def open(self):

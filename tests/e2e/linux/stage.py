@@ -43,9 +43,8 @@ class PortLine(vserial.VirtualSerial):
     folder (the first place the program looks for COMn)."""
 
     def __init__(self, folder, port):
-        super().__init__(port)
         os.makedirs(os.path.join(folder, "ports"), exist_ok=True)
-        self.link = os.path.join(folder, "ports", "com%d" % port)
+        super().__init__(port, os.path.join(folder, "ports", "com%d" % port))
         self.device = None
 
     def open(self):
