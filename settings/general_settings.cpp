@@ -75,15 +75,31 @@ void ListAvailablePorts(std::int32_t* ports, std::int32_t* count) {
     *count = listed;
 }
 
+void IncludeAvailablePort(std::int32_t port) {
+    if (port < 1 || port > platform::kHighestComPort) return;
+    std::int32_t at = 0;
+    while (at < AvailablePortCount && AvailablePorts[at] < port) ++at;
+    if ((at < AvailablePortCount && AvailablePorts[at] == port) ||
+        AvailablePortCount >= kMaxAvailablePorts)
+        return;
+    for (std::int32_t i = AvailablePortCount; i > at; --i)
+        AvailablePorts[i] = AvailablePorts[i - 1];
+    AvailablePorts[at] = port;
+    ++AvailablePortCount;
+}
+
 GeneralValue InterpretGeneralValue(const GeneralSetting& setting, const char16_t* text) {
     const bool absent = IsAbsent(text);
     switch (setting.rule) {
         case GeneralRule::kAnyNumber:
             return Accepted(setting, !absent, absent ? 0 : NumberFor(setting, text));
         case GeneralRule::kAvailablePort: {
+            // Any port Windows can number is kept, present or not: a USB
+            // adapter unplugged at start-up is still the user's port, and
+            // the load lists it (IncludeAvailablePort).
             const std::uint32_t wanted = absent ? 0 : NumberFor(setting, text);
-            for (int i = 0; !absent && i < AvailablePortCount; ++i)
-                if (static_cast<std::int32_t>(wanted) == AvailablePorts[i]) return {wanted, false};
+            if (!absent && wanted >= 1 && wanted <= platform::kHighestComPort)
+                return {wanted, false};
             return {static_cast<std::uint32_t>(AvailablePorts[0]), true};
         }
         case GeneralRule::kListedNumber: {
@@ -136,7 +152,10 @@ void LoadGeneralSettings() {
         }
         char16_t value[kTextCapacity];
         ReadGeneral(setting.key, value);
-        SetField(setting, InterpretGeneralValue(setting, value).value);
+        const GeneralValue taken = InterpretGeneralValue(setting, value);
+        SetField(setting, taken.value);
+        if (setting.rule == GeneralRule::kAvailablePort)
+            IncludeAvailablePort(static_cast<std::int32_t>(taken.value));
     }
 }
 

@@ -59,7 +59,8 @@ struct SerialSettingsRecord {
 // All zero at program start.
 extern SerialSettingsRecord SerialSettings;
 
-// The ports the dialog offers: 1 to 10, then the ports present above 10, ascending.
+// The ports the dialog offers, ascending: 1 to 10, the ports present above
+// 10, and the loaded COM port, present or not.
 extern std::int32_t AvailablePorts[kMaxAvailablePorts];
 extern std::int32_t AvailablePortCount;
 
@@ -98,7 +99,7 @@ enum class GeneralKey : std::uint8_t {
 // gives the key's default.
 enum class GeneralRule : std::uint8_t {
     kAnyNumber,      // any number, never rejected (0 without digits)
-    kAvailablePort,  // one of the available ports; the default is the first of them
+    kAvailablePort,  // a port from 1 to kHighestComPort; the default is the first available one
     kListedNumber,   // a number that one of the choices spells
     kListPosition,   // the position of the text among the choices (letter case counts)
     kName,           // the text itself, cut to a section name
@@ -229,6 +230,8 @@ const char16_t* GeneralValueText(const GeneralSetting& setting, std::uint32_t va
                                  char16_t (&buffer)[kTextCapacity]);
 
 void ListAvailablePorts(std::int32_t* ports, std::int32_t* count);
+// Adds `port` (1 to kHighestComPort) to AvailablePorts in its place, once.
+void IncludeAvailablePort(std::int32_t port);
 void LoadGeneralSettings();
 // Writes the saved keys back to GENERAL in kGeneralSaveOrder (nothing when
 // the load could not read the file). A settings path that could not be formed

@@ -474,7 +474,8 @@ void ReadFriendlyNames() {
 }  // namespace
 
 // The ports present are those the serial drivers registered in SERIALCOMM
-// (value data "COMn"), which is also where Wine lists its dosdevices ports.
+// (value data "COMn"). Wine registers there, as its server starts, the ports
+// HKLM\Software\Wine\Ports names; a dosdevices link alone it never lists.
 std::int32_t ListPresentSerialPorts(std::int32_t* ports, std::int32_t capacity) {
     ReadFriendlyNames();
     bool present[kHighestComPort + 1] = {};
@@ -496,7 +497,7 @@ std::int32_t ListPresentSerialPorts(std::int32_t* ports, std::int32_t capacity) 
         RegCloseKey(key);
     }
     // A DOS device COMn is present too: SERIALCOMM is written when drivers
-    // start, and Wine fills it once per session, before a port linked later.
+    // start, and a port may be defined after that.
     for (std::int32_t n = 1; n <= kHighestComPort; ++n) {
         if (present[n]) continue;
         wchar_t device[16];

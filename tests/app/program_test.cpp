@@ -209,6 +209,21 @@ TEST_F(ProgramStartTest, PortsPresentAboveTenAreListedOpenedAndSavedBack) {
     ClickStartAfterStop();
     EXPECT_EQ(sim::SerialOpenNames().back(), u"COM200:");
     EXPECT_NE(Contents().find("COM = 200"), std::string::npos);
+
+    // The adapter unplugged before the next run: its port is still the
+    // user's, listed, selected, tried and saved as it was.
+    Close();
+    sim::DetachSerialDevice(12);
+    Put(GeneralWith("COM", "COM = 12", "[US]\r\n65 = 41\r\n"));
+    Launch();
+    const std::vector<std::u16string> absent = sim::ComboItems(IDC_PORT);
+    ASSERT_EQ(absent.size(), 12u);
+    EXPECT_EQ(absent[10].substr(0, 2), u"12");
+    EXPECT_EQ(absent[11], u"200");
+    EXPECT_EQ(sim::ComboSelection(IDC_PORT), 10);
+    ASSERT_TRUE(sim::FireTimer(kAutoStartTimer));
+    ASSERT_TRUE(WaitUntil([] { return sim::SerialDevice(12).openAttempts >= 1; }));
+    EXPECT_NE(Contents().find("COM = 12"), std::string::npos);
 }
 
 using KeyboardComboTest = ProgramTest;

@@ -201,18 +201,17 @@ def close_button_and_escape_hide(stage):
 
 @test
 def port_above_ten(stage):
-    """COM = 12 on a line linked as com12: listed, opened, typed, saved back.
-    Not run by CTest yet: Wine does not list a port linked after it started
-    (neither in SERIALCOMM nor through QueryDosDevice), so COM12 is not found."""
-    program = running_program(stage, port=12)
+    """COM = 12 on a port set up the Wine way: listed, opened, typed, saved
+    back; COM13, present and not saved, is listed too."""
+    stage.plug(12)
+    stage.plug(13)
+    stage.configure_wine_ports([12, 13])
+    program = running_program(stage, port=12, plugged=False)  # plugging again would swap the pty
+    wait_until("the port to be opened", lambda: stage.port_held(12), timeout=20)
     shown = stage.show_dialog()
-    port_list = shown["controls"][IDC_PORT]
-    check(port_list["items"][:10] == [str(n) for n in range(1, 11)],
-          "ports 1 to 10: %r" % port_list["items"])
-    check(any(item.split(" ")[0] == "12" for item in port_list["items"][10:]),
-          "no COM12 in %r" % port_list["items"])
-    check(port_list["items"][port_list["sel"]].split(" ")[0] == "12",
-          "selected %r" % port_list["items"][port_list["sel"]])
+    items = [item.split(" ")[0] for item in shown["controls"][IDC_PORT]["items"]]
+    check(items == [str(n) for n in range(1, 11)] + ["12", "13"], "ports: %r" % items)
+    check(items[shown["controls"][IDC_PORT]["sel"]] == "12", "selected %r" % items)
     stage.scan(12, b"Twelve\r")
     stage.wait_typed("Twelve\r", timeout=20)
     check(program.general("COM") == "12", "COM saved as %r" % program.general("COM"))

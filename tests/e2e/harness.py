@@ -27,6 +27,15 @@ def wine():
     return os.environ.get("WINE64") or shutil.which("wine64") or "/usr/lib/wine/wine64"
 
 
+WINE_PORTS_KEY = "HKLM\\Software\\Wine\\Ports"
+
+
+def check_call_quiet(command):
+    # Output to nowhere: a pipe would stay open in the Wine services it starts.
+    subprocess.check_call(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          timeout=120)
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -122,6 +131,7 @@ class Stage:
         self.lines = vserial.VirtualSerialSet()
         self.programs = []
         self.extra_links = []
+        self.wine_ports = []
         self.sink = None
         self.notepad = None
         self.sink_log = os.path.join(self.work, "keys.log")
@@ -269,6 +279,18 @@ class Stage:
         os.symlink(target, link)
         self.extra_links.append(link)
 
+    def configure_wine_ports(self, ports):
+        """COMn set up as a Wine user sets up a port: HKLM\\Software\\Wine\\Ports
+        names the line's device, and Wine registers it (the dosdevices link
+        and SERIALCOMM) when its server starts, so the server is restarted."""
+        for port in ports:
+            device = os.ttyname(self.lines.lines[port].slave)
+            self.wine_ports.append(port)
+            check_call_quiet([wine(), "reg", "add", WINE_PORTS_KEY, "/v", "COM%d" % port,
+                              "/t", "REG_SZ", "/d", device, "/f"])
+        stop_wineserver()
+        subprocess.call(["wineserver", "-p"], stderr=subprocess.DEVNULL)
+
     def tray_icons(self):
         out = self.drive("trayicons")
         m = re.search(r"children=(\d+)", out)
@@ -290,6 +312,13 @@ class Stage:
             if process and process.poll() is None:
                 process.kill()
                 process.wait()
+        if self.wine_ports:
+            for port in self.wine_ports:
+                subprocess.call([wine(), "reg", "delete", WINE_PORTS_KEY, "/v", "COM%d" % port,
+                                 "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                timeout=60)
+            # SERIALCOMM is the server's: the next one starts without these ports.
+            stop_wineserver()
         self.lines.close_all()
         for link in self.extra_links:
             if os.path.islink(link):

@@ -52,7 +52,9 @@ TEST_F(GeneralSettings, NumbersAreValidated) {
         {"STROKE_DELAY = 99999999999", &SerialSettingsRecord::strokeDelay, 65535},
         {"COM = 3", &SerialSettingsRecord::port, 3},
         {"COM = 10", &SerialSettingsRecord::port, 10},
-        {"COM = 11", &SerialSettingsRecord::port, 1},
+        {"COM = 11", &SerialSettingsRecord::port, 11},  // kept and listed, present or not
+        {"COM = 256", &SerialSettingsRecord::port, 256},
+        {"COM = 257", &SerialSettingsRecord::port, 1},
         {"COM = 0", &SerialSettingsRecord::port, 1},
         {"COM = 65539", &SerialSettingsRecord::port, 3},  // low 16 bits compared
         {"DATA = 4", &SerialSettingsRecord::dataBits, 8},

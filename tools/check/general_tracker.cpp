@@ -18,7 +18,7 @@ constexpr char16_t kGeneral[] = u"GENERAL";
 const char* AcceptedValues(GeneralKey id) {
     switch (id) {
         case GeneralKey::kCom:
-            return "one of the ports 1 to 10";
+            return "a port from 1 to 256";
         case GeneralKey::kBaudRate:
             return "one of the rates the dialog offers";
         case GeneralKey::kData:
