@@ -9,8 +9,6 @@
 #include <fstream>
 #include <random>
 
-#include <sys/stat.h>
-
 #include "settings/general_settings.h"
 #include "tools/commands.h"
 #include "tools/engine_bridge.h"
@@ -370,36 +368,6 @@ TEST_F(QuorvelIniTest, HostileInputIsNamedAndNeverWritten) {
     EXPECT_THAT(io_.err, HasSubstr("is a directory"));
     EXPECT_EQ(Run({u"check", folderPath}), 1);
     EXPECT_THAT(io_.err, HasSubstr("is a directory"));
-}
-
-TEST_F(QuorvelIniTest, PipesDevicesAndEndlessFilesStopEveryCommandWithTheReason) {
-    const std::u16string fifo = Write("fifo.ini", "");
-    fs::remove(dir_ / "fifo.ini");
-    ASSERT_EQ(::mkfifo((dir_ / "fifo.ini").c_str(), 0600), 0);
-    fs::create_symlink("/dev/zero", dir_ / "zero-link.ini");
-    const std::u16string big = Write("big.ini", "[GENERAL]\nCOM = 3\n");
-    fs::resize_file(dir_ / "big.ini", 17u << 20);
-    const std::pair<std::u16string, const char*> files[] = {
-        {fifo, "is not a regular file"},
-        {u"/dev/zero", "is not a regular file"},
-        {FromUtf8((dir_ / "zero-link.ini").string()), "is not a regular file"},
-        {big, "is larger than 16 MB"}};
-    for (const auto& [path, reason] : files) {
-        for (std::vector<std::u16string> call :
-             {std::vector<std::u16string>{u"read", path, u"GENERAL", u"COM"},
-              {u"write", path, u"GENERAL", u"COM", u"4"},
-              {u"sections", path},
-              {u"general", path},
-              {u"keytable", path, u"T"},
-              {u"show", path, u"T"},
-              {u"check", path},
-              {u"preview", path, u"x"}}) {
-            SCOPED_TRACE(ToUtf8(call[0] + u" " + path));
-            EXPECT_EQ(Run(call), kUsageError);
-            EXPECT_THAT(io_.err, HasSubstr(reason));
-        }
-    }
-    EXPECT_EQ(fs::file_size(dir_ / "big.ini"), 17u << 20);
 }
 
 }  // namespace
