@@ -249,10 +249,10 @@ bool CloseHandle(PortHandle port) {
     return object->tty->Close() == 0;
 }
 
-std::int32_t ListPresentSerialPorts(std::int32_t* ports, std::int32_t capacity) {
+std::int32_t ListPresentSerialPorts(std::int32_t* numbers, std::int32_t capacity) {
     std::int32_t count = 0;
     for (const int n : PresentPortNumbers(CurrentDeviceRoots()))
-        if (count < capacity) ports[count++] = n;
+        if (count < capacity) numbers[count++] = n;
     return count;
 }
 
