@@ -115,7 +115,7 @@ class Program(common.ProgramFolder):
 class Stage:
     """Display, wineserver, virtual serial lines, key sink and driver for one test."""
 
-    def __init__(self, build, name):
+    def __init__(self, build, name, prefix=None):
         self.build = os.path.abspath(build)
         self.exe = os.path.join(self.build, "app", "QuorvelCE.exe")
         self.driver_exe = os.path.join(self.build, "tests", "e2e", "quorvel_driver.exe")
@@ -123,8 +123,9 @@ class Stage:
         self.work = os.path.join(self.build, "tests", "e2e", "work", name)
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
-        # The build's own prefix (scripts/wine-env's), never the developer's.
-        os.environ["WINEPREFIX"] = os.path.join(os.path.dirname(self.build), "wineprefix")
+        # The build's own prefix (scripts/wine-env's), or one the test made
+        # for itself; never the developer's.
+        os.environ["WINEPREFIX"] = prefix or os.path.join(os.path.dirname(self.build), "wineprefix")
         os.environ.setdefault("WINEDEBUG", "-all")
         self.xvfb = ensure_display()
         subprocess.call(["wineserver", "-p"], stderr=subprocess.DEVNULL)

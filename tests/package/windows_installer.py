@@ -180,7 +180,7 @@ def main():
 
     xvfb = harness.ensure_display()
     prefix = Prefix(os.path.join(build, "tests", "package", "prefix"))
-    stage = harness.Stage(build, "package")
+    stage = harness.Stage(build, "package", prefix.root)
     stage.xvfb = xvfb
     processes = []
     try:
