@@ -409,8 +409,24 @@ void CheckSave(bool odd) {
     static const char16_t* const kStops[] = {u"1", u"1.5", u"2"};
     if (s.stopBits < 3) keys.emplace_back(u"STOP", kStops[s.stopBits]);
 
+    // A key whose read stops at a line that is not its own ("KEY =" after
+    // blanks) is not saved: that line belongs to another key.
+    const reference::File original = reference::Parse(currentData, currentSize);
+    auto ownLine = [&original](const std::u16string& key) {
+        const long at = reference::Read(original, u"GENERAL", key, u"ERROR", 260).keyLine;
+        if (at < 0) return true;
+        const std::u16string& text = original.lines[static_cast<std::size_t>(at)].visible;
+        auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+        std::size_t i = 0;
+        while (i < text.size() && blank(text[i])) ++i;
+        if (text.compare(i, key.size(), key) != 0) return false;
+        i += key.size();
+        while (i < text.size() && blank(text[i])) ++i;
+        return i < text.size() && text[i] == u'=';
+    };
     std::vector<std::uint8_t> want(currentData, currentData + currentSize);
     for (const auto& [key, value] : keys) {
+        if (!ownLine(key)) continue;
         // A value read from the file may hold a lone carriage return, which
         // a write refuses.
         if (RefusedSettingWrite(u"GENERAL", key.c_str(), value.c_str()) != nullptr) continue;

@@ -219,7 +219,7 @@ General LoadGeneral(const File& file) {
     g.port = 1;
     if (v != absent) {
         auto low = static_cast<std::uint16_t>(number(v));
-        if (low >= 1 && low <= 10) g.port = low;
+        if (low >= 1 && low <= 256) g.port = low;  // any port Windows can number
     }
 
     static constexpr std::array<std::uint32_t, 15> kRates = {110,   300,   600,    1200,   2400,

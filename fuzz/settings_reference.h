@@ -81,7 +81,7 @@ struct General {
     std::vector<std::uint16_t> parityAlternatives;
 };
 
-// LoadGeneralSettings with the available ports 1 to 10.
+// LoadGeneralSettings: COM keeps any port from 1 to 256.
 General LoadGeneral(const File& file);
 
 }  // namespace reference
