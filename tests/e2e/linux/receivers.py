@@ -11,6 +11,7 @@ Run:  receivers.py --build build/linux [us fr]   (RECEIVER_RUNS=N: N scans each)
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -61,7 +62,8 @@ class Chromium:
             ["chromium", "--no-sandbox", "--user-data-dir=" + self.profile, "--no-first-run",
              "--disable-gpu", "--enable-logging=stderr", "--v=0", "--window-position=0,0",
              "--window-size=800,600", "file://" + page],
-            env=stage.display.env, stdout=subprocess.DEVNULL, stderr=open(self.log, "wb"))
+            env=stage.display.env, stdout=subprocess.DEVNULL, stderr=open(self.log, "wb"),
+            start_new_session=True)
         wait_until("Chromium's page", lambda: "READY" in self.text(), timeout=60)
         self.window = wait_until("Chromium's window", lambda: stage.display.x(
             "xdotool", "search", "--onlyvisible", "--class", "chromium").split(), timeout=20)[-1]
@@ -80,7 +82,11 @@ class Chromium:
         return "".join(chr(int(c, 16)) for c in values[-1].split(","))
 
     def close(self):
-        self.process.kill()
+        # The browser and its helpers (zygote, renderers), none left running.
+        try:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
         self.process.wait()
         shutil.rmtree(self.profile, ignore_errors=True)
 
